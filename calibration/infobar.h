@@ -1,0 +1,26 @@
+#pragma once
+
+// The calibration screen's one-line status line.
+
+#include <QString>
+#include <QWidget>
+
+namespace Ui
+{
+class InfoBar;
+}
+
+class InfoBar : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit InfoBar(QWidget *parent = nullptr);
+    ~InfoBar() override;
+
+    void setText(const QString &text);
+    QString text() const;
+
+private:
+    Ui::InfoBar *ui;
+};

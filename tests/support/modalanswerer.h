@@ -1,0 +1,73 @@
+#pragma once
+
+// Answers the modal windows that code under test opens with exec(), in order.
+// A short timer polls QApplication::activeModalWidget(); each new modal window
+// is matched to the next queued answer, recorded and answered. A window that
+// finds no answer queued (or one that does not fit it) is recorded with the
+// answer "unexpected: ..." and closed, so a test fails on seen() instead of
+// hanging in exec(). While several answerers live, one with nothing queued
+// leaves windows to the others.
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QTimer;
+class QWidget;
+
+struct SeenWindow {
+    QString className; // "QMessageBox", "QFileDialog", "QPrintDialog", ...
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;
+    QString text;
+    QMessageBox::StandardButtons buttons;
+    QString answer; // what was done: a button's name, a file name, "rejected"
+};
+
+class ModalAnswerer : public QObject
+{
+    Q_OBJECT
+public:
+    explicit ModalAnswerer(QObject *parent = nullptr);
+    ~ModalAnswerer() override;
+
+    // Message boxes: click this standard button.
+    ModalAnswerer &click(QMessageBox::StandardButton button);
+    // Message boxes: close with the window's close box (Escape).
+    ModalAnswerer &escape();
+    // File dialogs: enter this path and accept.
+    ModalAnswerer &fileName(const QString &path);
+    // Print dialogs: print to this PDF file and accept.
+    ModalAnswerer &printToPdf(const QString &path);
+    // Any dialog: reject (Cancel).
+    ModalAnswerer &reject();
+    // Any modal window: call this with it (it must close the window itself).
+    ModalAnswerer &handle(std::function<void(QWidget *)> handler);
+
+    // Windows answered so far, in order.
+    const QList<SeenWindow> &seen() const;
+    // Answers still queued.
+    int pending() const;
+    // Waits (processing events) until every queued answer was used; false on
+    // timeout.
+    bool waitUntilDone(int timeoutMs = 5000);
+
+private:
+    void poll();
+    void answer(QWidget *window);
+    bool leftToOthers() const;
+
+    struct Answer;
+    QList<Answer> *answers_;
+    QList<SeenWindow> seen_;
+    QTimer *timer_;
+    QWidget *lastAnswered_ = nullptr;
+};
+
+// Titles and texts of the seen message boxes, one "title: text" entry each,
+// for compact assertions.
+QStringList titles(const QList<SeenWindow> &seen);
