@@ -3,7 +3,6 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QtMath>
 
 #include <cerrno>
 #include <climits>

@@ -122,7 +122,7 @@ bool ModalAnswerer::waitUntilDone(int timeoutMs)
 
 bool ModalAnswerer::leftToOthers() const
 {
-    if (answers_)
+    if (!answers_->isEmpty())
         return false;
     const QList<ModalAnswerer *> &all = liveAnswerers();
     return std::any_of(all.cbegin(), all.cend(), [this](const ModalAnswerer *other) {
