@@ -83,6 +83,7 @@ private slots:
     void tipKinds_data();
     void tipKinds();
     void dataEcho();
+    void newConstantsFromFiveNewestCounts();
 };
 
 // Validation fails, the operator changes the constants, verification passes
@@ -591,6 +592,35 @@ void ProcedureTest::dataEcho()
     QCOMPARE(h.status(), QString("Validation Set 1 : 101,2,3,4"));
     h.sensor.send("102,2,3,4\r\n");
     QVERIFY(QTest::qWaitFor([&] { return h.status() == "Validation Set 3 : 102,2,3,4"; }));
+}
+
+// The mean of the five newest raw counts, in integer arithmetic, makes the
+// new constants; older lines are not looked at.
+void ProcedureTest::newConstantsFromFiveNewestCounts()
+{
+    SensorProfile profile = metreProfile(); // slope 0.0025, offset -12.5: zero at 5000 counts
+    profile.countNoise = 0;
+    ScreenHarness h(profile);
+    QVERIFY(h.reachValidation());
+    QVERIFY(h.feed(Position::High));
+    h.answers.click(QMessageBox::Ok);
+    h.collectionTicks();
+    QVERIFY(h.feed(Position::Low));
+    h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
+    h.collectionTicks();
+    QVERIFY(h.answers.waitUntilDone());
+
+    // Five old lines out of every window, then 200000 and four times 200001.
+    QByteArray lines = QByteArray("1,21.5,0.0,0\r\n").repeated(5) + "200000,21.5,487.5,0\r\n";
+    lines += QByteArray("200001,21.5,487.5,0\r\n").repeated(4);
+    h.sensor.send(lines);
+    QVERIFY(QTest::qWaitFor([&] { return h.status().endsWith(" : 200001,21.5,487.5,0"); }));
+    h.collectionTicks();
+    QVERIFY(h.debug.contains("1000004 / 5 = 200000"));
+    // 525 / (200000 - 5000) and -slope * 5000; a mean of 200000.8 would give -13.46148.
+    QCOMPARE(h.field("calLE_NewCslp")->text(), QString("0.002692"));
+    QCOMPARE(h.field("calLE_NewCoff")->text(), QString("-13.46154"));
+    QCOMPARE(h.status(), QString("Sending constants to sensor"));
 }
 
 QTEST_MAIN(ProcedureTest)
