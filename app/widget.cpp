@@ -1,6 +1,7 @@
 #include "app/widget.h"
 
 #include "calibration/calibrationdlg.h"
+#include "calibration/company.h"
 #include "ui_widget.h"
 
 #include <QDebug>
@@ -37,8 +38,12 @@ void Widget::on_mainPB_About_clicked()
         ui->mainPB_About->setText(tr("Instructions"));
         box->setText(tr("Version 1.04\r\n"));
         box->append(tr("Quillmere\t                               Orvane Incorporated"));
-        box->append(tr("Ashcombe AB1 2CD\t    Fernhollow, OR 97000"));
-        box->append(tr("www.quillmere.example\t     www.orvane.example"));
+        box->append(
+            tr("%1\t    %2")
+                .arg(QLatin1String(company::kDistributorTown), QLatin1String(company::kMakerTown)));
+        box->append(
+            tr("%1\t     %2")
+                .arg(QLatin1String(company::kDistributorWeb), QLatin1String(company::kMakerWeb)));
     } else {
         ui->mainPB_About->setText(tr("About"));
         box->setText(tr("Please read all instructions before proceeding.\r\n"));

@@ -1,5 +1,6 @@
 #include "calibration/record.h"
 
+#include "calibration/company.h"
 #include "calibration/tipkind.h"
 
 namespace record
@@ -9,9 +10,9 @@ namespace
 {
 
 constexpr char kMakerName[] = "Orvane Incorporated";
-constexpr char kMakerStreet[] = "2200 Larkspur Industrial Way";
-constexpr char kMakerTown[] = "Fernhollow, OR 97000";
-constexpr char kMakerSalesEmail[] = "sales@orvane.example";
+using company::kMakerSalesEmail;
+using company::kMakerStreet;
+using company::kMakerTown;
 
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kBlankLineEnd[] = "\r\n\r\n";
