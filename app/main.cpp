@@ -1,3 +1,4 @@
+#include "app/dialogfont.h"
 #include "app/widget.h"
 
 #include <QApplication>
@@ -5,6 +6,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    useDialogFont();
     // Declared after the application object, so destroyed before it.
     Widget window;
     window.show();

@@ -1,0 +1,52 @@
+// zolvex-training: the real main window and calibration screen against a
+// simulated sensor, so the procedure can be practised without one.
+
+#include "app/dialogfont.h"
+#include "app/widget.h"
+#include "training/trainingoptions.h"
+#include "training/trainingsession.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("zolvex-training"));
+    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
+    useDialogFont();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Practise the ZOLVEX validation and calibration procedure on a simulated sensor.\n"
+        "The simulated sensor is listed first on the calibration screen; when a prompt asks\n"
+        "to set the switch and start sampling, it does so once OK is clicked."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    addTrainingOptions(parser);
+    parser.process(app);
+
+    TrainingOptions options;
+    QString error;
+    if (!readTrainingOptions(parser, &options, &error)) {
+        std::fprintf(stderr, "zolvex-training: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    TrainingSession session(options);
+    if (!session.sensor().isOpen()) {
+        std::fprintf(stderr, "zolvex-training: cannot create the simulated sensor's port\n");
+        return 1;
+    }
+    std::printf("Simulated sensor on %s (%s)\n", qPrintable(session.sensor().portPath()),
+                qPrintable(describe(options)));
+    std::fflush(stdout);
+
+    // Destroyed before the session, whose sensor its screens may hold open.
+    Widget window(session.portLister());
+    window.setWindowTitle(window.windowTitle() + QStringLiteral(" - TRAINING"));
+    window.show();
+    return app.exec();
+}

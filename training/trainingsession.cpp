@@ -1,0 +1,119 @@
+#include "training/trainingsession.h"
+
+#include "sensor/protocol.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace
+{
+// Words of every prompt after which the operator starts sampling.
+const char kStartSamplingWords[] = "start sampling process";
+const char kLowPositionWords[] = "Low position";
+// The calibration data are the third reading of a run: validation high and
+// low come first. The cable is pulled a few lines into it.
+constexpr int kUnplugDuringRun = 3;
+constexpr int kUnplugAfterLines = 6;
+
+bool startsSequence(const QByteArray &command)
+{
+    for (const char *prefix : {protocol::kSlopeCommand, protocol::kOffsetCommand,
+                               protocol::kDateCommand, protocol::kSaveCommand}) {
+        if (command.startsWith(prefix))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+TrainingSession::TrainingSession(const TrainingOptions &options, QObject *parent)
+    : QObject(parent), options_(options), sensor_(profileFor(options))
+{
+    switch (options_.fault) {
+    case TrainingOptions::Fault::NoReply:
+        sensor_.setFault(SimulatedSensor::Fault::Silent);
+        break;
+    case TrainingOptions::Fault::BadData:
+        sensor_.setFault(SimulatedSensor::Fault::ShortData);
+        break;
+    default:
+        break;
+    }
+    // The operator stops sampling before constants or a date are written. Not
+    // on "toff": the program writes it just before some sampling prompts, and
+    // it may arrive after the operator has started sampling.
+    connect(&sensor_, &SimulatedSensor::commandReceived, this, [this](const QByteArray &command) {
+        if (startsSequence(command))
+            sensor_.stopSampling();
+    });
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+TrainingSession::~TrainingSession()
+{
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->removeEventFilter(this);
+}
+
+PortDescription TrainingSession::sensorPort() const
+{
+    PortDescription port;
+    port.portName = sensor_.portPath();
+    port.hasVendorIdentifier = true;
+    port.vendorIdentifier = kFtdiVendorIdentifier;
+    return port;
+}
+
+PortLister TrainingSession::portLister() const
+{
+    return [simulated = sensorPort()] {
+        QList<PortDescription> ports{simulated};
+        ports += systemPorts();
+        return ports;
+    };
+}
+
+bool TrainingSession::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Show && watched->isWidgetType()) {
+        if (auto *box = qobject_cast<QMessageBox *>(watched))
+            promptShown(box);
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void TrainingSession::promptShown(QMessageBox *box)
+{
+    // A prompt means the reading is over: lines sampled while it is open would
+    // reach the next reading.
+    sensor_.stopSampling();
+    // A short first reading is enough to practise; the retry gets full data.
+    if (options_.fault == TrainingOptions::Fault::BadData && samplingRuns_ > 0)
+        sensor_.setFault(SimulatedSensor::Fault::None);
+
+    const QString text = box->text();
+    if (!text.contains(QLatin1String(kStartSamplingWords)))
+        return;
+    const auto position = text.contains(QLatin1String(kLowPositionWords))
+                              ? SimulatedSensor::Position::Low
+                              : SimulatedSensor::Position::High;
+    // The operator starts sampling, then clicks OK: the collection begins with the click.
+    connect(
+        box, &QDialog::finished, this, [this, position] { startSampling(position); },
+        Qt::SingleShotConnection);
+}
+
+void TrainingSession::startSampling(SimulatedSensor::Position position)
+{
+    if (!sensor_.isOpen())
+        return;
+    ++samplingRuns_;
+    sensor_.startSampling(position, options_.samplingIntervalMs);
+    emit samplingStarted(position);
+    if (options_.fault == TrainingOptions::Fault::Unplug && samplingRuns_ == kUnplugDuringRun) {
+        QTimer::singleShot(kUnplugAfterLines * options_.samplingIntervalMs, this,
+                           [this] { sensor_.hangUp(); });
+    }
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+// The training program's simulated sensor and the operator's hands on it:
+// when a prompt that asks to set the switch and start sampling is closed
+// with OK, the sensor starts sampling in the position the prompt names; any
+// other prompt, or a command from the program, stops it.
+
+#include "sensor/ports.h"
+#include "simulator/simulatedsensor.h"
+#include "training/trainingoptions.h"
+
+#include <QObject>
+
+class QMessageBox;
+
+class TrainingSession : public QObject
+{
+    Q_OBJECT
+public:
+    // Watches every window of the application from construction on.
+    explicit TrainingSession(const TrainingOptions &options, QObject *parent = nullptr);
+    ~TrainingSession() override;
+
+    SimulatedSensor &sensor() { return sensor_; }
+    const TrainingOptions &options() const { return options_; }
+
+    // The simulated sensor's port, described as an FTDI port.
+    PortDescription sensorPort() const;
+    // The simulated sensor first, so a screen offers it by default, then the
+    // system's ports (the screen keeps only the FTDI ones).
+    PortLister portLister() const;
+
+    // Sampling runs started so far.
+    int samplingRuns() const { return samplingRuns_; }
+
+signals:
+    void samplingStarted(SimulatedSensor::Position position);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void promptShown(QMessageBox *box);
+    void startSampling(SimulatedSensor::Position position);
+
+    TrainingOptions options_;
+    SimulatedSensor sensor_;
+    int samplingRuns_ = 0;
+};
