@@ -152,7 +152,10 @@ bool CalibrationDlg::writeToPort(const QByteArray &bytes)
         linkLost(port->errorString());
         return false;
     }
-    return true;
+    // Handed to the device now rather than later from the event loop: a
+    // dead line must show before the caller counts the command as sent.
+    port->flush();
+    return !linkLost_;
 }
 
 void CalibrationDlg::releasePort(bool deferDelete)

@@ -16,6 +16,9 @@ void CalibrationDlg::writeCalibrationRecord()
     for (;;) {
         const QString fileName =
             QFileDialog::getSaveFileName(this, tr("SaveFile"), QString(), tr(record::kFileFilter));
+        // The operator has been told the procedure must be repeated.
+        if (linkLost_)
+            return;
         // The previous content of the file is replaced only once the whole
         // record has been written, so a failed write loses nothing.
         QSaveFile file(fileName);

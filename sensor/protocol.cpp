@@ -39,6 +39,14 @@ void removeCarriageReturns(QByteArray &buffer)
     buffer.removeIf([](char c) { return c == kCarriageReturn; });
 }
 
+void removeLeadingLineFeeds(QByteArray &buffer)
+{
+    qsizetype count = 0;
+    while (count < buffer.size() && buffer.at(count) == kNewLine)
+        ++count;
+    buffer.remove(0, count);
+}
+
 ReplyLines splitReply(const QByteArray &buffer, int *segmentCount)
 {
     const QList<QByteArray> segments = buffer.split(kNewLine);

@@ -67,6 +67,10 @@ QString textUpToNul(const QByteArray &bytes);
 // Removes every carriage return from the buffer, in place.
 void removeCarriageReturns(QByteArray &buffer);
 
+// Removes the line feeds at the start of the buffer, in place: the end of
+// the previous reply that came after the buffer was cleared for this one.
+void removeLeadingLineFeeds(QByteArray &buffer);
+
 // Splits a listing (carriage returns already removed) at line feeds. Every
 // segment but the last (the text after the last line feed) is a line; each
 // line is cut at its first NUL byte. Only the first kReplyLineCount lines are

@@ -67,6 +67,14 @@ void TestProtocol::carriageReturnsAreRemovedInPlace()
     QByteArray buffer("Version 2.12\r\n\rserial\r\r\n");
     removeCarriageReturns(buffer);
     QCOMPARE(buffer, QByteArray("Version 2.12\nserial\n"));
+
+    // Only line feeds at the very start go: the late end of an earlier reply.
+    QByteArray late("\n\nRT-5K-MQ\n\nVersion 2.12\n");
+    removeLeadingLineFeeds(late);
+    QCOMPARE(late, QByteArray("RT-5K-MQ\n\nVersion 2.12\n"));
+    QByteArray onlyFeeds("\n\n");
+    removeLeadingLineFeeds(onlyFeeds);
+    QVERIFY(onlyFeeds.isEmpty());
 }
 
 void TestProtocol::replyLinesByPosition()
