@@ -9,26 +9,6 @@
 #include <QDebug>
 #include <QTimer>
 
-#include <algorithm>
-
-namespace
-{
-// protocol::newestCompleteLine() without splitting the buffer: a collection's
-// buffer keeps every line it received and this runs at every arrival, so only
-// the last two line feeds are searched for and the earlier ones counted.
-bool findNewestCompleteLine(const QByteArray &buffer, QString *line, int *position)
-{
-    const qsizetype last = buffer.lastIndexOf(protocol::kNewLine);
-    if (last < 0)
-        return false;
-    // lastIndexOf(..., -1) would search from the end again.
-    const qsizetype previous = last == 0 ? -1 : buffer.lastIndexOf(protocol::kNewLine, last - 1);
-    *line = protocol::textUpToNul(buffer.mid(previous + 1, last - previous - 1));
-    *position = int(std::count(buffer.cbegin(), buffer.cbegin() + last, protocol::kNewLine));
-    return true;
-}
-} // namespace
-
 void CalibrationDlg::onReadyRead()
 {
     if (!portUsable() || port->bytesAvailable() == 0)
@@ -198,7 +178,7 @@ void CalibrationDlg::handleDataProgress()
     protocol::removeCarriageReturns(receiveBuffer);
     QString line;
     int position = 0;
-    if (!findNewestCompleteLine(receiveBuffer, &line, &position))
+    if (!protocol::newestCompleteLine(receiveBuffer, &line, &position))
         return;
     if (!protocol::isDataLine(line))
         return;

@@ -2,6 +2,7 @@
 
 #include <QList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace protocol
@@ -82,14 +83,18 @@ QString stripPrefix(const QString &line, const QString &prefix, Qt::CaseSensitiv
 
 bool newestCompleteLine(const QByteArray &buffer, QString *line, int *position)
 {
-    const QList<QByteArray> segments = buffer.split(kNewLine);
-    if (segments.size() < 2)
+    // A collection's buffer keeps every line and this runs at every arrival:
+    // find the last two line feeds and count the earlier ones, rather than
+    // splitting the whole buffer.
+    const qsizetype last = buffer.lastIndexOf(kNewLine);
+    if (last < 0)
         return false;
-    const qsizetype newest = segments.size() - 2;
+    // lastIndexOf(c, -1) would search from the end again.
+    const qsizetype previous = last == 0 ? -1 : buffer.lastIndexOf(kNewLine, last - 1);
     if (line)
-        *line = textUpToNul(segments.at(newest));
+        *line = textUpToNul(buffer.mid(previous + 1, last - previous - 1));
     if (position)
-        *position = int(newest);
+        *position = int(std::count(buffer.cbegin(), buffer.cbegin() + last, kNewLine));
     return true;
 }
 

@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Builds the benchmark helpers in a build directory of their own and prints
+# one table: start-up and memory against a bare Qt program, CPU while
+# collecting at the line's full rate, a 1 MB burst, and the quiet after a
+# hang-up. Everything runs on a fresh Xvfb display (xcb platform), so that no
+# desktop, window manager or compositor takes part.
+#
+#   bash bench/run.sh                 # ZOLVEX_BENCH_RUNS start-ups each (default 15)
+#   ZOLVEX_BENCH_BUILD_DIR=...        # where to build (default build-bench/)
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${ZOLVEX_BENCH_BUILD_DIR:-$root/build-bench}"
+runs="${ZOLVEX_BENCH_RUNS:-15}"
+steady_runs="${ZOLVEX_BENCH_STEADY_RUNS:-3}"
+burst_runs="${ZOLVEX_BENCH_BURST_RUNS:-3}"
+settle_ms=500
+line_rate=960      # bytes/s: 9600 baud, 8N1
+slow_rate=21       # bytes/s: one 21-byte data line a second
+burst=1048576
+
+if [ "${1:-}" != "--on-display" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DZOLVEX_BENCH=ON -DZOLVEX_BUILD_TESTS=OFF >/dev/null
+    cmake --build "$build" --target zolvex zolvex_bench_bare zolvex_bench_baretext \
+        zolvex_bench_mainwindow zolvex_bench_startup zolvex_bench_sensor zolvex_bench_collect \
+        >/dev/null
+    export ZOLVEX_BENCH_BUILD_DIR="$build"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$0" --on-display
+fi
+
+export QT_QPA_PLATFORM=xcb
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+bin="$build/bench"
+logs="$(mktemp -d)"
+
+# The value of key=... in a result line.
+field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p"; }
+median() { sort -g | awk '{v[NR]=$1} END {if (NR == 0) print "-"; else if (NR % 2) print v[(NR+1)/2]; else printf "%.1f\n", (v[NR/2]+v[NR/2+1])/2}'; }
+range() { sort -g | awk 'NR==1{lo=$1} {hi=$1} END {print lo "–" hi}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+verdict() { awk -v v="$1" -v aim="$2" 'BEGIN {print (v + 0 <= aim + 0) ? "meets" : "**misses**"}'; }
+
+start_up() { "$bin/zolvex_bench_startup" "$settle_ms" "$@" 2>>"$logs/startup.err"; }
+
+# Warm the file cache and the font cache first; these runs are not counted.
+programs=(bare:"$bin/zolvex_bench_bare" text:"$bin/zolvex_bench_baretext"
+    window:"$bin/zolvex_bench_mainwindow" zolvex:"$build/zolvex")
+for _ in 1 2; do
+    for p in "${programs[@]}"; do start_up "${p#*:}" >/dev/null; done
+done
+for p in "${programs[@]}"; do : >"$logs/${p%%:*}"; done
+for ((i = 0; i < runs; i++)); do
+    for p in "${programs[@]}"; do start_up "${p#*:}" >>"$logs/${p%%:*}"; done
+done
+
+m() { field "$2" <"$logs/$1" | grep -v '^-$' | median; }
+bare_damage=$(m bare damage_ms) text_damage=$(m text damage_ms) zolvex_damage=$(m zolvex damage_ms)
+bare_cpu=$(m bare cpu_ms) text_cpu=$(m text cpu_ms) zolvex_cpu=$(m zolvex cpu_ms)
+bare_paint=$(m bare paint_ms) text_paint=$(m text paint_ms) window_paint=$(m window paint_ms)
+bare_rss=$(m bare rss_kb) text_rss=$(m text rss_kb) zolvex_rss=$(m zolvex rss_kb)
+load_before=$(cut -d ' ' -f 1-3 /proc/loadavg)
+
+collect() { "$bin/zolvex_bench_collect" "$@" 2>>"$logs/collect.err"; }
+: >"$logs/steady" && : >"$logs/garbage" && : >"$logs/lines"
+for ((i = 0; i < steady_runs; i++)); do collect steady "$line_rate" >>"$logs/steady"; done
+collect steady "$slow_rate" >"$logs/slow"
+for ((i = 0; i < burst_runs; i++)); do
+    collect garbage "$burst" >>"$logs/garbage"
+    collect lines "$burst" >>"$logs/lines"
+done
+collect hangup >"$logs/hangup"
+
+load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
+steady_share=$(m steady share_pct)
+steady_range=$(field share_pct <"$logs/steady" | range)
+steady_cpu=$(m steady cpu_ms)
+steady_wall=$(m steady wall_s)
+steady_bytes=$(m steady bytes_streamed)
+slow_share=$(field share_pct <"$logs/slow")
+slow_cpu=$(field cpu_ms <"$logs/slow")
+slow_lines=$(sed -n 's/.*Validation Set \([0-9]*\) .*/\1/p' "$logs/slow" | awk '{print $1 + 1}')
+steady_lines=$(sed -n 's/.*Validation Set \([0-9]*\) .*/\1/p' "$logs/steady" | awk '{print $1 + 1}' | median)
+garbage_ms=$(m garbage wall_ms)
+garbage_cpu=$(m garbage cpu_ms)
+garbage_peak=$(m garbage peak_growth_kb)
+lines_ms=$(m lines wall_ms)
+lines_cpu=$(m lines cpu_ms)
+lines_peak=$(m lines peak_growth_kb)
+lines_count=$(sed -n 's/.*Validation Set \([0-9]*\) .*/\1/p' "$logs/lines" | head -n 1)
+hang_all=$(field cpu_0_10s_ms <"$logs/hangup")
+hang_settled=$(field cpu_1_10s_ms <"$logs/hangup")
+hang_wakeups=$(field wakeups_1_10s <"$logs/hangup")
+hang_boxes=$(field boxes <"$logs/hangup")
+
+cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
+mem_total=$(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)
+qt_version=$(sed -n 's/^Version: //p' < <(dpkg -s libqt6core6 2>/dev/null) | head -n 1)
+
+row() { # label, zolvex, bare, text, unit, aim
+    local r
+    r=$(ratio "$2" "$3")
+    echo "| $1 | $2 $5 | $3 $5 | **$r** | $4 $5 | $(ratio "$2" "$4") | ≤ 1.15 | $(verdict "$r" 1.15) |"
+}
+
+cat <<TABLE
+### ZOLVEX benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')
+
+Machine: ${cpu_model}, $(nproc) CPUs, ${mem_total} RAM; $(uname -sr); Qt ${qt_version:-6};
+RelWithDebInfo build; a fresh Xvfb display, xcb platform, no window manager. Load average
+${load_before} after the start-ups, ${load_after} after the collections (other work on the machine
+stretches wall-clock times; CPU times much less).
+
+Start-up: medians of ${runs} runs of each program, interleaved, after 2 warm-up runs; times count from
+just before fork(). The aim is against the bare program with one empty window; the column with one
+label is for reference: an empty window never loads a font, any window with text does.
+
+| measure | ZOLVEX | bare Qt, empty window | ratio | bare Qt, one label | ratio | aim | result |
+|---|---|---|---|---|---|---|---|
+$(row "start-up to the first drawing in its mapped window, seen from outside (X DAMAGE; the real \`zolvex\`)" "$zolvex_damage" "$bare_damage" "$text_damage" ms)
+$(row "CPU time used up to that first drawing (all threads, schedstat; the real \`zolvex\`)" "$zolvex_cpu" "$bare_cpu" "$text_cpu" ms)
+$(row "start-up to the window's first paint event (event filter in \`zolvex_bench_mainwindow\`, which builds the main window as \`main()\` does)" "$window_paint" "$bare_paint" "$text_paint" ms)
+$(row "resident memory (VmRSS) ${settle_ms} ms after the first drawing (the real \`zolvex\`)" "$zolvex_rss" "$bare_rss" "$text_rss" kB)
+
+The calibration screen (\`zolvex_bench_collect\`) collecting the validation high reading, with
+the simulated sensor in a process of its own (\`zolvex_bench_sensor\`); CPU is the whole screen
+process's (getrusage, all threads).
+
+| measure | result | aim | |
+|---|---|---|---|
+| CPU over one collection (${steady_wall} s) while data lines stream back to back at ${line_rate} B/s (${steady_bytes} B, ${steady_lines} lines, one write per line); median of ${steady_runs} | ${steady_share} % of a core (${steady_cpu} ms; runs ${steady_range} %) | < 0.5 % | $(verdict "$steady_share" 0.499) |
+| the same at one data line a second (${slow_lines} lines), for reference | ${slow_share} % of a core (${slow_cpu} ms) | – | |
+| 1 MB of pseudo-random garbage, then one data line: from the write until that line is echoed; median of ${burst_runs} | ${garbage_ms} ms; CPU ${garbage_cpu} ms; peak RSS +${garbage_peak} kB | < 1 s | $(verdict "$garbage_ms" 999.9) |
+| 1 MB of data lines ($((lines_count + 1)) lines), same | ${lines_ms} ms; CPU ${lines_cpu} ms; peak RSS +${lines_peak} kB | < 1 s | $(verdict "$lines_ms" 999.9) |
+| CPU after a hang-up while collecting (the link-lost box left open) | ${hang_all} ms in 0–10 s; ${hang_settled} ms and ${hang_wakeups} wake-up in 1–10 s (the bench's own 10 s timer is one); ${hang_boxes} box | nothing | $(verdict "$hang_wakeups" 1) |
+TABLE
+
+echo
+echo "Per-run results: $logs"
