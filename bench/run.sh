@@ -19,6 +19,7 @@ slow_rate=21       # bytes/s: one 21-byte data line a second
 burst=1048576
 
 if [ "${1:-}" != "--on-display" ]; then
+    bash "$root/scripts/deps.sh"
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DZOLVEX_BENCH=ON -DZOLVEX_BUILD_TESTS=OFF >/dev/null
     cmake --build "$build" --target zolvex zolvex_bench_bare zolvex_bench_baretext \
