@@ -12,8 +12,9 @@ double parseConstant(const QString &text)
     bool ok = false;
     const double value = text.toDouble(&ok);
     // NaN rather than 0, so that an unreadable constant cannot yield a
-    // plausible-looking calibration.
-    return ok ? value : qQNaN();
+    // plausible-looking calibration. "inf" converts, but an infinite slope
+    // would put the zero point at 0 counts: no constant either.
+    return ok && std::isfinite(value) ? value : qQNaN();
 }
 
 double zeroCounts(double oldOffset, double oldSlope)

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and the training program
-# need, only when one is missing.
+# Installs the Debian packages the build, the tests (clang and its runtime for
+# the fuzz targets) and the training program need, only when one is missing.
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
-    xvfb xauth poppler-utils
+    xvfb xauth poppler-utils desktop-file-utils fonts-liberation2
+    libxcb-damage0-dev
+    clang libclang-rt-14-dev llvm
 )
 
 missing=()

@@ -40,6 +40,9 @@ void TestConstants::parsing_data()
     QTest::newRow("empty") << "" << false << 0.0;
     QTest::newRow("text") << "abc" << false << 0.0;
     QTest::newRow("comma decimal") << "0,002701" << false << 0.0;
+    QTest::newRow("infinite") << "inf" << false << 0.0;
+    QTest::newRow("negative infinite") << " -inf" << false << 0.0;
+    QTest::newRow("not a number") << "nan" << false << 0.0;
 }
 
 void TestConstants::parsing()

@@ -861,7 +861,7 @@ void FaultMatrixTest::calibrationData_data()
     QTest::newRow("counts with a letter") << 1 << 0.0 << 0.0 << eight + "2150O0,21.5,525.0,0\r\n"
                                           << "";
     QTest::newRow("NUL inside the counts")
-        << 1 << 0.0 << 0.0 << eight + QByteArray("215\0000,21.5,525.0,0\r\n", 22) << "";
+        << 1 << 0.0 << 0.0 << eight + QByteArray("215\0000,21.5,525.0,0\r\n", 20) << "";
 
     // Constants that are no numbers are refused, never shown or sent.
     QTest::newRow("previous slope 0") << 1 << 0.0 << -12.5 << countLines(same(215000, 9)) << "";
