@@ -1,0 +1,75 @@
+// One data line's fields: the commas test, the raw count, the reading and the
+// acceptance windows of every tip.
+//
+// Input: one line as it stands in the buffer (read up to its first NUL, as the
+// screen does). The fields are also found a second way, by splitting at
+// commas, and both ways must agree.
+
+#include "calibration/tipkind.h"
+#include "fuzz/fuzzcheck.h"
+#include "sensor/protocol.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+
+namespace
+{
+
+using namespace protocol;
+
+constexpr int kTipIds[] = {1, 2, 3};
+constexpr QLatin1Char kComma(',');
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QString line =
+        textUpToNul(QByteArray(reinterpret_cast<const char *>(data), qsizetype(size)));
+    FUZZ_CHECK(!line.contains(QChar(0)));
+    const QStringList fields = line.split(kComma);
+
+    FUZZ_CHECK(isDataLine(line) == (fields.size() == kDataLineCommas + 1));
+
+    const QString field = readingField(line);
+    FUZZ_CHECK(field == (fields.size() >= 2 ? fields.at(fields.size() - 2) : QString()));
+
+    const qlonglong counts = rawCount(line);
+    if (fields.size() < 2) {
+        FUZZ_CHECK(counts == 0);
+    } else {
+        bool ok = false;
+        const qlonglong expected = fields.first().toLongLong(&ok, 10);
+        FUZZ_CHECK(counts == (ok ? expected : 0));
+        // A count written back reads the same.
+        if (counts != 0)
+            FUZZ_CHECK(rawCount(QString::number(counts) + kComma) == counts);
+    }
+
+    const double value = field.toDouble();
+    for (int id : kTipIds) {
+        const TipKind *tip = tipKindById(id);
+        FUZZ_CHECK(tip != nullptr);
+        for (const Window<double> &window : {tip->lowWindow, tip->highWindow}) {
+            if (window.contains(value))
+                FUZZ_CHECK(std::isfinite(value) && value >= window.low && value <= window.high);
+        }
+        if (tip->countWindow.contains(counts))
+            FUZZ_CHECK(counts != 0);
+    }
+
+    // The same line as the newest complete one of a buffer.
+    QString newest;
+    int position = -1;
+    const QByteArray buffer = line.toLatin1() + kNewLine;
+    FUZZ_CHECK(newestCompleteLine(buffer, &newest, &position));
+    FUZZ_CHECK(position == buffer.count(kNewLine) - 1);
+    if (!line.contains(QLatin1Char(kNewLine)))
+        FUZZ_CHECK(newest == line);
+    return 0;
+}
