@@ -135,6 +135,15 @@ QString SimulatedSensor::portPath() const
     return slavePath_;
 }
 
+PortDescription SimulatedSensor::portDescription() const
+{
+    PortDescription port;
+    port.portName = portPath();
+    port.hasVendorIdentifier = true;
+    port.vendorIdentifier = kFtdiVendorIdentifier;
+    return port;
+}
+
 SensorProfile SimulatedSensor::profile() const
 {
     return profile_;

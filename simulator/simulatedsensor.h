@@ -8,6 +8,8 @@
 // "Cslp=", "Coff=", "cdate=" and "***e" are applied without an answer; a
 // value that is not a number leaves the constant as it was.
 
+#include "sensor/ports.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -66,6 +68,8 @@ public:
 
     bool isOpen() const;
     QString portPath() const; // the slave side, e.g. /dev/pts/7
+    // The port as the system would list the sensor's: an FTDI converter.
+    PortDescription portDescription() const;
 
     // The profile carries the working constants and date; setProfile() is a
     // different sensor on the same cable (its saved constants are its own).

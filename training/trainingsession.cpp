@@ -59,11 +59,7 @@ TrainingSession::~TrainingSession()
 
 PortDescription TrainingSession::sensorPort() const
 {
-    PortDescription port;
-    port.portName = sensor_.portPath();
-    port.hasVendorIdentifier = true;
-    port.vendorIdentifier = kFtdiVendorIdentifier;
-    return port;
+    return sensor_.portDescription();
 }
 
 PortLister TrainingSession::portLister() const

@@ -21,11 +21,7 @@ ScreenHarness::~ScreenHarness()
 
 PortDescription ScreenHarness::sensorPort() const
 {
-    PortDescription port;
-    port.portName = sensor.portPath();
-    port.hasVendorIdentifier = true;
-    port.vendorIdentifier = kFtdiVendorIdentifier;
-    return port;
+    return sensor.portDescription();
 }
 
 void ScreenHarness::connect()
