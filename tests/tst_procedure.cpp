@@ -243,13 +243,7 @@ void ProcedureTest::changeAndSave()
 void ProcedureTest::changeAndAbortRestoresPrevious()
 {
     ScreenHarness h(driftedMetre());
-    QVERIFY(h.reachValidation());
-    QVERIFY(h.feed(Position::High));
-    h.answers.click(QMessageBox::Ok);
-    h.collectionTicks();
-    QVERIFY(h.feed(Position::Low));
-    h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
-    h.collectionTicks();
+    QVERIFY(h.validate(QMessageBox::No, QMessageBox::Ok));
     QVERIFY(h.feed(Position::High));
     h.collectionTicks();
     h.answers.click(QMessageBox::Ok);
@@ -322,14 +316,7 @@ void ProcedureTest::keepConstantsWithNewDate()
 void ProcedureTest::keepConstantsWithoutChange()
 {
     ScreenHarness h;
-    QVERIFY(h.reachValidation());
-    QVERIFY(h.feed(Position::High));
-    h.answers.click(QMessageBox::Ok);
-    h.collectionTicks();
-    QVERIFY(h.feed(Position::Low));
-    h.answers.click(QMessageBox::Yes).click(QMessageBox::No);
-    h.collectionTicks();
-    QVERIFY(h.answers.waitUntilDone());
+    QVERIFY(h.validate(QMessageBox::Yes, QMessageBox::No));
     QCOMPARE(h.status(), QString("Process Complete: Close all windows"));
     QVERIFY(!h.timer("sendTimer")->isActive());
     QVERIFY(!h.timer("tickTimer")->isActive());
@@ -390,13 +377,7 @@ void ProcedureTest::badReadingCancelClosesScreen()
 void ProcedureTest::badCalibrationDataRetryAndCancel()
 {
     ScreenHarness h;
-    QVERIFY(h.reachValidation());
-    QVERIFY(h.feed(Position::High));
-    h.answers.click(QMessageBox::Ok);
-    h.collectionTicks();
-    QVERIFY(h.feed(Position::Low));
-    h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
-    h.collectionTicks();
+    QVERIFY(h.validate(QMessageBox::No, QMessageBox::Ok));
 
     h.sensor.setFault(SimulatedSensor::Fault::CountsOutOfRange);
     QVERIFY(h.feed(Position::High));
@@ -601,14 +582,7 @@ void ProcedureTest::newConstantsFromFiveNewestCounts()
     SensorProfile profile = metreProfile(); // slope 0.0025, offset -12.5: zero at 5000 counts
     profile.countNoise = 0;
     ScreenHarness h(profile);
-    QVERIFY(h.reachValidation());
-    QVERIFY(h.feed(Position::High));
-    h.answers.click(QMessageBox::Ok);
-    h.collectionTicks();
-    QVERIFY(h.feed(Position::Low));
-    h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
-    h.collectionTicks();
-    QVERIFY(h.answers.waitUntilDone());
+    QVERIFY(h.validate(QMessageBox::No, QMessageBox::Ok));
 
     // Five old lines out of every window, then 200000 and four times 200001.
     QByteArray lines = QByteArray("1,21.5,0.0,0\r\n").repeated(5) + "200000,21.5,487.5,0\r\n";

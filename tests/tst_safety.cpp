@@ -31,15 +31,7 @@ SensorProfile quiet(SensorProfile p, double drift = 0)
 // with the calibration data collection running.
 bool chooseChange(ScreenHarness &h)
 {
-    if (!h.reachValidation() || !h.feed(Position::High))
-        return false;
-    h.answers.click(QMessageBox::Ok);
-    h.collectionTicks();
-    if (!h.feed(Position::Low))
-        return false;
-    h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
-    h.collectionTicks();
-    return h.answers.waitUntilDone();
+    return h.validate(QMessageBox::No, QMessageBox::Ok);
 }
 
 // Up to the verification run, new constants sent and unsaved.
@@ -247,13 +239,7 @@ void SafetyTest::hangUpWithUnsavedConstants()
 void SafetyTest::unwritableRecordOffersRetry()
 {
     ScreenHarness h;
-    QVERIFY(h.reachValidation());
-    QVERIFY(h.feed(Position::High));
-    h.answers.click(QMessageBox::Ok);
-    h.collectionTicks();
-    QVERIFY(h.feed(Position::Low));
-    h.answers.click(QMessageBox::Yes).click(QMessageBox::Yes);
-    h.collectionTicks();
+    QVERIFY(h.validate(QMessageBox::Yes, QMessageBox::Yes));
     h.send(2);
 
     QTemporaryDir dir;
@@ -279,13 +265,7 @@ void SafetyTest::unwritableRecordOffersRetry()
 void SafetyTest::unwritableRecordCancel()
 {
     ScreenHarness h;
-    QVERIFY(h.reachValidation());
-    QVERIFY(h.feed(Position::High));
-    h.answers.click(QMessageBox::Ok);
-    h.collectionTicks();
-    QVERIFY(h.feed(Position::Low));
-    h.answers.click(QMessageBox::Yes).click(QMessageBox::Yes);
-    h.collectionTicks();
+    QVERIFY(h.validate(QMessageBox::Yes, QMessageBox::Yes));
     h.send(2);
     const QString status = h.status();
     h.answers.reject().click(QMessageBox::Cancel); // cancelled file dialog

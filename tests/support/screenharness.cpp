@@ -38,6 +38,19 @@ bool ScreenHarness::reachValidation()
            });
 }
 
+bool ScreenHarness::validate(QMessageBox::StandardButton decision, QMessageBox::StandardButton next)
+{
+    if (!reachValidation() || !feed(SimulatedSensor::Position::High))
+        return false;
+    answers.click(QMessageBox::Ok);
+    collectionTicks();
+    if (!feed(SimulatedSensor::Position::Low))
+        return false;
+    answers.click(decision).click(next);
+    collectionTicks();
+    return answers.waitUntilDone();
+}
+
 bool ScreenHarness::feed(SimulatedSensor::Position position, int lines)
 {
     QByteArray bytes;

@@ -34,6 +34,10 @@ public:
     // Connects and answers the listing's prompts with OK; ends collecting the
     // validation high reading. False when something went otherwise.
     bool reachValidation();
+    // Connects and takes both validation readings from sensor data, then
+    // answers "Verify Validation Values." with decision and the prompt that
+    // follows with next. False when something went otherwise.
+    bool validate(QMessageBox::StandardButton decision, QMessageBox::StandardButton next);
     // Lets the sensor write n data lines and waits until the screen took them.
     bool feed(SimulatedSensor::Position position, int lines = 12);
     // Calls updateTimer() n times; one collection needs 26.
