@@ -265,15 +265,15 @@ void TestMainWindow::childWidgets_data()
         << 0 << true;
     QTest::newRow("mainLBL_Instruct") << label << QRect(190, 250, 361, 31)
                                       << "Read all instructions before proceeding" << 0 << true;
-    QTest::newRow("label") << label << QRect(40, 0, 151, 16) << "ORVANE INCORPORATED" << 10
+    QTest::newRow("label") << label << QRect(40, 0, 165, 16) << "ORVANE INCORPORATED" << 10
                            << false;
     QTest::newRow("label_2") << label << QRect(520, 15, 181, 16) << "WWW.QUILLMERE.EXAMPLE" << 10
                              << false;
     QTest::newRow("label_4") << label << QRect(590, 0, 111, 16) << "QUILLMERE" << 10 << false;
     QTest::newRow("label_3") << label << QRect(40, 30, 46, 16) << "U.S.A." << 10 << false;
-    QTest::newRow("label_5") << label << QRect(40, 15, 151, 16) << "WWW.ORVANE.EXAMPLE" << 10
+    QTest::newRow("label_5") << label << QRect(40, 15, 165, 16) << "WWW.ORVANE.EXAMPLE" << 10
                              << false;
-    QTest::newRow("label_6") << label << QRect(590, 30, 111, 16) << "UNITED KINGDOM" << 10 << false;
+    QTest::newRow("label_6") << label << QRect(590, 30, 120, 16) << "UNITED KINGDOM" << 10 << false;
 }
 
 void TestMainWindow::childWidgets()
