@@ -1,5 +1,6 @@
 #include "app/widget.h"
 
+#include "app/dialogfont.h"
 #include "calibration/calibrationdlg.h"
 #include "calibration/company.h"
 #include "ui_widget.h"
@@ -20,6 +21,7 @@ Widget::Widget(PortLister portLister, QWidget *parent)
     : QWidget(parent), ui(new Ui::Widget), portLister_(std::move(portLister))
 {
     ui->setupUi(this);
+    useDialogFont(this);
     connect(ui->mainTE_Instructions->verticalScrollBar(), &QScrollBar::valueChanged, this,
             &Widget::update);
 }
@@ -37,7 +39,8 @@ void Widget::on_mainPB_About_clicked()
     if (ui->mainPB_About->text() == tr("About")) {
         ui->mainPB_About->setText(tr("Instructions"));
         box->setText(tr("Version 1.04\r\n"));
-        box->append(tr("Quillmere\t                               Orvane Incorporated"));
+        box->append(tr("Quillmere\t                               %1")
+                        .arg(QLatin1String(company::kMakerName)));
         box->append(
             tr("%1\t    %2")
                 .arg(QLatin1String(company::kDistributorTown), QLatin1String(company::kMakerTown)));

@@ -3,17 +3,40 @@
 
 #include "calibration/calibrationdlg.h"
 
+#include "app/dialogfont.h"
 #include "calibration/tipkind.h"
 #include "ui_calibrationdlg.h"
 
 #include <QApplication>
 #include <QDebug>
+#include <QKeyEvent>
 #include <QTimer>
 
 namespace
 {
 // Long enough for a few commands at 9600 baud.
 constexpr int kFlushTimeoutMs = 1000;
+
+// Keeps a prompt open on Escape and on its close box, so that only a button
+// answers it.
+class EscapeIgnorer : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress &&
+            static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape)
+            return true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 } // namespace
 
 CalibrationDlg::CalibrationDlg(QWidget *parent) : CalibrationDlg(PortLister(systemPorts), parent)
@@ -24,6 +47,7 @@ CalibrationDlg::CalibrationDlg(PortLister portLister, QWidget *parent)
     : QDialog(parent), ui(new Ui::CalibrationDlg)
 {
     ui->setupUi(this);
+    useDialogFont(this);
     ui->calibrationDlg_Print->hide();
     ui->calibrationPB_Connect->setFocus(Qt::OtherFocusReason);
     countdown = 0;
@@ -37,8 +61,6 @@ CalibrationDlg::CalibrationDlg(PortLister portLister, QWidget *parent)
 
     ui->calDlg_statusbar->setText(
         tr("User must select correct port from dropdown box and press connect."));
-    newLine = protocol::kNewLine;
-    carriageReturn = protocol::kCarriageReturn;
     fillPortList(portLister);
     portCreated = false;
     validationRun = true;
@@ -105,16 +127,21 @@ void CalibrationDlg::stopTimers()
 }
 
 int CalibrationDlg::prompt(QMessageBox::Icon icon, const QString &title, const QString &text,
-                           QMessageBox::StandardButtons buttons, QMessageBox **slot)
+                           QMessageBox::StandardButtons buttons, QMessageBox **slot, Escape escape)
 {
     auto *box = new QMessageBox();
     (slot ? *slot : msgBox) = box;
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(icon);
     box->setWindowTitle(title);
+    box->setTextFormat(Qt::PlainText);
     box->setText(text);
     if (buttons != QMessageBox::NoButton)
         box->setStandardButtons(buttons);
+    if (escape == Escape::AnswersYes)
+        box->setEscapeButton(QMessageBox::Yes);
+    else if (escape == Escape::Ignored)
+        box->installEventFilter(new EscapeIgnorer(box));
     return box->exec();
 }
 
@@ -217,6 +244,9 @@ void CalibrationDlg::linkLost(const QString &reason)
     if (unsaved)
         text += tr("\r\nNew constants were sent to the sensor but not saved. "
                    "Do not use the sensor before the procedure has been repeated.");
+    text += tr("\r\nCheck the cable on port %1 and that the sensor is switched on, then close "
+               "the calibration screen and start again from the main window.")
+                .arg(portName);
     prompt(QMessageBox::Critical, tr("Error Detected"), text);
     if (closeAfterwards)
         reject();

@@ -109,10 +109,18 @@ private:
     // Record
     void writeCalibrationRecord();
 
-    // Prompts: a new parentless box, deleted on close, run modally.
+    // What Escape and a prompt's close box answer.
+    enum class Escape {
+        QtDefault,  // the toolkit's choice (Cancel, No, Abort or the only button)
+        AnswersYes, // Yes, where No would start changing the sensor
+        Ignored,    // nothing: every answer writes to the sensor
+    };
+
+    // Prompts: a new parentless box, deleted on close, run modally. Texts are
+    // plain, never markup: some carry bytes from the sensor.
     int prompt(QMessageBox::Icon icon, const QString &title, const QString &text,
                QMessageBox::StandardButtons buttons = QMessageBox::NoButton,
-               QMessageBox **slot = nullptr);
+               QMessageBox **slot = nullptr, Escape escape = Escape::QtDefault);
 
     // The port and the wait cursor
     bool portUsable() const;
@@ -142,8 +150,8 @@ private:
     QByteArray receiveBuffer;
     protocol::ReplyLines replyLines;
     QString portName;
-    char newLine = protocol::kNewLine;
-    char carriageReturn = protocol::kCarriageReturn;
+    static constexpr char newLine = protocol::kNewLine;
+    static constexpr char carriageReturn = protocol::kCarriageReturn;
     int countdown = 0;
     int tipKind = 0;
     int commandStep = 0;
@@ -157,5 +165,4 @@ private:
     bool closeAfterRestore_ = false;
     // The port failed; everything that follows a prompt checks this.
     bool linkLost_ = false;
-    bool closing_ = false;
 };

@@ -13,7 +13,7 @@ double CalibrationDlg::computeZeroCounts()
 {
     const double zero = constants::zeroCounts(constants::parseConstant(ui->calLE_OldCoff->text()),
                                               constants::parseConstant(ui->calLE_OldCslp->text()));
-    qDebug() << "Zero Counts: " << zero;
+    qDebug().nospace() << "Zero Counts: " << zero;
     return zero;
 }
 
@@ -37,7 +37,9 @@ bool CalibrationDlg::computeNewConstants()
 void CalibrationDlg::startConstantTransfer(bool saving)
 {
     pushWaitCursor();
-    ui->calDlg_statusbar->setText(saving ? tr("Saving constants to sensor")
-                                         : tr("Sending constants to sensor"));
+    // A restore keeps "Restoring Previous Constants": nothing is saved then.
+    if (commandStep != kRestoreStep)
+        ui->calDlg_statusbar->setText(saving ? tr("Saving constants to sensor")
+                                             : tr("Sending constants to sensor"));
     sendTimer->start(kSendIntervalMs);
 }

@@ -157,7 +157,7 @@ void CalibrationDlg::decideAfterLowReading()
         const int answer = prompt(QMessageBox::Information, tr("User Action Needed"),
                                   tr("Verify Validation Values.\r\nYes takes no action on the "
                                      "constants\r\nNo continues process to Change Constants"),
-                                  QMessageBox::Yes | QMessageBox::No);
+                                  QMessageBox::Yes | QMessageBox::No, nullptr, Escape::AnswersYes);
         if (linkLost_)
             return;
         if (answer == QMessageBox::No) {
@@ -169,7 +169,7 @@ void CalibrationDlg::decideAfterLowReading()
                 return;
             startCollecting(CollectingCalibrationData);
             ui->calDlg_statusbar->setText(tr("Please wait while Software collects data"));
-            qDebug() << "stateMachine = " << stateMachine;
+            qDebug().nospace() << "stateMachine = " << stateMachine;
         } else if (answer == QMessageBox::Yes) {
             const int create = prompt(QMessageBox::Information, tr("User Action Needed"),
                                       tr("Create a File\r\nYes creates file and changes sensor's "
@@ -186,7 +186,7 @@ void CalibrationDlg::decideAfterLowReading()
             } else {
                 ui->calDlg_statusbar->setText(tr("Process Complete: Close all windows"));
             }
-            qDebug() << "stateMachine = " << stateMachine;
+            qDebug().nospace() << "stateMachine = " << stateMachine;
         }
         return;
     }
@@ -194,7 +194,7 @@ void CalibrationDlg::decideAfterLowReading()
     const int answer = prompt(QMessageBox::Information, tr("Final Calibration Phase"),
                               tr("Save: Keep all changed constants and write file.\r\nAbort: "
                                  "Replaces original constants.\r\n"),
-                              QMessageBox::Save | QMessageBox::Abort);
+                              QMessageBox::Save | QMessageBox::Abort, nullptr, Escape::Ignored);
     if (linkLost_)
         return;
     if (answer == QMessageBox::Save) {
@@ -241,7 +241,7 @@ void CalibrationDlg::sendParameters()
         return;
     }
     const int step = commandStep;
-    qDebug() << "Command Value = " << step;
+    qDebug().nospace() << "Command Value = " << step;
     const QByteArray command = commandForStep(step);
     if (command.isEmpty()) {
         finishSequence(step);

@@ -14,8 +14,13 @@
 void CalibrationDlg::writeCalibrationRecord()
 {
     for (;;) {
+        // A name typed without an extension gets ".txt", so the record shows
+        // up under the same filter when it is chosen for printing.
+        QFileDialog dialog(this, tr("SaveFile"), QString(), tr(record::kFileFilter));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QLatin1String(record::kFileSuffix));
         const QString fileName =
-            QFileDialog::getSaveFileName(this, tr("SaveFile"), QString(), tr(record::kFileFilter));
+            dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
         // The operator has been told the procedure must be repeated.
         if (linkLost_)
             return;
@@ -51,11 +56,11 @@ void CalibrationDlg::writeCalibrationRecord()
             break;
         // The constants are in the sensor now; the record is the only other
         // copy of the previous ones, so the operator may try another place.
-        const int answer = QMessageBox::warning(
-            this, tr("Error Saving"),
-            tr("Cannot write to file %1:\n%2.").arg(fileName, file.errorString()),
-            QMessageBox::Retry | QMessageBox::Cancel);
-        if (answer != QMessageBox::Retry)
+        QMessageBox box(QMessageBox::Warning, tr("Error Saving"),
+                        tr("Cannot write to file %1:\n%2.").arg(fileName, file.errorString()),
+                        QMessageBox::Retry | QMessageBox::Cancel, this);
+        box.setTextFormat(Qt::PlainText); // the name is the operator's
+        if (box.exec() != QMessageBox::Retry)
             return;
     }
     ui->calDlg_statusbar->setText(tr("Process Complete - Use Print Button for hard copy"));

@@ -6,6 +6,9 @@
 namespace company
 {
 
+inline constexpr char kMakerName[] = "Orvane Incorporated";
+inline constexpr char kMakerShortName[] = "Orvane Inc.";
+inline constexpr char kMakerPhone[] = "1-555-014-2290";
 inline constexpr char kMakerStreet[] = "2200 Larkspur Industrial Way";
 inline constexpr char kMakerTown[] = "Fernhollow, OR 97000";
 inline constexpr char kMakerWeb[] = "www.orvane.example";

@@ -3,13 +3,17 @@
 #include "calibration/company.h"
 #include "calibration/tipkind.h"
 
+#include <cstdio>
+
+#include <locale.h>
+
 namespace record
 {
 
 namespace
 {
 
-constexpr char kMakerName[] = "Orvane Incorporated";
+using company::kMakerName;
 using company::kMakerSalesEmail;
 using company::kMakerStreet;
 using company::kMakerTown;
@@ -57,7 +61,17 @@ QString runDate(const QDate &date, const QLocale &locale)
 QString delta(const QString &standard, const QString &reading)
 {
     // toDouble() gives 0 for a reading that is not a number, as the record wants.
-    return QString::asprintf("%g", standard.toDouble() - reading.toDouble());
+    const double value = standard.toDouble() - reading.toDouble();
+    // The C library's %g, which rounds exact ties to even where
+    // QString::asprintf rounds them up; in the C locale, for a decimal point
+    // whatever the operator's locale.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    const locale_t previous = cLocale ? uselocale(cLocale) : locale_t(nullptr);
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    if (previous)
+        uselocale(previous);
+    return QString::fromLatin1(text);
 }
 
 QString text(const Inputs &in)
@@ -93,9 +107,11 @@ QString text(const Inputs &in)
     out += QLatin1String("physical geometry(K-constant).\r\n\r\n");
     out +=
         QLatin1String("Consult ASTM D2624 Appendix for method calibration requirements.\r\n\r\n");
-    out += QLatin1String("Consult Orvane Inc. factory for information on how to obtain a "
-                         "Calibration Certificate.\r\n");
-    out += QLatin1String("Phone: +1-555-014-2290, Email: ") + QLatin1String(kMakerSalesEmail);
+    out +=
+        QLatin1String("Consult ") + QLatin1String(company::kMakerShortName) +
+        QLatin1String(" factory for information on how to obtain a Calibration Certificate.\r\n");
+    out += QLatin1String("Phone: +") + QLatin1String(company::kMakerPhone) +
+           QLatin1String(", Email: ") + QLatin1String(kMakerSalesEmail);
     return out;
 }
 

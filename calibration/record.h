@@ -13,6 +13,8 @@ namespace record
 
 // The record's file-name filter, also used when a file is chosen for printing.
 inline constexpr char kFileFilter[] = "Text files (*.txt)";
+// Added to a record's name typed without an extension.
+inline constexpr char kFileSuffix[] = "txt";
 // The run date; the format itself ends with a carriage return.
 inline constexpr char kRunDateFormat[] = "dd/MMM/yyyy\r";
 

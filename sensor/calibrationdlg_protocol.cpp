@@ -2,6 +2,7 @@
 
 #include "calibration/calibrationdlg.h"
 
+#include "calibration/company.h"
 #include "calibration/tipkind.h"
 #include "ui_calibrationdlg.h"
 
@@ -132,8 +133,9 @@ void CalibrationDlg::refuseUnknownTip()
         replyLines[protocol::kRangeLine], QLatin1String(protocol::kRangePrefix), Qt::CaseSensitive);
     prompt(QMessageBox::Warning, tr("Error Detected"),
            tr("Sensor type \"%1\" with maximum conductivity \"%2\" is not supported. "
-              "Contact Orvane Inc. 1-555-014-2290")
-               .arg(replyLines[protocol::kTypeLine], range));
+              "Contact %3 %4")
+               .arg(replyLines[protocol::kTypeLine], range, QLatin1String(company::kMakerShortName),
+                    QLatin1String(company::kMakerPhone)));
     if (linkLost_)
         return;
     ui->calDlg_statusbar->setText(tr("Program can not continue"));
@@ -165,7 +167,8 @@ void CalibrationDlg::firmwareTooOld()
     tickTimer->stop();
     popCursor();
     prompt(QMessageBox::Warning, tr("Error Detected"),
-           tr("Sensor Firmware version invalid. Contact Orvane Inc. 1-555-014-2290"));
+           tr("Sensor Firmware version invalid. Contact %1 %2")
+               .arg(QLatin1String(company::kMakerShortName), QLatin1String(company::kMakerPhone)));
     if (linkLost_)
         return;
     ui->calDlg_statusbar->setText(tr("Program can not continue"));

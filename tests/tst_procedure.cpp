@@ -56,6 +56,16 @@ QColor base(QLineEdit *field)
     return field->palette().color(QPalette::Base);
 }
 
+// "title | status line" for each window, the status as the label showed it
+// when the window opened.
+QStringList statusBehindPrompts(const QList<SeenWindow> &seen)
+{
+    QStringList result;
+    for (const SeenWindow &window : seen)
+        result.append(window.title + " | " + window.context);
+    return result;
+}
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -107,6 +117,8 @@ void ProcedureTest::changeAndSave()
 
     // Validation: high, then low, both out of their windows (red).
     QVERIFY(h.feed(Position::High));
+    const QString validationHighEcho = h.status();
+    QVERIFY(validationHighEcho.startsWith("Validation Set 11 : "));
     h.answers.click(QMessageBox::Ok);
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
@@ -117,6 +129,7 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(base(validationHigh), QColor(Qt::red));
 
     QVERIFY(h.feed(Position::Low));
+    const QString validationLowEcho = h.status();
     h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
@@ -130,7 +143,7 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(seen.last().title, QString("User Action Required"));
     QCOMPARE(seen.last().text, QString("Verify switch is in High position.\r\n") + kStartSampling);
     QCOMPARE(h.status(), QString("Please wait while Software collects data"));
-    QVERIFY(h.debug.contains("stateMachine =  2"));
+    QVERIFY(h.debug.contains("stateMachine = 2"));
 
     // Calibration data on the high standard; new constants go out 5 s apart.
     QVERIFY(h.feed(Position::High));
@@ -161,6 +174,7 @@ void ProcedureTest::changeAndSave()
 
     // Verification: both readings now pass.
     QVERIFY(h.feed(Position::High));
+    const QString verificationHighEcho = h.status();
     h.answers.click(QMessageBox::Ok);
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
@@ -170,6 +184,7 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(base(h.field("calLE_HighValue")), QColor(Qt::green));
 
     QVERIFY(h.feed(Position::Low));
+    const QString verificationLowEcho = h.status();
     h.answers.click(QMessageBox::Save);
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
@@ -202,6 +217,18 @@ void ProcedureTest::changeAndSave()
     QVERIFY(!h.timer("sendTimer")->isActive());
     QVERIFY(!h.timer("tickTimer")->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
+
+    // Behind every prompt the status line already reads the text set before it.
+    QCOMPARE(
+        statusBehindPrompts(h.answers.seen()),
+        QStringList({"User Action Needed | Sensor timeout set to 30 minutes",
+                     "VALIDATION PROCESS | Start sampling sequence with high value setting",
+                     "VALIDATION PROCESS | " + validationHighEcho,
+                     "User Action Needed | " + validationLowEcho,
+                     "User Action Required | " + validationLowEcho,
+                     "Verfication Process | Coff=-12.50000\r",
+                     "VERIFICATION PROCESS | " + verificationHighEcho,
+                     "Final Calibration Phase | " + verificationLowEcho, "SaveFile | ***e\r"}));
 
     // Every command of the run, in order.
     const QByteArray wire = h.sensor.received();
@@ -256,14 +283,24 @@ void ProcedureTest::changeAndAbortRestoresPrevious()
     h.answers.click(QMessageBox::Abort);
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
-    QCOMPARE(h.status(), QString("Saving constants to sensor"));
+    // Nothing is saved on this road: the status line says what happens.
+    QCOMPARE(h.status(), QString("Restoring Previous Constants"));
     QVERIFY(h.debug.contains("Restore Previous Constants"));
+    QVERIFY(!h.debug.contains("Saving constants to sensor"));
     QVERIFY(h.field("calLE_HighValue")->text().isEmpty());
     QVERIFY(h.field("calLE_LowValue")->text().isEmpty());
     QCOMPARE(base(h.field("calLE_HighValue")), QColor(Qt::white));
 
     const int start = h.sensor.received().size();
-    h.send(3);
+    h.debug.clear();
+    h.send();
+    QCOMPARE(h.status(), QString("Cslp=0.002875\r"));
+    h.send();
+    QCOMPARE(h.status(), QString("Coff=-14.37500\r"));
+    h.send();
+    QCOMPARE(h.debug.lines().mid(0, 5),
+             QStringList({"Command Value = 23", "\"Cslp=0.002875\\r\"", "Command Value = 24",
+                          "\"Coff=-14.37500\\r\"", "Command Value = 25"}));
     const QByteArray expected = "Cslp=0.002875\rCoff=-14.37500\rtoff\r";
     QVERIFY(h.waitForReceived(start + expected.size()));
     QCOMPARE(h.sensor.received().mid(start), expected);
@@ -293,13 +330,15 @@ void ProcedureTest::keepConstantsWithNewDate()
     QCOMPARE(h.status(), QString("Changing Cal Date in Sensor"));
     QVERIFY(h.timer("sendTimer")->isActive());
 
+    // A name typed without an extension is saved as a text file.
     QTemporaryDir dir;
     const QString path = dir.filePath("kept.txt");
     const int start = h.sensor.received().size();
     h.send(2);
-    h.answers.fileName(path);
+    h.answers.fileName(dir.filePath("kept"));
     h.send();
     QVERIFY(h.answers.waitUntilDone());
+    QVERIFY(!QFile::exists(dir.filePath("kept")));
     const QByteArray expected = "cdate=" + today() + "\r***e\rtoff\r";
     QVERIFY(h.waitForReceived(start + expected.size()));
     QCOMPARE(h.sensor.received(), "toff\rrcal\rtoff\r" + expected);
@@ -552,6 +591,7 @@ void ProcedureTest::tipKinds()
     h.send(3);
     QVERIFY(h.answers.waitUntilDone());
     const QByteArray file = readFile(path);
+    QVERIFY(!QFile::exists(path + ".txt")); // an extension is kept as typed
     const QList<QByteArray> standards = rows.split('|');
     QVERIFY(file.contains(titles + "\r\n    \tSTANDARD\tSENSOR\t\tDELTA\r\nHigh\t   " +
                           standards[0] + "  \t"));
@@ -591,6 +631,7 @@ void ProcedureTest::newConstantsFromFiveNewestCounts()
     QVERIFY(QTest::qWaitFor([&] { return h.status().endsWith(" : 200001,21.5,487.5,0"); }));
     h.collectionTicks();
     QVERIFY(h.debug.contains("1000004 / 5 = 200000"));
+    QVERIFY(h.debug.contains("Zero Counts: 5000"));
     // 525 / (200000 - 5000) and -slope * 5000; a mean of 200000.8 would give -13.46148.
     QCOMPARE(h.field("calLE_NewCslp")->text(), QString("0.002692"));
     QCOMPARE(h.field("calLE_NewCoff")->text(), QString("-13.46154"));

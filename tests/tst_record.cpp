@@ -65,6 +65,10 @@ void TestRecord::delta_data()
     row("large", "105", "-999895", "1e+06");
     row("large negative", "105", "1234567", "-1.23446e+06");
     row("small", "525", "524.99999", "1e-05");
+    // Exact ties at the sixth digit round to even, as C's %g does.
+    row("tie rounds down to even", "525", "-99475.5", "100000");
+    row("tie rounds up to even", "525", "-99476.5", "100002");
+    row("negative tie", "200", "100200.5", "-100000");
 }
 
 void TestRecord::delta()

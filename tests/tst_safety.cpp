@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -64,6 +66,9 @@ private slots:
     void closingWithUnsavedConstantsRestoresFirst_data();
     void closingWithUnsavedConstantsRestoresFirst();
     void cancelAfterBadVerificationRestores();
+    void escapeNeverStartsWriting_data();
+    void escapeNeverStartsWriting();
+    void sensorTextIsNeverMarkup();
 };
 
 // A listing of 30 lines: the first 13 are kept and read, nothing overflows.
@@ -205,9 +210,14 @@ void SafetyTest::hangUpWhileCollecting()
     const SeenWindow &box = h.answers.seen().last();
     QCOMPARE(box.icon, QMessageBox::Critical);
     QCOMPARE(box.title, QString("Error Detected"));
-    QVERIFY(box.text.contains("The connection to the sensor was lost"));
-    QVERIFY(box.text.contains("The procedure must be repeated."));
-    QVERIFY(!box.text.contains("not saved"));
+    // What happened, and what to do about it, naming the port.
+    const QRegularExpression lost(
+        "^The connection to the sensor was lost \\(.+\\)\\.\r\nThe procedure must be "
+        "repeated\\.\r\nCheck the cable on port " +
+        QRegularExpression::escape(h.sensor.portPath()) +
+        " and that the sensor is switched on, then close the calibration screen and start "
+        "again from the main window\\.$");
+    QVERIFY2(lost.match(box.text).hasMatch(), qPrintable(box.text));
     QVERIFY(!h.timer("tickTimer")->isActive());
     QVERIFY(!h.timer("sendTimer")->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
@@ -229,7 +239,9 @@ void SafetyTest::hangUpWithUnsavedConstants()
     QVERIFY(h.answers.waitUntilDone());
     const SeenWindow &box = h.answers.seen().last();
     QVERIFY(box.text.contains("The connection to the sensor was lost"));
-    QVERIFY(box.text.contains("not saved"));
+    QVERIFY(box.text.contains("\r\nNew constants were sent to the sensor but not saved. Do not "
+                              "use the sensor before the procedure has been repeated.\r\nCheck "
+                              "the cable on port "));
     // Closing now neither restores nor hangs: there is no link to restore over.
     h.button("CalibrationPB_Close")->click();
     QVERIFY(!h.screen->isVisible());
@@ -347,6 +359,140 @@ void SafetyTest::cancelAfterBadVerificationRestores()
     QVERIFY(QTest::qWaitFor([&] { return h.sensor.workingSlope() == 0.002875; }));
     QVERIFY(!h.screen->isVisible());
     QVERIFY(!h.deviceHeld());
+}
+
+void SafetyTest::escapeNeverStartsWriting_data()
+{
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<bool>("key"); // the Escape key, or else the close box
+    for (const char *prompt : {"communication error", "verify values", "final phase",
+                               "bad calibration data", "bad reading", "error saving"}) {
+        QTest::newRow(qPrintable(QString(prompt) + ", Escape key")) << QString(prompt) << true;
+        QTest::newRow(qPrintable(QString(prompt) + ", close box")) << QString(prompt) << false;
+    }
+}
+
+// Escape or the close box at a prompt with more than one button never starts
+// writing to the sensor: it takes the answer that leaves the sensor alone, or
+// none at all where every answer writes.
+void SafetyTest::escapeNeverStartsWriting()
+{
+    QFETCH(QString, prompt);
+    QFETCH(bool, key);
+    const QString escaped = key ? "escape key" : "close box";
+    ScreenHarness h(quiet(metreProfile(), prompt == "final phase" ? 0.15 : 0));
+    const auto escape = [&] { key ? h.answers.escapeKey() : h.answers.closeBox(); };
+    const auto seenFromEnd = [&](int i) {
+        return h.answers.seen().at(h.answers.seen().size() - i);
+    };
+
+    if (prompt == "communication error") {
+        h.sensor.setFault(SimulatedSensor::Fault::NoVersion);
+        escape();
+        h.connect();
+        QVERIFY(h.answers.waitUntilDone());
+        QCOMPARE(seenFromEnd(1).text, QString("Sensor Communication Error. Please try again"));
+        QCOMPARE(seenFromEnd(1).answer, escaped);
+        QVERIFY(!h.screen->isVisible()); // Abort
+        QTest::qWait(50);
+        QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\r"));
+    } else if (prompt == "verify values") {
+        // Yes (keep the constants), then No at "Create a File": nothing changes.
+        QVERIFY(h.reachValidation());
+        QVERIFY(h.feed(Position::High));
+        h.answers.click(QMessageBox::Ok);
+        h.collectionTicks();
+        QVERIFY(h.feed(Position::Low));
+        escape();
+        escape();
+        h.collectionTicks();
+        QVERIFY(h.answers.waitUntilDone());
+        QVERIFY(seenFromEnd(2).text.startsWith("Verify Validation Values."));
+        QCOMPARE(seenFromEnd(2).answer, escaped);
+        QVERIFY(seenFromEnd(1).text.startsWith("Create a File"));
+        QCOMPARE(seenFromEnd(1).answer, escaped);
+        QCOMPARE(h.status(), QString("Process Complete: Close all windows"));
+        QVERIFY(!h.timer("sendTimer")->isActive());
+        QTest::qWait(50);
+        QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\rtoff\r"));
+    } else if (prompt == "final phase") {
+        // Save and Abort both write: the box stays until one is chosen.
+        QVERIFY(reachVerification(h));
+        QVERIFY(h.feed(Position::High));
+        h.answers.click(QMessageBox::Ok);
+        h.collectionTicks();
+        QVERIFY(h.feed(Position::Low));
+        escape();
+        h.answers.click(QMessageBox::Abort);
+        h.collectionTicks();
+        QVERIFY(h.answers.waitUntilDone());
+        QCOMPARE(seenFromEnd(2).title, QString("Final Calibration Phase"));
+        QCOMPARE(seenFromEnd(2).answer, escaped + " ignored");
+        QCOMPARE(seenFromEnd(1).title, QString("Final Calibration Phase"));
+        QCOMPARE(seenFromEnd(1).answer, QString("Abort"));
+        QCOMPARE(h.status(), QString("Restoring Previous Constants"));
+    } else if (prompt == "bad calibration data") {
+        QVERIFY(chooseChange(h));
+        const QByteArray wire = h.sensor.received();
+        escape();
+        h.collectionTicks(); // nothing came: refused
+        QVERIFY(h.answers.waitUntilDone());
+        QCOMPARE(seenFromEnd(1).text, QString("Bad Data from Sensor"));
+        QCOMPARE(seenFromEnd(1).answer, escaped);
+        QCOMPARE(h.status(), QString("User Cancelled:Restart Program"));
+        QVERIFY(!h.screen->isVisible());
+        QTest::qWait(50);
+        QCOMPARE(h.sensor.received(), wire);
+    } else if (prompt == "bad reading") {
+        QVERIFY(h.reachValidation());
+        escape();
+        h.collectionTicks();
+        QVERIFY(h.answers.waitUntilDone());
+        QCOMPARE(seenFromEnd(1).text, QString("Bad Data from Sensor"));
+        QCOMPARE(seenFromEnd(1).answer, escaped);
+        QCOMPARE(h.status(), QString("User Cancelled: Restart Program"));
+        QVERIFY(!h.screen->isVisible());
+        QTest::qWait(50);
+        QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\r"));
+    } else if (prompt == "error saving") {
+        QVERIFY(h.validate(QMessageBox::Yes, QMessageBox::Yes));
+        h.send(2);
+        h.answers.reject();
+        escape();
+        h.send();
+        QVERIFY(h.answers.waitUntilDone());
+        QCOMPARE(seenFromEnd(1).title, QString("Error Saving"));
+        QCOMPARE(seenFromEnd(1).answer, escaped);
+        QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
+        QTest::qWait(50);
+        QVERIFY(h.sensor.received().endsWith("\r***e\rtoff\r"));
+    }
+}
+
+// The sensor's own bytes reach the operator as text, never as markup: a data
+// line on the status line, and the type and range of an unsupported sensor.
+void SafetyTest::sensorTextIsNeverMarkup()
+{
+    ScreenHarness h;
+    QVERIFY(h.reachValidation());
+    const QString line = "<b>1</b>,2,<img src=\"/tmp/x.png\">,4";
+    h.sensor.send(line.toLatin1() + "\r\n");
+    QVERIFY(QTest::qWaitFor([&] { return h.status() == "Validation Set 0 : " + line; }));
+    QCOMPARE(h.screen->findChild<QLabel *>("infobar_status")->textFormat(), Qt::PlainText);
+
+    SensorProfile odd = metreProfile();
+    odd.type = "<img src=\"/tmp/x.png\">";
+    odd.maxConductivity = "<b>2000</b>";
+    ScreenHarness other(odd);
+    other.answers.click(QMessageBox::Ok);
+    other.connect();
+    QVERIFY(other.answers.waitUntilDone());
+    const SeenWindow &box = other.answers.seen().last();
+    QCOMPARE(box.title, QString("Error Detected"));
+    QCOMPARE(box.text, QString("Sensor type \"<img src=\"/tmp/x.png\">\" with maximum conductivity "
+                               "\"<b>2000</b>\" is not supported. Contact Orvane Inc. "
+                               "1-555-014-2290"));
+    QCOMPARE(box.textFormat, Qt::PlainText);
 }
 
 QTEST_MAIN(SafetyTest)

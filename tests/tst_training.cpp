@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QCommandLineParser>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -57,7 +58,8 @@ public:
         screen.show();
     }
 
-    QString status() const { return screen.findChild<InfoBar *>("calDlg_statusbar")->text(); }
+    // What the operator reads: the status line's label.
+    QString status() const { return screen.findChild<QLabel *>("infobar_status")->text(); }
     QTimer *timer(const char *name) const { return screen.findChild<QTimer *>(name); }
     QLineEdit *field(const char *name) const { return screen.findChild<QLineEdit *>(name); }
 

@@ -1,6 +1,7 @@
 // zolvex-training: the real main window and calibration screen against a
 // simulated sensor, so the procedure can be practised without one.
 
+#include "app/commandline.h"
 #include "app/dialogfont.h"
 #include "app/widget.h"
 #include "training/trainingoptions.h"
@@ -13,10 +14,8 @@
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("zolvex-training"));
-    QApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
-    useDialogFont();
+    QCoreApplication::setApplicationName(QStringLiteral("zolvex-training"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PROJECT_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -26,7 +25,15 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     addTrainingOptions(parser);
+    if (onlyPrintsText(argc, argv)) {
+        QCoreApplication app(argc, argv);
+        parser.process(app); // prints the text and ends the program
+        return 0;
+    }
+
+    QApplication app(argc, argv);
     parser.process(app);
+    useDialogFont();
 
     TrainingOptions options;
     QString error;

@@ -13,7 +13,7 @@ struct TrainingOptions {
     enum class Model { MetreRange2000, CentimetreRange2000, CentimetreRange10000 };
     enum class Fault { None, NoReply, OldFirmware, BadData, Unplug };
 
-    // Enough drift that the validation high reading fails and a calibration is worth doing.
+    // Enough drift that both validation readings fail and a calibration is worth doing.
     static constexpr double kDefaultDrift = 0.15;
     static constexpr double kMaximumDrift = 0.9;
     static constexpr int kLineIntervalMs = 1000; // a real sensor writes one line a second

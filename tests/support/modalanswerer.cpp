@@ -48,7 +48,7 @@ void forceClose(QWidget *window)
 } // namespace
 
 struct ModalAnswerer::Answer {
-    enum class Kind { Click, Escape, FileName, PrintToPdf, Reject, Handle };
+    enum class Kind { Click, Escape, EscapeKey, CloseBox, FileName, PrintToPdf, Reject, Handle };
     Kind kind;
     QMessageBox::StandardButton button = QMessageBox::NoButton;
     QString path;
@@ -79,6 +79,23 @@ ModalAnswerer &ModalAnswerer::escape()
 {
     answers_->append({Answer::Kind::Escape, QMessageBox::NoButton, {}, {}});
     return *this;
+}
+
+ModalAnswerer &ModalAnswerer::escapeKey()
+{
+    answers_->append({Answer::Kind::EscapeKey, QMessageBox::NoButton, {}, {}});
+    return *this;
+}
+
+ModalAnswerer &ModalAnswerer::closeBox()
+{
+    answers_->append({Answer::Kind::CloseBox, QMessageBox::NoButton, {}, {}});
+    return *this;
+}
+
+void ModalAnswerer::watch(std::function<QString()> watcher)
+{
+    watcher_ = std::move(watcher);
 }
 
 ModalAnswerer &ModalAnswerer::fileName(const QString &path)
@@ -173,7 +190,10 @@ void ModalAnswerer::answer(QWidget *window)
         record.icon = box->icon();
         record.text = box->text();
         record.buttons = box->standardButtons();
+        record.textFormat = box->textFormat();
     }
+    if (watcher_)
+        record.context = watcher_();
 
     // Recorded before acting, so nested windows are listed after this one.
     const auto act = [&](const QString &what) {
@@ -217,6 +237,21 @@ void ModalAnswerer::answer(QWidget *window)
         if (guard && window->isVisible()) {
             seen_[index].answer = QStringLiteral("unexpected: close ignored");
             forceClose(window);
+        }
+        return;
+    }
+    case Answer::Kind::EscapeKey:
+    case Answer::Kind::CloseBox: {
+        const bool key = next.kind == Answer::Kind::EscapeKey;
+        const auto index = act(key ? QStringLiteral("escape key") : QStringLiteral("close box"));
+        if (key)
+            QTest::keyClick(window, Qt::Key_Escape);
+        else
+            window->close();
+        if (guard && window->isVisible()) {
+            // Still open: the next queued answer is for this same window.
+            seen_[index].answer += QStringLiteral(" ignored");
+            lastAnswered_ = nullptr;
         }
         return;
     }

@@ -25,7 +25,9 @@ struct SeenWindow {
     QString title;
     QString text;
     QMessageBox::StandardButtons buttons;
-    QString answer; // what was done: a button's name, a file name, "rejected"
+    Qt::TextFormat textFormat = Qt::AutoText;
+    QString answer;  // what was done: a button's name, a file name, "rejected"
+    QString context; // what the watcher read when the window opened (see watch())
 };
 
 class ModalAnswerer : public QObject
@@ -39,6 +41,10 @@ public:
     ModalAnswerer &click(QMessageBox::StandardButton button);
     // Message boxes: close with the window's close box (Escape).
     ModalAnswerer &escape();
+    // Message boxes: press the Escape key, or close with the close box. A box
+    // that stays open is recorded as "ignored" and waits for the next answer.
+    ModalAnswerer &escapeKey();
+    ModalAnswerer &closeBox();
     // File dialogs: enter this path and accept.
     ModalAnswerer &fileName(const QString &path);
     // Print dialogs: print to this PDF file and accept.
@@ -47,6 +53,10 @@ public:
     ModalAnswerer &reject();
     // Any modal window: call this with it (it must close the window itself).
     ModalAnswerer &handle(std::function<void(QWidget *)> handler);
+
+    // Called as each window opens; its result is the window's context (for
+    // example the status line the operator sees behind the prompt).
+    void watch(std::function<QString()> watcher);
 
     // Windows answered so far, in order.
     const QList<SeenWindow> &seen() const;
@@ -66,6 +76,7 @@ private:
     QList<SeenWindow> seen_;
     QTimer *timer_;
     QWidget *lastAnswered_ = nullptr;
+    std::function<QString()> watcher_;
 };
 
 // Titles and texts of the seen message boxes, one "title: text" entry each,

@@ -1,9 +1,8 @@
 #include "tests/support/screenharness.h"
 
-#include "calibration/infobar.h"
-
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QLabel>
 #include <QSerialPort>
 #include <QTest>
 
@@ -12,6 +11,7 @@ ScreenHarness::ScreenHarness(const SensorProfile &profile) : sensor(profile)
     const PortDescription port = sensorPort();
     screen = std::make_unique<CalibrationDlg>([port] { return QList<PortDescription>{port}; });
     screen->show();
+    answers.watch([this] { return status(); });
 }
 
 ScreenHarness::~ScreenHarness()
@@ -84,7 +84,8 @@ bool ScreenHarness::waitForReceived(int size, int timeoutMs)
 
 QString ScreenHarness::status() const
 {
-    return screen->findChild<InfoBar *>("calDlg_statusbar")->text();
+    // What the operator reads: the label itself.
+    return screen->findChild<QLabel *>("infobar_status")->text();
 }
 
 QLineEdit *ScreenHarness::field(const char *name) const
