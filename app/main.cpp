@@ -1,6 +1,6 @@
-#include "app/commandline.h"
-#include "app/dialogfont.h"
-#include "app/widget.h"
+#include "core/commandline.h"
+#include "gui/dialogfont.h"
+#include "gui/widget.h"
 
 #include <QApplication>
 #include <QCommandLineParser>

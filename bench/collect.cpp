@@ -10,8 +10,8 @@
 // CPU is this process's (every thread: the screen and Qt's own), from
 // getrusage(). Results are printed as key=value pairs on one line.
 
-#include "calibration/calibrationdlg.h"
-#include "calibration/infobar.h"
+#include "gui/calibrationdlg.h"
+#include "gui/infobar.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // The program's main window, constructed and shown as main() does it, with
 // its first paint reported.
 
-#include "app/widget.h"
+#include "gui/widget.h"
 #include "firstpaint.h"
 
 #include <QApplication>

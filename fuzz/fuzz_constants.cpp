@@ -5,10 +5,10 @@
 // character), then from the end the tip, the mean count inside its window and
 // a locale set as the default (numbers must not follow any locale).
 
-#include "calibration/constants.h"
-#include "calibration/tipkind.h"
+#include "core/constants.h"
+#include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
-#include "sensor/protocol.h"
+#include "core/protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

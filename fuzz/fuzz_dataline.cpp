@@ -5,9 +5,9 @@
 // screen does). The fields are also found a second way, by splitting at
 // commas, and both ways must agree.
 
-#include "calibration/tipkind.h"
+#include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
-#include "sensor/protocol.h"
+#include "core/protocol.h"
 
 #include <QByteArray>
 #include <QString>

@@ -6,9 +6,9 @@
 // and the input after "Version " are each read as a version line, so that the
 // number parser gets fuzzed even when the marker is missing.
 
-#include "calibration/tipkind.h"
+#include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
-#include "sensor/protocol.h"
+#include "core/protocol.h"
 
 #include <QByteArray>
 #include <QString>

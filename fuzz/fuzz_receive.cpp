@@ -7,10 +7,10 @@
 // onReadyRead(); a collecting state is judged at the end, as when its
 // countdown runs out.
 
-#include "calibration/calibrationdlg.h"
-#include "calibration/tipkind.h"
+#include "gui/calibrationdlg.h"
+#include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
-#include "sensor/protocol.h"
+#include "core/protocol.h"
 
 #include <QByteArray>
 #include <QList>

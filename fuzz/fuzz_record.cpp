@@ -5,8 +5,8 @@
 // character), then from the end whether this is a validation run, the tip id
 // (0 for none), the day of the run and the locale of its month name.
 
-#include "calibration/record.h"
-#include "calibration/tipkind.h"
+#include "core/record.h"
+#include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>

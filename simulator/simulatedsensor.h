@@ -8,7 +8,7 @@
 // "Cslp=", "Coff=", "cdate=" and "***e" are applied without an answer; a
 // value that is not a number leaves the constant as it was.
 
-#include "sensor/ports.h"
+#include "core/ports.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,9 +1,9 @@
 // zolvex-training: the real main window and calibration screen against a
 // simulated sensor, so the procedure can be practised without one.
 
-#include "app/commandline.h"
-#include "app/dialogfont.h"
-#include "app/widget.h"
+#include "core/commandline.h"
+#include "gui/dialogfont.h"
+#include "gui/widget.h"
 #include "training/trainingoptions.h"
 #include "training/trainingsession.h"
 

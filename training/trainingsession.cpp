@@ -1,6 +1,6 @@
 #include "training/trainingsession.h"
 
-#include "sensor/protocol.h"
+#include "core/protocol.h"
 
 #include <QCoreApplication>
 #include <QEvent>

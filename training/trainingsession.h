@@ -5,7 +5,7 @@
 // with OK, the sensor starts sampling in the position the prompt names; any
 // other prompt, or a command from the program, stops it.
 
-#include "sensor/ports.h"
+#include "core/ports.h"
 #include "simulator/simulatedsensor.h"
 #include "training/trainingoptions.h"
 

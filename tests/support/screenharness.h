@@ -4,7 +4,7 @@
 // repeat: connect, read the listing, collect data and drive both timers by
 // calling their slots instead of waiting.
 
-#include "calibration/calibrationdlg.h"
+#include "gui/calibrationdlg.h"
 #include "simulator/simulatedsensor.h"
 #include "tests/support/debugcapture.h"
 #include "tests/support/modalanswerer.h"

@@ -1,0 +1,69 @@
+// Writing the calibration record at the end of a save.
+
+#include "gui/calibrationdlg.h"
+
+#include "core/record.h"
+#include "core/tipkind.h"
+#include "ui_calibrationdlg.h"
+
+#include <QDebug>
+#include <QFileDialog>
+#include <QSaveFile>
+#include <QTextStream>
+
+void CalibrationDlg::writeCalibrationRecord()
+{
+    for (;;) {
+        // A name typed without an extension gets ".txt", so the record shows
+        // up under the same filter when it is chosen for printing.
+        QFileDialog dialog(this, tr("SaveFile"), QString(), tr(record::kFileFilter));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QLatin1String(record::kFileSuffix));
+        const QString fileName =
+            dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+        // The operator has been told the procedure must be repeated.
+        if (linkLost_)
+            return;
+        // The previous content of the file is replaced only once the whole
+        // record has been written, so a failed write loses nothing.
+        QSaveFile file(fileName);
+        file.setDirectWriteFallback(true);
+        bool written = false;
+        if (file.open(QIODevice::WriteOnly)) {
+            record::Inputs inputs;
+            inputs.date = QDate::currentDate();
+            inputs.locale = QLocale::system();
+            inputs.serialLine = replyLines[protocol::kSerialLine];
+            inputs.oldSlope = ui->calLE_OldCslp->text();
+            inputs.oldOffset = ui->calLE_OldCoff->text();
+            inputs.validationHigh = ui->calLE_HighValue_Validate->text();
+            inputs.validationLow = ui->calLE_LowValue_Validate->text();
+            inputs.newSlope = ui->calLE_NewCslp->text();
+            inputs.newOffset = ui->calLE_NewCoff->text();
+            inputs.verificationHigh = ui->calLE_HighValue->text();
+            inputs.verificationLow = ui->calLE_LowValue->text();
+            inputs.tip = tip();
+            inputs.validationRun = validationRun;
+            qDebug() << record::runDate(inputs.date, inputs.locale);
+
+            QTextStream out(&file);
+            out.setEncoding(QStringConverter::System);
+            out << record::text(inputs);
+            out.flush();
+            written = out.status() == QTextStream::Ok && file.commit();
+        }
+        if (written)
+            break;
+        // The constants are in the sensor now; the record is the only other
+        // copy of the previous ones, so the operator may try another place.
+        QMessageBox box(QMessageBox::Warning, tr("Error Saving"),
+                        tr("Cannot write to file %1:\n%2.").arg(fileName, file.errorString()),
+                        QMessageBox::Retry | QMessageBox::Cancel, this);
+        box.setTextFormat(Qt::PlainText); // the name is the operator's
+        if (box.exec() != QMessageBox::Retry)
+            return;
+    }
+    ui->calDlg_statusbar->setText(tr("Process Complete - Use Print Button for hard copy"));
+    qDebug() << "about to show the button";
+    ui->calibrationDlg_Print->show();
+}

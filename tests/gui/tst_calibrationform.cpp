@@ -1,0 +1,337 @@
+// The calibration screen as constructed: every widget of its form, the
+// status line, and the status line widget on its own.
+
+#include "gui/calibrationdlg.h"
+#include "gui/infobar.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+class TestCalibrationForm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void screenWindow();
+    void creationOrder();
+    void widgets_data();
+    void widgets();
+    void propertiesFrame();
+    void freshScreenState();
+    void connectHasFocus();
+    void widgetsStayPutOnResize();
+    void infoBarOnItsOwn();
+    void statusLineIsAnInfoBar();
+};
+
+namespace
+{
+
+QStringList widgetChildNames(const QObject *parent)
+{
+    QStringList names;
+    for (const QObject *object : parent->children())
+        if (object->isWidgetType())
+            names << object->objectName();
+    return names;
+}
+
+const char *const kLineEdits[] = {
+    "calLE_Type",
+    "calLE_SN",
+    "calLE_Version",
+    "calLE_OldCslp",
+    "calLE_OldCoff",
+    "calLE_NewCslp",
+    "calLE_LowValue",
+    "calLE_NewCoff",
+    "calLE_HighValue",
+    "calLE_HighValue_Validate",
+    "calLE_LowValue_Validate",
+};
+
+} // namespace
+
+void TestCalibrationForm::screenWindow()
+{
+    CalibrationDlg screen;
+    QCOMPARE(screen.objectName(), QStringLiteral("CalibrationDlg"));
+    QCOMPARE(screen.windowTitle(), QStringLiteral("Calibration Screen"));
+    QCOMPARE(screen.size(), QSize(470, 292));
+    QVERIFY(screen.minimumSize() != screen.maximumSize());
+    QVERIFY(screen.parentWidget() == nullptr);
+}
+
+void TestCalibrationForm::creationOrder()
+{
+    CalibrationDlg screen;
+    const QStringList onScreen = {
+        "CalibrationPB_Close",
+        "calibrationDlg_Print",
+        "calDlg_statusbar",
+        "calibrationPB_Connect",
+        "calibrationDlgCB_comport",
+        "calFRM_Properties",
+        "calLE_OldCslp",
+        "calLE_OldCoff",
+        "calLE_NewCslp",
+        "calLE_LowValue",
+        "calLE_NewCoff",
+        "calLE_HighValue",
+        "label",
+        "label_2",
+        "label_3",
+        "label_4",
+        "label_5",
+        "label_6",
+        "label_7",
+        "label_8",
+        "label_9",
+        "CalLBL_Timer",
+        "calLE_HighValue_Validate",
+        "calLE_LowValue_Validate",
+        "label_10",
+        "label_12",
+        "label_13",
+    };
+    QCOMPARE(widgetChildNames(&screen), onScreen);
+
+    const QStringList expectedFrame = {"calLBL_type", "calLBL_SN",     "calLE_Type",
+                                       "calLE_SN",    "calLE_Version", "label_11"};
+    auto *frame = screen.findChild<QFrame *>(QStringLiteral("calFRM_Properties"));
+    QVERIFY(frame);
+    QCOMPARE(widgetChildNames(frame), expectedFrame);
+}
+
+void TestCalibrationForm::widgets_data()
+{
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("parentName");
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("toolTip");
+    QTest::addColumn<bool>("centred");
+
+    const QString button = QStringLiteral("QPushButton");
+    const QString label = QStringLiteral("QLabel");
+    const QString edit = QStringLiteral("QLineEdit");
+    const QString screen = QStringLiteral("CalibrationDlg");
+    const QString frame = QStringLiteral("calFRM_Properties");
+    const QString none;
+
+    QTest::newRow("CalibrationPB_Close")
+        << button << screen << QRect(170, 130, 100, 28) << "Close" << none << false;
+    QTest::newRow("calibrationDlg_Print")
+        << button << screen << QRect(170, 90, 100, 28) << "Print" << none << false;
+    QTest::newRow("calDlg_statusbar")
+        << QStringLiteral("InfoBar") << screen << QRect(0, 269, 461, 31) << none << none << false;
+    QTest::newRow("calibrationPB_Connect")
+        << button << screen << QRect(170, 90, 100, 28) << "Connect" << none << false;
+    QTest::newRow("calibrationDlgCB_comport") << QStringLiteral("QComboBox") << screen
+                                              << QRect(160, 60, 121, 22) << none << none << false;
+    QTest::newRow("calFRM_Properties") << QStringLiteral("QFrame") << screen << QRect(0, 0, 471, 41)
+                                       << none << "Propertis of attached sensor" << false;
+    QTest::newRow("calLBL_type") << label << frame << QRect(10, 13, 46, 13) << "Type" << none
+                                 << false;
+    QTest::newRow("calLBL_SN") << label << frame << QRect(180, 13, 50, 16) << "Serial No." << none
+                               << false;
+    QTest::newRow("calLE_Type") << edit << frame << QRect(40, 10, 125, 20) << none
+                                << "type of sensor attached" << true;
+    QTest::newRow("calLE_SN") << edit << frame << QRect(230, 10, 75, 20) << none << none << true;
+    QTest::newRow("calLE_Version")
+        << edit << frame << QRect(382, 10, 81, 20) << none << none << true;
+    QTest::newRow("label_11") << label << frame << QRect(330, 13, 46, 13) << "Firmware" << none
+                              << false;
+    QTest::newRow("calLE_OldCslp")
+        << edit << screen << QRect(40, 190, 113, 20) << none << none << false;
+    QTest::newRow("calLE_OldCoff")
+        << edit << screen << QRect(40, 220, 113, 20) << none << none << false;
+    QTest::newRow("calLE_NewCslp")
+        << edit << screen << QRect(200, 190, 113, 20) << none << none << false;
+    QTest::newRow("calLE_LowValue")
+        << edit << screen << QRect(350, 190, 113, 20) << none << none << false;
+    QTest::newRow("calLE_NewCoff")
+        << edit << screen << QRect(200, 220, 113, 20) << none << none << false;
+    QTest::newRow("calLE_HighValue")
+        << edit << screen << QRect(350, 220, 113, 20) << none << none << false;
+    QTest::newRow("label") << label << screen << QRect(50, 170, 101, 20) << "Old Cal Constants"
+                           << none << true;
+    QTest::newRow("label_2") << label << screen << QRect(210, 170, 101, 20) << "New Cal Constants"
+                             << none << true;
+    QTest::newRow("label_3") << label << screen << QRect(352, 170, 101, 20) << "Verification Values"
+                             << none << true;
+    QTest::newRow("label_4") << label << screen << QRect(10, 190, 24, 16) << "Cslp" << none
+                             << false;
+    QTest::newRow("label_5") << label << screen << QRect(170, 190, 24, 16) << "Cslp" << none
+                             << false;
+    QTest::newRow("label_6") << label << screen << QRect(10, 220, 21, 16) << "Coff" << none
+                             << false;
+    QTest::newRow("label_7") << label << screen << QRect(170, 220, 21, 16) << "Coff" << none
+                             << false;
+    QTest::newRow("label_8") << label << screen << QRect(330, 190, 21, 16) << "Low" << none
+                             << false;
+    QTest::newRow("label_9") << label << screen << QRect(329, 220, 23, 16) << "High" << none
+                             << false;
+    QTest::newRow("CalLBL_Timer") << label << screen << QRect(360, 240, 91, 21) << "Green = Passing"
+                                  << none << false;
+    QTest::newRow("calLE_HighValue_Validate")
+        << edit << screen << QRect(350, 140, 113, 20) << none << none << false;
+    QTest::newRow("calLE_LowValue_Validate")
+        << edit << screen << QRect(350, 110, 113, 20) << none << none << false;
+    QTest::newRow("label_10") << label << screen << QRect(355, 90, 101, 20) << "Validation Values"
+                              << none << true;
+    QTest::newRow("label_12") << label << screen << QRect(330, 110, 21, 16) << "Low" << none
+                              << false;
+    QTest::newRow("label_13") << label << screen << QRect(329, 140, 23, 16) << "High" << none
+                              << false;
+}
+
+void TestCalibrationForm::widgets()
+{
+    QFETCH(QString, className);
+    QFETCH(QString, parentName);
+    QFETCH(QRect, geometry);
+    QFETCH(QString, text);
+    QFETCH(QString, toolTip);
+    QFETCH(bool, centred);
+
+    CalibrationDlg screen;
+    auto *widget = screen.findChild<QWidget *>(QString::fromLatin1(QTest::currentDataTag()));
+    QVERIFY(widget);
+    QCOMPARE(widget->metaObject()->className(), className);
+    QVERIFY(widget->parentWidget());
+    QCOMPARE(widget->parentWidget()->objectName(), parentName);
+    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->toolTip(), toolTip);
+    QVERIFY(widget->isEnabled());
+
+    if (auto *edit = qobject_cast<QLineEdit *>(widget)) {
+        QVERIFY(edit->isReadOnly());
+        QCOMPARE(edit->text(), text);
+        QCOMPARE(edit->alignment() == Qt::AlignCenter, centred);
+    } else if (auto *label = qobject_cast<QLabel *>(widget)) {
+        QCOMPARE(label->text(), text);
+        QCOMPARE(label->alignment() == Qt::AlignCenter, centred);
+    } else if (auto *button = qobject_cast<QPushButton *>(widget)) {
+        QCOMPARE(button->text(), text);
+    }
+}
+
+void TestCalibrationForm::propertiesFrame()
+{
+    CalibrationDlg screen;
+    auto *frame = screen.findChild<QFrame *>(QStringLiteral("calFRM_Properties"));
+    QVERIFY(frame);
+    QCOMPARE(frame->frameShape(), QFrame::Box);
+    QCOMPARE(frame->frameShadow(), QFrame::Raised);
+    QVERIFY(frame->isEnabled());
+}
+
+void TestCalibrationForm::freshScreenState()
+{
+    CalibrationDlg screen;
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+
+    auto visible = [&](const char *name) {
+        auto *widget = screen.findChild<QWidget *>(QLatin1String(name));
+        return widget && widget->isVisible();
+    };
+    QVERIFY(!visible("calibrationDlg_Print"));
+    QVERIFY(visible("calibrationPB_Connect"));
+    QVERIFY(visible("calibrationDlgCB_comport"));
+    QVERIFY(visible("CalibrationPB_Close"));
+    QVERIFY(visible("calDlg_statusbar"));
+
+    auto *status = screen.findChild<InfoBar *>(QStringLiteral("calDlg_statusbar"));
+    QVERIFY(status);
+    QCOMPARE(status->text(),
+             QStringLiteral("User must select correct port from dropdown box and press connect."));
+
+    for (const char *name : kLineEdits) {
+        auto *edit = screen.findChild<QLineEdit *>(QLatin1String(name));
+        QVERIFY2(edit && edit->text().isEmpty(), name);
+    }
+}
+
+void TestCalibrationForm::connectHasFocus()
+{
+    CalibrationDlg screen;
+    screen.show();
+    QApplication::setActiveWindow(&screen);
+    QVERIFY(QTest::qWaitForWindowActive(&screen));
+    auto *connectButton = screen.findChild<QPushButton *>(QStringLiteral("calibrationPB_Connect"));
+    QCOMPARE(QApplication::focusWidget(), connectButton);
+}
+
+void TestCalibrationForm::widgetsStayPutOnResize()
+{
+    CalibrationDlg screen;
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    screen.resize(640, 400);
+    QTRY_COMPARE(screen.size(), QSize(640, 400));
+    QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("CalibrationPB_Close"))->geometry(),
+             QRect(170, 130, 100, 28));
+    QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("calDlg_statusbar"))->geometry(),
+             QRect(0, 269, 461, 31));
+    QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("calLE_HighValue"))->geometry(),
+             QRect(350, 220, 113, 20));
+}
+
+void TestCalibrationForm::infoBarOnItsOwn()
+{
+    InfoBar bar;
+    QCOMPARE(bar.objectName(), QStringLiteral("InfoBar"));
+    QCOMPARE(bar.size(), QSize(470, 25));
+    QCOMPARE(bar.windowTitle(), QStringLiteral("Form"));
+    QCOMPARE(widgetChildNames(&bar), QStringList{"infobar_status"});
+    auto *label = bar.findChild<QLabel *>(QStringLiteral("infobar_status"));
+    QVERIFY(label);
+    QCOMPARE(label->geometry(), QRect(2, 0, 466, 21));
+    QCOMPARE(bar.text(), QStringLiteral("TextLabel"));
+
+    bar.setText(QStringLiteral("Collecting Data"));
+    QCOMPARE(label->text(), QStringLiteral("Collecting Data"));
+    QCOMPARE(bar.text(), QStringLiteral("Collecting Data"));
+    bar.setText(QStringLiteral("Done"));
+    QCOMPARE(bar.text(), QStringLiteral("Done"));
+    bar.setText(QString());
+    QVERIFY(bar.text().isEmpty());
+
+    // Every text is on the label the moment it is set, however fast they come.
+    for (int i = 0; i < 50; ++i) {
+        const QString text = QStringLiteral("Validation Set %1 : 1,2,3,4").arg(i);
+        bar.setText(text);
+        QCOMPARE(label->text(), text);
+    }
+
+    // Bytes from the sensor are shown as they came, never as markup.
+    QCOMPARE(label->textFormat(), Qt::PlainText);
+    const QString markup = QStringLiteral("Validation Set 3 : <b>1</b>,2,<img src=\"x.png\">,4");
+    bar.setText(markup);
+    QCOMPARE(label->text(), markup);
+    QVERIFY(label->sizeHint().width() >= label->fontMetrics().horizontalAdvance(markup));
+}
+
+void TestCalibrationForm::statusLineIsAnInfoBar()
+{
+    // Embedded, the status line keeps its own form under the screen's name.
+    CalibrationDlg screen;
+    auto *status = screen.findChild<InfoBar *>(QStringLiteral("calDlg_statusbar"));
+    QVERIFY(status);
+    auto *label = status->findChild<QLabel *>(QStringLiteral("infobar_status"));
+    QVERIFY(label);
+    QCOMPARE(label->geometry(), QRect(2, 0, 466, 21));
+    QCOMPARE(label->text(), status->text());
+    status->setText(QStringLiteral("Program can not continue"));
+    QCOMPARE(label->text(), QStringLiteral("Program can not continue"));
+}
+
+QTEST_MAIN(TestCalibrationForm)
+#include "tst_calibrationform.moc"

@@ -1,0 +1,248 @@
+// Finding the sensor's port, connecting, and letting go of the port however
+// the screen ends.
+
+#include "gui/calibrationdlg.h"
+#include "tests/support/screenharness.h"
+
+#include <QComboBox>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "gui/infobar.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(PortDescription)
+
+namespace
+{
+
+PortDescription port(const QString &name, const QString &enumName, bool hasVid, quint16 vid)
+{
+    PortDescription p;
+    p.portName = name;
+    p.enumName = enumName;
+    p.hasVendorIdentifier = hasVid;
+    p.vendorIdentifier = vid;
+    return p;
+}
+
+} // namespace
+
+class ConnectionTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void sensorPortFilter_data();
+    void sensorPortFilter();
+    void portListKeepsOrderAndOnlySensorPorts();
+    void connectWritesTimeoutCommandFirst();
+    void connectFailureShowsStatus();
+    void closeBeforeConnect();
+    void closeAfterConnectReleasesPort();
+    void everyEndReleasesPort_data();
+    void everyEndReleasesPort();
+    void secondConnectReopens();
+    void timeoutReplySplitOverTwoChunks();
+};
+
+void ConnectionTest::sensorPortFilter_data()
+{
+    QTest::addColumn<PortDescription>("description");
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("FTDI vendor id") << port("ttyUSB0", "", true, 0x0403) << true;
+    QTest::newRow("FTDIBUS enumerator") << port("COM3", "FTDIBUS", false, 0) << true;
+    QTest::newRow("ftdibus lower case") << port("COM4", "ftdibus", false, 0) << false;
+    QTest::newRow("FtdiBus mixed case") << port("COM5", "FtdiBus", false, 0) << false;
+    QTest::newRow("other vendor") << port("ttyACM0", "", true, 0x2341) << false;
+    QTest::newRow("motherboard port") << port("ttyS0", "", false, 0) << false;
+    QTest::newRow("other enumerator") << port("COM1", "ACPI", false, 0) << false;
+}
+
+void ConnectionTest::sensorPortFilter()
+{
+    QFETCH(PortDescription, description);
+    QFETCH(bool, listed);
+    QCOMPARE(isSensorPort(description), listed);
+}
+
+void ConnectionTest::portListKeepsOrderAndOnlySensorPorts()
+{
+    const QList<PortDescription> ports = {
+        port("ttyS0", "", false, 0), port("ttyUSB1", "", true, 0x0403),
+        port("ttyACM0", "", true, 0x2341), port("ttyUSB0", "", true, 0x0403)};
+    CalibrationDlg screen([ports] { return ports; });
+    auto *box = screen.findChild<QComboBox *>("calibrationDlgCB_comport");
+    QCOMPARE(box->count(), 2);
+    QCOMPARE(box->itemText(0), QString("ttyUSB1"));
+    QCOMPARE(box->itemText(1), QString("ttyUSB0"));
+    QCOMPARE(box->currentIndex(), 0);
+}
+
+void ConnectionTest::connectWritesTimeoutCommandFirst()
+{
+    ScreenHarness h;
+    h.sensor.setFault(SimulatedSensor::Fault::Silent);
+    h.connect();
+    QVERIFY(h.waitForReceived(5));
+    QTest::qWait(50);
+    QCOMPARE(h.sensor.received(), QByteArray("toff\r"));
+    QCOMPARE(h.status(), QString("Initializing sensor"));
+    QVERIFY(h.timer("tickTimer")->isActive());
+    QCOMPARE(h.timer("tickTimer")->interval(), 1000);
+    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(QGuiApplication::overrideCursor());
+    QVERIFY(h.debug.contains("you hit the Connect Button"));
+    QVERIFY(h.debug.contains("listening for data on \"" +
+                             QString(h.sensor.portPath()).remove("/dev/") + "\""));
+    QVERIFY(h.deviceHeld());
+
+    // The line settings, as the device itself has them now: 9600 8N1, no flow control.
+    const int fd = ::open(h.sensor.portPath().toLocal8Bit().constData(), O_RDONLY | O_NOCTTY);
+    QVERIFY(fd >= 0);
+    termios tio{};
+    QCOMPARE(tcgetattr(fd, &tio), 0);
+    ::close(fd);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B9600));
+    QCOMPARE(cfgetispeed(&tio), speed_t(B9600));
+    QCOMPARE(tio.c_cflag & CSIZE, tcflag_t(CS8));
+    QCOMPARE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), tcflag_t(0));
+    QCOMPARE(tio.c_iflag & (IXON | IXOFF), tcflag_t(0));
+
+    // The sensor answers: "rcal" follows and the timer restarts for it.
+    h.sensor.setFault(SimulatedSensor::Fault::None);
+    h.sensor.send("Timeout in 30 minutes\r\n");
+    QVERIFY(h.waitForReceived(10));
+    QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\r"));
+    QCOMPARE(h.status(), QString("Sensor timeout set to 30 minutes"));
+    QVERIFY(h.timer("tickTimer")->isActive());
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+void ConnectionTest::connectFailureShowsStatus()
+{
+    DebugCapture debug;
+    CalibrationDlg screen([] { return QList<PortDescription>{}; }); // no FTDI port at all
+    screen.show();
+    screen.findChild<QPushButton *>("calibrationPB_Connect")->click();
+    QCOMPARE(screen.findChild<InfoBar *>("calDlg_statusbar")->text(),
+             QString("device failed to open"));
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(!screen.findChild<QTimer *>("tickTimer")->isActive());
+    bool traced = false;
+    for (const QString &line : debug.lines())
+        traced |= line.startsWith("device failed to open: \"");
+    QVERIFY(traced);
+    QVERIFY(screen.findChild<QPushButton *>("calibrationPB_Connect")->isVisible());
+
+    // Closing after a failed open touches no port.
+    debug.clear();
+    screen.findChild<QPushButton *>("CalibrationPB_Close")->click();
+    QVERIFY(!debug.contains("Disconnect port"));
+    QCOMPARE(screen.result(), int(QDialog::Rejected));
+}
+
+void ConnectionTest::closeBeforeConnect()
+{
+    ScreenHarness h;
+    h.button("CalibrationPB_Close")->click();
+    QVERIFY(!h.screen->isVisible());
+    QCOMPARE(h.screen->result(), int(QDialog::Rejected));
+    QVERIFY(!h.debug.contains("Disconnect port"));
+    QCOMPARE(h.answers.seen().size(), 0);
+}
+
+void ConnectionTest::closeAfterConnectReleasesPort()
+{
+    ScreenHarness h;
+    h.sensor.setFault(SimulatedSensor::Fault::Silent);
+    h.connect();
+    QVERIFY(h.deviceHeld());
+    h.button("CalibrationPB_Close")->click();
+    QVERIFY(h.debug.contains("Disconnect port"));
+    QVERIFY(!h.deviceHeld());
+    QCOMPARE(h.screen->result(), int(QDialog::Rejected));
+    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    // A tick that was already on its way finds no port to use.
+    h.tick(3);
+    QVERIFY(!h.timer("tickTimer")->isActive());
+}
+
+void ConnectionTest::everyEndReleasesPort_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("Escape") << "escape";
+    QTest::newRow("close box") << "close";
+    QTest::newRow("reject") << "reject";
+}
+
+// However the modal run ends, the timers stop and the device is free before
+// exec() returns.
+void ConnectionTest::everyEndReleasesPort()
+{
+    QFETCH(QString, how);
+    ScreenHarness h;
+    h.screen->hide();
+    bool heldWhileRunning = false;
+    bool freeAtReturn = false;
+    QTimer::singleShot(0, h.screen.get(), [&] {
+        h.sensor.setFault(SimulatedSensor::Fault::Silent);
+        h.connect();
+        heldWhileRunning = h.deviceHeld() && h.timer("tickTimer")->isActive();
+        if (how == "escape")
+            QTest::keyClick(h.screen.get(), Qt::Key_Escape);
+        else if (how == "close")
+            h.screen->close();
+        else
+            h.screen->reject();
+    });
+    const int result = h.screen->exec();
+    freeAtReturn = !h.deviceHeld();
+    QVERIFY(heldWhileRunning);
+    QCOMPARE(result, int(QDialog::Rejected));
+    QVERIFY(freeAtReturn);
+    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(!QGuiApplication::overrideCursor());
+}
+
+// A second Connect after an unanswered "toff" opens the device again.
+void ConnectionTest::secondConnectReopens()
+{
+    ScreenHarness h;
+    h.sensor.setFault(SimulatedSensor::Fault::Silent);
+    h.connect();
+    QVERIFY(h.waitForReceived(5));
+    h.answers.click(QMessageBox::Ok);
+    h.tick(3);
+    QVERIFY(h.answers.waitUntilDone());
+    QCOMPARE(h.answers.seen().last().text, QString("No Response from Sensor"));
+
+    h.sensor.setFault(SimulatedSensor::Fault::None);
+    h.connect();
+    QCOMPARE(h.status(), QString("Initializing sensor"));
+    QVERIFY(h.waitForReceived(15));
+    QCOMPARE(h.sensor.received(), QByteArray("toff\rtoff\rrcal\r"));
+    QVERIFY(h.debug.contains("Disconnect port"));
+}
+
+void ConnectionTest::timeoutReplySplitOverTwoChunks()
+{
+    ScreenHarness h;
+    h.sensor.setFault(SimulatedSensor::Fault::Silent);
+    h.connect();
+    QVERIFY(h.waitForReceived(5));
+    h.sensor.send("Timeout in 30 ");
+    QTest::qWait(100);
+    QCOMPARE(h.status(), QString("Initializing sensor"));
+    h.sensor.send("minutes\r\n");
+    QVERIFY(QTest::qWaitFor([&] { return h.status() == "Sensor timeout set to 30 minutes"; }));
+}
+
+QTEST_MAIN(ConnectionTest)
+#include "tst_connection.moc"

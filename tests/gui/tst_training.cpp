@@ -1,0 +1,389 @@
+// The training program's pieces: its options, its port list, and whole runs
+// in which the test only clicks the prompts and the simulated sensor starts
+// sampling by itself. The screen's timers are driven by calling their slots.
+
+#include "gui/calibrationdlg.h"
+#include "gui/infobar.h"
+#include "tests/support/modalanswerer.h"
+#include "training/trainingoptions.h"
+#include "training/trainingsession.h"
+
+#include <QComboBox>
+#include <QCommandLineParser>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using Position = SimulatedSensor::Position;
+Q_DECLARE_METATYPE(TrainingOptions::Model)
+Q_DECLARE_METATYPE(TrainingOptions::Fault)
+
+namespace
+{
+
+// Lines a second, so a reading's data come in well under a second.
+constexpr int kFastLineIntervalMs = 5;
+// More than a reading needs (nine complete lines).
+constexpr int kLinesPerReading = 12;
+
+bool parse(const QStringList &arguments, TrainingOptions *options, QString *error)
+{
+    QCommandLineParser parser;
+    addTrainingOptions(parser);
+    if (!parser.parse(QStringList{"zolvex-training"} + arguments)) {
+        *error = parser.errorText();
+        return false;
+    }
+    return readTrainingOptions(parser, options, error);
+}
+
+// A calibration screen on the training session's port list, as the training
+// program's main window opens it.
+class TrainingRun
+{
+public:
+    explicit TrainingRun(TrainingOptions options)
+        : session(withFastLines(options)), screen(session.portLister())
+    {
+        QObject::connect(&session, &TrainingSession::samplingStarted, &session,
+                         [this](Position position) {
+                             positions.append(position);
+                             statusAtSamplingStart_ = status();
+                         });
+        screen.show();
+    }
+
+    // What the operator reads: the status line's label.
+    QString status() const { return screen.findChild<QLabel *>("infobar_status")->text(); }
+    QTimer *timer(const char *name) const { return screen.findChild<QTimer *>(name); }
+    QLineEdit *field(const char *name) const { return screen.findChild<QLineEdit *>(name); }
+
+    void connect() { screen.findChild<QPushButton *>("calibrationPB_Connect")->click(); }
+
+    // Waits until the screen has echoed `lines` data lines of the sampling run
+    // that started last.
+    bool waitForLines(int lines)
+    {
+        static const QRegularExpression echo("^(?:Validation|Data) Set (\\d+) : ");
+        return QTest::qWaitFor([&] {
+            const QString now = status();
+            const QRegularExpressionMatch m = echo.match(now);
+            return now != statusAtSamplingStart_ && m.hasMatch() &&
+                   m.captured(1).toInt() + 1 >= lines;
+        });
+    }
+
+    // Ticks until the screen acts: a window answered or a command sequence begun.
+    bool tickUntilActed()
+    {
+        const auto before = answers.seen().size();
+        for (int i = 0; i <= CalibrationDlg::kDataCountdown + 1; ++i) {
+            QMetaObject::invokeMethod(&screen, "updateTimer", Qt::DirectConnection);
+            if (answers.seen().size() > before || timer("sendTimer")->isActive())
+                return true;
+        }
+        return false;
+    }
+
+    // One reading: the sensor samples after the click, the screen collects.
+    bool collect(int lines = kLinesPerReading) { return waitForLines(lines) && tickUntilActed(); }
+
+    // Sends commands until the sequence ends with a window. Each command
+    // reaches the sensor before the next, as when they go 5 s apart.
+    bool sendUntilWindow()
+    {
+        const auto before = answers.seen().size();
+        for (int i = 0; i < 8 && answers.seen().size() == before; ++i) {
+            const auto sent = session.sensor().received().size();
+            QMetaObject::invokeMethod(&screen, "sendParameters", Qt::DirectConnection);
+            if (answers.seen().size() == before &&
+                !QTest::qWaitFor([&] { return session.sensor().received().size() > sent; }))
+                return false;
+        }
+        return answers.seen().size() > before;
+    }
+
+    TrainingSession session;
+    CalibrationDlg screen;
+    ModalAnswerer answers;
+    QList<Position> positions;
+
+private:
+    static TrainingOptions withFastLines(TrainingOptions options)
+    {
+        options.samplingIntervalMs = kFastLineIntervalMs;
+        return options;
+    }
+    QString statusAtSamplingStart_;
+};
+
+QStringList titlesOf(const QList<SeenWindow> &seen)
+{
+    QStringList list;
+    for (const SeenWindow &window : seen)
+        list.append(window.title);
+    return list;
+}
+
+} // namespace
+
+class TrainingTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void options_data();
+    void options();
+    void refusedOptions_data();
+    void refusedOptions();
+    void helpListsEveryChoice();
+    void simulatedSensorIsOfferedFirst();
+    void changeAndSaveWithClicksOnly();
+    void badDataOnceThenRetry();
+    void unplugDuringCalibrationData();
+    void faultAtConnect_data();
+    void faultAtConnect();
+};
+
+void TrainingTest::options_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<TrainingOptions::Model>("model");
+    QTest::addColumn<double>("drift");
+    QTest::addColumn<TrainingOptions::Fault>("fault");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("range");
+
+    using M = TrainingOptions::Model;
+    using F = TrainingOptions::Fault;
+    QTest::newRow("defaults") << QStringList() << M::MetreRange2000 << 0.15 << F::None << "RT-5K-MQ"
+                              << "2000";
+    QTest::newRow("cm 2000") << QStringList{"--model", "ps-cm-2000", "--drift", "0"}
+                             << M::CentimetreRange2000 << 0.0 << F::None << "RT-5K-MQ-CM"
+                             << "2000";
+    QTest::newRow("cm 10000") << QStringList{"--model=ps-cm-10000", "--drift=-0.2"}
+                              << M::CentimetreRange10000 << -0.2 << F::None << "RT-5K-MQ-CM"
+                              << "10000";
+    QTest::newRow("old firmware") << QStringList{"--fault", "old-firmware"} << M::MetreRange2000
+                                  << 0.15 << F::OldFirmware << "RT-5K-MQ"
+                                  << "2000";
+}
+
+void TrainingTest::options()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(TrainingOptions::Model, model);
+    QFETCH(double, drift);
+    QFETCH(TrainingOptions::Fault, fault);
+    QFETCH(QString, type);
+    QFETCH(QString, range);
+
+    TrainingOptions options;
+    QString error;
+    QVERIFY2(parse(arguments, &options, &error), qPrintable(error));
+    QCOMPARE(options.model, model);
+    QCOMPARE(options.drift, drift);
+    QCOMPARE(options.fault, fault);
+
+    const SensorProfile profile = profileFor(options);
+    QCOMPARE(profile.type, type);
+    QCOMPARE(profile.maxConductivity, range);
+    // The drift moves the stored slope away from the sensor's true response.
+    QVERIFY(qFuzzyCompare(profile.slope, profile.trueSlope * (1 + drift)));
+    QCOMPARE(profile.firmware == "2.12", fault != TrainingOptions::Fault::OldFirmware);
+}
+
+void TrainingTest::refusedOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("named");
+
+    QTest::newRow("model") << QStringList{"--model", "ps-m-5000"} << "ps-m-5000";
+    QTest::newRow("drift text") << QStringList{"--drift", "much"} << "much";
+    QTest::newRow("drift too far") << QStringList{"--drift", "1.5"} << "1.5";
+    QTest::newRow("drift nan") << QStringList{"--drift", "nan"} << "nan";
+    QTest::newRow("fault") << QStringList{"--fault", "fire"} << "fire";
+}
+
+void TrainingTest::refusedOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, named);
+
+    TrainingOptions options;
+    options.drift = 0.5;
+    QString error;
+    QVERIFY(!parse(arguments, &options, &error));
+    QVERIFY2(error.contains(named), qPrintable(error));
+    QCOMPARE(options.drift, 0.5); // left as it was
+}
+
+void TrainingTest::helpListsEveryChoice()
+{
+    QCommandLineParser parser;
+    addTrainingOptions(parser);
+    const QString help = parser.helpText();
+    for (const char *word :
+         {"--model", "--drift", "--fault", "ps-m-2000", "ps-cm-2000", "ps-cm-10000", "none",
+          "no-reply", "old-firmware", "bad-data", "unplug"})
+        QVERIFY2(help.contains(QLatin1String(word)), word);
+}
+
+void TrainingTest::simulatedSensorIsOfferedFirst()
+{
+    TrainingSession session{TrainingOptions()};
+    const QList<PortDescription> ports = session.portLister()();
+    QVERIFY(!ports.isEmpty());
+    QCOMPARE(ports.first().portName, session.sensor().portPath());
+    QVERIFY(isSensorPort(ports.first()));
+    QCOMPARE(ports.size(), systemPorts().size() + 1);
+
+    CalibrationDlg screen(session.portLister());
+    QCOMPARE(screen.findChild<QComboBox *>("calibrationDlgCB_comport")->currentText(),
+             session.sensor().portPath());
+}
+
+// Validation fails on the drifted sensor, the constants are changed,
+// verification passes and they are saved, the record file included.
+void TrainingTest::changeAndSaveWithClicksOnly()
+{
+    QTemporaryDir dir;
+    const QString recordPath = dir.filePath("record.txt");
+    TrainingRun run{TrainingOptions()};
+    run.answers.click(QMessageBox::Ok)
+        .click(QMessageBox::Ok)    // start sampling, high
+        .click(QMessageBox::Ok)    // low
+        .click(QMessageBox::No)    // change the constants
+        .click(QMessageBox::Ok)    // calibration data
+        .click(QMessageBox::Ok)    // verification, high
+        .click(QMessageBox::Ok)    // low
+        .click(QMessageBox::Save); // keep them
+    run.answers.fileName(recordPath);
+
+    run.connect();
+    QVERIFY(QTest::qWaitFor([&] { return run.positions.size() == 1; }));
+    QVERIFY(run.collect()); // validation high
+    QVERIFY(run.collect()); // validation low, then the decision
+    QCOMPARE(run.field("calLE_HighValue_Validate")->palette().color(QPalette::Base),
+             QColor(Qt::red));
+    QVERIFY(run.collect()); // calibration data
+    QVERIFY(run.timer("sendTimer")->isActive());
+    QVERIFY(run.sendUntilWindow());
+    QVERIFY(run.collect()); // verification high
+    QVERIFY(run.collect()); // verification low, then the decision
+    QVERIFY(run.sendUntilWindow());
+    QCOMPARE(run.answers.pending(), 0);
+
+    QCOMPARE(titlesOf(run.answers.seen()),
+             QStringList({"User Action Needed", "VALIDATION PROCESS", "VALIDATION PROCESS",
+                          "User Action Needed", "User Action Required", "Verfication Process",
+                          "VERIFICATION PROCESS", "Final Calibration Phase", "SaveFile"}));
+    for (const SeenWindow &window : run.answers.seen())
+        QVERIFY2(!window.answer.startsWith("unexpected"), qPrintable(window.answer));
+    QCOMPARE(run.positions, QList<Position>({Position::High, Position::Low, Position::High,
+                                             Position::High, Position::Low}));
+    QVERIFY(!run.session.sensor().isSampling());
+
+    QCOMPARE(run.status(), QString("Process Complete - Use Print Button for hard copy"));
+    const QString slope = run.field("calLE_NewCslp")->text();
+    QCOMPARE(run.session.sensor().savedSlope(), slope.toDouble());
+    // The calibration took out the drift.
+    QVERIFY(qAbs(slope.toDouble() - metreProfile().trueSlope) < 0.02 * metreProfile().trueSlope);
+    QCOMPARE(run.field("calLE_HighValue")->palette().color(QPalette::Base), QColor(Qt::green));
+    QCOMPARE(run.field("calLE_LowValue")->palette().color(QPalette::Base), QColor(Qt::green));
+
+    QFile record(recordPath);
+    QVERIFY(record.open(QIODevice::ReadOnly));
+    const QByteArray text = record.readAll();
+    QVERIFY(text.contains("serial number = 40317-20415"));
+    QVERIFY(text.contains("New Constants\r\ncslp=" + slope.toLatin1() + "\r\n"));
+}
+
+void TrainingTest::badDataOnceThenRetry()
+{
+    TrainingOptions options;
+    options.fault = TrainingOptions::Fault::BadData;
+    TrainingRun run(options);
+    run.answers.click(QMessageBox::Ok)
+        .click(QMessageBox::Ok)
+        .click(QMessageBox::Retry)
+        .click(QMessageBox::Ok) // start sampling again, high
+        .click(QMessageBox::Ok);
+
+    run.connect();
+    QVERIFY(QTest::qWaitFor([&] { return run.positions.size() == 1; }));
+    QVERIFY(run.collect(4)); // a short reading
+    QVERIFY(run.collect());  // the retry has full data
+    QVERIFY(run.answers.waitUntilDone());
+    QCOMPARE(titlesOf(run.answers.seen()),
+             QStringList({"User Action Needed", "VALIDATION PROCESS", "Error Detected",
+                          "User Action Required", "VALIDATION PROCESS"}));
+    QCOMPARE(run.answers.seen().at(2).text, QString("Bad Data from Sensor"));
+    QCOMPARE(run.positions, QList<Position>({Position::High, Position::High, Position::Low}));
+    QVERIFY(!run.field("calLE_HighValue_Validate")->text().isEmpty());
+}
+
+void TrainingTest::unplugDuringCalibrationData()
+{
+    TrainingOptions options;
+    options.fault = TrainingOptions::Fault::Unplug;
+    TrainingRun run(options);
+    run.answers.click(QMessageBox::Ok)
+        .click(QMessageBox::Ok)
+        .click(QMessageBox::Ok)
+        .click(QMessageBox::No)
+        .click(QMessageBox::Ok)  // calibration data: the cable goes
+        .click(QMessageBox::Ok); // the lost connection
+
+    run.connect();
+    QVERIFY(QTest::qWaitFor([&] { return run.positions.size() == 1; }));
+    QVERIFY(run.collect());
+    QVERIFY(run.collect());
+    QVERIFY(run.session.sensor().isOpen());
+    QVERIFY(run.answers.waitUntilDone());
+    QCOMPARE(run.answers.seen().last().title, QString("Error Detected"));
+    QVERIFY(run.answers.seen().last().text.startsWith("The connection to the sensor was lost"));
+    QVERIFY(!run.session.sensor().isOpen());
+    QCOMPARE(run.status(), QString("Program can not continue"));
+    QVERIFY(!run.timer("tickTimer")->isActive());
+}
+
+void TrainingTest::faultAtConnect_data()
+{
+    QTest::addColumn<TrainingOptions::Fault>("fault");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("no reply") << TrainingOptions::Fault::NoReply << true
+                              << "No Response from Sensor";
+    QTest::newRow("old firmware")
+        << TrainingOptions::Fault::OldFirmware << false
+        << "Sensor Firmware version invalid. Contact Orvane Inc. 1-555-014-2290";
+}
+
+void TrainingTest::faultAtConnect()
+{
+    QFETCH(TrainingOptions::Fault, fault);
+    QFETCH(bool, silent);
+    QFETCH(QString, text);
+    TrainingOptions options;
+    options.fault = fault;
+    TrainingRun run(options);
+    run.answers.click(QMessageBox::Ok);
+    run.connect();
+    // A silent sensor is found out when the reply countdown has run out.
+    if (silent)
+        QVERIFY(run.tickUntilActed());
+    QVERIFY(run.answers.waitUntilDone());
+    QCOMPARE(run.answers.seen().size(), 1);
+    QCOMPARE(run.answers.seen().first().title, QString("Error Detected"));
+    QCOMPARE(run.answers.seen().first().text, text);
+    QVERIFY(run.positions.isEmpty());
+}
+
+QTEST_MAIN(TrainingTest)
+#include "tst_training.moc"
