@@ -3,8 +3,9 @@
 
 #include "gui/calibrationdlg.h"
 
-#include "gui/dialogfont.h"
+#include "core/sequence.h"
 #include "core/tipkind.h"
+#include "gui/dialogfont.h"
 #include "ui_calibrationdlg.h"
 
 #include <QApplication>
@@ -37,6 +38,7 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
+
 } // namespace
 
 CalibrationDlg::CalibrationDlg(QWidget *parent) : CalibrationDlg(PortLister(systemPorts), parent)
@@ -101,14 +103,15 @@ void CalibrationDlg::done(int result)
 void CalibrationDlg::beginRestoreBeforeClose()
 {
     closeAfterRestore_ = true;
-    const bool restoring = sendTimer->isActive() && commandStep >= kRestoreStep;
+    const bool restoring =
+        sendTimer->isActive() && sequence::kindOf(commandStep) == sequence::Kind::Restore;
     if (restoring)
         return;
     tickTimer->stop();
     sendTimer->stop();
     ui->calDlg_statusbar->setText(tr("Restoring Previous Constants"));
     qDebug() << "Restore Previous Constants";
-    commandStep = kRestoreStep;
+    commandStep = sequence::kRestoreStep;
     pushWaitCursor();
     sendTimer->start(kSendIntervalMs);
 }
@@ -126,11 +129,11 @@ void CalibrationDlg::stopTimers()
     sendTimer->stop();
 }
 
-int CalibrationDlg::prompt(QMessageBox::Icon icon, const QString &title, const QString &text,
-                           QMessageBox::StandardButtons buttons, QMessageBox **slot, Escape escape)
+int CalibrationDlg::runBox(QMessageBox *&slot, QMessageBox::Icon icon, const QString &title,
+                           const QString &text, QMessageBox::StandardButtons buttons, Escape escape)
 {
     auto *box = new QMessageBox();
-    (slot ? *slot : msgBox) = box;
+    slot = box;
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setIcon(icon);
     box->setWindowTitle(title);
@@ -143,6 +146,17 @@ int CalibrationDlg::prompt(QMessageBox::Icon icon, const QString &title, const Q
     else if (escape == Escape::Ignored)
         box->installEventFilter(new EscapeIgnorer(box));
     return box->exec();
+}
+
+CalibrationDlg::Answer CalibrationDlg::prompt(QMessageBox::Icon icon, const QString &title,
+                                              const QString &text,
+                                              QMessageBox::StandardButtons buttons,
+                                              QMessageBox **slot, Escape escape)
+{
+    const int button = runBox(slot ? *slot : msgBox, icon, title, text, buttons, escape);
+    if (linkLost_)
+        return std::nullopt;
+    return QMessageBox::StandardButton(button);
 }
 
 void CalibrationDlg::pushWaitCursor()
@@ -247,7 +261,8 @@ void CalibrationDlg::linkLost(const QString &reason)
     text += tr("\r\nCheck the cable on port %1 and that the sensor is switched on, then close "
                "the calibration screen and start again from the main window.")
                 .arg(portName);
-    prompt(QMessageBox::Critical, tr("Error Detected"), text);
+    runBox(msgBox, QMessageBox::Critical, tr("Error Detected"), text, QMessageBox::NoButton,
+           Escape::QtDefault);
     if (closeAfterwards)
         reject();
 }

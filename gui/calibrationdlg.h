@@ -5,6 +5,7 @@
 // (screen, connection, protocol, procedure, readings, constants, record,
 // printing). Decisions that need no widget live in pure functions beside them.
 
+#include "core/listing.h"
 #include "core/ports.h"
 #include "core/protocol.h"
 
@@ -13,6 +14,8 @@
 #include <QMessageBox>
 #include <QSerialPort>
 #include <QString>
+
+#include <optional>
 
 class QLineEdit;
 class QTimer;
@@ -46,16 +49,6 @@ public:
     static constexpr int kSendIntervalMs = 5000;
     static constexpr int kReplyCountdown = 2;
     static constexpr int kDataCountdown = 25;
-    // Nine complete lines and the tail.
-    static constexpr int kMinimumDataSegments = 10;
-    // Raw counts averaged for new constants.
-    static constexpr int kCalibrationSamples = 5;
-
-    // First steps of the command sequences run by sendParameters().
-    static constexpr int kSaveConstantsStep = 3;
-    static constexpr int kSaveDateStep = 5;
-    static constexpr int kSendForVerificationStep = 13;
-    static constexpr int kRestoreStep = 23;
 
     // Ends the screen however it is asked to (Close, Escape, the close box,
     // a cancel path): new constants that were never saved are first replaced
@@ -76,12 +69,36 @@ private:
     void fillPortList(const PortLister &portLister);
     void StopTimer();
 
+    // The button that answered a prompt; nothing when the link to the sensor
+    // was lost while it was open (the operator has been told, the run is over).
+    using Answer = std::optional<QMessageBox::StandardButton>;
+
+    // What Escape and a prompt's close box answer.
+    enum class Escape {
+        QtDefault,  // the toolkit's choice (Cancel, No, Abort or the only button)
+        AnswersYes, // Yes, where No would start changing the sensor
+        Ignored,    // nothing: every answer writes to the sensor
+    };
+
+    // A new parentless box, deleted on close, run modally. Texts are plain,
+    // never markup: some carry bytes from the sensor.
+    static int runBox(QMessageBox *&slot, QMessageBox::Icon icon, const QString &title,
+                      const QString &text, QMessageBox::StandardButtons buttons, Escape escape);
+    // Every prompt of the procedure.
+    [[nodiscard]] Answer prompt(QMessageBox::Icon icon, const QString &title, const QString &text,
+                                QMessageBox::StandardButtons buttons = QMessageBox::NoButton,
+                                QMessageBox **slot = nullptr, Escape escape = Escape::QtDefault);
+
+    // The two ways the procedure waits: for a reply to a command, and for
+    // the data lines of one collection.
+    void awaitReply(State state, const char *command);
+    void startCollecting(State state);
+
     // Protocol
-    double readFirmwareVersion();
-    void showSensorProperties();
-    void chooseTipKind();
+    void readListing();
+    void showSensorProperties(const listing::Properties &properties);
     void acceptListing();
-    void refuseUnknownTip();
+    void refuseUnknownTip(const listing::Properties &properties);
     void handleDataProgress();
     void communicationError();
     void firmwareTooOld();
@@ -90,7 +107,6 @@ private:
     void decideAfterLowReading();
     void handleBadReading();
     void refuseCalibrationData();
-    void startCollecting(int state, bool clearBuffer = true);
     void finishSequence(int step);
 
     // Readings
@@ -104,23 +120,9 @@ private:
     // False (nothing shown) when the new constants are not finite numbers.
     bool computeNewConstants();
     void startConstantTransfer(bool saving);
-    QByteArray commandForStep(int step) const;
 
     // Record
     void writeCalibrationRecord();
-
-    // What Escape and a prompt's close box answer.
-    enum class Escape {
-        QtDefault,  // the toolkit's choice (Cancel, No, Abort or the only button)
-        AnswersYes, // Yes, where No would start changing the sensor
-        Ignored,    // nothing: every answer writes to the sensor
-    };
-
-    // Prompts: a new parentless box, deleted on close, run modally. Texts are
-    // plain, never markup: some carry bytes from the sensor.
-    int prompt(QMessageBox::Icon icon, const QString &title, const QString &text,
-               QMessageBox::StandardButtons buttons = QMessageBox::NoButton,
-               QMessageBox **slot = nullptr, Escape escape = Escape::QtDefault);
 
     // The port and the wait cursor
     bool portUsable() const;
@@ -138,7 +140,7 @@ private:
     QMessageBox *verifyMsgBox = nullptr;
     QString enumName;
     bool portCreated = false;
-    int stateMachine = AwaitingTimeoutReply;
+    State stateMachine = AwaitingTimeoutReply;
     double highCounts = 0;
     double zeroCounts = 0;
     double newCslp = 0;
@@ -163,6 +165,6 @@ private:
     bool unsavedConstants_ = false;
     // The screen closes once the restore sequence has finished.
     bool closeAfterRestore_ = false;
-    // The port failed; everything that follows a prompt checks this.
+    // The port failed; prompts report it to their callers.
     bool linkLost_ = false;
 };

@@ -51,10 +51,7 @@ void CalibrationDlg::on_calibrationPB_Connect_clicked()
         connect(port, &QSerialPort::errorOccurred, this, &CalibrationDlg::onPortError);
         qDebug() << "listening for data on" << port->portName();
         ui->calDlg_statusbar->setText(tr("Initializing sensor"));
-        countdown = kReplyCountdown;
-        tickTimer->start(kTickIntervalMs);
-        stateMachine = AwaitingTimeoutReply;
-        writeToPort(protocol::kTimeoutCommand);
+        awaitReply(AwaitingTimeoutReply, protocol::kTimeoutCommand);
     } else {
         qDebug() << "device failed to open:" << port->errorString();
         popCursor();

@@ -3,6 +3,7 @@
 #include "gui/calibrationdlg.h"
 
 #include "core/constants.h"
+#include "core/sequence.h"
 #include "core/tipkind.h"
 #include "ui_calibrationdlg.h"
 
@@ -38,7 +39,7 @@ void CalibrationDlg::startConstantTransfer(bool saving)
 {
     pushWaitCursor();
     // A restore keeps "Restoring Previous Constants": nothing is saved then.
-    if (commandStep != kRestoreStep)
+    if (sequence::kindOf(commandStep) != sequence::Kind::Restore)
         ui->calDlg_statusbar->setText(saving ? tr("Saving constants to sensor")
                                              : tr("Sending constants to sensor"));
     sendTimer->start(kSendIntervalMs);

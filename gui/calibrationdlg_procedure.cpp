@@ -3,6 +3,7 @@
 
 #include "gui/calibrationdlg.h"
 
+#include "core/sequence.h"
 #include "ui_calibrationdlg.h"
 
 #include <QDate>
@@ -11,15 +12,28 @@
 
 namespace
 {
-// Ranges of commandStep that tell the finished sequences apart.
-constexpr int kSaveSequencesEnd = 10;
-constexpr int kVerificationSequenceEnd = 20;
-constexpr int kRestoreSequenceEnd = 30;
-
 const char kStartSampling[] =
     QT_TRANSLATE_NOOP("CalibrationDlg", "Using Sensor menu structure, start sampling process. "
                                         "\r\n\n\t\tTHEN CLICK OK");
 } // namespace
+
+void CalibrationDlg::awaitReply(State state, const char *command)
+{
+    countdown = kReplyCountdown;
+    tickTimer->start(kTickIntervalMs);
+    stateMachine = state;
+    receiveBuffer.clear();
+    writeToPort(command);
+}
+
+void CalibrationDlg::startCollecting(State state)
+{
+    pushWaitCursor();
+    receiveBuffer.clear();
+    stateMachine = state;
+    countdown = kDataCountdown;
+    tickTimer->start(kTickIntervalMs);
+}
 
 void CalibrationDlg::updateTimer()
 {
@@ -52,29 +66,30 @@ void CalibrationDlg::updateTimer()
             refuseCalibrationData();
             return;
         }
-        commandStep = kSendForVerificationStep;
+        commandStep = sequence::kSendForVerificationStep;
         startConstantTransfer(false);
         break;
-    case CollectingHighValues:
+    case CollectingHighValues: {
         qDebug() << "Validation High Values";
         if (!checkValidationData()) {
             handleBadReading();
             return;
         }
-        if (validationRun)
-            prompt(QMessageBox::Information, tr("VALIDATION PROCESS"),
-                   tr("User should now perform Validation Test\r\nVerify switch is in Low "
-                      "position\r\nUsing Sensor menu structure, start sampling process. "
-                      "\r\n\n\t\tTHEN CLICK OK"));
-        else
-            prompt(QMessageBox::Information, tr("VERIFICATION PROCESS"),
-                   tr("User should now perform Verfication Test\r\nVerify switch is in Low "
-                      "position\r\nUsing Sensor menu structure, start sampling process. "
-                      "\r\n\n\t\tTHEN CLICK OK"));
-        if (linkLost_)
+        const Answer next =
+            validationRun
+                ? prompt(QMessageBox::Information, tr("VALIDATION PROCESS"),
+                         tr("User should now perform Validation Test\r\nVerify switch is in Low "
+                            "position\r\nUsing Sensor menu structure, start sampling process. "
+                            "\r\n\n\t\tTHEN CLICK OK"))
+                : prompt(QMessageBox::Information, tr("VERIFICATION PROCESS"),
+                         tr("User should now perform Verfication Test\r\nVerify switch is in Low "
+                            "position\r\nUsing Sensor menu structure, start sampling process. "
+                            "\r\n\n\t\tTHEN CLICK OK"));
+        if (!next)
             return;
         startCollecting(CollectingLowValues);
         break;
+    }
     case CollectingLowValues:
         qDebug() << "Validation Low Values";
         if (!checkValidationData()) {
@@ -83,32 +98,24 @@ void CalibrationDlg::updateTimer()
         }
         decideAfterLowReading();
         break;
-    default:
-        // The sensor did not answer "toff" or "rcal" in time.
-        prompt(QMessageBox::Critical, tr("Error Detected"), tr("No Response from Sensor"));
+    case AwaitingTimeoutReply:
+    case AwaitingConstantsReply:
+        // The sensor did not answer "toff" or "rcal" in time; the run ends here.
+        static_cast<void>(
+            prompt(QMessageBox::Critical, tr("Error Detected"), tr("No Response from Sensor")));
         break;
     }
 }
 
-void CalibrationDlg::startCollecting(int state, bool clearBuffer)
-{
-    pushWaitCursor();
-    if (clearBuffer)
-        receiveBuffer.clear();
-    stateMachine = state;
-    countdown = kDataCountdown;
-    tickTimer->start(kTickIntervalMs);
-}
-
 void CalibrationDlg::refuseCalibrationData()
 {
-    const int answer = prompt(QMessageBox::Critical, tr("Error Detected"),
-                              tr("Bad Data from Sensor"), QMessageBox::Retry | QMessageBox::Cancel);
-    if (linkLost_)
+    const Answer answer =
+        prompt(QMessageBox::Critical, tr("Error Detected"), tr("Bad Data from Sensor"),
+               QMessageBox::Retry | QMessageBox::Cancel);
+    if (!answer)
         return;
-    if (answer == QMessageBox::Retry) {
-        prompt(QMessageBox::Critical, tr("User Action Required"), tr(kStartSampling));
-        if (linkLost_)
+    if (*answer == QMessageBox::Retry) {
+        if (!prompt(QMessageBox::Critical, tr("User Action Required"), tr(kStartSampling)))
             return;
         startCollecting(CollectingCalibrationData);
     } else {
@@ -124,22 +131,20 @@ void CalibrationDlg::handleBadReading()
     clearReading(ui->calLE_LowValue);
     // A bad low reading restarts the pair from the high one.
     stateMachine = CollectingHighValues;
-    const int answer = prompt(QMessageBox::Critical, tr("Error Detected"),
-                              tr("Bad Data from Sensor"), QMessageBox::Retry | QMessageBox::Cancel);
-    if (linkLost_)
+    const Answer answer =
+        prompt(QMessageBox::Critical, tr("Error Detected"), tr("Bad Data from Sensor"),
+               QMessageBox::Retry | QMessageBox::Cancel);
+    if (!answer)
         return;
-    if (answer == QMessageBox::Retry) {
-        prompt(QMessageBox::Critical, tr("User Action Required"),
-               tr("Restarting validation Process, make sure switch is in high position.\r\nUsing "
-                  "Sensor menu structure, start sampling process. \r\n\n\t\tTHEN CLICK OK"));
-        if (linkLost_)
+    if (*answer == QMessageBox::Retry) {
+        if (!prompt(QMessageBox::Critical, tr("User Action Required"),
+                    tr("Restarting validation Process, make sure switch is in high "
+                       "position.\r\nUsing Sensor menu structure, start sampling process. "
+                       "\r\n\n\t\tTHEN CLICK OK")))
             return;
-        receiveBuffer.clear();
-        countdown = kDataCountdown;
-        tickTimer->start(kTickIntervalMs);
+        startCollecting(CollectingHighValues);
         if (validationRun)
             clearReading(ui->calLE_HighValue_Validate);
-        pushWaitCursor();
     } else {
         tickTimer->stop();
         ui->calDlg_statusbar->setText(tr("User Cancelled: Restart Program"));
@@ -154,83 +159,61 @@ void CalibrationDlg::decideAfterLowReading()
         return;
 
     if (validationRun) {
-        const int answer = prompt(QMessageBox::Information, tr("User Action Needed"),
-                                  tr("Verify Validation Values.\r\nYes takes no action on the "
-                                     "constants\r\nNo continues process to Change Constants"),
-                                  QMessageBox::Yes | QMessageBox::No, nullptr, Escape::AnswersYes);
-        if (linkLost_)
+        // Escape keeps the constants: No would start changing them.
+        const Answer answer =
+            prompt(QMessageBox::Information, tr("User Action Needed"),
+                   tr("Verify Validation Values.\r\nYes takes no action on the "
+                      "constants\r\nNo continues process to Change Constants"),
+                   QMessageBox::Yes | QMessageBox::No, nullptr, Escape::AnswersYes);
+        if (!answer)
             return;
-        if (answer == QMessageBox::No) {
+        if (*answer == QMessageBox::No) {
             validationRun = false;
-            prompt(QMessageBox::Information, tr("User Action Required"),
-                   tr("Verify switch is in High position.\r\nUsing Sensor menu structure, start "
-                      "sampling process. \r\n\n\t\tTHEN CLICK OK"));
-            if (linkLost_)
+            if (!prompt(QMessageBox::Information, tr("User Action Required"),
+                        tr("Verify switch is in High position.\r\nUsing Sensor menu structure, "
+                           "start sampling process. \r\n\n\t\tTHEN CLICK OK")))
                 return;
             startCollecting(CollectingCalibrationData);
             ui->calDlg_statusbar->setText(tr("Please wait while Software collects data"));
-            qDebug().nospace() << "stateMachine = " << stateMachine;
-        } else if (answer == QMessageBox::Yes) {
-            const int create = prompt(QMessageBox::Information, tr("User Action Needed"),
-                                      tr("Create a File\r\nYes creates file and changes sensor's "
-                                         "cal date\r\nNo completes process without changing "
-                                         "anything"),
-                                      QMessageBox::Yes | QMessageBox::No);
-            if (linkLost_)
+            qDebug().nospace() << "stateMachine = " << int(stateMachine);
+        } else if (*answer == QMessageBox::Yes) {
+            const Answer create =
+                prompt(QMessageBox::Information, tr("User Action Needed"),
+                       tr("Create a File\r\nYes creates file and changes sensor's cal date\r\nNo "
+                          "completes process without changing anything"),
+                       QMessageBox::Yes | QMessageBox::No);
+            if (!create)
                 return;
-            if (create == QMessageBox::Yes) {
-                commandStep = kSaveDateStep;
+            if (*create == QMessageBox::Yes) {
+                commandStep = sequence::kSaveDateStep;
                 pushWaitCursor();
                 sendTimer->start(kSendIntervalMs);
                 ui->calDlg_statusbar->setText(tr("Changing Cal Date in Sensor"));
             } else {
                 ui->calDlg_statusbar->setText(tr("Process Complete: Close all windows"));
             }
-            qDebug().nospace() << "stateMachine = " << stateMachine;
+            qDebug().nospace() << "stateMachine = " << int(stateMachine);
         }
         return;
     }
 
-    const int answer = prompt(QMessageBox::Information, tr("Final Calibration Phase"),
-                              tr("Save: Keep all changed constants and write file.\r\nAbort: "
-                                 "Replaces original constants.\r\n"),
-                              QMessageBox::Save | QMessageBox::Abort, nullptr, Escape::Ignored);
-    if (linkLost_)
+    // Save and Abort both write to the sensor: only a button answers.
+    const Answer answer = prompt(QMessageBox::Information, tr("Final Calibration Phase"),
+                                 tr("Save: Keep all changed constants and write file.\r\nAbort: "
+                                    "Replaces original constants.\r\n"),
+                                 QMessageBox::Save | QMessageBox::Abort, nullptr, Escape::Ignored);
+    if (!answer)
         return;
-    if (answer == QMessageBox::Save) {
-        commandStep = kSaveConstantsStep;
+    if (*answer == QMessageBox::Save) {
+        commandStep = sequence::kSaveConstantsStep;
         startConstantTransfer(true);
     } else {
         clearReading(ui->calLE_HighValue);
         clearReading(ui->calLE_LowValue);
         ui->calDlg_statusbar->setText(tr("Restoring Previous Constants"));
         qDebug() << "Restore Previous Constants";
-        commandStep = kRestoreStep;
+        commandStep = sequence::kRestoreStep;
         startConstantTransfer(true);
-    }
-}
-
-QByteArray CalibrationDlg::commandForStep(int step) const
-{
-    using namespace protocol;
-    switch (step) {
-    case kSaveConstantsStep:
-    case kSendForVerificationStep:
-        return composeCommand(kSlopeCommand, ui->calLE_NewCslp->text());
-    case kRestoreStep:
-        return composeCommand(kSlopeCommand, ui->calLE_OldCslp->text());
-    case kSaveConstantsStep + 1:
-    case kSendForVerificationStep + 1:
-        return composeCommand(kOffsetCommand, ui->calLE_NewCoff->text());
-    case kRestoreStep + 1:
-        return composeCommand(kOffsetCommand, ui->calLE_OldCoff->text());
-    case kSaveDateStep:
-        // The date is the one of the tick that sends it.
-        return dateCommand(QDate::currentDate());
-    case kSaveDateStep + 1:
-        return QByteArray(kSaveCommand);
-    default:
-        return QByteArray();
     }
 }
 
@@ -242,7 +225,13 @@ void CalibrationDlg::sendParameters()
     }
     const int step = commandStep;
     qDebug().nospace() << "Command Value = " << step;
-    const QByteArray command = commandForStep(step);
+    sequence::Texts texts;
+    texts.newSlope = ui->calLE_NewCslp->text();
+    texts.newOffset = ui->calLE_NewCoff->text();
+    texts.oldSlope = ui->calLE_OldCslp->text();
+    texts.oldOffset = ui->calLE_OldCoff->text();
+    texts.date = QDate::currentDate(); // the date of the tick that sends it
+    const QByteArray command = sequence::command(step, texts);
     if (command.isEmpty()) {
         finishSequence(step);
         return;
@@ -252,12 +241,7 @@ void CalibrationDlg::sendParameters()
     qDebug() << text;
     if (!writeToPort(command))
         return;
-    // New constants are in the sensor unsaved from the first one sent until
-    // the save command or until the previous offset is back.
-    if (step == kSendForVerificationStep || step == kSaveConstantsStep)
-        unsavedConstants_ = true;
-    else if (step == kSaveDateStep + 1 || step == kRestoreStep + 1)
-        unsavedConstants_ = false;
+    unsavedConstants_ = sequence::unsavedAfter(step, unsavedConstants_);
     ++commandStep;
 }
 
@@ -268,28 +252,35 @@ void CalibrationDlg::finishSequence(int step)
         return;
     popCursor();
 
-    if (step < kSaveSequencesEnd) {
+    switch (sequence::kindOf(step)) {
+    case sequence::Kind::Save:
         writeCalibrationRecord();
-    } else if (step < kVerificationSequenceEnd) {
-        if (validationRun)
-            prompt(QMessageBox::Information, tr("Validation Process"),
-                   tr("User should now perform Validation Test\r\nVerify switch is in High "
-                      "position\r\nUsing Sensor menu structure, start sampling process. "
-                      "\r\n\n\t\tTHEN CLICK OK"),
-                   QMessageBox::NoButton, &verifyMsgBox);
-        else
-            prompt(QMessageBox::Information, tr("Verfication Process"),
-                   tr("User should now perform Verification Test\r\nVerify switch is in High "
-                      "position\r\nUsing Sensor menu structure, start sampling process. "
-                      "\r\n\n\t\tTHEN CLICK OK"),
-                   QMessageBox::NoButton, &verifyMsgBox);
-        if (linkLost_)
+        break;
+    case sequence::Kind::SendForVerification: {
+        const Answer next =
+            validationRun
+                ? prompt(QMessageBox::Information, tr("Validation Process"),
+                         tr("User should now perform Validation Test\r\nVerify switch is in High "
+                            "position\r\nUsing Sensor menu structure, start sampling process. "
+                            "\r\n\n\t\tTHEN CLICK OK"),
+                         QMessageBox::NoButton, &verifyMsgBox)
+                : prompt(QMessageBox::Information, tr("Verfication Process"),
+                         tr("User should now perform Verification Test\r\nVerify switch is in "
+                            "High position\r\nUsing Sensor menu structure, start sampling "
+                            "process. \r\n\n\t\tTHEN CLICK OK"),
+                         QMessageBox::NoButton, &verifyMsgBox);
+        if (!next)
             return;
         commandStep = 0;
         startCollecting(CollectingHighValues);
-    } else if (step < kRestoreSequenceEnd) {
+        break;
+    }
+    case sequence::Kind::Restore:
         ui->calDlg_statusbar->setText(tr("Process Complete - No Constants changed"));
         if (closeAfterRestore_)
             reject();
+        break;
+    case sequence::Kind::None:
+        break;
     }
 }

@@ -1,4 +1,4 @@
-// Receiving the sensor's replies and data lines, and reading its listing.
+// Receiving the sensor's replies and data lines, and acting on its listing.
 
 #include "gui/calibrationdlg.h"
 
@@ -26,117 +26,91 @@ void CalibrationDlg::onReadyRead()
             return;
         StopTimer();
         ui->calDlg_statusbar->setText(tr("Sensor timeout set to 30 minutes"));
-        countdown = kReplyCountdown;
-        tickTimer->start(kTickIntervalMs);
-        stateMachine = AwaitingConstantsReply;
-        receiveBuffer.clear();
-        writeToPort(protocol::kReadConstantsCommand);
+        awaitReply(AwaitingConstantsReply, protocol::kReadConstantsCommand);
         break;
-    case AwaitingConstantsReply: {
+    case AwaitingConstantsReply:
         if (!receiveBuffer.contains(protocol::kListingEnd))
             return;
         StopTimer();
-        protocol::removeCarriageReturns(receiveBuffer);
-        // The "toff" answer's line end may arrive after its text: no line here.
-        protocol::removeLeadingLineFeeds(receiveBuffer);
-        qDebug() << receiveBuffer;
-        int segments = 0;
-        replyLines = protocol::splitReply(receiveBuffer, &segments);
-        qDebug() << segments;
-        for (int i = 0; i < qMin(segments - 1, protocol::kReplyLineCount); ++i)
-            qDebug() << replyLines[i];
-
-        const double version = readFirmwareVersion();
-        if (version >= protocol::kMinimumFirmware)
-            acceptListing();
-        else if (version <= 0)
-            communicationError();
-        else
-            firmwareTooOld();
+        readListing();
         break;
-    }
     case CollectingCalibrationData:
     case CollectingHighValues:
     case CollectingLowValues:
         handleDataProgress();
         break;
-    default:
+    }
+}
+
+void CalibrationDlg::readListing()
+{
+    int segments = 0;
+    replyLines = listing::replyLines(receiveBuffer, &segments);
+    qDebug() << receiveBuffer;
+    qDebug() << segments;
+    for (int i = 0; i < qMin(segments - 1, protocol::kReplyLineCount); ++i)
+        qDebug() << replyLines[i];
+
+    const listing::Reading reading = listing::read(replyLines);
+    switch (reading.verdict) {
+    case listing::Verdict::Accepted:
+        showSensorProperties(reading.properties);
+        tipKind = reading.tipKind;
+        acceptListing();
+        break;
+    case listing::Verdict::UnknownTip:
+        showSensorProperties(reading.properties);
+        refuseUnknownTip(reading.properties);
+        break;
+    case listing::Verdict::Unreadable:
+        communicationError();
+        break;
+    case listing::Verdict::FirmwareTooOld:
+        firmwareTooOld();
         break;
     }
 }
 
-double CalibrationDlg::readFirmwareVersion()
+void CalibrationDlg::showSensorProperties(const listing::Properties &properties)
 {
-    return protocol::firmwareVersion(replyLines[protocol::kVersionLine]);
-}
-
-void CalibrationDlg::showSensorProperties()
-{
-    using namespace protocol;
-    ui->calLE_Type->setText(replyLines[kTypeLine]);
-    ui->calLE_SN->setText(
-        stripPrefix(replyLines[kSerialLine], QLatin1String(kSerialPrefix), Qt::CaseInsensitive));
-    ui->calLE_Version->setText(replyLines[kVersionLine]);
-    ui->calLE_OldCslp->setText(
-        stripPrefix(replyLines[kSlopeLine], QLatin1String(kSlopePrefix), Qt::CaseInsensitive));
-    ui->calLE_OldCoff->setText(
-        stripPrefix(replyLines[kOffsetLine], QLatin1String(kOffsetPrefix), Qt::CaseInsensitive));
-    qDebug() << replyLines[kSerialLine];
-    qDebug() << replyLines[kSlopeLine];
-    qDebug() << replyLines[kOffsetLine];
-}
-
-void CalibrationDlg::chooseTipKind()
-{
-    const int id =
-        chooseTipKindId(replyLines[protocol::kTypeLine], replyLines[protocol::kRangeLine]);
-    if (const TipKind *chosen = tipKindById(id)) {
-        tipKind = id;
-        qDebug() << chosen->choiceTrace;
-    }
+    ui->calLE_Type->setText(properties.type);
+    ui->calLE_SN->setText(properties.serialNumber);
+    ui->calLE_Version->setText(properties.version);
+    ui->calLE_OldCslp->setText(properties.slope);
+    ui->calLE_OldCoff->setText(properties.offset);
+    qDebug() << replyLines[protocol::kSerialLine];
+    qDebug() << replyLines[protocol::kSlopeLine];
+    qDebug() << replyLines[protocol::kOffsetLine];
 }
 
 void CalibrationDlg::acceptListing()
 {
-    showSensorProperties();
-    chooseTipKind();
-    if (!tip()) {
-        refuseUnknownTip();
-        return;
-    }
-    prompt(QMessageBox::Warning, tr("User Action Needed"),
-           QCoreApplication::translate("CalibrationDlg", tip()->prompt));
-    if (linkLost_)
+    qDebug() << tip()->choiceTrace;
+
+    if (!prompt(QMessageBox::Warning, tr("User Action Needed"),
+                QCoreApplication::translate("CalibrationDlg", tip()->prompt)))
         return;
     ui->calDlg_statusbar->setText(tr("Start sampling sequence with high value setting"));
     ui->calibrationDlgCB_comport->hide();
     ui->calibrationPB_Connect->hide();
-    prompt(QMessageBox::Information, tr("VALIDATION PROCESS"),
-           tr("Using Sensor menu structure, start sampling process. \r\n\n\t\tTHEN CLICK OK"));
-    if (linkLost_)
+    if (!prompt(QMessageBox::Information, tr("VALIDATION PROCESS"),
+                tr("Using Sensor menu structure, start sampling process. \r\n\n\t\tTHEN CLICK OK")))
         return;
-    pushWaitCursor();
-    countdown = kDataCountdown;
-    tickTimer->start(kTickIntervalMs);
-    stateMachine = CollectingHighValues;
-    receiveBuffer.clear();
+    startCollecting(CollectingHighValues);
     ui->calDlg_statusbar->setText(tr("Please wait while Software collects data"));
 }
 
-void CalibrationDlg::refuseUnknownTip()
+void CalibrationDlg::refuseUnknownTip(const listing::Properties &properties)
 {
     // No verification tip fits this sensor: no window to judge its readings
     // and no standard for new constants, so the procedure stops here.
     tickTimer->stop();
     popCursor();
-    const QString range = protocol::stripPrefix(
-        replyLines[protocol::kRangeLine], QLatin1String(protocol::kRangePrefix), Qt::CaseSensitive);
-    prompt(QMessageBox::Warning, tr("Error Detected"),
-           tr("Sensor type \"%1\" with maximum conductivity \"%2\" is not supported. "
-              "Contact %3 %4")
-               .arg(replyLines[protocol::kTypeLine], range, QLatin1String(company::kMakerShortName),
-                    QLatin1String(company::kMakerPhone)));
-    if (linkLost_)
+    if (!prompt(QMessageBox::Warning, tr("Error Detected"),
+                tr("Sensor type \"%1\" with maximum conductivity \"%2\" is not supported. "
+                   "Contact %3 %4")
+                    .arg(properties.type, properties.range, QLatin1String(company::kMakerShortName),
+                         QLatin1String(company::kMakerPhone))))
         return;
     ui->calDlg_statusbar->setText(tr("Program can not continue"));
 }
@@ -145,18 +119,14 @@ void CalibrationDlg::communicationError()
 {
     tickTimer->stop();
     popCursor();
-    const int answer = prompt(QMessageBox::Warning, tr("Error Detected"),
-                              tr("Sensor Communication Error. Please try again"),
-                              QMessageBox::Abort | QMessageBox::Retry);
-    if (linkLost_)
+    const Answer answer = prompt(QMessageBox::Warning, tr("Error Detected"),
+                                 tr("Sensor Communication Error. Please try again"),
+                                 QMessageBox::Abort | QMessageBox::Retry);
+    if (!answer)
         return;
-    if (answer == QMessageBox::Retry) {
+    if (*answer == QMessageBox::Retry) {
         replyLines.fill(QString());
-        countdown = kReplyCountdown;
-        receiveBuffer.clear();
-        writeToPort(protocol::kReadConstantsCommand);
-        if (!linkLost_)
-            tickTimer->start(kTickIntervalMs);
+        awaitReply(AwaitingConstantsReply, protocol::kReadConstantsCommand);
     } else {
         reject();
     }
@@ -166,10 +136,10 @@ void CalibrationDlg::firmwareTooOld()
 {
     tickTimer->stop();
     popCursor();
-    prompt(QMessageBox::Warning, tr("Error Detected"),
-           tr("Sensor Firmware version invalid. Contact %1 %2")
-               .arg(QLatin1String(company::kMakerShortName), QLatin1String(company::kMakerPhone)));
-    if (linkLost_)
+    if (!prompt(
+            QMessageBox::Warning, tr("Error Detected"),
+            tr("Sensor Firmware version invalid. Contact %1 %2")
+                .arg(QLatin1String(company::kMakerShortName), QLatin1String(company::kMakerPhone))))
         return;
     ui->calDlg_statusbar->setText(tr("Program can not continue"));
 }

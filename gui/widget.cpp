@@ -1,8 +1,8 @@
 #include "gui/widget.h"
 
-#include "gui/dialogfont.h"
-#include "gui/calibrationdlg.h"
 #include "core/company.h"
+#include "gui/calibrationdlg.h"
+#include "gui/dialogfont.h"
 #include "ui_widget.h"
 
 #include <QDebug>
