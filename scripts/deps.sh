@@ -9,6 +9,7 @@ packages=(
     xvfb xauth poppler-utils desktop-file-utils fonts-liberation2
     libxcb-damage0-dev
     clang libclang-rt-14-dev llvm
+    dpkg-dev file lintian
 )
 
 missing=()

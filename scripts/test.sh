@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test suite,
 # the slow one on the real timers included. Then:
+#  - the Debian package that cpack makes from that build, checked by
+#    dist/check-deb.sh (lintian, contents, the programs run from it);
 #  - the same suites but the slow one under AddressSanitizer and
 #    UndefinedBehaviorSanitizer (build-asan/);
 #  - the fuzz targets built with clang (build-fuzz/): one pass over each seed
@@ -23,6 +25,11 @@ stage "Build and all tests"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLVEX_WERROR=ON
 cmake --build "$build"
 (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 "$@")
+
+stage "Debian package: cpack, lintian, the programs from a throwaway root"
+rm -f "$build"/zolvex_*.deb
+(cd "$build" && cpack -G DEB)
+bash "$root/dist/check-deb.sh" "$build"
 
 stage "AddressSanitizer and UndefinedBehaviorSanitizer: all tests but the slow one"
 cmake -S "$root" -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLVEX_WERROR=ON \
