@@ -6,9 +6,9 @@
 // a locale set as the default (numbers must not follow any locale).
 
 #include "core/constants.h"
+#include "core/protocol.h"
 #include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
-#include "core/protocol.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -1,14 +1,15 @@
 // The identification listing read line by line: the firmware version, the
 // prefixes the screen strips and the choice of the verification tip.
 //
-// Input: a listing as the sensor sends it (carriage returns and leading line
-// feeds are removed first, as the screen does). Every line, the whole input
-// and the input after "Version " are each read as a version line, so that the
-// number parser gets fuzzed even when the marker is missing.
+// Input: a listing as the sensor sends it, split into its lines by the same
+// call the screen makes. Every line, the whole input and the input after
+// "Version " are each read as a version line, so that the number parser gets
+// fuzzed even when the marker is missing.
 
+#include "core/listing.h"
+#include "core/protocol.h"
 #include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
-#include "core/protocol.h"
 
 #include <QByteArray>
 #include <QString>
@@ -71,16 +72,13 @@ void checkTipChoice(const QString &typeLine, const QString &rangeLine)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     QByteArray buffer(reinterpret_cast<const char *>(data), qsizetype(size));
-    // The screen's order: carriage returns, then the line feeds left at the start.
-    removeCarriageReturns(buffer);
-    FUZZ_CHECK(!buffer.contains(kCarriageReturn));
-    const qsizetype beforeLineFeeds = buffer.size();
-    removeLeadingLineFeeds(buffer);
-    FUZZ_CHECK(!buffer.startsWith(kNewLine));
-    FUZZ_CHECK(buffer.size() <= beforeLineFeeds);
-
+    const qsizetype returns = buffer.count(kCarriageReturn);
+    // As the screen reads it: carriage returns, then the line feeds left at the start.
     int segments = 0;
-    const ReplyLines lines = splitReply(buffer, &segments);
+    const ReplyLines lines = listing::replyLines(buffer, &segments);
+    FUZZ_CHECK(!buffer.contains(kCarriageReturn));
+    FUZZ_CHECK(!buffer.startsWith(kNewLine));
+    FUZZ_CHECK(buffer.size() <= qsizetype(size) - returns);
     FUZZ_CHECK(segments >= 1);
     FUZZ_CHECK(segments == buffer.count(kNewLine) + 1);
     for (int i = 0; i < kReplyLineCount; ++i) {
