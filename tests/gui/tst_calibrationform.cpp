@@ -3,6 +3,8 @@
 
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
+#include "tests/support/guisuite.h"
+#include "tests/support/texts.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -12,7 +14,7 @@
 #include <QPushButton>
 #include <QTest>
 
-class TestCalibrationForm : public QObject
+class TestCalibrationForm : public GuiSuite
 {
     Q_OBJECT
 
@@ -61,7 +63,7 @@ void TestCalibrationForm::screenWindow()
 {
     CalibrationDlg screen;
     QCOMPARE(screen.objectName(), QStringLiteral("CalibrationDlg"));
-    QCOMPARE(screen.windowTitle(), QStringLiteral("Calibration Screen"));
+    QCOMPARE(screen.windowTitle(), texts::kCalibrationScreenTitle);
     QCOMPARE(screen.size(), QSize(470, 292));
     QVERIFY(screen.minimumSize() != screen.maximumSize());
     QVERIFY(screen.parentWidget() == nullptr);
@@ -250,8 +252,7 @@ void TestCalibrationForm::freshScreenState()
 
     auto *status = screen.findChild<InfoBar *>(QStringLiteral("calDlg_statusbar"));
     QVERIFY(status);
-    QCOMPARE(status->text(),
-             QStringLiteral("User must select correct port from dropdown box and press connect."));
+    QCOMPARE(status->text(), texts::kSelectPort);
 
     for (const char *name : kLineEdits) {
         auto *edit = screen.findChild<QLineEdit *>(QLatin1String(name));
@@ -329,8 +330,8 @@ void TestCalibrationForm::statusLineIsAnInfoBar()
     QVERIFY(label);
     QCOMPARE(label->geometry(), QRect(2, 0, 466, 21));
     QCOMPARE(label->text(), status->text());
-    status->setText(QStringLiteral("Program can not continue"));
-    QCOMPARE(label->text(), QStringLiteral("Program can not continue"));
+    status->setText(texts::kStopped);
+    QCOMPARE(label->text(), texts::kStopped);
 }
 
 QTEST_MAIN(TestCalibrationForm)

@@ -1,8 +1,11 @@
-// Finding the sensor's port, connecting, and letting go of the port however
-// the screen ends.
+// Offering the sensor's ports, connecting, and letting go of the port however
+// the screen ends. Which ports are the sensor's is the core's tst_ports; a
+// "toff" reply in parts is a row of the fault matrix.
 
 #include "gui/calibrationdlg.h"
+#include "tests/support/guisuite.h"
 #include "tests/support/screenharness.h"
+#include "tests/support/texts.h"
 
 #include <QComboBox>
 #include <QSerialPort>
@@ -14,8 +17,6 @@
 #include <fcntl.h>
 #include <termios.h>
 #include <unistd.h>
-
-Q_DECLARE_METATYPE(PortDescription)
 
 namespace
 {
@@ -32,13 +33,11 @@ PortDescription port(const QString &name, const QString &enumName, bool hasVid, 
 
 } // namespace
 
-class ConnectionTest : public QObject
+class ConnectionTest : public GuiSuite
 {
     Q_OBJECT
 
 private slots:
-    void sensorPortFilter_data();
-    void sensorPortFilter();
     void portListKeepsOrderAndOnlySensorPorts();
     void connectWritesTimeoutCommandFirst();
     void connectFailureShowsStatus();
@@ -47,28 +46,7 @@ private slots:
     void everyEndReleasesPort_data();
     void everyEndReleasesPort();
     void secondConnectReopens();
-    void timeoutReplySplitOverTwoChunks();
 };
-
-void ConnectionTest::sensorPortFilter_data()
-{
-    QTest::addColumn<PortDescription>("description");
-    QTest::addColumn<bool>("listed");
-    QTest::newRow("FTDI vendor id") << port("ttyUSB0", "", true, 0x0403) << true;
-    QTest::newRow("FTDIBUS enumerator") << port("COM3", "FTDIBUS", false, 0) << true;
-    QTest::newRow("ftdibus lower case") << port("COM4", "ftdibus", false, 0) << false;
-    QTest::newRow("FtdiBus mixed case") << port("COM5", "FtdiBus", false, 0) << false;
-    QTest::newRow("other vendor") << port("ttyACM0", "", true, 0x2341) << false;
-    QTest::newRow("motherboard port") << port("ttyS0", "", false, 0) << false;
-    QTest::newRow("other enumerator") << port("COM1", "ACPI", false, 0) << false;
-}
-
-void ConnectionTest::sensorPortFilter()
-{
-    QFETCH(PortDescription, description);
-    QFETCH(bool, listed);
-    QCOMPARE(isSensorPort(description), listed);
-}
 
 void ConnectionTest::portListKeepsOrderAndOnlySensorPorts()
 {
@@ -91,7 +69,7 @@ void ConnectionTest::connectWritesTimeoutCommandFirst()
     QVERIFY(h.waitForReceived(5));
     QTest::qWait(50);
     QCOMPARE(h.sensor.received(), QByteArray("toff\r"));
-    QCOMPARE(h.status(), QString("Initializing sensor"));
+    QCOMPARE(h.status(), texts::kInitializing);
     QVERIFY(h.timer("tickTimer")->isActive());
     QCOMPARE(h.timer("tickTimer")->interval(), 1000);
     QVERIFY(!h.timer("sendTimer")->isActive());
@@ -115,10 +93,10 @@ void ConnectionTest::connectWritesTimeoutCommandFirst()
 
     // The sensor answers: "rcal" follows and the timer restarts for it.
     h.sensor.setFault(SimulatedSensor::Fault::None);
-    h.sensor.send("Timeout in 30 minutes\r\n");
+    h.sensor.send(kTimeoutReply);
     QVERIFY(h.waitForReceived(10));
     QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\r"));
-    QCOMPARE(h.status(), QString("Sensor timeout set to 30 minutes"));
+    QCOMPARE(h.status(), texts::kTimeoutSet);
     QVERIFY(h.timer("tickTimer")->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
 }
@@ -129,8 +107,7 @@ void ConnectionTest::connectFailureShowsStatus()
     CalibrationDlg screen([] { return QList<PortDescription>{}; }); // no FTDI port at all
     screen.show();
     screen.findChild<QPushButton *>("calibrationPB_Connect")->click();
-    QCOMPARE(screen.findChild<InfoBar *>("calDlg_statusbar")->text(),
-             QString("device failed to open"));
+    QCOMPARE(screen.findChild<InfoBar *>("calDlg_statusbar")->text(), texts::kOpenFailed);
     QVERIFY(!QGuiApplication::overrideCursor());
     QVERIFY(!screen.findChild<QTimer *>("tickTimer")->isActive());
     bool traced = false;
@@ -221,27 +198,14 @@ void ConnectionTest::secondConnectReopens()
     h.answers.click(QMessageBox::Ok);
     h.tick(3);
     QVERIFY(h.answers.waitUntilDone());
-    QCOMPARE(h.answers.seen().last().text, QString("No Response from Sensor"));
+    QCOMPARE(h.answers.seen().last().text, texts::kNoResponse);
 
     h.sensor.setFault(SimulatedSensor::Fault::None);
     h.connect();
-    QCOMPARE(h.status(), QString("Initializing sensor"));
+    QCOMPARE(h.status(), texts::kInitializing);
     QVERIFY(h.waitForReceived(15));
     QCOMPARE(h.sensor.received(), QByteArray("toff\rtoff\rrcal\r"));
     QVERIFY(h.debug.contains("Disconnect port"));
-}
-
-void ConnectionTest::timeoutReplySplitOverTwoChunks()
-{
-    ScreenHarness h;
-    h.sensor.setFault(SimulatedSensor::Fault::Silent);
-    h.connect();
-    QVERIFY(h.waitForReceived(5));
-    h.sensor.send("Timeout in 30 ");
-    QTest::qWait(100);
-    QCOMPARE(h.status(), QString("Initializing sensor"));
-    h.sensor.send("minutes\r\n");
-    QVERIFY(QTest::qWaitFor([&] { return h.status() == "Sensor timeout set to 30 minutes"; }));
 }
 
 QTEST_MAIN(ConnectionTest)

@@ -7,13 +7,15 @@
 // saved".
 
 #include "gui/calibrationdlg.h"
+#include "tests/support/guisuite.h"
 #include "tests/support/screenharness.h"
+#include "tests/support/texts.h"
 
-#include <QDate>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,34 +28,15 @@ using Fault = SimulatedSensor::Fault;
 namespace
 {
 
-// Where the run is when the fault strikes. Each phase is reached on the road
-// of a sensor whose slope drifted 15 %, so new constants differ from the
-// previous ones.
-enum class Phase {
-    BeforeConnect,
-    AwaitingTimeout,        // "toff" written, unanswered
-    AwaitingListing,        // "rcal" written, unanswered
-    MidListing,             // half of the listing has come
-    ValidationHigh,         // collecting
-    ValidationLow,          // collecting
-    CalibrationData,        // collecting
-    SendingForVerification, // new slope sent, new offset not yet
-    VerificationHigh,       // collecting, new constants unsaved in the sensor
-    VerificationLow,        // collecting, new constants unsaved in the sensor
-    SavingConstants,        // new slope and offset sent, no date, no save
-    SavingDate,             // date-only road: date sent, no save
-    Restoring,              // previous slope sent back, previous offset not yet
-    RecordDialog,           // save command sent; the next tick opens the record dialog
-    EndUnchanged,           // "Process Complete: Close all windows"
-    EndRecorded,            // record written, Print shown
-    EndRestored,            // "Process Complete - No Constants changed"
-    EndNoResponse,          // "No Response from Sensor"
-};
-
+// The drifted sensor's constants (see driftedMetre()).
 constexpr double kOldSlope = 0.002875;
 constexpr double kOldOffset = -14.375;
 constexpr double kNewSlope = 0.0025;
 constexpr double kNewOffset = -12.5;
+const QString kOldSlopeText = QStringLiteral("0.002875");
+const QString kOldOffsetText = QStringLiteral("-14.37500");
+const QString kNewSlopeText = QStringLiteral("0.002500");
+const QString kNewOffsetText = QStringLiteral("-12.50000");
 
 // Long enough for an error loop to show itself as more boxes, traces or bytes.
 constexpr int kQuietMs = 300;
@@ -61,8 +44,8 @@ constexpr int kQuietMs = 300;
 // each chunk on its own.
 constexpr int kTwoChunkGapMs = 50;
 constexpr int kManyChunkGapMs = 3;
-// Ticks a collection may still need; a real tick may already have come.
-constexpr int kMaxCollectionTicks = CalibrationDlg::kDataCountdown + 2;
+// More ticks than any countdown needs, once nothing should be left to tick.
+constexpr int kTicksAfterEnd = 30;
 constexpr int kBurstBytes = 1024 * 1024;
 // The pseudo-terminal alone needs about 3 s for a megabyte; a screen that
 // took it in with work growing with the square of the buffer would need
@@ -72,52 +55,20 @@ constexpr qint64 kBurstCpuLimitMs = 3000;
 // A place no one can write to, root included: below a regular file.
 const char kBelowAFile[] = "afile/record.txt";
 
-const char kWait[] = "Please wait while Software collects data";
-const char kStartSampling[] =
-    "Using Sensor menu structure, start sampling process. \r\n\n\t\tTHEN CLICK OK";
-const char kNoResponse[] = "Error Detected: No Response from Sensor";
-const char kCommError[] = "Error Detected: Sensor Communication Error. Please try again";
-const char kFirmware[] =
-    "Error Detected: Sensor Firmware version invalid. Contact Orvane Inc. 1-555-014-2290";
-const char kBadData[] = "Error Detected: Bad Data from Sensor";
-const char kLowPrompt[] =
-    "VALIDATION PROCESS: User should now perform Validation Test\r\nVerify switch is in Low "
-    "position\r\nUsing Sensor menu structure, start sampling process. \r\n\n\t\tTHEN CLICK OK";
-const char kTip1[] = "User Action Needed: You should be using the VF tip that has a low range "
-                     "value of 200 pS/m  and a high range value of 525 pS/m.\r\nPlace VF tip onto "
-                     "sensor stem and secure cable to power port.\r\nPlace switch in high "
-                     "position.";
-const char kTip2[] = "User Action Needed: You should be using the VF tip that has a low range "
-                     "value of 225 pS/cm  and a high range value of 545 pS/cm.\r\nPlace VF tip "
-                     "onto sensor stem and secure cable to power port.\r\nPlace switch in high "
-                     "position.";
-const char kTip3[] = "User Action Needed: You should be using the VF tip that has a low range "
-                     "value of 105 pS/cm and a high range value of 1055 pS/cm.\r\nPlace VF tip "
-                     "onto sensor stem and secure cable to power port.\r\nPlace switch in high "
-                     "position.";
-
-QString samplingBox()
-{
-    return QStringLiteral("VALIDATION PROCESS: ") + kStartSampling;
-}
+// Message boxes as titles() lists them.
+const QString kNoResponse = texts::boxed(texts::kErrorDetected, texts::kNoResponse);
+const QString kCommError = texts::boxed(texts::kErrorDetected, texts::kCommunicationError);
+const QString kFirmware = texts::boxed(texts::kErrorDetected, texts::kFirmwareRefused);
+const QString kBadData = texts::boxed(texts::kErrorDetected, texts::kBadData);
+const QString kLowPrompt = texts::boxed(texts::kValidationProcess, texts::kLowValidation);
+const QString kTip1 = texts::boxed(texts::kUserActionNeeded, texts::kTipMetre);
+const QString kTip2 = texts::boxed(texts::kUserActionNeeded, texts::kTipCentimetre);
+const QString kTip3 = texts::boxed(texts::kUserActionNeeded, texts::kTipCentimetreWide);
+const QString kSamplingBox = texts::boxed(texts::kValidationProcess, texts::kStartSampling);
 
 QString unsupported(const QString &type, const QString &range)
 {
-    return QStringLiteral("Error Detected: Sensor type \"%1\" with maximum conductivity \"%2\" is "
-                          "not supported. Contact Orvane Inc. 1-555-014-2290")
-        .arg(type, range);
-}
-
-SensorProfile quiet(SensorProfile p, double drift = 0)
-{
-    p = drifted(p, drift);
-    p.countNoise = 0;
-    return p;
-}
-
-SensorProfile driftedMetre()
-{
-    return quiet(metreProfile(), 0.15);
+    return texts::boxed(texts::kErrorDetected, texts::unsupported(type, range));
 }
 
 SensorProfile profileOfTip(int tip)
@@ -125,37 +76,6 @@ SensorProfile profileOfTip(int tip)
     return quiet(tip == 1   ? metreProfile()
                  : tip == 2 ? centimetreProfile()
                             : centimetreWideProfile());
-}
-
-QByteArray today()
-{
-    return QDate::currentDate().toString("MM/dd/yy").toLatin1();
-}
-
-// The identification listing of a metre sensor whose constants read right,
-// one entry per line, without line ends.
-QByteArrayList listingLines(const QByteArray &type = "RT-5K-MQ",
-                            const QByteArray &version = "Version 2.12",
-                            const QByteArray &range = "2000")
-{
-    return {type,
-            version,
-            "serial number = 40317-20415",
-            "cal date = 01/15/26",
-            "Cslope = 0.002500",
-            "Coffset = -12.50000",
-            "C1 =    1.00000",
-            "C2 =    0.00000",
-            "Maximum Conductivity = " + range,
-            "C3 =    0.00000"};
-}
-
-QByteArray joined(const QByteArrayList &lines, const QByteArray &lineEnd = "\r\n")
-{
-    QByteArray text;
-    for (const QByteArray &line : lines)
-        text += line + lineEnd;
-    return text;
 }
 
 QByteArrayList inChunks(const QByteArray &bytes, int size)
@@ -172,8 +92,6 @@ QByteArrayList cutInside(const QByteArray &bytes, const QByteArray &marker)
     const qsizetype cut = bytes.indexOf(marker) + marker.size() / 2;
     return {bytes.left(cut), bytes.mid(cut)};
 }
-
-const QByteArray kTimeoutReply = "Timeout in 30 minutes\r\n";
 
 QByteArray dataLine(qint64 counts, const QByteArray &reading = "525.0")
 {
@@ -202,35 +120,6 @@ QByteArray garbage(int size)
     return bytes;
 }
 
-// Ticks until the running collection has been judged: a box came, a sequence
-// started or the waiting timer stopped.
-void finishCollection(ScreenHarness &h)
-{
-    const int boxes = int(h.answers.seen().size());
-    for (int i = 0; i < kMaxCollectionTicks && h.timer("tickTimer")->isActive(); ++i) {
-        h.tick();
-        if (h.answers.seen().size() > boxes || h.timer("sendTimer")->isActive())
-            return;
-    }
-}
-
-// Ticks until an awaited reply is given up.
-void tickUntilStopped(ScreenHarness &h)
-{
-    for (int i = 0; i <= CalibrationDlg::kReplyCountdown && h.timer("tickTimer")->isActive(); ++i)
-        h.tick();
-}
-
-bool sentLast(ScreenHarness &h, const QByteArray &suffix)
-{
-    return QTest::qWaitFor([&] { return h.sensor.received().endsWith(suffix); });
-}
-
-bool statusBecomes(ScreenHarness &h, const QString &text)
-{
-    return QTest::qWaitFor([&] { return h.status() == text; });
-}
-
 // Where driveTo() last found the road going otherwise.
 const char *failedStep = "";
 
@@ -242,136 +131,43 @@ bool reached(bool ok, const char *step)
     return ok;
 }
 
-// Brings a fresh harness on the drifted sensor to the phase; false when the
-// road went otherwise (failedStep says where).
+// Brings a fresh harness on the drifted sensor to the phase, with three data
+// lines in where a collection runs; false when the road went otherwise
+// (failedStep says where). The harness sends the constants the screen shows:
+// on the drifted sensor, these.
 bool driveTo(ScreenHarness &h, Phase phase, const QString &recordPath)
 {
     failedStep = "";
+    if (!h.driveTo(phase, recordPath))
+        return reached(false, h.failedStep());
+    const bool newShown = h.field("calLE_NewCslp")->text() == kNewSlopeText &&
+                          h.field("calLE_NewCoff")->text() == kNewOffsetText;
+    const bool previousShown = h.field("calLE_OldCslp")->text() == kOldSlopeText &&
+                               h.field("calLE_OldCoff")->text() == kOldOffsetText;
     switch (phase) {
-    case Phase::BeforeConnect:
-        return true;
-    case Phase::AwaitingTimeout:
-    case Phase::AwaitingListing:
-    case Phase::MidListing:
-    case Phase::EndNoResponse:
-        h.sensor.setFault(Fault::Silent);
-        h.connect();
-        if (!reached(h.waitForReceived(5), "toff sent"))
-            return false;
-        if (phase == Phase::AwaitingTimeout)
-            return true;
-        if (phase == Phase::EndNoResponse) {
-            h.answers.click(QMessageBox::Ok);
-            tickUntilStopped(h);
-            return reached(h.answers.waitUntilDone() && !h.timer("tickTimer")->isActive(),
-                           "no response");
-        }
-        h.sensor.send(kTimeoutReply);
-        if (!reached(h.waitForReceived(10) && statusBecomes(h, "Sensor timeout set to 30 minutes"),
-                     "rcal sent"))
-            return false;
-        if (phase == Phase::MidListing) {
-            const QByteArray listing = joined(listingLines());
-            h.sensor.send(listing.left(listing.size() / 2));
-            QTest::qWait(kTwoChunkGapMs);
-        }
-        return true;
-    default:
-        break;
-    }
-
-    if (!reached(h.reachValidation(), "validation"))
-        return false;
-    if (phase == Phase::ValidationHigh)
+    case Phase::SendingForVerification:
+    case Phase::SavingConstants:
+    case Phase::RecordDialog:
+    case Phase::EndRecorded:
+        return reached(newShown, "new constants");
+    case Phase::Restoring:
+    case Phase::EndRestored:
+        return reached(previousShown, "previous constants");
+    case Phase::ValidationHigh:
         return reached(h.feed(Position::High, 3), "validation high data");
-    if (!reached(h.feed(Position::High), "validation high data"))
-        return false;
-    h.answers.click(QMessageBox::Ok);
-    finishCollection(h);
-    if (!reached(h.answers.waitUntilDone(), "low position prompt"))
-        return false;
-    if (phase == Phase::ValidationLow)
+    case Phase::ValidationLow:
         return reached(h.feed(Position::Low, 3), "validation low data");
-    if (!reached(h.feed(Position::Low), "validation low data"))
-        return false;
-
-    if (phase == Phase::EndUnchanged || phase == Phase::SavingDate) {
-        const bool date = phase == Phase::SavingDate;
-        h.answers.click(QMessageBox::Yes).click(date ? QMessageBox::Yes : QMessageBox::No);
-        finishCollection(h);
-        if (!reached(h.answers.waitUntilDone() && sentLast(h, "toff\r"), "keep constants"))
-            return false;
-        if (!date)
-            return reached(h.status() == "Process Complete: Close all windows", "unchanged end");
-        h.send();
-        return reached(sentLast(h, "cdate=" + today() + "\r"), "date sent");
-    }
-
-    h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
-    finishCollection(h);
-    if (!reached(h.answers.waitUntilDone(), "change constants"))
-        return false;
-    if (phase == Phase::CalibrationData)
+    case Phase::CalibrationData:
         return reached(h.feed(Position::High, 3), "calibration data");
-    if (!reached(h.feed(Position::High), "calibration data"))
-        return false;
-    finishCollection(h);
-    if (!reached(h.timer("sendTimer")->isActive(), "sending started"))
-        return false;
-    h.send();
-    if (!reached(sentLast(h, "Cslp=0.002500\r"), "new slope sent"))
-        return false;
-    if (phase == Phase::SendingForVerification)
+    case Phase::VerificationHigh:
+        return reached(newShown, "new constants") &&
+               reached(h.feed(Position::High, 3), "verification high data");
+    case Phase::VerificationLow:
+        return reached(newShown, "new constants") &&
+               reached(h.feed(Position::Low, 3), "verification low data");
+    default:
         return true;
-    h.answers.click(QMessageBox::Ok);
-    h.send(2);
-    if (!reached(h.answers.waitUntilDone() && sentLast(h, "Coff=-12.50000\rtoff\r"),
-                 "new offset sent"))
-        return false;
-    if (phase == Phase::VerificationHigh)
-        return reached(h.feed(Position::High, 3), "verification high data");
-    if (!reached(h.feed(Position::High), "verification high data"))
-        return false;
-    h.answers.click(QMessageBox::Ok);
-    finishCollection(h);
-    if (!reached(h.answers.waitUntilDone(), "verification low prompt"))
-        return false;
-    if (phase == Phase::VerificationLow)
-        return reached(h.feed(Position::Low, 3), "verification low data");
-    if (!reached(h.feed(Position::Low), "verification low data"))
-        return false;
-
-    const bool save = phase == Phase::SavingConstants || phase == Phase::RecordDialog ||
-                      phase == Phase::EndRecorded;
-    h.answers.click(save ? QMessageBox::Save : QMessageBox::Abort);
-    finishCollection(h);
-    if (!reached(h.answers.waitUntilDone() && sentLast(h, "toff\r"), "final decision"))
-        return false;
-    if (save) {
-        h.send(2);
-        if (!reached(sentLast(h, "Cslp=0.002500\rCoff=-12.50000\r"), "constants saved"))
-            return false;
-        if (phase == Phase::SavingConstants)
-            return true;
-        h.send(2);
-        if (!reached(sentLast(h, "***e\r"), "save command sent"))
-            return false;
-        if (phase == Phase::RecordDialog)
-            return true;
-        h.answers.fileName(recordPath);
-        h.send();
-        return reached(h.answers.waitUntilDone() && h.button("calibrationDlg_Print")->isVisible(),
-                       "record written");
     }
-    h.send();
-    if (!reached(sentLast(h, "Cslp=0.002875\r"), "previous slope sent"))
-        return false;
-    if (phase == Phase::Restoring)
-        return true;
-    h.send(2);
-    return reached(sentLast(h, "Coff=-14.37500\rtoff\r") &&
-                       h.status() == "Process Complete - No Constants changed",
-                   "restored");
 }
 
 // New constants are in the sensor's working memory, unsaved.
@@ -471,7 +267,7 @@ void expectConstants(const ScreenHarness &h, double workingSlope, double working
 
 Q_DECLARE_METATYPE(Phase)
 
-class FaultMatrixTest : public QObject
+class FaultMatrixTest : public GuiSuite
 {
     Q_OBJECT
 
@@ -507,42 +303,46 @@ void FaultMatrixTest::identification_data()
     const QByteArrayList plainTimeout = {kTimeoutReply};
     const QByteArray listing = joined(listingLines());
     const QByteArrayList plainListing = {listing};
-    const QStringList accepted = {kTip1, samplingBox()};
+    const QStringList accepted = {kTip1, kSamplingBox};
     const QStringList fields = {"RT-5K-MQ", "Version 2.12", "40317-20415", "0.002500", "-12.50000"};
-    const QString stopped = "Program can not continue";
-    const QString afterTimeout = "Sensor timeout set to 30 minutes";
+    const QString stopped = texts::kStopped;
+    const QString afterTimeout = texts::kTimeoutSet;
+    const QString initializing = texts::kInitializing;
+    const QString wait = texts::kWait;
 
-    QTest::newRow("no reply to toff")
-        << QByteArrayList() << QByteArrayList() << QStringList{kNoResponse} << "Initializing sensor"
-        << QStringList();
+    QTest::newRow("no reply to toff") << QByteArrayList() << QByteArrayList()
+                                      << QStringList{kNoResponse} << initializing << QStringList();
     QTest::newRow("no reply to rcal") << plainTimeout << QByteArrayList()
                                       << QStringList{kNoResponse} << afterTimeout << QStringList();
     QTest::newRow("toff marker in two chunks") << cutInside(kTimeoutReply, "Timeout in 30 minutes")
-                                               << plainListing << accepted << kWait << fields;
+                                               << plainListing << accepted << wait << fields;
+    QTest::newRow("toff reply split after its number")
+        << QByteArrayList{"Timeout in 30 ", "minutes\r\n"} << QByteArrayList()
+        << QStringList{kNoResponse} << afterTimeout << QStringList();
     QTest::newRow("toff reply in single bytes")
-        << inChunks(kTimeoutReply, 1) << plainListing << accepted << kWait << fields;
+        << inChunks(kTimeoutReply, 1) << plainListing << accepted << wait << fields;
     QTest::newRow("listing marker in two chunks")
-        << plainTimeout << cutInside(listing, "C3 =    0.00000") << accepted << kWait << fields;
+        << plainTimeout << cutInside(listing, "C3 =    0.00000") << accepted << wait << fields;
     QTest::newRow("listing in three-byte chunks")
-        << plainTimeout << inChunks(listing, 3) << accepted << kWait << fields;
+        << plainTimeout << inChunks(listing, 3) << accepted << wait << fields;
 
     QTest::newRow("garbage and NUL before toff reply")
         << QByteArrayList{QByteArray("\x01\xfe\0#*", 5) + kTimeoutReply} << plainListing << accepted
-        << kWait << fields;
+        << wait << fields;
     QTest::newRow("NUL inside toff marker")
         << QByteArrayList{QByteArray("Timeout in 30\0 minutes\r\n", 24)} << QByteArrayList()
-        << QStringList{kNoResponse} << "Initializing sensor" << QStringList();
+        << QStringList{kNoResponse} << initializing << QStringList();
     QTest::newRow("garbage and NUL after toff reply")
         << QByteArrayList{kTimeoutReply + QByteArray("\xff\0junk\r\n", 8)} << plainListing
-        << accepted << kWait << fields;
+        << accepted << wait << fields;
     QTest::newRow("NUL before every line end")
         << QByteArrayList{QByteArray(kTimeoutReply).replace("\r\n", QByteArray("\0\r\n", 3))}
-        << QByteArrayList{joined(listingLines(), QByteArray("\0\r\n", 3))} << accepted << kWait
+        << QByteArrayList{joined(listingLines(), QByteArray("\0\r\n", 3))} << accepted << wait
         << fields;
     // Line positions count from the start of the buffer: stray bytes without a
     // line end become part of the type line, up to their NUL.
     QTest::newRow("garbage and NUL before listing, same line")
-        << plainTimeout << QByteArrayList{QByteArray("\xff\0#", 3) + listing} << accepted << kWait
+        << plainTimeout << QByteArrayList{QByteArray("\xff\0#", 3) + listing} << accepted << wait
         << QStringList{QString(QChar(0xff)), "Version 2.12", "40317-20415", "0.002500",
                        "-12.50000"};
     QTest::newRow("garbage line before listing")
@@ -551,7 +351,7 @@ void FaultMatrixTest::identification_data()
     QByteArrayList nulInside = listingLines();
     nulInside[3] = QByteArray("cal date = \0\x01\x02", 14);
     QTest::newRow("garbage and NUL inside an unread line")
-        << plainTimeout << QByteArrayList{joined(nulInside)} << accepted << kWait << fields;
+        << plainTimeout << QByteArrayList{joined(nulInside)} << accepted << wait << fields;
     QByteArrayList brokenMarker = listingLines();
     brokenMarker.last() = QByteArray("C3 =  \0  0.00000", 16);
     QTest::newRow("NUL inside listing marker")
@@ -563,7 +363,7 @@ void FaultMatrixTest::identification_data()
         << afterTimeout << QStringList();
     QTest::newRow("garbage and NUL after listing")
         << plainTimeout << QByteArrayList{listing + QByteArray("\x01\0\xffjunk\r\n\0", 11)}
-        << accepted << kWait << fields;
+        << accepted << wait << fields;
 
     QByteArrayList thirty = listingLines();
     thirty.removeLast();
@@ -571,7 +371,23 @@ void FaultMatrixTest::identification_data()
         thirty.append("filler " + QByteArray::number(thirty.size()));
     thirty.append("C3 =    0.00000");
     QTest::newRow("reply of 30 lines")
-        << plainTimeout << QByteArrayList{joined(thirty)} << accepted << kWait << fields;
+        << plainTimeout << QByteArrayList{joined(thirty)} << accepted << wait << fields;
+    // Only the first lines are read, whatever the others say.
+    QByteArrayList ownThirty = {"RT-5K-MQ",
+                                "Version 2.20",
+                                "serial number = 777",
+                                "x",
+                                "Cslope = 0.002500",
+                                "Coffset = -12.50000",
+                                "x",
+                                "x",
+                                "Maximum Conductivity = 2000"};
+    for (int i = 9; i < 29; ++i)
+        ownThirty.append("filler " + QByteArray::number(i));
+    ownThirty.append("C3 =    0.00000");
+    QTest::newRow("reply of 30 lines, other serial number and firmware")
+        << plainTimeout << QByteArrayList{joined(ownThirty)} << accepted << wait
+        << QStringList{"RT-5K-MQ", "Version 2.20", "777", "0.002500", "-12.50000"};
 
     const auto version = [&](const QByteArray &line) {
         return QByteArrayList{joined(listingLines("RT-5K-MQ", line))};
@@ -586,8 +402,8 @@ void FaultMatrixTest::identification_data()
     QTest::newRow("firmware 2.11") << plainTimeout << version("Version 2.11")
                                    << QStringList{kFirmware} << stopped << QStringList();
     QTest::newRow("firmware 2.12")
-        << plainTimeout << version("Version 2.12") << accepted << kWait << fields;
-    QTest::newRow("firmware 3") << plainTimeout << version("Version 3") << accepted << kWait
+        << plainTimeout << version("Version 2.12") << accepted << wait << fields;
+    QTest::newRow("firmware 3") << plainTimeout << version("Version 3") << accepted << wait
                                 << QStringList{"RT-5K-MQ", "Version 3", "40317-20415", "0.002500",
                                                "-12.50000"};
 
@@ -597,9 +413,9 @@ void FaultMatrixTest::identification_data()
     const QStringList cmFields = {"RT-5K-MQ-CM", "Version 2.12", "40317-20415", "0.002500",
                                   "-12.50000"};
     QTest::newRow("-CM with 10000") << plainTimeout << model("RT-5K-MQ-CM", "10000")
-                                    << QStringList{kTip3, samplingBox()} << kWait << cmFields;
+                                    << QStringList{kTip3, kSamplingBox} << wait << cmFields;
     QTest::newRow("-CM with 2000") << plainTimeout << model("RT-5K-MQ-CM", "2000")
-                                   << QStringList{kTip2, samplingBox()} << kWait << cmFields;
+                                   << QStringList{kTip2, kSamplingBox} << wait << cmFields;
     // The properties are shown; the procedure goes no further.
     QTest::newRow("10000 without -CM")
         << plainTimeout << model("RT-5K-MQ", "10000")
@@ -607,6 +423,9 @@ void FaultMatrixTest::identification_data()
     QTest::newRow("unknown range 5000")
         << plainTimeout << model("RT-5K-MQ-CM", "5000")
         << QStringList{unsupported("RT-5K-MQ-CM", "5000")} << stopped << cmFields;
+    QTest::newRow("range with a trailing blank")
+        << plainTimeout << model("RT-5K-MQ", "2000 ")
+        << QStringList{unsupported("RT-5K-MQ", "2000 ")} << stopped << fields;
 }
 
 void FaultMatrixTest::identification()
@@ -640,25 +459,39 @@ void FaultMatrixTest::identification()
             }
         }
     };
-    CHECK(play(timeoutReply, protocol::kTimeoutReply, "Initializing sensor"));
+    CHECK(play(timeoutReply, protocol::kTimeoutReply, texts::kInitializing));
     if (!listing.isEmpty()) {
         QVERIFY(h.waitForReceived(10));
-        CHECK(play(listing, protocol::kListingEnd, "Sensor timeout set to 30 minutes"));
+        CHECK(play(listing, protocol::kListingEnd, texts::kTimeoutSet));
     }
-    if (boxes.first() == kNoResponse)
-        tickUntilStopped(h);
+    if (boxes.first() == kNoResponse) {
+        // The wait cursor shows while "toff" is unanswered. The reply is given
+        // up on the third tick, not before.
+        QCOMPARE(bool(QGuiApplication::overrideCursor()), status == texts::kInitializing);
+        h.tick(2);
+        QVERIFY(h.timer("tickTimer")->isActive());
+        QCOMPARE(h.answers.seen().size(), 0);
+        h.tick();
+    }
+    if (status == texts::kWait)
+        QVERIFY2(h.waitForListingAccepted(), qPrintable(h.status()));
     QVERIFY(h.answers.waitUntilDone());
     QCOMPARE(titles(h.answers.seen()), boxes);
+    QCOMPARE(h.answers.seen().size(), boxes.size());
+    if (boxes.first() == kNoResponse) {
+        QCOMPARE(h.answers.seen().first().icon, QMessageBox::Critical);
+        QVERIFY(h.debug.contains("End of StopTimer method"));
+    }
     QTest::qWait(50);
     // "rcal" follows only a recognised answer to "toff".
     QCOMPARE(h.sensor.received(),
-             QByteArray(status == "Initializing sensor" ? "toff\r" : "toff\rrcal\r"));
+             QByteArray(status == texts::kInitializing ? "toff\r" : "toff\rrcal\r"));
 
     const QStringList shown = {h.field("calLE_Type")->text(), h.field("calLE_Version")->text(),
                                h.field("calLE_SN")->text(), h.field("calLE_OldCslp")->text(),
                                h.field("calLE_OldCoff")->text()};
     QCOMPARE(shown, fields.isEmpty() ? QStringList(5, QString()) : fields);
-    if (status == kWait) {
+    if (status == texts::kWait) {
         // Accepted: the validation run collects.
         QCOMPARE(h.status(), status);
         QVERIFY(h.timer("tickTimer")->isActive());
@@ -673,6 +506,11 @@ void FaultMatrixTest::identification()
         QCOMPARE(h.status(), status);
         QVERIFY(h.screen->isVisible());
         CHECK(expectStopped(h));
+    }
+    if (status == texts::kStopped) {
+        // Refused: a warning, and Connect stays for another sensor.
+        QCOMPARE(h.answers.seen().first().icon, QMessageBox::Warning);
+        QVERIFY(h.button("calibrationPB_Connect")->isVisible());
     }
     const SensorProfile before = quiet(metreProfile());
     CHECK(expectConstants(h, before.slope, before.offset, before.slope, before.offset));
@@ -762,10 +600,8 @@ void FaultMatrixTest::readings()
     }
     if (!lines.isEmpty())
         h.sensor.send(lines);
-    if (good > 0) {
-        const QString newest = QString::fromLatin1(last).trimmed();
-        QVERIFY(QTest::qWaitFor([&] { return h.status().endsWith(" : " + newest); }));
-    }
+    if (good > 0)
+        QVERIFY(h.waitForEcho(QString::fromLatin1(last).trimmed()));
     const QString shownBefore = h.status();
     if (!after.isEmpty())
         h.sensor.send(after);
@@ -783,19 +619,21 @@ void FaultMatrixTest::readings()
     const int wire = int(h.sensor.received().size());
     const QString collecting = h.status();
     h.answers.click(bad ? QMessageBox::Cancel : QMessageBox::Ok);
-    finishCollection(h);
+    h.finishCollection();
     QVERIFY(h.answers.waitUntilDone());
     QLineEdit *field = h.field("calLE_HighValue_Validate");
     if (bad) {
-        QCOMPARE(titles(h.answers.seen()).last(), QString(kBadData));
+        QCOMPARE(titles(h.answers.seen()).last(), kBadData);
         QCOMPARE(h.answers.seen().last().buttons, QMessageBox::Retry | QMessageBox::Cancel);
-        QCOMPARE(h.status(), QString("User Cancelled: Restart Program"));
+        QCOMPARE(h.status(), texts::kCancelled);
+        QVERIFY(h.debug.contains("User Cancelled: Restart Program")); // the trace
         QVERIFY(!h.screen->isVisible());
+        QCOMPARE(h.screen->result(), int(QDialog::Rejected));
         QVERIFY(!h.deviceHeld());
         CHECK(expectStopped(h));
         QCOMPARE(h.sensor.received().size(), wire);
     } else {
-        QCOMPARE(titles(h.answers.seen()).last(), QString(kLowPrompt));
+        QCOMPARE(titles(h.answers.seen()).last(), kLowPrompt);
         QCOMPARE(field->text(), text);
         QCOMPARE(field->palette().color(QPalette::Base), QColor(green ? Qt::green : Qt::red));
         QCOMPARE(h.status(), collecting);          // judging leaves the status line alone
@@ -879,23 +717,22 @@ void FaultMatrixTest::calibrationData()
 
     QTemporaryDir dir;
     SensorProfile profile = profileOfTip(tip);
-    if (slope != 0 || offset != 0) {
+    // Constants of the row's own, which give no usable line.
+    const bool unusableConstants = slope != 0 || offset != 0;
+    if (unusableConstants) {
         profile.slope = slope;
         profile.offset = offset;
     }
     ScreenHarness h(profile);
-    QVERIFY(h.reachValidation());
-    QVERIFY(h.feed(Position::High));
-    h.answers.click(QMessageBox::Ok);
-    finishCollection(h);
+    QVERIFY2(h.driveTo(Phase::ValidationLow), h.failedStep());
     QVERIFY(h.feed(Position::Low));
     // The sensor's answer to the "toff" after the low reading would otherwise
     // wait in the port and count as one more line.
     h.sensor.setFault(Fault::Silent);
     h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
-    finishCollection(h);
+    h.finishCollection();
     QVERIFY(h.answers.waitUntilDone());
-    QCOMPARE(h.status(), QString(kWait));
+    QCOMPARE(h.status(), texts::kWait);
 
     h.sensor.send(lines);
     QTest::qWait(50);
@@ -903,23 +740,28 @@ void FaultMatrixTest::calibrationData()
     const bool refused = newSlope.isEmpty();
     if (refused)
         h.answers.click(QMessageBox::Cancel);
-    finishCollection(h);
+    h.finishCollection();
     QVERIFY(h.answers.waitUntilDone());
 
     if (refused) {
-        QCOMPARE(titles(h.answers.seen()).last(), QString(kBadData));
+        QCOMPARE(titles(h.answers.seen()).last(), kBadData);
         QCOMPARE(h.answers.seen().last().buttons, QMessageBox::Retry | QMessageBox::Cancel);
         QVERIFY(h.debug.contains("Insert Error Box"));
+        const QStringList traces = h.debug.lines();
+        const bool notFinite = std::any_of(traces.cbegin(), traces.cend(), [](const QString &line) {
+            return line.contains("not finite");
+        });
+        QCOMPARE(notFinite, unusableConstants);
         QVERIFY(h.field("calLE_NewCslp")->text().isEmpty());
         QVERIFY(h.field("calLE_NewCoff")->text().isEmpty());
-        QCOMPARE(h.status(), QString("User Cancelled:Restart Program"));
+        QCOMPARE(h.status(), texts::kCancelledCalibration);
         QVERIFY(!h.screen->isVisible());
         QVERIFY(!h.deviceHeld());
         CHECK(expectStopped(h));
         QCOMPARE(h.sensor.received().size(), wire);
     } else {
         QCOMPARE(h.field("calLE_NewCslp")->text(), newSlope);
-        QCOMPARE(h.status(), QString("Sending constants to sensor"));
+        QCOMPARE(h.status(), texts::kSending);
         QVERIFY(h.timer("sendTimer")->isActive());
         QVERIFY(!h.timer("tickTimer")->isActive());
         // Nothing has gone out yet: Close ends at once.
@@ -990,7 +832,7 @@ void FaultMatrixTest::linkLoss()
     if (stepsFirst > 0) {
         const int before = int(h.sensor.received().size());
         h.send(stepsFirst);
-        QVERIFY(QTest::qWaitFor([&] { return h.sensor.received().size() > before; }));
+        QVERIFY(h.waitUntil([&] { return h.sensor.received().size() > before; }));
         QTest::qWait(20);
     }
     const int boxes = int(h.answers.seen().size());
@@ -1010,25 +852,35 @@ void FaultMatrixTest::linkLoss()
     QVERIFY(h.answers.waitUntilDone());
 
     const QList<SeenWindow> &seen = h.answers.seen();
+    // The lost-connection box alone; while the record is named, the file
+    // dialog before and after it.
+    QCOMPARE(seen.size() - boxes, phase == Phase::RecordDialog ? 3 : 1);
     int lost = 0;
     for (int i = boxes; i < seen.size(); ++i)
-        lost += seen[i].title == "Error Detected";
+        lost += seen[i].title == texts::kErrorDetected;
     QCOMPARE(lost, 1);
     const SeenWindow &box = *std::find_if(seen.begin() + boxes, seen.end(), [](const auto &w) {
-        return w.title == "Error Detected";
+        return w.title == texts::kErrorDetected;
     });
     QCOMPARE(box.icon, QMessageBox::Critical);
-    QVERIFY2(box.text.startsWith("The connection to the sensor was lost ("), qPrintable(box.text));
-    QVERIFY(box.text.contains("The procedure must be repeated."));
+    QVERIFY2(box.text.startsWith(texts::kLinkLostStart), qPrintable(box.text));
+    QVERIFY(box.text.contains(texts::kLinkLostRepeat));
     QCOMPARE(box.text.contains("not saved"), toldNotSaved);
-    QCOMPARE(h.status(), QString("Program can not continue"));
+    // What happened, what it left in the sensor, and what to do, naming the port.
+    const QRegularExpression lostText(
+        "^" + QRegularExpression::escape(texts::kLinkLostStart) + ".+\\)\\.\r\n" +
+        QRegularExpression::escape(texts::kLinkLostRepeat) + "\r\n" +
+        (toldNotSaved ? QRegularExpression::escape(texts::kLinkLostNotSaved) + "\r\n" : QString()) +
+        QRegularExpression::escape(texts::linkLostCheckCable(h.sensor.portPath())) + "$");
+    QVERIFY2(lostText.match(box.text).hasMatch(), qPrintable(box.text));
+    QCOMPARE(h.status(), texts::kStopped);
     QCOMPARE(tracesStartingWith(h, "Connection to sensor lost"), 1);
     QCOMPARE(tracesStartingWith(h, "Disconnect port"), 1);
     CHECK(expectStopped(h));
 
     // Nothing is left to tick or send.
     const int after = int(h.answers.seen().size());
-    h.tick(CalibrationDlg::kDataCountdown + 1);
+    h.tick(kTicksAfterEnd);
     h.send(3);
     QCOMPARE(h.answers.seen().size(), after);
     QVERIFY(!h.timer("tickTimer")->isActive());
@@ -1042,6 +894,11 @@ void FaultMatrixTest::linkLoss()
     QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
     QVERIFY(!QFile::exists(record));
     CHECK(expectHonestEnd(h, dir));
+
+    // Closing now neither restores nor hangs: there is no link to restore over.
+    h.button("CalibrationPB_Close")->click();
+    QVERIFY(!h.screen->isVisible());
+    QCOMPARE(h.answers.seen().size(), after);
 }
 
 // --- Close, Escape and the close box ----------------------------------------
@@ -1086,6 +943,8 @@ void FaultMatrixTest::closing()
     QTemporaryDir dir;
     ScreenHarness h(driftedMetre());
     QVERIFY2(driveTo(h, phase, dir.filePath("record.txt")), failedStep);
+    if (holdsUnsavedConstants(phase) && phase != Phase::Restoring)
+        QVERIFY(h.waitUntil([&] { return h.sensor.workingSlope() == kNewSlope; }));
     const int boxes = int(h.answers.seen().size());
     const QString statusBefore = h.status();
 
@@ -1099,14 +958,22 @@ void FaultMatrixTest::closing()
     if (holdsUnsavedConstants(phase)) {
         // The previous constants go back first, paced like any sequence.
         QVERIFY(h.screen->isVisible());
-        QCOMPARE(h.status(), phase == Phase::Restoring ? statusBefore
-                                                       : QString("Restoring Previous Constants"));
+        QCOMPARE(h.status(), phase == Phase::Restoring ? statusBefore : texts::kRestoring);
         QVERIFY(h.timer("sendTimer")->isActive());
         QVERIFY(!h.timer("tickTimer")->isActive());
+        if (phase != Phase::Restoring) // Close drops the wait cursor of a running restore
+            QVERIFY(QGuiApplication::overrideCursor());
         QVERIFY(h.deviceHeld());
+        const int start = int(h.sensor.received().size());
         for (int i = 0; i < 4 && h.screen->isVisible(); ++i)
             h.send();
-        QVERIFY(QTest::qWaitFor([&] { return h.sensor.workingOffset() == kOldOffset; }));
+        QVERIFY(h.waitUntil([&] { return h.sensor.workingOffset() == kOldOffset; }));
+        // Restoring had sent the previous slope already.
+        const QByteArray restored = phase == Phase::Restoring
+                                        ? QByteArray("Coff=-14.37500\r")
+                                        : QByteArray("Cslp=0.002875\rCoff=-14.37500\r");
+        QVERIFY(h.waitForReceived(start + restored.size()));
+        QCOMPARE(h.sensor.received().mid(start, restored.size()), restored);
     }
     QVERIFY(!h.screen->isVisible());
     QCOMPARE(h.screen->result(), int(QDialog::Rejected));
@@ -1155,10 +1022,8 @@ void FaultMatrixTest::recordFile()
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();
     ScreenHarness h(driftedMetre());
-    QVERIFY2(driveTo(h, changed ? Phase::RecordDialog : Phase::SavingDate, good), failedStep);
-    if (!changed)
-        h.send();
-    QVERIFY(sentLast(h, "***e\r"));
+    QVERIFY2(driveTo(h, changed ? Phase::RecordDialog : Phase::DateRecordDialog, good), failedStep);
+    QVERIFY(h.sentLast("***e\r"));
     const QString status = h.status();
 
     if (target.isEmpty())
@@ -1175,17 +1040,18 @@ void FaultMatrixTest::recordFile()
     const QList<SeenWindow> &seen = h.answers.seen();
     const SeenWindow &warning = seen.at(seen.size() - (retry ? 2 : 1));
     QCOMPARE(warning.icon, QMessageBox::Warning);
-    QCOMPARE(warning.title, QString("Error Saving"));
-    QVERIFY2(warning.text.startsWith("Cannot write to file "), qPrintable(warning.text));
+    QCOMPARE(warning.title, texts::kErrorSaving);
+    QVERIFY2(warning.text.startsWith(texts::kCannotWrite), qPrintable(warning.text));
     QVERIFY(warning.text.endsWith("."));
     if (target.isEmpty())
-        QVERIFY(warning.text.startsWith("Cannot write to file :\n"));
+        QVERIFY(warning.text.startsWith(texts::kCannotWrite + ":\n"));
+    else // the dialog may return the name made absolute in its own way
+        QVERIFY2(warning.text.contains(target + ":\n"), qPrintable(warning.text));
     QCOMPARE(warning.buttons, QMessageBox::Retry | QMessageBox::Cancel);
 
     QCOMPARE(h.button("calibrationDlg_Print")->isVisible(), retry);
     QCOMPARE(QFile::exists(good), retry);
-    QCOMPARE(h.status(),
-             retry ? QString("Process Complete - Use Print Button for hard copy") : status);
+    QCOMPARE(h.status(), retry ? texts::kCompletePrint : status);
     CHECK(expectStopped(h));
 
     // The sensor saved in every case; the record is only the written proof.
@@ -1246,8 +1112,8 @@ void FaultMatrixTest::printing()
     } else {
         QCOMPARE(seen.size(), boxes + 3);
         QCOMPARE(seen.last().icon, QMessageBox::Warning);
-        QCOMPARE(seen.last().title, QString("Error Saving"));
-        QVERIFY2(seen.last().text.startsWith("Cannot read from file :\n") &&
+        QCOMPARE(seen.last().title, texts::kErrorSaving);
+        QVERIFY2(seen.last().text.startsWith(texts::kCannotRead + ":\n") &&
                      seen.last().text.endsWith("."),
                  qPrintable(seen.last().text));
         QCOMPARE(seen.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -1283,15 +1149,14 @@ void FaultMatrixTest::garbageBurstWhileCollecting()
         clock.start();
         const std::clock_t cpuStart = std::clock();
         h.sensor.send(burst);
-        QVERIFY(QTest::qWaitFor([&] { return h.status().endsWith(" : " + newest); },
-                                int(2 * kBurstWallLimitMs)));
+        QVERIFY(h.waitForEcho(newest, int(2 * kBurstWallLimitMs)));
         wallMs = clock.elapsed();
         cpuMs = qint64(std::clock() - cpuStart) * 1000 / CLOCKS_PER_SEC;
 
         h.answers.click(QMessageBox::Ok);
-        finishCollection(h);
+        h.finishCollection();
         QVERIFY(h.answers.waitUntilDone());
-        QCOMPARE(titles(h.answers.seen()).last(), QString(kLowPrompt));
+        QCOMPARE(titles(h.answers.seen()).last(), kLowPrompt);
         QCOMPARE(h.field("calLE_HighValue_Validate")->text(), QString("525.0"));
         QVERIFY(h.timer("tickTimer")->isActive());
         const SensorProfile p = quiet(metreProfile());

@@ -3,9 +3,10 @@
 // after each prompt, and the test only answers the prompts.
 
 #include "gui/calibrationdlg.h"
+#include "tests/support/guisuite.h"
 #include "tests/support/screenharness.h"
+#include "tests/support/texts.h"
 
-#include <QDate>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -13,7 +14,7 @@
 
 using Position = SimulatedSensor::Position;
 
-class FullRunTest : public QObject
+class FullRunTest : public GuiSuite
 {
     Q_OBJECT
 
@@ -56,24 +57,15 @@ void FullRunTest::changeAndSaveOnRealTimers()
     QElapsedTimer clock;
     clock.start();
     h.connect();
-    QVERIFY(QTest::qWaitFor(
-        [&] { return h.status() == "Process Complete - Use Print Button for hard copy"; },
-        5 * 60 * 1000));
+    QVERIFY(h.waitForStatus(texts::kCompletePrint, 5 * 60 * 1000));
     const qint64 seconds = clock.elapsed() / 1000;
     // Five 26 s collections, 15 s of sending for verification, 25 s of saving.
     QVERIFY2(seconds >= 5 * 26 + 15 + 25 - 5, qPrintable(QString::number(seconds)));
 
     QCOMPARE(h.answers.pending(), 0);
-    const QList<SeenWindow> &seen = h.answers.seen();
-    QStringList titles;
-    for (const SeenWindow &w : seen)
-        titles << w.title;
-    QCOMPARE(titles,
-             QStringList({"User Action Needed", "VALIDATION PROCESS", "VALIDATION PROCESS",
-                          "User Action Needed", "User Action Required", "Verfication Process",
-                          "VERIFICATION PROCESS", "Final Calibration Phase", "SaveFile"}));
+    QCOMPARE(windowTitles(h.answers.seen()), texts::kChangeAndSaveTitles);
 
-    const QByteArray date = QDate::currentDate().toString("MM/dd/yy").toLatin1();
+    const QByteArray date = today();
     const QString slope = h.field("calLE_NewCslp")->text();
     const QString offset = h.field("calLE_NewCoff")->text();
     const QByteArray constants = "Cslp=" + slope.toLatin1() + "\rCoff=" + offset.toLatin1() + "\r";

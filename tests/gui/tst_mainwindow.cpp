@@ -1,11 +1,13 @@
 // The main window: its form, the scroll-to-end gate, the About toggle and the
 // road through the directive box to a calibration screen and back.
 
-#include "gui/widget.h"
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
+#include "gui/widget.h"
 #include "tests/support/debugcapture.h"
+#include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/texts.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -123,9 +125,6 @@ const QString kDocumentParagraphs[] = {
     QString(),
 };
 
-const QString kDirectiveText = QStringLiteral(
-    "Please Connect Sensor to computer via a USB cable and ensure sensor is powered");
-
 // What a box shows after setText(first) and append() of each further text: a
 // trailing CR LF ends a paragraph, each append starts a new one.
 template <size_t N> QString shownAfterAppends(const QString (&texts)[N])
@@ -186,7 +185,7 @@ template <typename T> T *child(QWidget &window, const char *name)
 
 } // namespace
 
-class TestMainWindow : public QObject
+class TestMainWindow : public GuiSuite
 {
     Q_OBJECT
 
@@ -219,8 +218,7 @@ void TestMainWindow::windowIsFixedAndTitled()
 {
     Widget window;
     QCOMPARE(window.objectName(), QStringLiteral("Widget"));
-    QCOMPARE(window.windowTitle(),
-             QStringLiteral("Orvane Incorporated         WWW.ORVANE.EXAMPLE"));
+    QCOMPARE(window.windowTitle(), texts::kMainWindowTitle);
     QCOMPARE(window.size(), QSize(750, 455));
     QCOMPARE(window.minimumSize(), QSize(750, 455));
     QCOMPARE(window.maximumSize(), QSize(750, 455));
@@ -432,14 +430,13 @@ void TestMainWindow::okRunsDirectiveThenScreen()
     QCOMPARE(seen.size(), 2);
     QCOMPARE(seen[0].className, QStringLiteral("QMessageBox"));
     QCOMPARE(seen[0].icon, QMessageBox::Warning);
-    QCOMPARE(seen[0].title, QStringLiteral("End User Directive"));
-    QCOMPARE(seen[0].text, kDirectiveText);
+    QCOMPARE(seen[0].title, texts::kEndUserDirective);
+    QCOMPARE(seen[0].text, texts::kDirective);
     QCOMPARE(seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(seen[1].className, QStringLiteral("CalibrationDlg"));
     QVERIFY(screen.parentless);
     QCOMPARE(screen.ports, QStringList{"ttyTEST7"});
-    QCOMPARE(screen.status,
-             QStringLiteral("User must select correct port from dropdown box and press connect."));
+    QCOMPARE(screen.status, texts::kSelectPort);
 
     QCOMPARE(debug.lines().count(QStringLiteral("Reject")), 1);
     QVERIFY(!debug.contains(QStringLiteral("Accept")));
@@ -463,7 +460,7 @@ void TestMainWindow::okAgainAfterEscapedDirective()
         QTest::mouseClick(ok, Qt::LeftButton);
         QVERIFY(answerer.waitUntilDone());
         QCOMPARE(answerer.seen().size(), 2);
-        QCOMPARE(answerer.seen()[0].title, QStringLiteral("End User Directive"));
+        QCOMPARE(answerer.seen()[0].title, texts::kEndUserDirective);
         QCOMPARE(answerer.seen()[1].className, QStringLiteral("CalibrationDlg"));
         QCOMPARE(debug.lines().count(QStringLiteral("Reject")), 1);
         QVERIFY(ok->isEnabled());

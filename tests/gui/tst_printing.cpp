@@ -2,12 +2,14 @@
 // back with poppler's pdftotext and pdfinfo, and rendered with pdftoppm to
 // see what is on paper: the text layer keeps words that are clipped away.
 
-#include "gui/dialogfont.h"
-#include "gui/calibrationdlg.h"
 #include "core/record.h"
 #include "core/tipkind.h"
+#include "gui/calibrationdlg.h"
+#include "gui/dialogfont.h"
 #include "tests/support/debugcapture.h"
+#include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/texts.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -315,7 +317,7 @@ QFont printFont(const QString &name, const QFont &toolkitDefault)
 
 } // namespace
 
-class PrintingTest : public QObject
+class PrintingTest : public GuiSuite
 {
     Q_OBJECT
 
@@ -358,6 +360,7 @@ void PrintingTest::initTestCase()
 
 void PrintingTest::init()
 {
+    GuiSuite::init();
     screen_ = std::make_unique<CalibrationDlg>(PortLister());
     screen_->show();
     QVERIFY(QTest::qWaitForWindowExposed(screen_.get()));
@@ -371,6 +374,7 @@ void PrintingTest::cleanup()
     answers_.reset();
     screen_.reset();
     QApplication::setFont(toolkitFont_);
+    GuiSuite::cleanup();
 }
 
 void PrintingTest::print()
@@ -392,8 +396,8 @@ void PrintingTest::checkReadWarning(const SeenWindow &box, const QString &fileNa
 {
     QCOMPARE(box.className, QString("QMessageBox"));
     QCOMPARE(box.icon, QMessageBox::Warning);
-    QCOMPARE(box.title, QString("Error Saving"));
-    QCOMPARE(box.text, "Cannot read from file " + fileName + ":\n" + reason + ".");
+    QCOMPARE(box.title, texts::kErrorSaving);
+    QCOMPARE(box.text, texts::kCannotRead + fileName + ":\n" + reason + ".");
     QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
@@ -410,7 +414,7 @@ void PrintingTest::recordReadsBackLineForLine()
     QCOMPARE(answers_->seen().size(), 2);
     QCOMPARE(answers_->seen().at(0).className, QString("QPrintDialog"));
     QCOMPARE(answers_->seen().at(1).className, QString("QFileDialog"));
-    QCOMPARE(answers_->seen().at(1).title, QString("Print File"));
+    QCOMPARE(answers_->seen().at(1).title, texts::kPrintFile);
     QVERIFY(debug_->contains("we have a printer device"));
     QVERIFY(debug_->contains("File Opened"));
 

@@ -3,8 +3,10 @@
 
 #include "simulator/simulatedsensor.h"
 #include "tests/support/debugcapture.h"
+#include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QPainter>
@@ -73,7 +75,7 @@ QList<QByteArray> fields(const QByteArray &line)
 
 } // namespace
 
-class TestSimulator : public QObject
+class TestSimulator : public GuiSuite
 {
     Q_OBJECT
 
@@ -467,6 +469,22 @@ void TestSimulator::closesUnexpectedWindows()
     QCOMPARE(later.exec(), int(QMessageBox::Ok));
     QVERIFY(idle.seen().isEmpty());
     QCOMPARE(busy.seen().size(), 1);
+
+    // The unexpected windows are in the log all answerers share, which
+    // outlives them; while it is not empty a wait for answers gives up at once.
+    ModalAnswerer waiting;
+    waiting.click(QMessageBox::Ok);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(!waiting.waitUntilDone(5000));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(ModalAnswerer::unexpectedWindows(),
+             QStringList({"QMessageBox \"Error Detected\": No Response from Sensor (no answer "
+                          "queued)",
+                          "QMessageBox \"VALIDATION PROCESS\": THEN CLICK OK (no button Yes)"}));
+    QCOMPARE(ModalAnswerer::takeUnexpectedWindows().size(), 2);
+    QVERIFY(!ModalAnswerer::sawUnexpected());
+    QVERIFY(ModalAnswerer::unexpectedWindows().isEmpty());
 }
 
 void TestSimulator::fillsFileDialogs()

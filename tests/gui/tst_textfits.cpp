@@ -4,10 +4,11 @@
 // are built as the tests and the training program build them, without main()
 // and so without an application font of ours.
 
-#include "gui/dialogfont.h"
-#include "gui/widget.h"
 #include "gui/calibrationdlg.h"
+#include "gui/dialogfont.h"
 #include "gui/infobar.h"
+#include "gui/widget.h"
+#include "tests/support/guisuite.h"
 
 #include <QApplication>
 #include <QFontInfo>
@@ -22,7 +23,7 @@
 #include <algorithm>
 #include <memory>
 
-class TestTextFits : public QObject
+class TestTextFits : public GuiSuite
 {
     Q_OBJECT
 

@@ -4,7 +4,9 @@
 
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
+#include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/texts.h"
 #include "training/trainingoptions.h"
 #include "training/trainingsession.h"
 
@@ -66,16 +68,24 @@ public:
     void connect() { screen.findChild<QPushButton *>("calibrationPB_Connect")->click(); }
 
     // Waits until the screen has echoed `lines` data lines of the sampling run
-    // that started last.
+    // that started last; gives up at once on an unexpected window or a status
+    // that ends the run.
     bool waitForLines(int lines)
     {
-        static const QRegularExpression echo("^(?:Validation|Data) Set (\\d+) : ");
-        return QTest::qWaitFor([&] {
+        static const QRegularExpression echo(
+            "^(?:" + QRegularExpression::escape(texts::kValidationSet) + "|" +
+            QRegularExpression::escape(texts::kDataSet) + ")(\\d+) : ");
+        const auto echoed = [&] {
             const QString now = status();
             const QRegularExpressionMatch m = echo.match(now);
             return now != statusAtSamplingStart_ && m.hasMatch() &&
                    m.captured(1).toInt() + 1 >= lines;
-        });
+        };
+        return QTest::qWaitFor([&] {
+                   return echoed() || ModalAnswerer::sawUnexpected() ||
+                          texts::kEndStatuses.contains(status());
+               }) &&
+               echoed() && !ModalAnswerer::sawUnexpected();
     }
 
     // Ticks until the screen acts: a window answered or a command sequence begun.
@@ -85,7 +95,7 @@ public:
         for (int i = 0; i <= CalibrationDlg::kDataCountdown + 1; ++i) {
             QMetaObject::invokeMethod(&screen, "updateTimer", Qt::DirectConnection);
             if (answers.seen().size() > before || timer("sendTimer")->isActive())
-                return true;
+                return !ModalAnswerer::sawUnexpected();
         }
         return false;
     }
@@ -101,8 +111,12 @@ public:
         for (int i = 0; i < 8 && answers.seen().size() == before; ++i) {
             const auto sent = session.sensor().received().size();
             QMetaObject::invokeMethod(&screen, "sendParameters", Qt::DirectConnection);
-            if (answers.seen().size() == before &&
-                !QTest::qWaitFor([&] { return session.sensor().received().size() > sent; }))
+            if (answers.seen().size() == before && !QTest::qWaitFor([&] {
+                    return session.sensor().received().size() > sent ||
+                           ModalAnswerer::sawUnexpected();
+                }))
+                return false;
+            if (ModalAnswerer::sawUnexpected())
                 return false;
         }
         return answers.seen().size() > before;
@@ -122,17 +136,9 @@ private:
     QString statusAtSamplingStart_;
 };
 
-QStringList titlesOf(const QList<SeenWindow> &seen)
-{
-    QStringList list;
-    for (const SeenWindow &window : seen)
-        list.append(window.title);
-    return list;
-}
-
 } // namespace
 
-class TrainingTest : public QObject
+class TrainingTest : public GuiSuite
 {
     Q_OBJECT
 
@@ -279,17 +285,14 @@ void TrainingTest::changeAndSaveWithClicksOnly()
     QVERIFY(run.sendUntilWindow());
     QCOMPARE(run.answers.pending(), 0);
 
-    QCOMPARE(titlesOf(run.answers.seen()),
-             QStringList({"User Action Needed", "VALIDATION PROCESS", "VALIDATION PROCESS",
-                          "User Action Needed", "User Action Required", "Verfication Process",
-                          "VERIFICATION PROCESS", "Final Calibration Phase", "SaveFile"}));
+    QCOMPARE(windowTitles(run.answers.seen()), texts::kChangeAndSaveTitles);
     for (const SeenWindow &window : run.answers.seen())
         QVERIFY2(!window.answer.startsWith("unexpected"), qPrintable(window.answer));
     QCOMPARE(run.positions, QList<Position>({Position::High, Position::Low, Position::High,
                                              Position::High, Position::Low}));
     QVERIFY(!run.session.sensor().isSampling());
 
-    QCOMPARE(run.status(), QString("Process Complete - Use Print Button for hard copy"));
+    QCOMPARE(run.status(), texts::kCompletePrint);
     const QString slope = run.field("calLE_NewCslp")->text();
     QCOMPARE(run.session.sensor().savedSlope(), slope.toDouble());
     // The calibration took out the drift.
@@ -320,10 +323,11 @@ void TrainingTest::badDataOnceThenRetry()
     QVERIFY(run.collect(4)); // a short reading
     QVERIFY(run.collect());  // the retry has full data
     QVERIFY(run.answers.waitUntilDone());
-    QCOMPARE(titlesOf(run.answers.seen()),
-             QStringList({"User Action Needed", "VALIDATION PROCESS", "Error Detected",
-                          "User Action Required", "VALIDATION PROCESS"}));
-    QCOMPARE(run.answers.seen().at(2).text, QString("Bad Data from Sensor"));
+    QCOMPARE(
+        windowTitles(run.answers.seen()),
+        QStringList({texts::kUserActionNeeded, texts::kValidationProcess, texts::kErrorDetected,
+                     texts::kUserActionRequired, texts::kValidationProcess}));
+    QCOMPARE(run.answers.seen().at(2).text, texts::kBadData);
     QCOMPARE(run.positions, QList<Position>({Position::High, Position::High, Position::Low}));
     QVERIFY(!run.field("calLE_HighValue_Validate")->text().isEmpty());
 }
@@ -346,10 +350,10 @@ void TrainingTest::unplugDuringCalibrationData()
     QVERIFY(run.collect());
     QVERIFY(run.session.sensor().isOpen());
     QVERIFY(run.answers.waitUntilDone());
-    QCOMPARE(run.answers.seen().last().title, QString("Error Detected"));
-    QVERIFY(run.answers.seen().last().text.startsWith("The connection to the sensor was lost"));
+    QCOMPARE(run.answers.seen().last().title, texts::kErrorDetected);
+    QVERIFY(run.answers.seen().last().text.startsWith(texts::kLinkLostStart));
     QVERIFY(!run.session.sensor().isOpen());
-    QCOMPARE(run.status(), QString("Program can not continue"));
+    QCOMPARE(run.status(), texts::kStopped);
     QVERIFY(!run.timer("tickTimer")->isActive());
 }
 
@@ -358,11 +362,9 @@ void TrainingTest::faultAtConnect_data()
     QTest::addColumn<TrainingOptions::Fault>("fault");
     QTest::addColumn<bool>("silent");
     QTest::addColumn<QString>("text");
-    QTest::newRow("no reply") << TrainingOptions::Fault::NoReply << true
-                              << "No Response from Sensor";
-    QTest::newRow("old firmware")
-        << TrainingOptions::Fault::OldFirmware << false
-        << "Sensor Firmware version invalid. Contact Orvane Inc. 1-555-014-2290";
+    QTest::newRow("no reply") << TrainingOptions::Fault::NoReply << true << texts::kNoResponse;
+    QTest::newRow("old firmware") << TrainingOptions::Fault::OldFirmware << false
+                                  << texts::kFirmwareRefused;
 }
 
 void TrainingTest::faultAtConnect()
@@ -380,7 +382,7 @@ void TrainingTest::faultAtConnect()
         QVERIFY(run.tickUntilActed());
     QVERIFY(run.answers.waitUntilDone());
     QCOMPARE(run.answers.seen().size(), 1);
-    QCOMPARE(run.answers.seen().first().title, QString("Error Detected"));
+    QCOMPARE(run.answers.seen().first().title, texts::kErrorDetected);
     QCOMPARE(run.answers.seen().first().text, text);
     QVERIFY(run.positions.isEmpty());
 }

@@ -32,6 +32,12 @@ QList<ModalAnswerer *> &liveAnswerers()
     return answerers;
 }
 
+QStringList &unexpectedLog()
+{
+    static QStringList log;
+    return log;
+}
+
 // Closes a window whatever it is, so code waiting in exec() goes on.
 void forceClose(QWidget *window)
 {
@@ -134,7 +140,25 @@ int ModalAnswerer::pending() const
 
 bool ModalAnswerer::waitUntilDone(int timeoutMs)
 {
-    return QTest::qWaitFor([this] { return answers_->isEmpty(); }, timeoutMs);
+    return QTest::qWaitFor([this] { return answers_->isEmpty() || sawUnexpected(); }, timeoutMs) &&
+           !sawUnexpected();
+}
+
+bool ModalAnswerer::sawUnexpected()
+{
+    return !unexpectedLog().isEmpty();
+}
+
+QStringList ModalAnswerer::unexpectedWindows()
+{
+    return unexpectedLog();
+}
+
+QStringList ModalAnswerer::takeUnexpectedWindows()
+{
+    QStringList log;
+    log.swap(unexpectedLog());
+    return log;
 }
 
 bool ModalAnswerer::leftToOthers() const
@@ -201,8 +225,13 @@ void ModalAnswerer::answer(QWidget *window)
         seen_.append(record);
         return seen_.size() - 1;
     };
+    const auto logUnexpected = [&](const QString &why) {
+        unexpectedLog().append(describeWindow(record.className, record.title, record.text) +
+                               QStringLiteral(" (") + why + QLatin1Char(')'));
+    };
     const auto unexpected = [&](const QString &why) {
         act(QStringLiteral("unexpected: ") + why);
+        logUnexpected(why);
         qWarning("ModalAnswerer: %s \"%s\": %s", qPrintable(record.className),
                  qPrintable(record.title), qPrintable(why));
         forceClose(window);
@@ -236,6 +265,7 @@ void ModalAnswerer::answer(QWidget *window)
             window->close();
         if (guard && window->isVisible()) {
             seen_[index].answer = QStringLiteral("unexpected: close ignored");
+            logUnexpected(QStringLiteral("close ignored"));
             forceClose(window);
         }
         return;
@@ -271,6 +301,7 @@ void ModalAnswerer::answer(QWidget *window)
         static_cast<QDialog *>(dialog)->accept();
         if (guard && dialog->isVisible()) {
             seen_[index].answer = QStringLiteral("unexpected: not accepted: ") + next.path;
+            logUnexpected(QStringLiteral("not accepted: ") + next.path);
             dialog->reject();
         }
         return;
@@ -313,4 +344,23 @@ QStringList titles(const QList<SeenWindow> &seen)
             result.append(window.title + QStringLiteral(": ") + window.text);
     }
     return result;
+}
+
+QStringList windowTitles(const QList<SeenWindow> &seen)
+{
+    QStringList result;
+    for (const SeenWindow &window : seen)
+        result.append(window.title);
+    return result;
+}
+
+QString describeWindow(const QString &className, const QString &title, const QString &text)
+{
+    QString description = className + QStringLiteral(" \"") + title + QLatin1Char('"');
+    if (!text.isEmpty())
+        description += QStringLiteral(": ") + text;
+    // One line in a failure message.
+    return description.replace(QLatin1Char('\r'), QLatin1String("\\r"))
+        .replace(QLatin1Char('\n'), QLatin1String("\\n"))
+        .replace(QLatin1Char('\t'), QLatin1String("\\t"));
 }

@@ -5,8 +5,11 @@
 // is matched to the next queued answer, recorded and answered. A window that
 // finds no answer queued (or one that does not fit it) is recorded with the
 // answer "unexpected: ..." and closed, so a test fails on seen() instead of
-// hanging in exec(). While several answerers live, one with nothing queued
-// leaves windows to the others.
+// hanging in exec(). Such windows are also kept in one log shared by every
+// answerer (unexpectedWindows()), which outlives the answerer: GuiSuite fails
+// the test on it, and the waits give up at once once it is not empty. While
+// several answerers live, one with nothing queued leaves windows to the
+// others.
 
 #include <QList>
 #include <QMessageBox>
@@ -63,8 +66,15 @@ public:
     // Answers still queued.
     int pending() const;
     // Waits (processing events) until every queued answer was used; false on
-    // timeout.
+    // timeout, and at once when an unexpected window has been seen.
     bool waitUntilDone(int timeoutMs = 5000);
+
+    // Every window met since the log was last taken that no answer fitted, by
+    // any answerer: class, "title", text and why, one entry each.
+    static bool sawUnexpected();
+    static QStringList unexpectedWindows();
+    // The log, emptied.
+    static QStringList takeUnexpectedWindows();
 
 private:
     void poll();
@@ -82,3 +92,7 @@ private:
 // Titles and texts of the seen message boxes, one "title: text" entry each,
 // for compact assertions.
 QStringList titles(const QList<SeenWindow> &seen);
+// The title of every seen window, whatever its kind.
+QStringList windowTitles(const QList<SeenWindow> &seen);
+// A window as the unexpected-window log and failure messages name it.
+QString describeWindow(const QString &className, const QString &title, const QString &text);

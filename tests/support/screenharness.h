@@ -1,19 +1,52 @@
 #pragma once
 
 // A calibration screen wired to a simulated sensor, with the steps tests
-// repeat: connect, read the listing, collect data and drive both timers by
-// calling their slots instead of waiting.
+// repeat: connect, read the listing, collect data, drive both timers by
+// calling their slots instead of waiting, and drive a whole run to a phase.
+//
+// Every wait fails fast: it gives up at once when a window came that no answer
+// was queued for (ModalAnswerer::sawUnexpected()), and a wait for a status
+// text also gives up when the status line shows a text that ends the run.
 
 #include "gui/calibrationdlg.h"
 #include "simulator/simulatedsensor.h"
 #include "tests/support/debugcapture.h"
 #include "tests/support/modalanswerer.h"
 
+#include <QByteArrayList>
+#include <QColor>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
+
+// Where a driven run stands. From ValidationHigh on, each is reached on the
+// road of the harness's own sensor, whose data lines give the readings;
+// before it, the sensor is silent and the test speaks for it.
+enum class Phase {
+    BeforeConnect,
+    AwaitingTimeout,        // "toff" written, unanswered
+    AwaitingListing,        // "rcal" written, unanswered
+    MidListing,             // half of a listing has come
+    EndNoResponse,          // "No Response from Sensor" answered
+    ValidationHigh,         // collecting the high reading, no data yet
+    ValidationLow,          // collecting the low reading, no data yet
+    CalibrationData,        // No at "Verify Validation Values.": collecting, no data yet
+    SendingForVerification, // new slope sent, new offset not yet
+    VerificationHigh,       // collecting, new constants unsaved in the sensor, no data yet
+    VerificationLow,        // collecting, new constants unsaved in the sensor, no data yet
+    SavingConstants,        // Save: new slope and offset sent, no date, no save
+    RecordDialog,           // save command sent; the next step opens the record dialog
+    EndRecorded,            // record written, Print shown
+    Restoring,              // Abort: previous slope sent back, previous offset not yet
+    EndRestored,            // "Process Complete - No Constants changed"
+    DateChosen,             // Yes, Yes: the date-only sequence runs, nothing sent yet
+    SavingDate,             // date-only road: date sent, no save
+    DateRecordDialog,       // date-only road: save command sent; the next step opens the dialog
+    EndUnchanged,           // Yes, No: "Process Complete: Close all windows"
+};
 
 class ScreenHarness
 {
@@ -34,19 +67,43 @@ public:
     // Connects and answers the listing's prompts with OK; ends collecting the
     // validation high reading. False when something went otherwise.
     bool reachValidation();
-    // Connects and takes both validation readings from sensor data, then
-    // answers "Verify Validation Values." with decision and the prompt that
-    // follows with next. False when something went otherwise.
-    bool validate(QMessageBox::StandardButton decision, QMessageBox::StandardButton next);
+    // After Connect, with the listing's prompts answered: waits until the high
+    // reading is collected. Gives up at once on a status off that road, and
+    // fails when an answer is still queued then (a prompt was left out).
+    bool waitForListingAccepted();
+    // Drives a fresh harness to the phase, answering every prompt on the way
+    // (recordPath names the record where the phase writes one). False when
+    // the road went otherwise; failedStep() says where.
+    bool driveTo(Phase phase, const QString &recordPath = QString());
+    const char *failedStep() const { return failedStep_; }
+
     // Lets the sensor write n data lines and waits until the screen took them.
     bool feed(SimulatedSensor::Position position, int lines = 12);
     // Calls updateTimer() n times; one collection needs 26.
     void tick(int n = 1);
     void collectionTicks() { tick(CalibrationDlg::kDataCountdown + 1); }
+    // Ticks until the running collection has been judged: a window came, a
+    // sequence started or the waiting timer stopped. False when an unexpected
+    // window came.
+    bool finishCollection();
+    // Ticks until an awaited reply is given up (the waiting timer stops);
+    // false when an unexpected window came.
+    bool tickUntilStopped();
     // Calls sendParameters() n times.
     void send(int n = 1);
+
+    // Processes events until done() holds; false on timeout or at once when
+    // an unexpected window has been seen.
+    bool waitUntil(const std::function<bool()> &done, int timeoutMs = kWaitMs);
     // Processes events until the sensor has received this many bytes in all.
     bool waitForReceived(int size, int timeoutMs = 3000);
+    // Until the bytes the sensor received end with these.
+    bool sentLast(const QByteArray &suffix);
+    // Until the status line reads this text; gives up early on a status that
+    // ends the run.
+    bool waitForStatus(const QString &text, int timeoutMs = kWaitMs);
+    // Until the status line echoes this data line (without its line end).
+    bool waitForEcho(const QString &line, int timeoutMs = kWaitMs);
 
     QString status() const;
     QLineEdit *field(const char *name) const;
@@ -55,4 +112,39 @@ public:
     // True while some QSerialPort holds the sensor's device (the screen's):
     // a second open of it is refused then.
     bool deviceHeld() const;
+
+    static constexpr int kWaitMs = 5000;
+
+private:
+    bool waitForStatusWhere(const std::function<bool(const QString &)> &matches, int timeoutMs);
+    bool reached(bool ok, const char *step);
+    bool answerDecision(QMessageBox::StandardButton decision, QMessageBox::StandardButton next);
+    // A pair of readings from the high one's collection (high: ValidationHigh
+    // or VerificationHigh) to the low one's data; *arrived when the phase is
+    // on the way and reached.
+    bool takeReadings(Phase phase, Phase high, bool *arrived);
+    bool driveSilent(Phase phase);
+    bool driveKeeping(Phase phase);
+    bool driveChanging(Phase phase, const QString &recordPath);
+
+    const char *failedStep_ = "";
 };
+
+// A profile without count noise, its slope drifted by the factor (1 + drift).
+SensorProfile quiet(SensorProfile profile, double drift = 0);
+// The metre sensor whose slope drifted 15 %: both validation readings fail
+// and new constants (0.002500, -12.50000) bring them back exactly.
+SensorProfile driftedMetre();
+
+// Today as "cdate=" sends it.
+QByteArray today();
+// A line edit's background colour: green passes, red fails.
+QColor base(QLineEdit *field);
+
+// The identification listing of a metre sensor whose constants read right,
+// one entry per line, without line ends.
+QByteArrayList listingLines(const QByteArray &type = "RT-5K-MQ",
+                            const QByteArray &version = "Version 2.12",
+                            const QByteArray &range = "2000");
+QByteArray joined(const QByteArrayList &lines, const QByteArray &lineEnd = "\r\n");
+inline const QByteArray kTimeoutReply = QByteArrayLiteral("Timeout in 30 minutes\r\n");
