@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests (clang and its runtime for
-# the fuzz targets) and the training program need, only when one is missing.
+# the fuzz targets, a PostgreSQL server for the history suites) and the
+# training program need, only when one is missing.
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+    qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql
     xvfb xauth poppler-utils desktop-file-utils fonts-liberation2
     libxcb-damage0-dev
     clang libclang-rt-14-dev llvm
     dpkg-dev file lintian
+    postgresql
 )
 
 missing=()

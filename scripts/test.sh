@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything with warnings as errors and runs every test suite,
-# the slow one on the real timers included. Then:
+# the slow one on the real timers included, beside a throwaway PostgreSQL
+# server for the history suites (scripts/with-postgres.sh). Then:
 #  - the Debian package that cpack makes from that build, checked by
 #    dist/check-deb.sh (lintian, contents, the programs run from it);
 #  - the same suites but the slow one under AddressSanitizer and
@@ -15,7 +16,7 @@ build="${ZOLVEX_BUILD_DIR:-$root/build}"
 asan_build="$root/build-asan"
 fuzz_build="$root/build-fuzz"
 fuzz_seconds="${ZOLVEX_FUZZ_SECONDS:-60}"
-fuzz_targets=(fuzz_receive fuzz_firmware fuzz_dataline fuzz_constants fuzz_record)
+fuzz_targets=(fuzz_receive fuzz_firmware fuzz_dataline fuzz_constants fuzz_record fuzz_recordreader)
 
 stage() { printf '\n==== %s\n' "$*"; }
 
@@ -24,7 +25,8 @@ bash "$root/scripts/deps.sh"
 stage "Build and all tests"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLVEX_WERROR=ON
 cmake --build "$build"
-(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 "$@")
+(cd "$build" && QT_QPA_PLATFORM=offscreen bash "$root/scripts/with-postgres.sh" \
+    ctest --output-on-failure -j2 "$@")
 
 stage "Debian package: cpack, lintian, the programs from a throwaway root"
 rm -f "$build"/zolvex_*.deb
@@ -37,7 +39,8 @@ cmake -S "$root" -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ
 cmake --build "$asan_build"
 (cd "$asan_build" &&
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-        QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2 -LE slow)
+        QT_QPA_PLATFORM=offscreen bash "$root/scripts/with-postgres.sh" \
+        ctest --output-on-failure -j2 -LE slow)
 
 stage "Fuzz targets: one pass over each seed corpus"
 CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

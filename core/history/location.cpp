@@ -1,0 +1,288 @@
+#include "core/history/location.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace history
+{
+
+namespace
+{
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("history", text);
+}
+
+QString decoded(QStringView text)
+{
+    return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()));
+}
+
+// The longest a calibration interval can sensibly be: a century.
+constexpr int kLongestIntervalDays = 36525;
+
+bool parsePort(const QString &text, int *port, QString *error)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 1 || value > 65535) {
+        // Not echoed: a password typed in the wrong place ends up here.
+        *error = tr("The port is not a number from 1 to 65535.");
+        return false;
+    }
+    *port = value;
+    return true;
+}
+
+// libpq's option names are lower-case words with underscores; anything else
+// could smuggle a second option into the connection string.
+bool validOptionName(const QString &name)
+{
+    static const QRegularExpression pattern(QStringLiteral("^[a-z_]+$"));
+    return pattern.match(name).hasMatch();
+}
+
+// One libpq option as the Qt driver passes it on: "key='value'", quoted so
+// that spaces survive. The driver turns ';' into a separator, so a value
+// cannot hold one.
+bool appendOption(QString *options, const QString &name, const QString &value, QString *error)
+{
+    if (!validOptionName(name)) {
+        *error = tr("\"%1\" is not a connection option.").arg(name);
+        return false;
+    }
+    if (value.contains(u';')) {
+        *error = tr("The value of the option \"%1\" holds a semicolon.").arg(name);
+        return false;
+    }
+    QString quoted = value;
+    quoted.replace(u'\\', QLatin1String("\\\\")).replace(u'\'', QLatin1String("\\'"));
+    if (!options->isEmpty())
+        options->append(u';');
+    options->append(name + QLatin1String("='") + quoted + u'\'');
+    return true;
+}
+
+bool parsePostgres(QStringView rest, Location *location, QString *error)
+{
+    Location parsed;
+    parsed.kind = Location::Kind::PostgreSQL;
+
+    if (rest.contains(u'#')) {
+        *error = tr("A database location has no fragment (\"#...\").");
+        return false;
+    }
+    QStringView query;
+    const qsizetype queryAt = rest.indexOf(u'?');
+    if (queryAt >= 0) {
+        query = rest.mid(queryAt + 1);
+        rest = rest.left(queryAt);
+    }
+    QStringView authority = rest;
+    QStringView path;
+    const qsizetype pathAt = rest.indexOf(u'/');
+    if (pathAt >= 0) {
+        authority = rest.left(pathAt);
+        path = rest.mid(pathAt + 1);
+    }
+
+    // user:password@host:port; the last '@' ends the user part, so an
+    // unencoded '@' in a password still works.
+    const qsizetype at = authority.lastIndexOf(u'@');
+    if (at >= 0) {
+        const QStringView userInfo = authority.left(at);
+        authority = authority.mid(at + 1);
+        const qsizetype colon = userInfo.indexOf(u':');
+        if (colon >= 0) {
+            parsed.user = decoded(userInfo.left(colon));
+            parsed.password = decoded(userInfo.mid(colon + 1));
+        } else {
+            parsed.user = decoded(userInfo);
+        }
+    }
+    QStringView host = authority;
+    QStringView port;
+    if (authority.startsWith(u'[')) {
+        const qsizetype close = authority.indexOf(u']');
+        if (close < 0) {
+            *error = tr("The host address lacks its closing \"]\".");
+            return false;
+        }
+        host = authority.mid(1, close - 1);
+        const QStringView after = authority.mid(close + 1);
+        if (after.startsWith(u':'))
+            port = after.mid(1);
+        else if (!after.isEmpty()) {
+            *error = tr("Only a port may follow the host address.");
+            return false;
+        }
+    } else {
+        const qsizetype colon = authority.lastIndexOf(u':');
+        if (colon >= 0) {
+            host = authority.left(colon);
+            port = authority.mid(colon + 1);
+        }
+    }
+    parsed.host = decoded(host);
+    if (!port.isEmpty() && !parsePort(decoded(port), &parsed.port, error))
+        return false;
+    if (path.contains(u'/')) {
+        *error = tr("The database name cannot hold a \"/\".");
+        return false;
+    }
+    parsed.database = decoded(path);
+
+    if (!query.isEmpty()) {
+        for (const QStringView pair : query.split(u'&', Qt::SkipEmptyParts)) {
+            const qsizetype equals = pair.indexOf(u'=');
+            if (equals < 0) {
+                *error = tr("The option \"%1\" has no value.").arg(decoded(pair));
+                return false;
+            }
+            const QString name = decoded(pair.left(equals));
+            const QString value = decoded(pair.mid(equals + 1));
+            if (name == QLatin1String("host")) {
+                parsed.host = value;
+            } else if (name == QLatin1String("port")) {
+                if (!parsePort(value, &parsed.port, error))
+                    return false;
+            } else if (name == QLatin1String("user")) {
+                parsed.user = value;
+            } else if (name == QLatin1String("password")) {
+                parsed.password = value;
+            } else if (name == QLatin1String("dbname")) {
+                parsed.database = value;
+            } else if (!appendOption(&parsed.options, name, value, error)) {
+                return false;
+            }
+        }
+    }
+    // libpq would fall back to a database named as the user: a shared history
+    // names its database.
+    if (parsed.database.isEmpty()) {
+        *error = tr("The location names no database.");
+        return false;
+    }
+    *location = parsed;
+    return true;
+}
+} // namespace
+
+QString Location::describe() const
+{
+    if (!error.isEmpty())
+        return tr("the configured history database");
+    if (kind == Kind::SQLite)
+        return tr("SQLite database %1").arg(QDir::toNativeSeparators(path));
+    const QString where = host.isEmpty() ? tr("the local server") : host;
+    QString text = tr("PostgreSQL database \"%1\" on %2, port %3").arg(database, where).arg(port);
+    if (!user.isEmpty())
+        text += tr(", user \"%1\"").arg(user);
+    return text;
+}
+
+QString dataFolder(const QString &name)
+{
+    // The generic folder, not the application's own: zolvex and the history
+    // window have different application names and share these data.
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (base.isEmpty())
+        return QString();
+    return base + u'/' + name;
+}
+
+bool parseLocation(const QString &text, Location *location, QString *error)
+{
+    QString ignored;
+    if (!error)
+        error = &ignored;
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty()) {
+        *error = tr("The database location is empty.");
+        return false;
+    }
+    for (const QLatin1String scheme :
+         {QLatin1String("postgresql://"), QLatin1String("postgres://")}) {
+        if (trimmed.startsWith(scheme, Qt::CaseInsensitive))
+            return parsePostgres(QStringView(trimmed).mid(scheme.size()), location, error);
+    }
+
+    QString path = trimmed;
+    const QLatin1String sqlite("sqlite:");
+    if (trimmed.startsWith(sqlite, Qt::CaseInsensitive)) {
+        path = trimmed.mid(sqlite.size());
+        // sqlite:///path, the URL form, as well as sqlite:/path
+        if (path.startsWith(QLatin1String("//")))
+            path = path.mid(2);
+    } else if (trimmed.contains(QLatin1String("://"))) {
+        *error = tr("Only postgresql:// and sqlite: locations are known.");
+        return false;
+    }
+    if (path.isEmpty()) {
+        *error = tr("The location names no database file.");
+        return false;
+    }
+    Location parsed;
+    parsed.kind = Location::Kind::SQLite;
+    parsed.path = QFileInfo(path).absoluteFilePath();
+    *location = parsed;
+    return true;
+}
+
+Location configuredLocation(const QSettings &settings, const QProcessEnvironment &environment,
+                            const QString &dataFolder)
+{
+    QString source;
+    QString text = environment.value(QLatin1String(kDatabaseVariable)).trimmed();
+    bool fromSettings = false;
+    if (!text.isEmpty()) {
+        source = QLatin1String(kDatabaseVariable);
+    } else {
+        text = settings.value(QLatin1String(kDatabaseKey)).toString().trimmed();
+        source = tr("the setting %1").arg(QLatin1String(kDatabaseKey));
+        fromSettings = true;
+    }
+    if (text.isEmpty()) {
+        Location local;
+        local.kind = Location::Kind::SQLite;
+        local.path = dataFolder + QLatin1String("/history.sqlite");
+        return local;
+    }
+
+    Location location;
+    QString reason;
+    if (!parseLocation(text, &location, &reason)) {
+        // Not the local file instead: runs written there would never reach
+        // the shared history. They stay pending with this reason until the
+        // location is put right.
+        Location broken;
+        broken.kind = Location::Kind::PostgreSQL;
+        broken.error = tr("%1 is not a database location: %2").arg(source, reason);
+        return broken;
+    }
+    // The settings file keeps the password apart, so the location in it can
+    // be shown and copied.
+    if (fromSettings && location.kind == Location::Kind::PostgreSQL) {
+        const QString password = settings.value(QLatin1String(kPasswordKey)).toString();
+        if (!password.isEmpty())
+            location.password = password;
+    }
+    return location;
+}
+
+int intervalDays(const QSettings &settings)
+{
+    bool ok = false;
+    const int days = settings.value(QLatin1String(kIntervalKey)).toString().trimmed().toInt(&ok);
+    if (!ok || days <= 0 || days > kLongestIntervalDays)
+        return kDefaultIntervalDays;
+    return days;
+}
+
+} // namespace history

@@ -1,0 +1,107 @@
+#pragma once
+
+// One calibration screen run as the history keeps it: who, what sensor, the
+// readings as found and as left, the constants before and after, and how the
+// run ended. Written first when the sensor has identified itself (as
+// "interrupted", so a crash leaves a trace) and again when the run ends.
+
+#include "core/readings.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+struct TipKind;
+
+namespace history
+{
+
+enum class Verdict {
+    None, // no window applies (no known tip) or no reading taken
+    Pass,
+    Fail,
+};
+
+// One reading with the window it was judged against.
+struct Reading {
+    QString text; // as shown on the screen
+    double value = 0;
+    double windowLow = 0;
+    double windowHigh = 0;
+    Verdict verdict = Verdict::None;
+    bool taken() const { return verdict != Verdict::None || !text.isEmpty(); }
+};
+
+enum class Outcome {
+    Interrupted,            // identified, then no end was recorded (crash, killed)
+    ValidatedDateSet,       // readings kept, "cdate=" and "***e" sent
+    ValidatedNoRecord,      // readings kept, nothing written to the sensor
+    Recalibrated,           // new constants saved with the date
+    RecalibrationAbandoned, // new constants sent, previous ones put back
+    Cancelled,              // the operator ended the run (see detail: the step)
+    LinkLost,               // the port failed (detail: the phase; unsavedConstants)
+    UnsupportedSensor,      // no verification tip for its type and range
+    FirmwareTooOld,
+    NoResponse, // the sensor stopped answering after it had identified itself
+};
+
+// A reading as the screen shows it, judged against the tip's window for its
+// position; an empty text is no reading.
+Reading judgedReading(const TipKind *tip, readings::Position position, const QString &text);
+
+// Stable names, as stored and exported: "interrupted", "validated-date-set", ...
+QString outcomeName(Outcome outcome);
+std::optional<Outcome> outcomeFromName(const QString &name);
+// For people: "Validated, date set", ...
+QString outcomeText(Outcome outcome);
+// A validation that counts for the due date: the sensor read right, or was
+// made to.
+bool countsAsValidation(Outcome outcome);
+
+enum class Source {
+    Station, // recorded beside a run on this or another station
+    Import,  // read back from a calibration record file
+};
+
+struct Run {
+    QString key;   // unique: a UUID for a recorded run, "record:<sha256>" for an import
+    int revision = 0; // grows with every snapshot of the same run
+    Source source = Source::Station;
+
+    QDateTime started; // UTC
+    QDateTime ended;   // UTC; invalid while running
+    QString station;   // host name
+
+    // The sensor, as it identified itself.
+    QString sensorType;
+    QString serialNumber;
+    QString firmware; // the version line, as sent ("Version 2.12")
+    QString range;    // maximum conductivity, as sent
+    int tipKind = 0;  // 1, 2 or 3; 0 when none fits
+    QString unit;     // "pS/m" or "pS/cm"; empty without a tip
+
+    // Constants before the run, as read from the sensor.
+    QString oldSlope;
+    QString oldOffset;
+
+    // As found: the validation readings.
+    Reading foundHigh;
+    Reading foundLow;
+
+    // Recalibration: the mean raw count on the high standard, the constants
+    // sent, and the verification readings (as left).
+    std::optional<double> meanCounts;
+    QString newSlope;
+    QString newOffset;
+    Reading leftHigh;
+    Reading leftLow;
+
+    Outcome outcome = Outcome::Interrupted;
+    QString outcomeDetail;        // the step cancelled at, the phase the link was lost in
+    bool unsavedConstants = false; // the sensor may hold constants never saved
+    QString recordPath;            // the calibration record written, if any
+    QString recordDigest;          // SHA-256 of the record's bytes (hex), if any
+};
+
+} // namespace history

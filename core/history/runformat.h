@@ -1,0 +1,33 @@
+#pragma once
+
+// A run as text: JSON for the pending files, CSV (RFC 4180) for export.
+
+#include "core/history/run.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace history
+{
+
+// Stable names of a verdict, as stored and exported: "none", "pass", "fail".
+QString verdictName(Verdict verdict);
+std::optional<Verdict> verdictFromName(const QString &name);
+// And of a source: "station", "import".
+QString sourceName(Source source);
+std::optional<Source> sourceFromName(const QString &name);
+
+QByteArray toJson(const Run &run);
+// False (run unchanged) when the bytes are no run.
+bool fromJson(const QByteArray &json, Run *run);
+
+// One header row and one row per run; CR LF line ends, fields quoted where
+// they hold a comma, a quote, CR or LF, quotes doubled.
+QByteArray csvHeader();
+QByteArray csvRow(const Run &run);
+QByteArray toCsv(const QList<Run> &runs);
+
+} // namespace history

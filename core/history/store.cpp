@@ -1,0 +1,708 @@
+#include "core/history/store.h"
+
+#include "core/history/runformat.h"
+
+#include <QAtomicInteger>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThread>
+#include <QVariant>
+
+#include <cmath>
+#include <limits>
+
+namespace history
+{
+
+namespace
+{
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("history", text);
+}
+
+// SQLite waits this long for another station's write before it reports the
+// database busy; a write then tries again a few times.
+constexpr int kBusyTimeoutMs = 2000;
+constexpr int kWriteAttempts = 3;
+constexpr int kRetryPauseMs = 100;
+// A PostgreSQL server that is gone must not hold the writer for long.
+constexpr int kConnectTimeoutSeconds = 5;
+// Serialises the migrations of stations that open a shared database at once.
+constexpr qint64 kMigrationLock = 0x5a4f4c5645580001; // "ZOLVEX", 1
+
+const QLatin1String kSQLiteDriver("QSQLITE");
+const QLatin1String kPostgresDriver("QPSQL");
+// SQLite's result codes for a database another connection holds.
+const QLatin1String kSQLiteBusy("5");
+const QLatin1String kSQLiteLocked("6");
+
+// The schema's history: each version's statements, applied in order, each
+// version in a transaction of its own. Never edit a published version; add
+// one. The same text serves both databases.
+struct Migration {
+    int version;
+    QList<const char *> statements;
+};
+
+const QList<Migration> &migrations()
+{
+    static const QList<Migration> list{
+        {1,
+         {
+             "CREATE TABLE schema_version ("
+             " version INTEGER PRIMARY KEY,"
+             " applied TEXT NOT NULL)",
+             "CREATE TABLE runs ("
+             " run_key TEXT PRIMARY KEY,"
+             " revision INTEGER NOT NULL,"
+             " source TEXT NOT NULL,"
+             " started TEXT NOT NULL,"
+             " ended TEXT,"
+             " station TEXT NOT NULL,"
+             " sensor_type TEXT NOT NULL,"
+             " serial_number TEXT NOT NULL,"
+             " firmware TEXT NOT NULL,"
+             " sensor_range TEXT NOT NULL,"
+             " tip_kind INTEGER NOT NULL,"
+             " unit TEXT NOT NULL,"
+             " old_slope TEXT NOT NULL,"
+             " old_offset TEXT NOT NULL,"
+             " found_high_text TEXT NOT NULL,"
+             " found_high_value DOUBLE PRECISION,"
+             " found_high_window_low DOUBLE PRECISION,"
+             " found_high_window_high DOUBLE PRECISION,"
+             " found_high_verdict TEXT NOT NULL,"
+             " found_low_text TEXT NOT NULL,"
+             " found_low_value DOUBLE PRECISION,"
+             " found_low_window_low DOUBLE PRECISION,"
+             " found_low_window_high DOUBLE PRECISION,"
+             " found_low_verdict TEXT NOT NULL,"
+             " mean_counts DOUBLE PRECISION,"
+             " new_slope TEXT NOT NULL,"
+             " new_offset TEXT NOT NULL,"
+             " left_high_text TEXT NOT NULL,"
+             " left_high_value DOUBLE PRECISION,"
+             " left_high_window_low DOUBLE PRECISION,"
+             " left_high_window_high DOUBLE PRECISION,"
+             " left_high_verdict TEXT NOT NULL,"
+             " left_low_text TEXT NOT NULL,"
+             " left_low_value DOUBLE PRECISION,"
+             " left_low_window_low DOUBLE PRECISION,"
+             " left_low_window_high DOUBLE PRECISION,"
+             " left_low_verdict TEXT NOT NULL,"
+             " outcome TEXT NOT NULL,"
+             " outcome_detail TEXT NOT NULL,"
+             " unsaved_constants INTEGER NOT NULL,"
+             " record_path TEXT NOT NULL)",
+         }},
+        // Record files read back are recognised by their digest; the sensor
+        // list and a sensor's runs are looked up by serial number.
+        {2,
+         {
+             "ALTER TABLE runs ADD COLUMN record_digest TEXT NOT NULL DEFAULT ''",
+             "CREATE INDEX runs_by_serial ON runs (serial_number, started, run_key)",
+             "CREATE INDEX runs_by_record_digest ON runs (record_digest)",
+         }},
+    };
+    return list;
+}
+
+// The columns a run is written to and read from, in this order.
+QStringList runColumns()
+{
+    QStringList names{
+        QStringLiteral("run_key"),      QStringLiteral("revision"),      QStringLiteral("source"),
+        QStringLiteral("started"),      QStringLiteral("ended"),         QStringLiteral("station"),
+        QStringLiteral("sensor_type"),  QStringLiteral("serial_number"), QStringLiteral("firmware"),
+        QStringLiteral("sensor_range"), QStringLiteral("tip_kind"),      QStringLiteral("unit"),
+        QStringLiteral("old_slope"),    QStringLiteral("old_offset"),
+    };
+    const auto reading = [&names](const QString &prefix) {
+        for (const char *part : {"_text", "_value", "_window_low", "_window_high", "_verdict"})
+            names << prefix + QLatin1String(part);
+    };
+    reading(QStringLiteral("found_high"));
+    reading(QStringLiteral("found_low"));
+    names << QStringLiteral("mean_counts") << QStringLiteral("new_slope")
+          << QStringLiteral("new_offset");
+    reading(QStringLiteral("left_high"));
+    reading(QStringLiteral("left_low"));
+    names << QStringLiteral("outcome") << QStringLiteral("outcome_detail")
+          << QStringLiteral("unsaved_constants") << QStringLiteral("record_path")
+          << QStringLiteral("record_digest");
+    return names;
+}
+
+const QString &selectRuns()
+{
+    static const QString text =
+        QLatin1String("SELECT ") + runColumns().join(u',') + QLatin1String(" FROM runs ");
+    return text;
+}
+
+QString timeText(const QDateTime &time)
+{
+    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
+}
+
+QDateTime timeFrom(const QVariant &value)
+{
+    const QString text = value.toString();
+    if (text.isEmpty())
+        return QDateTime();
+    return QDateTime::fromString(text, Qt::ISODateWithMs).toUTC();
+}
+
+// SQLite keeps no NaN (it would store NULL); both databases store NULL for it.
+QVariant numberValue(double value)
+{
+    if (std::isnan(value))
+        return QVariant(QMetaType::fromType<double>());
+    return value;
+}
+
+double numberFrom(const QVariant &value)
+{
+    if (value.isNull())
+        return std::numeric_limits<double>::quiet_NaN();
+    return value.toDouble();
+}
+
+// The drivers bind a null QString as SQL NULL; the text columns hold ''.
+QVariant text(const QString &value)
+{
+    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
+}
+
+void bindReading(QVariantList *values, const Reading &reading)
+{
+    *values << text(reading.text) << numberValue(reading.value) << numberValue(reading.windowLow)
+            << numberValue(reading.windowHigh) << text(verdictName(reading.verdict));
+}
+
+QVariantList runValues(const Run &run)
+{
+    QVariantList values;
+    values << text(run.key) << run.revision << text(sourceName(run.source))
+           << text(timeText(run.started))
+           << (run.ended.isValid() ? QVariant(timeText(run.ended))
+                                   : QVariant(QMetaType::fromType<QString>()))
+           << text(run.station) << text(run.sensorType) << text(run.serialNumber)
+           << text(run.firmware) << text(run.range) << run.tipKind << text(run.unit)
+           << text(run.oldSlope) << text(run.oldOffset);
+    bindReading(&values, run.foundHigh);
+    bindReading(&values, run.foundLow);
+    values << (run.meanCounts ? numberValue(*run.meanCounts)
+                              : QVariant(QMetaType::fromType<double>()))
+           << text(run.newSlope) << text(run.newOffset);
+    bindReading(&values, run.leftHigh);
+    bindReading(&values, run.leftLow);
+    values << text(outcomeName(run.outcome)) << text(run.outcomeDetail) << int(run.unsavedConstants)
+           << text(run.recordPath) << text(run.recordDigest);
+    return values;
+}
+
+// Reads the columns of runColumns(), in order, from the query's current row.
+class RowReader
+{
+public:
+    explicit RowReader(const QSqlQuery &query) : query_(query) {}
+    QVariant next() { return query_.value(column_++); }
+    QString text() { return next().toString(); }
+    Reading reading()
+    {
+        Reading reading;
+        reading.text = text();
+        reading.value = numberFrom(next());
+        reading.windowLow = numberFrom(next());
+        reading.windowHigh = numberFrom(next());
+        reading.verdict = verdictFromName(text()).value_or(Verdict::None);
+        return reading;
+    }
+
+private:
+    const QSqlQuery &query_;
+    int column_ = 0;
+};
+
+Run runFrom(const QSqlQuery &query)
+{
+    RowReader row(query);
+    Run run;
+    run.key = row.text();
+    run.revision = row.next().toInt();
+    run.source = sourceFromName(row.text()).value_or(Source::Station);
+    run.started = timeFrom(row.next());
+    run.ended = timeFrom(row.next());
+    run.station = row.text();
+    run.sensorType = row.text();
+    run.serialNumber = row.text();
+    run.firmware = row.text();
+    run.range = row.text();
+    run.tipKind = row.next().toInt();
+    run.unit = row.text();
+    run.oldSlope = row.text();
+    run.oldOffset = row.text();
+    run.foundHigh = row.reading();
+    run.foundLow = row.reading();
+    const QVariant mean = row.next();
+    if (!mean.isNull())
+        run.meanCounts = numberFrom(mean);
+    run.newSlope = row.text();
+    run.newOffset = row.text();
+    run.leftHigh = row.reading();
+    run.leftLow = row.reading();
+    run.outcome = outcomeFromName(row.text()).value_or(Outcome::Interrupted);
+    run.outcomeDetail = row.text();
+    run.unsavedConstants = row.next().toInt() != 0;
+    run.recordPath = row.text();
+    run.recordDigest = row.text();
+    return run;
+}
+
+// The names of the outcomes that count as a validation, as an SQL list.
+QString validationOutcomes()
+{
+    QStringList names;
+    // Outcome's values run from 0 up; outcomeName() knows each of them.
+    for (int value = 0;; ++value) {
+        const Outcome outcome = static_cast<Outcome>(value);
+        const QString name = outcomeName(outcome);
+        if (name.isEmpty())
+            break;
+        if (countsAsValidation(outcome))
+            names << u'\'' + name + u'\'';
+    }
+    return names.join(u',');
+}
+
+QAtomicInteger<quint64> connectionCount;
+
+bool isBusy(const QSqlError &error)
+{
+    return error.nativeErrorCode() == kSQLiteBusy || error.nativeErrorCode() == kSQLiteLocked;
+}
+} // namespace
+
+QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today)
+{
+    if (!sensor.lastValidation.isValid())
+        return today;
+    if (intervalDays <= 0)
+        intervalDays = kDefaultIntervalDays;
+    // The technician's calendar, not UTC's.
+    return sensor.lastValidation.toLocalTime().date().addDays(intervalDays);
+}
+
+bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today)
+{
+    return nextDue(sensor, intervalDays, today) < today;
+}
+
+Store::Store(const Location &location)
+    : location_(location),
+      connectionName_(QStringLiteral("zolvex-history-%1").arg(++connectionCount))
+{
+}
+
+Store::~Store()
+{
+    if (!QSqlDatabase::contains(connectionName_))
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connectionName_);
+}
+
+namespace
+{
+// A database error as text for people: which database, what failed, and the
+// driver's words, never the password (libpq can echo its connection string).
+QString failure(const Location &location, const QString &what, const QSqlError &error)
+{
+    QString detail = error.text().trimmed();
+    static const QRegularExpression passwordOption(
+        QStringLiteral("password\\s*=\\s*('(?:[^'\\\\]|\\\\.)*'|\\S*)"),
+        QRegularExpression::CaseInsensitiveOption);
+    detail.replace(passwordOption, QStringLiteral("password=***"));
+    if (location.password.size() >= 3)
+        detail.replace(location.password, QStringLiteral("***"));
+    QString text = location.describe() + QLatin1String(": ") + what;
+    if (!detail.isEmpty())
+        text += QLatin1String(": ") + detail;
+    return text;
+}
+
+// Opens a transaction: for writes on SQLite an immediate one, which takes
+// the write lock at once (waiting for it as long as the busy timeout), so
+// that it never fails half-way for lack of it.
+bool begin(QSqlDatabase &db, bool sqlite, QSqlError *error)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QLatin1String(sqlite ? "BEGIN IMMEDIATE" : "BEGIN"))) {
+        *error = query.lastError();
+        return false;
+    }
+    return true;
+}
+
+bool commit(QSqlDatabase &db, QSqlError *error)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QLatin1String("COMMIT"))) {
+        *error = query.lastError();
+        QSqlQuery(db).exec(QLatin1String("ROLLBACK"));
+        return false;
+    }
+    return true;
+}
+
+void rollback(QSqlDatabase &db)
+{
+    QSqlQuery(db).exec(QLatin1String("ROLLBACK"));
+}
+
+// The schema version of the database; 0 when it has none yet.
+bool readVersion(QSqlDatabase &db, bool sqlite, int *version, QSqlError *error)
+{
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    // PostgreSQL: the catalog table itself, read in this statement's
+    // snapshot. A name look-up (to_regclass) may answer from a cache that
+    // predates the migration another station has just committed.
+    const char *exists = sqlite ? "SELECT COUNT(*) FROM sqlite_master"
+                                  " WHERE type = 'table' AND name = 'schema_version'"
+                                : "SELECT COUNT(*) FROM pg_catalog.pg_tables"
+                                  " WHERE schemaname = current_schema()"
+                                  " AND tablename = 'schema_version'";
+    if (!query.exec(QLatin1String(exists)) || !query.next()) {
+        *error = query.lastError();
+        return false;
+    }
+    if (query.value(0).toInt() == 0) {
+        *version = 0;
+        return true;
+    }
+    if (!query.exec(QLatin1String("SELECT MAX(version) FROM schema_version")) || !query.next()) {
+        *error = query.lastError();
+        return false;
+    }
+    *version = query.value(0).toInt();
+    return true;
+}
+
+QString newerSchema(const Location &location, int version)
+{
+    return location.describe() +
+           tr(": its history has schema version %1, newer than this program knows (%2); it "
+              "was left untouched. Use a newer ZOLVEX.")
+               .arg(version)
+               .arg(Store::kSchemaVersion);
+}
+} // namespace
+
+bool Store::open(QString *error)
+{
+    QString ignored;
+    if (!error)
+        error = &ignored;
+    if (!location_.error.isEmpty()) {
+        *error = location_.error;
+        return false;
+    }
+    const bool sqlite = location_.kind == Location::Kind::SQLite;
+    QSqlDatabase db =
+        QSqlDatabase::contains(connectionName_)
+            ? QSqlDatabase::database(connectionName_, false)
+            : QSqlDatabase::addDatabase(sqlite ? kSQLiteDriver : kPostgresDriver, connectionName_);
+    if (!db.isValid()) {
+        *error = failure(location_, tr("its Qt SQL driver is not installed"), db.lastError());
+        return false;
+    }
+    db.close();
+    if (sqlite) {
+        QDir().mkpath(QFileInfo(location_.path).absolutePath());
+        db.setDatabaseName(location_.path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    } else {
+        db.setHostName(location_.host);
+        db.setPort(location_.port);
+        db.setDatabaseName(location_.database);
+        db.setUserName(location_.user);
+        db.setPassword(location_.password);
+        QString options = location_.options;
+        if (!options.contains(QLatin1String("connect_timeout="))) {
+            if (!options.isEmpty())
+                options += u';';
+            options += QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds);
+        }
+        db.setConnectOptions(options);
+    }
+    if (!db.open()) {
+        *error = failure(location_, tr("cannot connect"), db.lastError());
+        return false;
+    }
+
+    // A newer program's database is refused before anything is written to
+    // it, the journal mode included.
+    QSqlError sqlError;
+    int version = 0;
+    if (!readVersion(db, sqlite, &version, &sqlError)) {
+        *error = failure(location_, tr("cannot read the schema version"), sqlError);
+        db.close();
+        return false;
+    }
+    if (version > kSchemaVersion) {
+        *error = newerSchema(location_, version);
+        db.close();
+        return false;
+    }
+    if (sqlite) {
+        // WAL lets the history window read while a station writes.
+        QSqlQuery query(db);
+        for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+            if (!query.exec(QLatin1String(pragma))) {
+                *error = failure(location_, tr("cannot prepare the database"), query.lastError());
+                db.close();
+                return false;
+            }
+        }
+    }
+
+    for (const Migration &migration : migrations()) {
+        if (migration.version <= version)
+            continue;
+        if (!begin(db, sqlite, &sqlError)) {
+            *error = failure(location_, tr("cannot start the schema update"), sqlError);
+            db.close();
+            return false;
+        }
+        QSqlQuery query(db);
+        bool ok =
+            sqlite ||
+            query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMigrationLock));
+        // Another station may have migrated while this one waited.
+        ok = ok && readVersion(db, sqlite, &version, &sqlError);
+        if (ok && version > kSchemaVersion) {
+            rollback(db);
+            *error = newerSchema(location_, version);
+            db.close();
+            return false;
+        }
+        if (ok && version < migration.version) {
+            for (const char *statement : migration.statements) {
+                ok = query.exec(QLatin1String(statement));
+                if (!ok)
+                    break;
+            }
+            if (ok) {
+                ok = query.prepare(
+                    QStringLiteral("INSERT INTO schema_version (version, applied) VALUES (?, ?)"));
+                query.addBindValue(migration.version);
+                query.addBindValue(timeText(QDateTime::currentDateTimeUtc()));
+                ok = ok && query.exec();
+            }
+            if (!ok)
+                sqlError = query.lastError();
+        }
+        query.finish();
+        if (!ok) {
+            rollback(db);
+            *error = failure(location_,
+                             tr("cannot update the schema to version %1").arg(migration.version),
+                             sqlError);
+            db.close();
+            return false;
+        }
+        if (!commit(db, &sqlError)) {
+            *error = failure(location_,
+                             tr("cannot update the schema to version %1").arg(migration.version),
+                             sqlError);
+            db.close();
+            return false;
+        }
+        version = std::max(version, migration.version);
+    }
+    return true;
+}
+
+bool Store::isOpen() const
+{
+    return database().isOpen();
+}
+
+int Store::schemaVersion() const
+{
+    QSqlDatabase db = database();
+    int version = 0;
+    QSqlError error;
+    if (!db.isOpen() ||
+        !readVersion(db, location_.kind == Location::Kind::SQLite, &version, &error))
+        return 0;
+    return version;
+}
+
+bool Store::write(const Run &run, QString *error)
+{
+    QString ignored;
+    if (!error)
+        error = &ignored;
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        *error = location_.describe() + tr(": not open");
+        return false;
+    }
+    static const QString upsert = [] {
+        const QStringList columns = runColumns();
+        QStringList placeholders;
+        QStringList updates;
+        for (const QString &column : columns) {
+            placeholders << QStringLiteral("?");
+            if (column != QLatin1String("run_key"))
+                updates << column + QLatin1String(" = excluded.") + column;
+        }
+        // An older snapshot that arrives late never replaces a newer one.
+        return QLatin1String("INSERT INTO runs (") + columns.join(u',') +
+               QLatin1String(") VALUES (") + placeholders.join(u',') +
+               QLatin1String(") ON CONFLICT (run_key) DO UPDATE SET ") + updates.join(u',') +
+               QLatin1String(" WHERE excluded.revision >= runs.revision");
+    }();
+    const bool sqlite = location_.kind == Location::Kind::SQLite;
+    const QVariantList values = runValues(run);
+
+    QSqlError sqlError;
+    for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
+        // Freed after the transaction ends: PostgreSQL refuses to free a
+        // statement inside a failed one.
+        QSqlQuery query(db);
+        if (begin(db, sqlite, &sqlError)) {
+            bool ok = query.prepare(upsert);
+            for (const QVariant &value : values)
+                query.addBindValue(value);
+            ok = ok && query.exec();
+            if (!ok)
+                sqlError = query.lastError();
+            query.finish();
+            if (ok && commit(db, &sqlError))
+                return true;
+            if (!ok)
+                rollback(db);
+        }
+        if (!sqlite || !isBusy(sqlError) || attempt == kWriteAttempts)
+            break;
+        QThread::msleep(kRetryPauseMs * attempt);
+    }
+    *error = failure(location_, tr("the run could not be written"), sqlError);
+    return false;
+}
+
+QList<SensorSummary> Store::sensors() const
+{
+    QList<SensorSummary> list;
+    QSqlDatabase db = database();
+    if (!db.isOpen())
+        return list;
+    // One pass over runs_by_serial for the figures, and one index look-up
+    // per sensor for its newest run.
+    static const QString sql =
+        QLatin1String("SELECT s.serial_number, n.sensor_type, s.runs, s.last_validation, n.outcome,"
+                      " s.last_run FROM ("
+                      " SELECT r.serial_number, COUNT(*) AS runs,"
+                      " MAX(CASE WHEN r.outcome IN (") +
+        validationOutcomes() +
+        QLatin1String(") THEN r.started END) AS last_validation,"
+                      " MAX(r.started) AS last_run,"
+                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
+                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS newest"
+                      " FROM runs r GROUP BY r.serial_number"
+                      ") s JOIN runs n ON n.run_key = s.newest ORDER BY s.serial_number");
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(sql)) {
+        qWarning().noquote() << failure(location_, tr("cannot list the sensors"),
+                                        query.lastError());
+        return list;
+    }
+    while (query.next()) {
+        SensorSummary sensor;
+        sensor.serialNumber = query.value(0).toString();
+        sensor.sensorType = query.value(1).toString();
+        sensor.runs = query.value(2).toInt();
+        sensor.lastValidation = timeFrom(query.value(3));
+        sensor.lastOutcome =
+            outcomeFromName(query.value(4).toString()).value_or(Outcome::Interrupted);
+        sensor.lastRun = timeFrom(query.value(5));
+        list << sensor;
+    }
+    return list;
+}
+
+namespace
+{
+QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &sql,
+                     const QVariantList &values)
+{
+    QList<Run> runs;
+    if (!db.isOpen())
+        return runs;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!ok || !query.exec()) {
+        qWarning().noquote() << failure(location, tr("cannot read the runs"), query.lastError());
+        return runs;
+    }
+    while (query.next())
+        runs << runFrom(query);
+    return runs;
+}
+} // namespace
+
+QList<Run> Store::runsOf(const QString &serialNumber) const
+{
+    return queryRuns(location_, database(),
+                     selectRuns() +
+                         QLatin1String("WHERE serial_number = ? ORDER BY started, run_key"),
+                     {serialNumber});
+}
+
+QList<Run> Store::allRuns() const
+{
+    return queryRuns(location_, database(),
+                     selectRuns() + QLatin1String("ORDER BY serial_number, started, run_key"), {});
+}
+
+bool Store::hasRecordDigest(const QString &sha256) const
+{
+    QSqlDatabase db = database();
+    if (sha256.isEmpty() || !db.isOpen())
+        return false;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("SELECT 1 FROM runs WHERE record_digest = ? LIMIT 1")))
+        return false;
+    query.addBindValue(sha256);
+    if (!query.exec()) {
+        qWarning().noquote() << failure(location_, tr("cannot look up a record"),
+                                        query.lastError());
+        return false;
+    }
+    return query.next();
+}
+
+QSqlDatabase Store::database() const
+{
+    return QSqlDatabase::database(connectionName_, false);
+}
+
+} // namespace history

@@ -1,0 +1,368 @@
+#include "tst_historydatabases.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+
+#include <cmath>
+#include <tuple>
+
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+using history::Location;
+using history::Reading;
+using history::Run;
+
+namespace historytest
+{
+
+namespace
+{
+QString connectionName()
+{
+    static int count = 0;
+    return QStringLiteral("historytest-%1").arg(++count);
+}
+
+// Runs statements on a connection opened for the purpose; the first
+// column of the last one's first row goes to `value`.
+bool execOn(const Location &location, const QStringList &statements, QString *error,
+            QVariant *value = nullptr)
+{
+    const QString name = connectionName();
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(
+            location.kind == Location::Kind::SQLite ? "QSQLITE" : "QPSQL", name);
+        if (location.kind == Location::Kind::SQLite) {
+            db.setDatabaseName(location.path);
+        } else {
+            db.setHostName(location.host);
+            db.setPort(location.port);
+            db.setDatabaseName(location.database);
+            db.setUserName(location.user);
+            db.setPassword(location.password);
+        }
+        if (!db.open()) {
+            *error = db.lastError().text();
+            ok = false;
+        }
+        QSqlQuery query(db);
+        for (const QString &statement : statements) {
+            if (!ok)
+                break;
+            if (!query.exec(statement)) {
+                *error = statement + ": " + query.lastError().text();
+                ok = false;
+            } else if (value) {
+                *value = query.next() ? query.value(0) : QVariant();
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+Location postgresServer(QString *error)
+{
+    Location server;
+    if (!history::parseLocation(qEnvironmentVariable(kPostgresVariable), &server, error))
+        *error = QStringLiteral("%1 is no location: %2").arg(kPostgresVariable, *error);
+    return server;
+}
+} // namespace
+
+QString postgresMissing(bool *required)
+{
+    *required = qEnvironmentVariable(kRequireVariable) == QLatin1String("1");
+    if (!qEnvironmentVariableIsEmpty(kPostgresVariable))
+        return QString();
+    return QStringLiteral("%1 is not set: no PostgreSQL server (run the tests under "
+                          "scripts/with-postgres.sh)%2")
+        .arg(kPostgresVariable,
+             *required ? QStringLiteral(", and %1=1 requires one").arg(kRequireVariable)
+                       : QString());
+}
+
+bool createPostgresDatabase(const Location &server, const QString &name, QString *error)
+{
+    Location admin = server;
+    admin.database = QStringLiteral("postgres");
+    return execOn(admin, {QStringLiteral("CREATE DATABASE %1").arg(name)}, error);
+}
+
+bool dropPostgresDatabase(const Location &server, const QString &name)
+{
+    Location admin = server;
+    admin.database = QStringLiteral("postgres");
+    QString error;
+    return execOn(admin, {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name)},
+                  &error);
+}
+
+TestDatabase::TestDatabase(const QString &kind)
+{
+    if (!dir_.isValid()) {
+        error_ = QStringLiteral("no temporary folder");
+        return;
+    }
+    if (kind == QLatin1String("sqlite")) {
+        location_.kind = Location::Kind::SQLite;
+        location_.path = dir_.filePath(QStringLiteral("history.sqlite"));
+        return;
+    }
+    const Location server = postgresServer(&error_);
+    if (!error_.isEmpty())
+        return;
+    location_ = server;
+    location_.database =
+        QStringLiteral("zolvex_t_%1")
+            .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+    createPostgresDatabase(server, location_.database, &error_);
+}
+
+TestDatabase::~TestDatabase()
+{
+    if (location_.kind == Location::Kind::PostgreSQL && !location_.database.isEmpty())
+        dropPostgresDatabase(location_, location_.database);
+}
+
+QString TestDatabase::url() const
+{
+    if (location_.kind == Location::Kind::SQLite)
+        return QStringLiteral("sqlite:") + location_.path;
+    const auto enc = [](const QString &text) {
+        return QString::fromLatin1(QUrl::toPercentEncoding(text));
+    };
+    QString userInfo = enc(location_.user);
+    if (!location_.password.isEmpty())
+        userInfo += u':' + enc(location_.password);
+    // Concatenated: the encoded folder is full of "%2F", which arg() would take
+    // for a place to fill.
+    return "postgresql://" + userInfo + "@/" + enc(location_.database) +
+           "?host=" + enc(location_.host) + "&port=" + QString::number(location_.port);
+}
+
+bool TestDatabase::exec(const QStringList &statements, QString *error) const
+{
+    return execOn(location_, statements, error);
+}
+
+QVariant TestDatabase::value(const QString &query) const
+{
+    QString error;
+    QVariant value;
+    if (!execOn(location_, {query}, &error, &value))
+        qWarning("%s", qPrintable(error));
+    return value;
+}
+
+Run sampleRun(int seed, const QString &sensor)
+{
+    const auto reading = [seed](double value, double low, double high, history::Verdict verdict) {
+        Reading r;
+        r.text = QString::number(value + seed, 'f', 1);
+        r.value = value + seed;
+        r.windowLow = low;
+        r.windowHigh = high;
+        r.verdict = verdict;
+        return r;
+    };
+    Run run;
+    run.key =
+        QStringLiteral("{6a1f0c2e-%1-4c55-9d1e-3b7a51c2e9f0}").arg(seed, 4, 10, QLatin1Char('0'));
+    run.revision = 2 + seed % 3;
+    run.source = seed % 2 ? history::Source::Import : history::Source::Station;
+    run.started =
+        QDateTime(QDate(2026, 3, 1 + seed % 27), QTime(8, 15, 30, 125), Qt::UTC).addSecs(seed * 60);
+    run.ended = run.started.addSecs(900 + seed);
+    run.station = QStringLiteral("bench-%1.orvane.example").arg(seed);
+    run.sensorType = QStringLiteral("RT-5K-MQ");
+    run.serialNumber =
+        sensor.isEmpty() ? QStringLiteral("40317-%1").arg(seed, 5, 10, QLatin1Char('0')) : sensor;
+    run.firmware = QStringLiteral("Version 2.1%1").arg(seed % 10);
+    run.range = QStringLiteral("2000");
+    run.tipKind = 1 + seed % 3;
+    run.unit = seed % 2 ? QStringLiteral("pS/cm") : QStringLiteral("pS/m");
+    run.oldSlope = QStringLiteral("1.0%1").arg(seed);
+    run.oldOffset = QStringLiteral("-0.0%1").arg(seed);
+    run.foundHigh = reading(604.25, 500, 550, history::Verdict::Fail);
+    run.foundLow = reading(230.5, 190, 210, history::Verdict::Fail);
+    run.meanCounts = 201234.5 + seed;
+    run.newSlope = QStringLiteral("0.869%1").arg(seed);
+    run.newOffset = QStringLiteral("0.0120%1").arg(seed);
+    run.leftHigh = reading(524.75, 500, 550, history::Verdict::Pass);
+    run.leftLow = reading(199.125, 190, 210, history::Verdict::Pass);
+    run.outcome = history::Outcome::Recalibrated;
+    // Texts a careless writer would break: quotes, commas, line ends, accents.
+    run.outcomeDetail = QStringLiteral("step \"%1\", then\r\nretry; O'Brien — Übung").arg(seed);
+    run.unsavedConstants = seed % 2 == 0;
+    run.recordPath = QStringLiteral("/home/tech/records/40317 %1, copy.txt").arg(seed);
+    run.recordDigest = QString(64, QLatin1Char("0123456789abcdef"[seed % 16]));
+    return run;
+}
+
+namespace
+{
+bool sameNumber(double a, double b)
+{
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
+
+QString readingDifference(const char *name, const Reading &a, const Reading &b)
+{
+    if (a.text != b.text)
+        return QStringLiteral("%1.text: %2 / %3").arg(name, a.text, b.text);
+    if (!sameNumber(a.value, b.value))
+        return QStringLiteral("%1.value: %2 / %3").arg(name).arg(a.value).arg(b.value);
+    if (!sameNumber(a.windowLow, b.windowLow))
+        return QStringLiteral("%1.windowLow: %2 / %3").arg(name).arg(a.windowLow).arg(b.windowLow);
+    if (!sameNumber(a.windowHigh, b.windowHigh))
+        return QStringLiteral("%1.windowHigh: %2 / %3")
+            .arg(name)
+            .arg(a.windowHigh)
+            .arg(b.windowHigh);
+    if (a.verdict != b.verdict)
+        return QStringLiteral("%1.verdict: %2 / %3")
+            .arg(name)
+            .arg(int(a.verdict))
+            .arg(int(b.verdict));
+    return QString();
+}
+} // namespace
+
+QString runDifference(const Run &a, const Run &b)
+{
+#define HISTORY_SAME(field)                                                                        \
+    if (a.field != b.field)                                                                        \
+        return QStringLiteral(#field ": %1 / %2")                                                  \
+            .arg(QVariant::fromValue(a.field).toString(),                                          \
+                 QVariant::fromValue(b.field).toString());
+    HISTORY_SAME(key)
+    HISTORY_SAME(revision)
+    HISTORY_SAME(started)
+    HISTORY_SAME(ended)
+    HISTORY_SAME(station)
+    HISTORY_SAME(sensorType)
+    HISTORY_SAME(serialNumber)
+    HISTORY_SAME(firmware)
+    HISTORY_SAME(range)
+    HISTORY_SAME(tipKind)
+    HISTORY_SAME(unit)
+    HISTORY_SAME(oldSlope)
+    HISTORY_SAME(oldOffset)
+    HISTORY_SAME(newSlope)
+    HISTORY_SAME(newOffset)
+    HISTORY_SAME(outcomeDetail)
+    HISTORY_SAME(unsavedConstants)
+    HISTORY_SAME(recordPath)
+    HISTORY_SAME(recordDigest)
+#undef HISTORY_SAME
+    if (a.source != b.source)
+        return QStringLiteral("source: %1 / %2").arg(int(a.source)).arg(int(b.source));
+    if (a.outcome != b.outcome)
+        return QStringLiteral("outcome: %1 / %2")
+            .arg(history::outcomeName(a.outcome), history::outcomeName(b.outcome));
+    if (a.meanCounts.has_value() != b.meanCounts.has_value() ||
+        (a.meanCounts && !sameNumber(*a.meanCounts, *b.meanCounts)))
+        return QStringLiteral("meanCounts: %1 / %2")
+            .arg(a.meanCounts ? QString::number(*a.meanCounts) : QStringLiteral("none"),
+                 b.meanCounts ? QString::number(*b.meanCounts) : QStringLiteral("none"));
+    for (const auto &[name, ra, rb] : {std::tuple{"foundHigh", a.foundHigh, b.foundHigh},
+                                       std::tuple{"foundLow", a.foundLow, b.foundLow},
+                                       std::tuple{"leftHigh", a.leftHigh, b.leftHigh},
+                                       std::tuple{"leftLow", a.leftLow, b.leftLow}}) {
+        const QString difference = readingDifference(name, ra, rb);
+        if (!difference.isEmpty())
+            return difference;
+    }
+    return QString();
+}
+
+struct WithoutFileOverride::Saved {
+    __user_cap_header_struct header{};
+    __user_cap_data_struct data[2]{};
+};
+
+WithoutFileOverride::WithoutFileOverride()
+{
+    if (geteuid() != 0)
+        return;
+    auto saved = std::make_unique<Saved>();
+    saved->header.version = _LINUX_CAPABILITY_VERSION_3;
+    saved->header.pid = 0;
+    if (syscall(SYS_capget, &saved->header, saved->data) != 0)
+        return;
+    __user_cap_data_struct reduced[2] = {saved->data[0], saved->data[1]};
+    reduced[0].effective &=
+        ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+    if (syscall(SYS_capset, &saved->header, reduced) == 0)
+        saved_ = std::move(saved);
+}
+
+WithoutFileOverride::~WithoutFileOverride()
+{
+    if (saved_)
+        syscall(SYS_capset, &saved_->header, saved_->data);
+}
+
+OwnServer::~OwnServer()
+{
+    if (!folder_.isEmpty()) {
+        QByteArray out;
+        QString error;
+        run({"--remove", folder_}, &out, &error);
+    }
+}
+
+bool OwnServer::init(QString *error)
+{
+    script_ = qEnvironmentVariable(kScriptVariable);
+    if (script_.isEmpty()) {
+        *error = QStringLiteral("%1 is not set").arg(kScriptVariable);
+        return false;
+    }
+    QByteArray out;
+    if (!run({"--init"}, &out, error))
+        return false;
+    const QList<QByteArray> lines = out.trimmed().split('\n');
+    if (lines.size() != 2) {
+        *error = "unexpected output: " + QString::fromUtf8(out);
+        return false;
+    }
+    folder_ = QString::fromUtf8(lines.at(0));
+    return history::parseLocation(QString::fromUtf8(lines.at(1)), &location_, error);
+}
+
+bool OwnServer::stop(QString *error)
+{
+    QByteArray out;
+    return run({"--stop", folder_}, &out, error);
+}
+
+bool OwnServer::start(QString *error)
+{
+    QByteArray out;
+    return run({"--start", folder_}, &out, error);
+}
+
+bool OwnServer::run(const QStringList &args, QByteArray *out, QString *error)
+{
+    QProcess process;
+    process.start("bash", QStringList{script_} + args);
+    if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+        *error = QStringLiteral("with-postgres.sh %1 failed: %2")
+                     .arg(args.join(' '), QString::fromUtf8(process.readAllStandardError()));
+        return false;
+    }
+    *out = process.readAllStandardOutput();
+    return true;
+}
+
+} // namespace historytest

@@ -1,0 +1,284 @@
+// A run as text: the JSON of the pending files and the CSV export.
+
+#include "core/history/runformat.h"
+#include "tst_historydatabases.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+using history::Run;
+Q_DECLARE_METATYPE(history::Run)
+
+namespace
+{
+// Reads RFC 4180 text independently of the product: records end in CR LF,
+// quoted fields may hold anything, a doubled quote is a quote. Empty on any
+// breach of the rules.
+QList<QStringList> parseCsv(const QByteArray &bytes)
+{
+    QList<QStringList> records;
+    QStringList record;
+    QByteArray field;
+    bool quoted = false;
+    bool wasQuoted = false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const char c = bytes.at(i);
+        if (quoted) {
+            if (c == '"' && i + 1 < bytes.size() && bytes.at(i + 1) == '"') {
+                field += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                field += c;
+            }
+        } else if (c == '"') {
+            if (!field.isEmpty() || wasQuoted)
+                return {};
+            quoted = wasQuoted = true;
+        } else if (c == ',') {
+            record << QString::fromUtf8(field);
+            field.clear();
+            wasQuoted = false;
+        } else if (c == '\r' && i + 1 < bytes.size() && bytes.at(i + 1) == '\n') {
+            record << QString::fromUtf8(field);
+            records << record;
+            record.clear();
+            field.clear();
+            wasQuoted = false;
+            ++i;
+        } else if (c == '\r' || c == '\n' || wasQuoted) {
+            return {}; // a bare line end, or text after a closing quote
+        } else {
+            field += c;
+        }
+    }
+    if (quoted || !field.isEmpty() || !record.isEmpty())
+        return {}; // the last record lacks its CR LF
+    return records;
+}
+
+Run minimalRun()
+{
+    Run run;
+    run.key = "k";
+    return run;
+}
+
+Run nonFiniteRun()
+{
+    Run run = historytest::sampleRun(7);
+    run.foundHigh.value = std::numeric_limits<double>::quiet_NaN();
+    run.foundHigh.windowHigh = std::numeric_limits<double>::infinity();
+    run.foundLow.windowLow = -std::numeric_limits<double>::infinity();
+    run.meanCounts = std::numeric_limits<double>::quiet_NaN();
+    return run;
+}
+} // namespace
+
+class TestHistoryFormat : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void jsonRoundTrip_data();
+    void jsonRoundTrip();
+    void jsonToleratesUnknownFields();
+    void jsonRefusesNonRuns_data();
+    void jsonRefusesNonRuns();
+    void csvQuoting_data();
+    void csvQuoting();
+    void csvExport();
+};
+
+void TestHistoryFormat::jsonRoundTrip_data()
+{
+    QTest::addColumn<Run>("run");
+
+    QTest::newRow("every field set") << historytest::sampleRun(1);
+    QTest::newRow("an import") << historytest::sampleRun(2);
+    QTest::newRow("only a key") << minimalRun();
+    Run running = historytest::sampleRun(3);
+    running.ended = QDateTime();
+    running.meanCounts.reset();
+    running.leftHigh = history::Reading();
+    running.leftLow = history::Reading();
+    running.outcome = history::Outcome::Interrupted;
+    QTest::newRow("still running") << running;
+    Run zeroMean = historytest::sampleRun(4);
+    zeroMean.meanCounts = 0.0;
+    QTest::newRow("a mean of zero is a mean") << zeroMean;
+    QTest::newRow("NaN and infinities") << nonFiniteRun();
+    Run local = historytest::sampleRun(5);
+    local.started = QDateTime(QDate(2026, 7, 1), QTime(23, 30), Qt::OffsetFromUTC, 2 * 3600);
+    QTest::newRow("a start given with an offset") << local;
+}
+
+void TestHistoryFormat::jsonRoundTrip()
+{
+    QFETCH(Run, run);
+    const QByteArray json = history::toJson(run);
+    QVERIFY(QJsonDocument::fromJson(json).isObject());
+    Run back;
+    QVERIFY2(history::fromJson(json, &back), json.constData());
+    const QString difference = historytest::runDifference(run, back);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    QVERIFY(!back.started.isValid() || back.started.timeSpec() == Qt::UTC);
+}
+
+// A pending file written by a newer ZOLVEX carries fields this one does not
+// know; the run in it is still written.
+void TestHistoryFormat::jsonToleratesUnknownFields()
+{
+    const Run run = historytest::sampleRun(9);
+    QJsonObject object = QJsonDocument::fromJson(history::toJson(run)).object();
+    object.insert("operatorBadge", "A-17");
+    object.insert("error", "database is locked");
+    QJsonObject high = object.value("foundHigh").toObject();
+    high.insert("temperature", 21.5);
+    object.insert("foundHigh", high);
+    Run back;
+    QVERIFY(history::fromJson(QJsonDocument(object).toJson(), &back));
+    const QString difference = historytest::runDifference(run, back);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+void TestHistoryFormat::jsonRefusesNonRuns_data()
+{
+    QTest::addColumn<QByteArray>("json");
+
+    const QJsonObject good =
+        QJsonDocument::fromJson(history::toJson(historytest::sampleRun(3))).object();
+    const auto changed = [&](const char *field, const QJsonValue &value) {
+        QJsonObject object = good;
+        if (value.isUndefined())
+            object.remove(field);
+        else
+            object.insert(field, value);
+        return QJsonDocument(object).toJson();
+    };
+    QTest::newRow("not JSON") << QByteArray("{\"key\": \"k\", ");
+    QTest::newRow("nothing") << QByteArray();
+    QTest::newRow("an array") << QByteArray("[{\"key\": \"k\"}]");
+    QTest::newRow("an empty object") << QByteArray("{}");
+    QTest::newRow("another program's settings") << QByteArray("{\"theme\": \"dark\", \"size\": 3}");
+    QTest::newRow("no key") << changed("key", QJsonValue::Undefined);
+    QTest::newRow("empty key") << changed("key", "");
+    QTest::newRow("key a number") << changed("key", 17);
+    QTest::newRow("no revision") << changed("revision", QJsonValue::Undefined);
+    QTest::newRow("revision as text") << changed("revision", "3");
+    QTest::newRow("revision a fraction") << changed("revision", 2.5);
+    QTest::newRow("revision negative") << changed("revision", -1);
+    QTest::newRow("no outcome") << changed("outcome", QJsonValue::Undefined);
+    QTest::newRow("unknown outcome") << changed("outcome", "exploded");
+    QTest::newRow("unknown source") << changed("source", "fax");
+    QTest::newRow("start a number") << changed("started", 1733500000);
+    QTest::newRow("start not a time") << changed("started", "yesterday");
+    QTest::newRow("tip as text") << changed("tipKind", "2");
+    QTest::newRow("reading as text") << changed("foundHigh", "604.2");
+    QTest::newRow("unknown verdict")
+        << changed("leftLow", QJsonObject{{"text", "199.1"}, {"verdict", "maybe"}});
+    QTest::newRow("reading value as a word")
+        << changed("leftLow", QJsonObject{{"text", "199.1"}, {"value", "lots"}});
+    QTest::newRow("unsaved as text") << changed("unsavedConstants", "yes");
+    QTest::newRow("mean as text") << changed("meanCounts", "201234");
+}
+
+void TestHistoryFormat::jsonRefusesNonRuns()
+{
+    QFETCH(QByteArray, json);
+    Run run = historytest::sampleRun(11);
+    const Run before = run;
+    QVERIFY(!history::fromJson(json, &run));
+    QVERIFY(historytest::runDifference(before, run).isEmpty());
+}
+
+void TestHistoryFormat::csvQuoting_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("field");
+
+    QTest::newRow("plain") << "bench-1" << QByteArray("bench-1");
+    QTest::newRow("empty") << "" << QByteArray("");
+    QTest::newRow("blanks kept, unquoted") << " bench 1 " << QByteArray(" bench 1 ");
+    QTest::newRow("comma") << "bench,1" << QByteArray("\"bench,1\"");
+    QTest::newRow("quote") << "the \"east\" bench" << QByteArray("\"the \"\"east\"\" bench\"");
+    QTest::newRow("only a quote") << "\"" << QByteArray("\"\"\"\"");
+    QTest::newRow("line feed") << "a\nb" << QByteArray("\"a\nb\"");
+    QTest::newRow("carriage return") << "a\rb" << QByteArray("\"a\rb\"");
+    QTest::newRow("CR LF") << "a\r\nb" << QByteArray("\"a\r\nb\"");
+    QTest::newRow("semicolon needs nothing") << "a;b" << QByteArray("a;b");
+    QTest::newRow("UTF-8") << "Prüfstand Süd"
+                           << QByteArray("Pr\xc3\xbc"
+                                         "fstand S\xc3\xbc"
+                                         "d");
+}
+
+void TestHistoryFormat::csvQuoting()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, field);
+    Run run = historytest::sampleRun(1);
+    run.station = text;
+    // The station's column lies between the end and the sensor type.
+    const QByteArray row = history::csvRow(run);
+    const QByteArray around = history::toCsv({run}).mid(history::csvHeader().size());
+    QCOMPARE(around, row);
+    QVERIFY2(row.contains("," + field + "," + run.sensorType.toUtf8() + ","), row.constData());
+    const QList<QStringList> records = parseCsv(row);
+    QCOMPARE(records.size(), 1);
+    QVERIFY(records.first().contains(text));
+}
+
+void TestHistoryFormat::csvExport()
+{
+    Run notTaken = historytest::sampleRun(4);
+    notTaken.leftHigh = history::Reading();
+    notTaken.meanCounts.reset();
+    notTaken.ended = QDateTime();
+    const QList<Run> runs{historytest::sampleRun(1), historytest::sampleRun(2), notTaken,
+                          nonFiniteRun()};
+    const QByteArray csv = history::toCsv(runs);
+    QVERIFY(csv.endsWith("\r\n"));
+    const QList<QStringList> records = parseCsv(csv);
+    QCOMPARE(records.size(), 1 + runs.size());
+    const QStringList header = records.first();
+    QCOMPARE(QSet<QString>(header.begin(), header.end()).size(), header.size());
+
+    const auto cell = [&](int row, const char *column) {
+        const int at = header.indexOf(column);
+        return at < 0 ? QStringLiteral("<no column %1>").arg(column) : records.at(row + 1).at(at);
+    };
+    for (int i = 0; i < runs.size(); ++i) {
+        QCOMPARE(records.at(i + 1).size(), header.size());
+        const Run &run = runs.at(i);
+        QCOMPARE(cell(i, "key"), run.key);
+        QCOMPARE(cell(i, "serial_number"), run.serialNumber);
+        QCOMPARE(QDateTime::fromString(cell(i, "started"), Qt::ISODateWithMs), run.started);
+        QVERIFY(cell(i, "started").endsWith('Z'));
+        QCOMPARE(cell(i, "outcome"), history::outcomeName(run.outcome));
+        QCOMPARE(cell(i, "outcome_detail"), run.outcomeDetail);
+        QCOMPARE(cell(i, "found_low_value").toDouble(), run.foundLow.value);
+        QCOMPARE(cell(i, "found_low_window_high").toDouble(), run.foundLow.windowHigh);
+        QCOMPARE(cell(i, "found_low_verdict"), QString("fail"));
+    }
+    QCOMPARE(cell(0, "left_high_verdict"), QString("pass"));
+    QCOMPARE(cell(0, "mean_counts").toDouble(), *runs.at(0).meanCounts);
+    QCOMPARE(cell(0, "source"), QString("import"));
+    QCOMPARE(cell(1, "source"), QString("station"));
+    // Nothing taken, nothing shown; no mean, no end: empty cells.
+    for (const char *column :
+         {"left_high_text", "left_high_value", "left_high_window_low", "left_high_window_high",
+          "left_high_verdict", "mean_counts", "ended"})
+        QCOMPARE(cell(2, column), QString());
+    QVERIFY(std::isnan(cell(3, "found_high_value").toDouble()) ||
+            cell(3, "found_high_value").compare("nan", Qt::CaseInsensitive) == 0);
+    QCOMPARE(cell(3, "found_high_window_high").toDouble(), std::numeric_limits<double>::infinity());
+}
+
+QTEST_GUILESS_MAIN(TestHistoryFormat)
+#include "tst_historyformat.moc"

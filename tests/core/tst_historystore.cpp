@@ -1,0 +1,640 @@
+// The history database, on a real SQLite file and a real PostgreSQL server:
+// every field kept, the revision rule, the sensor list and due dates, the
+// schema's migration from version 1 and the refusal of a newer one.
+
+#include "core/history/store.h"
+#include "tst_historydatabases.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSqlQuery>
+#include <QThread>
+#include <QWaitCondition>
+#include <QtTest>
+
+#include <cmath>
+#include <limits>
+
+using history::Location;
+using history::Outcome;
+using history::Run;
+using history::SensorSummary;
+using history::Store;
+using historytest::TestDatabase;
+
+namespace
+{
+// The first published schema, as ZOLVEX 1.04 created it: a frozen copy, so
+// that a migration is tested against what is really out there.
+const QStringList kVersion1Schema{
+    "CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT NOT NULL)",
+    "CREATE TABLE runs (run_key TEXT PRIMARY KEY, revision INTEGER NOT NULL,"
+    " source TEXT NOT NULL, started TEXT NOT NULL, ended TEXT, station TEXT NOT NULL,"
+    " sensor_type TEXT NOT NULL, serial_number TEXT NOT NULL, firmware TEXT NOT NULL,"
+    " sensor_range TEXT NOT NULL, tip_kind INTEGER NOT NULL, unit TEXT NOT NULL,"
+    " old_slope TEXT NOT NULL, old_offset TEXT NOT NULL,"
+    " found_high_text TEXT NOT NULL, found_high_value DOUBLE PRECISION,"
+    " found_high_window_low DOUBLE PRECISION, found_high_window_high DOUBLE PRECISION,"
+    " found_high_verdict TEXT NOT NULL,"
+    " found_low_text TEXT NOT NULL, found_low_value DOUBLE PRECISION,"
+    " found_low_window_low DOUBLE PRECISION, found_low_window_high DOUBLE PRECISION,"
+    " found_low_verdict TEXT NOT NULL,"
+    " mean_counts DOUBLE PRECISION, new_slope TEXT NOT NULL, new_offset TEXT NOT NULL,"
+    " left_high_text TEXT NOT NULL, left_high_value DOUBLE PRECISION,"
+    " left_high_window_low DOUBLE PRECISION, left_high_window_high DOUBLE PRECISION,"
+    " left_high_verdict TEXT NOT NULL,"
+    " left_low_text TEXT NOT NULL, left_low_value DOUBLE PRECISION,"
+    " left_low_window_low DOUBLE PRECISION, left_low_window_high DOUBLE PRECISION,"
+    " left_low_verdict TEXT NOT NULL,"
+    " outcome TEXT NOT NULL, outcome_detail TEXT NOT NULL,"
+    " unsaved_constants INTEGER NOT NULL, record_path TEXT NOT NULL)",
+    "INSERT INTO schema_version VALUES (1, '2026-11-02T09:00:00.000Z')",
+    // A recalibration and a link lost, as a version-1 station wrote them.
+    "INSERT INTO runs VALUES ('{0b8e5c1a-0001}', 3, 'station', '2026-11-03T08:10:00.250Z',"
+    " '2026-11-03T08:31:12.000Z', 'bench-2.orvane.example', 'RT-5K-MQ', '40317-00815',"
+    " 'Version 2.12', '2000', 1, 'pS/m', '1.000000', '0.00000',"
+    " '604.2', 604.2, 500, 550, 'fail', '230.1', 230.1, 190, 210, 'fail',"
+    " 201234.4, '0.869000', '0.01200',"
+    " '524.8', 524.8, 500, 550, 'pass', '199.7', 199.7, 190, 210, 'pass',"
+    " 'recalibrated', '', 0, '/home/tech/records/40317-00815.txt')",
+    "INSERT INTO runs VALUES ('{0b8e5c1a-0002}', 2, 'station', '2026-11-04T14:00:00.000Z',"
+    " NULL, 'bench-2.orvane.example', 'RT-5K-MQ', '40317-00816',"
+    " 'Version 2.12', '2000', 2, 'pS/cm', '1.010000', '-0.01000',"
+    " '', NULL, NULL, NULL, 'none', '', NULL, NULL, NULL, 'none',"
+    " NULL, '', '', '', NULL, NULL, NULL, 'none', '', NULL, NULL, NULL, 'none',"
+    " 'link-lost', 'validation high', 1, '')",
+};
+
+Run at(Run run, const QString &serial, Outcome outcome, const QDateTime &started,
+       const QString &type = "RT-5K-MQ")
+{
+    run.key = QStringLiteral("%1 %2").arg(serial, started.toString(Qt::ISODate));
+    run.serialNumber = serial;
+    run.outcome = outcome;
+    run.started = started;
+    run.ended = started.addSecs(1200);
+    run.sensorType = type;
+    return run;
+}
+
+QDateTime utc(int y, int m, int d, int h = 12)
+{
+    return QDateTime(QDate(y, m, d), QTime(h, 0), Qt::UTC);
+}
+
+QString fileDigest(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+}
+} // namespace
+
+#define OPEN_STORE(store)                                                                          \
+    do {                                                                                           \
+        QString error_;                                                                            \
+        QVERIFY2((store).open(&error_), qPrintable(error_));                                       \
+    } while (false)
+
+#define NEED_DATABASE(db)                                                                          \
+    do {                                                                                           \
+        QFETCH(QString, database);                                                                 \
+        if (database == "postgresql")                                                              \
+            HISTORY_NEED_POSTGRES();                                                               \
+        (db) = std::make_unique<TestDatabase>(database);                                           \
+        QVERIFY2((db)->ok(), qPrintable((db)->error()));                                           \
+    } while (false)
+
+class TestHistoryStore : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTrip_data() { databases(); }
+    void roundTrip();
+    void revisionRule_data() { databases(); }
+    void revisionRule();
+    void sensors_data() { databases(); }
+    void sensors();
+    void recordDigest_data() { databases(); }
+    void recordDigest();
+    void migratesVersion1_data() { databases(); }
+    void migratesVersion1();
+    void failedMigrationChangesNothing_data() { databases(); }
+    void failedMigrationChangesNothing();
+    void refusesNewerSchema_data() { databases(); }
+    void refusesNewerSchema();
+    void concurrentFirstOpen_data() { databases(); }
+    void concurrentFirstOpen();
+    void passwordRole_data();
+    void passwordRole();
+    void nextDue_data();
+    void nextDue();
+    void manySensors_data() { databases(); }
+    void manySensors();
+
+private:
+    static void databases();
+};
+
+void TestHistoryStore::databases()
+{
+    QTest::addColumn<QString>("database");
+    QTest::newRow("SQLite") << "sqlite";
+    QTest::newRow("PostgreSQL") << "postgresql";
+}
+
+void TestHistoryStore::roundTrip()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    QList<Run> runs;
+    for (int seed = 1; seed <= 4; ++seed)
+        runs << historytest::sampleRun(seed, "40317-00815");
+    Run running = historytest::sampleRun(5, "40317-00815");
+    running.ended = QDateTime();
+    running.meanCounts.reset();
+    running.leftHigh = history::Reading();
+    running.leftLow = history::Reading();
+    running.outcome = Outcome::Interrupted;
+    runs << running;
+    Run odd = historytest::sampleRun(6, "40317-00815");
+    odd.foundHigh.value = std::numeric_limits<double>::quiet_NaN();
+    odd.foundHigh.windowHigh = std::numeric_limits<double>::infinity();
+    odd.foundLow.windowLow = -std::numeric_limits<double>::infinity();
+    odd.meanCounts = 0.0;
+    odd.leftLow.value = 1.0 / 3.0;
+    runs << odd;
+    {
+        Store store(db->location());
+        OPEN_STORE(store);
+        QCOMPARE(store.schemaVersion(), Store::kSchemaVersion);
+        for (const Run &run : runs) {
+            QString error;
+            QVERIFY2(store.write(run, &error), qPrintable(error));
+        }
+    }
+    // Read on a connection of its own: what was written was committed.
+    Store store(db->location());
+    OPEN_STORE(store);
+    const QList<Run> back = store.runsOf("40317-00815");
+    QCOMPARE(back.size(), runs.size());
+    for (const Run &run : runs) {
+        const auto found =
+            std::find_if(back.begin(), back.end(), [&](const Run &b) { return b.key == run.key; });
+        QVERIFY2(found != back.end(), qPrintable(run.key));
+        const QString difference = historytest::runDifference(run, *found);
+        QVERIFY2(difference.isEmpty(), qPrintable(run.key + ": " + difference));
+    }
+    for (int i = 1; i < back.size(); ++i)
+        QVERIFY(back.at(i - 1).started <= back.at(i).started);
+    QCOMPARE(store.allRuns().size(), runs.size());
+    QVERIFY(store.runsOf("40317-99999").isEmpty());
+    // A reading that is no number is NULL in either database, for whoever
+    // reads the table itself.
+    QCOMPARE(db->value("SELECT COUNT(*) FROM runs WHERE found_high_value IS NULL").toInt(), 1);
+}
+
+void TestHistoryStore::revisionRule()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    Store store(db->location());
+    OPEN_STORE(store);
+
+    Run run = historytest::sampleRun(1);
+    const auto snapshot = [&](int revision, Outcome outcome, const QString &detail) {
+        Run r = run;
+        r.revision = revision;
+        r.outcome = outcome;
+        r.outcomeDetail = detail;
+        return r;
+    };
+    const auto stored = [&] {
+        const QList<Run> runs = store.allRuns();
+        return runs.size() == 1 ? runs.first() : Run();
+    };
+    QString error;
+    QVERIFY2(store.write(snapshot(2, Outcome::Recalibrated, "second"), &error), qPrintable(error));
+    // A late, older snapshot is no error, and changes nothing.
+    QVERIFY2(store.write(snapshot(1, Outcome::Interrupted, "first"), &error), qPrintable(error));
+    QCOMPARE(stored().revision, 2);
+    QCOMPARE(stored().outcome, Outcome::Recalibrated);
+    QCOMPARE(stored().outcomeDetail, QString("second"));
+    // The same revision again (a pending file written twice) replaces it.
+    QVERIFY(store.write(snapshot(2, Outcome::Recalibrated, "second, again"), &error));
+    QCOMPARE(stored().outcomeDetail, QString("second, again"));
+    QVERIFY(store.write(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), &error));
+    const Run last = stored();
+    QCOMPARE(last.revision, 5);
+    QCOMPARE(last.outcome, Outcome::RecalibrationAbandoned);
+    QVERIFY(historytest::runDifference(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), last)
+                .isEmpty());
+}
+
+void TestHistoryStore::sensors()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    Store store(db->location());
+    OPEN_STORE(store);
+    const Run base = historytest::sampleRun(1);
+    const QList<Run> runs{
+        // A: validated, then a run that was interrupted.
+        at(base, "A-1", Outcome::ValidatedDateSet, utc(2025, 1, 10)),
+        at(base, "A-1", Outcome::ValidatedNoRecord, utc(2024, 5, 2)),
+        at(base, "A-1", Outcome::Interrupted, utc(2025, 3, 1)),
+        // B: recalibrated, later cancelled and abandoned; its type changed.
+        at(base, "B-2", Outcome::Recalibrated, utc(2024, 1, 1), "RT-5K-MQ"),
+        at(base, "B-2", Outcome::Cancelled, utc(2024, 6, 1), "RT-5K-MQ"),
+        at(base, "B-2", Outcome::RecalibrationAbandoned, utc(2024, 7, 1), "RT-5K-MQ/2"),
+        // C: never validated.
+        at(base, "C-3", Outcome::LinkLost, utc(2025, 2, 2)),
+        at(base, "C-3", Outcome::FirmwareTooOld, utc(2025, 2, 1)),
+        at(base, "C-3", Outcome::NoResponse, utc(2025, 2, 3)),
+        at(base, "C-3", Outcome::UnsupportedSensor, utc(2025, 1, 3)),
+    };
+    for (const Run &run : runs) {
+        QString error;
+        QVERIFY2(store.write(run, &error), qPrintable(error));
+    }
+    const QList<SensorSummary> list = store.sensors();
+    QCOMPARE(list.size(), 3);
+    QCOMPARE(list.at(0).serialNumber, QString("A-1"));
+    QCOMPARE(list.at(0).runs, 3);
+    QCOMPARE(list.at(0).lastValidation, utc(2025, 1, 10));
+    QCOMPARE(list.at(0).lastOutcome, Outcome::Interrupted);
+    QCOMPARE(list.at(0).lastRun, utc(2025, 3, 1));
+
+    QCOMPARE(list.at(1).serialNumber, QString("B-2"));
+    QCOMPARE(list.at(1).sensorType, QString("RT-5K-MQ/2"));
+    QCOMPARE(list.at(1).runs, 3);
+    QCOMPARE(list.at(1).lastValidation, utc(2024, 1, 1));
+    QCOMPARE(list.at(1).lastOutcome, Outcome::RecalibrationAbandoned);
+    QCOMPARE(list.at(1).lastRun, utc(2024, 7, 1));
+
+    QCOMPARE(list.at(2).serialNumber, QString("C-3"));
+    QCOMPARE(list.at(2).runs, 4);
+    QVERIFY(!list.at(2).lastValidation.isValid());
+    QCOMPARE(list.at(2).lastOutcome, Outcome::NoResponse);
+    QCOMPARE(list.at(2).lastRun, utc(2025, 2, 3));
+
+    // With a yearly interval, on 2026-01-10: A is due today, B long overdue,
+    // C (never validated) due today.
+    const QDate today(2026, 1, 10);
+    QCOMPARE(history::nextDue(list.at(0), 365, today), QDate(2026, 1, 10));
+    QVERIFY(!history::overdue(list.at(0), 365, today));
+    QVERIFY(history::overdue(list.at(0), 365, today.addDays(1)));
+    QCOMPARE(history::nextDue(list.at(1), 365, today), QDate(2024, 12, 31));
+    QVERIFY(history::overdue(list.at(1), 365, today));
+    QCOMPARE(history::nextDue(list.at(2), 365, today), today);
+    QVERIFY(!history::overdue(list.at(2), 365, today));
+}
+
+void TestHistoryStore::recordDigest()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    Store store(db->location());
+    OPEN_STORE(store);
+    Run imported = historytest::sampleRun(3);
+    imported.recordDigest = QString(64, 'a');
+    Run recorded = historytest::sampleRun(4);
+    recorded.recordDigest.clear();
+    QString error;
+    QVERIFY2(store.write(imported, &error), qPrintable(error));
+    QVERIFY2(store.write(recorded, &error), qPrintable(error));
+    QVERIFY(store.hasRecordDigest(QString(64, 'a')));
+    QVERIFY(!store.hasRecordDigest(QString(64, 'b')));
+    QVERIFY(!store.hasRecordDigest(QString())); // a run without a record is no record
+}
+
+void TestHistoryStore::migratesVersion1()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    QString error;
+    QVERIFY2(db->exec(kVersion1Schema, &error), qPrintable(error));
+
+    Store store(db->location());
+    OPEN_STORE(store);
+    QCOMPARE(store.schemaVersion(), 2);
+    const QList<Run> runs = store.allRuns();
+    QCOMPARE(runs.size(), 2);
+    const Run &recalibrated = runs.at(0);
+    QCOMPARE(recalibrated.key, QString("{0b8e5c1a-0001}"));
+    QCOMPARE(recalibrated.revision, 3);
+    QCOMPARE(recalibrated.started, QDateTime(QDate(2026, 11, 3), QTime(8, 10, 0, 250), Qt::UTC));
+    QCOMPARE(recalibrated.ended, QDateTime(QDate(2026, 11, 3), QTime(8, 31, 12), Qt::UTC));
+    QCOMPARE(recalibrated.serialNumber, QString("40317-00815"));
+    QCOMPARE(recalibrated.foundHigh.value, 604.2);
+    QCOMPARE(recalibrated.foundHigh.verdict, history::Verdict::Fail);
+    QCOMPARE(recalibrated.leftLow.windowHigh, 210.0);
+    QCOMPARE(recalibrated.meanCounts.value_or(-1), 201234.4);
+    QCOMPARE(recalibrated.outcome, Outcome::Recalibrated);
+    QCOMPARE(recalibrated.recordPath, QString("/home/tech/records/40317-00815.txt"));
+    QCOMPARE(recalibrated.recordDigest, QString());
+    const Run &lost = runs.at(1);
+    QCOMPARE(lost.outcome, Outcome::LinkLost);
+    QCOMPARE(lost.outcomeDetail, QString("validation high"));
+    QVERIFY(!lost.ended.isValid());
+    QVERIFY(!lost.meanCounts.has_value());
+    QVERIFY(!lost.foundHigh.taken());
+    QVERIFY(lost.unsavedConstants);
+
+    // What version 2 brought works on the migrated data.
+    Run next = recalibrated;
+    next.revision = 4;
+    next.recordDigest = QString(64, 'c');
+    QVERIFY2(store.write(next, &error), qPrintable(error));
+    QVERIFY(store.hasRecordDigest(QString(64, 'c')));
+    QCOMPARE(store.sensors().size(), 2);
+    // Opening again finds nothing left to do.
+    Store again(db->location());
+    OPEN_STORE(again);
+    QCOMPARE(again.schemaVersion(), 2);
+    QCOMPARE(again.allRuns().size(), 2);
+}
+
+// A migration that fails half-way leaves the database as it was, so that
+// the next start, once the cause is gone, applies it whole.
+void TestHistoryStore::failedMigrationChangesNothing()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    QString error;
+    // An index someone made by hand under the name version 2 uses: its last
+    // step fails after the others have run.
+    QVERIFY2(db->exec(kVersion1Schema +
+                          QStringList{"CREATE INDEX runs_by_record_digest ON runs (record_path)"},
+                      &error),
+             qPrintable(error));
+    {
+        Store store(db->location());
+        QVERIFY(!store.open(&error));
+        QVERIFY2(error.contains(db->location().describe()) && error.contains("version 2"),
+                 qPrintable(error));
+    }
+    const bool sqlite = db->location().kind == Location::Kind::SQLite;
+    const QString digestColumn =
+        sqlite ? "SELECT COUNT(*) FROM pragma_table_info('runs') WHERE name = 'record_digest'"
+               : "SELECT COUNT(*) FROM information_schema.columns"
+                 " WHERE table_name = 'runs' AND column_name = 'record_digest'";
+    const QString serialIndex =
+        sqlite ? "SELECT COUNT(*) FROM sqlite_master WHERE name = 'runs_by_serial'"
+               : "SELECT COUNT(*) FROM pg_indexes WHERE indexname = 'runs_by_serial'";
+    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 1);
+    QCOMPARE(db->value(digestColumn).toInt(), 0);
+    QCOMPARE(db->value(serialIndex).toInt(), 0);
+    QCOMPARE(db->value("SELECT COUNT(*) FROM runs").toInt(), 2);
+
+    QVERIFY2(db->exec({"DROP INDEX runs_by_record_digest"}, &error), qPrintable(error));
+    Store store(db->location());
+    OPEN_STORE(store);
+    QCOMPARE(store.schemaVersion(), 2);
+    QCOMPARE(store.allRuns().size(), 2);
+    QCOMPARE(db->value(digestColumn).toInt(), 1);
+}
+
+void TestHistoryStore::refusesNewerSchema()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    QString error;
+    QVERIFY2(db->exec({"CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT)",
+                       "INSERT INTO schema_version VALUES (3, '2027-06-01T00:00:00.000Z')",
+                       "CREATE TABLE runs (run_key TEXT PRIMARY KEY, shape TEXT)",
+                       "INSERT INTO runs VALUES ('k', 'of things to come')"},
+                      &error),
+             qPrintable(error));
+    const bool sqlite = db->location().kind == Location::Kind::SQLite;
+    const QString before = sqlite ? fileDigest(db->location().path) : QString();
+
+    Store store(db->location());
+    QVERIFY(!store.open(&error));
+    QVERIFY2(error.contains(db->location().describe()), qPrintable(error));
+    QVERIFY2(error.contains("3") && error.contains("newer"), qPrintable(error));
+    QVERIFY(!store.isOpen());
+    QVERIFY(store.sensors().isEmpty());
+    Run run = historytest::sampleRun(1);
+    QVERIFY(!store.write(run, &error));
+
+    // Untouched: the same bytes, no WAL file; on the server the same rows.
+    if (sqlite) {
+        QCOMPARE(fileDigest(db->location().path), before);
+        QVERIFY(!QFile::exists(db->location().path + "-wal"));
+    }
+    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 3);
+    QCOMPARE(db->value("SELECT COUNT(*) FROM schema_version").toInt(), 1);
+    QCOMPARE(db->value("SELECT shape FROM runs WHERE run_key = 'k'").toString(),
+             QString("of things to come"));
+    const QString indexes = sqlite ? "SELECT COUNT(*) FROM sqlite_master WHERE type = 'index'"
+                                   : "SELECT COUNT(*) FROM pg_indexes WHERE tablename = 'runs'";
+    const int indexCount = db->value(indexes).toInt();
+    QVERIFY(!store.open(&error));
+    QCOMPARE(db->value(indexes).toInt(), indexCount);
+}
+
+// Stations that meet a new database at the same moment all create its
+// schema: each must find it made by another, or make it alone.
+void TestHistoryStore::concurrentFirstOpen()
+{
+    constexpr int kRounds = 4;
+    constexpr int kConnections = 8;
+    for (int round = 0; round < kRounds; ++round) {
+        std::unique_ptr<TestDatabase> db;
+        NEED_DATABASE(db);
+        QMutex mutex;
+        QWaitCondition go;
+        bool started = false;
+        QStringList errors;
+        std::vector<std::unique_ptr<QThread>> threads;
+        for (int i = 0; i < kConnections; ++i) {
+            threads.emplace_back(QThread::create([&] {
+                {
+                    QMutexLocker lock(&mutex);
+                    while (!started)
+                        go.wait(&mutex);
+                }
+                Store store(db->location());
+                QString error;
+                const bool opened = store.open(&error);
+                QMutexLocker lock(&mutex);
+                if (!opened)
+                    errors << error;
+            }));
+            threads.back()->start();
+        }
+        QThread::msleep(50); // every thread at the gate
+        {
+            QMutexLocker lock(&mutex);
+            started = true;
+            go.wakeAll();
+        }
+        for (auto &thread : threads)
+            QVERIFY(thread->wait(60000));
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+        QCOMPARE(db->value("SELECT COUNT(*) FROM schema_version").toInt(), Store::kSchemaVersion);
+        QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(),
+                 Store::kSchemaVersion);
+    }
+}
+
+void TestHistoryStore::passwordRole_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("in the location") << "location";
+    QTest::newRow("kept apart in the settings") << "settings";
+    QTest::newRow("wrong password") << "wrong";
+}
+
+// The role with a password, as a shared database would have one: the
+// password must reach the server, and never any message.
+void TestHistoryStore::passwordRole()
+{
+    HISTORY_NEED_POSTGRES();
+    const QString url = qEnvironmentVariable(historytest::kPasswordVariable);
+    QVERIFY2(!url.isEmpty(), "the test server has no role with a password");
+    Location withPassword;
+    QString error;
+    QVERIFY2(history::parseLocation(url, &withPassword, &error), qPrintable(error));
+    QVERIFY(!withPassword.password.isEmpty());
+
+    QFETCH(QString, how);
+    Location location = withPassword;
+    if (how == "settings") {
+        QTemporaryDir dir;
+        QSettings settings(dir.filePath("zolvex.conf"), QSettings::IniFormat);
+        QString withoutPassword = url;
+        withoutPassword.replace(QRegularExpression(":[^:@/]*@"), "@");
+        settings.setValue(history::kDatabaseKey, withoutPassword);
+        settings.setValue(history::kPasswordKey, withPassword.password);
+        location = history::configuredLocation(settings, QProcessEnvironment(), dir.path());
+        QCOMPARE(location.password, withPassword.password);
+    } else if (how == "wrong") {
+        location.password = withPassword.password + "x";
+    }
+    Store store(location);
+    const bool opened = store.open(&error);
+    if (how == "wrong") {
+        QVERIFY(!opened);
+        QVERIFY2(error.contains(location.describe()), qPrintable(error));
+        QVERIFY2(error.contains("password", Qt::CaseInsensitive), qPrintable(error));
+        QVERIFY2(!error.contains(withPassword.password), qPrintable(error));
+        return;
+    }
+    QVERIFY2(opened, qPrintable(error));
+    Run run = historytest::sampleRun(20, "PW-1");
+    run.key = QStringLiteral("password role %1").arg(how);
+    QVERIFY2(store.write(run, &error), qPrintable(error));
+    const QList<Run> back = store.runsOf("PW-1");
+    QVERIFY(std::any_of(back.begin(), back.end(), [&](const Run &r) { return r.key == run.key; }));
+}
+
+void TestHistoryStore::nextDue_data()
+{
+    QTest::addColumn<QDateTime>("lastValidation");
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<QDate>("today");
+    QTest::addColumn<QDate>("due");
+    QTest::addColumn<bool>("overdue");
+
+    // Just after midnight UTC is the same day in Auckland, where this runs.
+    const auto early = [](int y, int m, int d) {
+        return QDateTime(QDate(y, m, d), QTime(0, 30), Qt::UTC);
+    };
+    const QDate today(2026, 12, 7);
+    QTest::newRow("never validated: due today") << QDateTime() << 365 << today << today << false;
+    QTest::newRow("validated a month ago")
+        << early(2026, 11, 7) << 365 << today << QDate(2027, 11, 7) << false;
+    QTest::newRow("due today is not overdue")
+        << early(2025, 12, 7) << 365 << today << today << false;
+    QTest::newRow("a day late") << early(2025, 12, 6) << 365 << today << QDate(2026, 12, 6) << true;
+    QTest::newRow("a leap year between")
+        << early(2027, 12, 7) << 366 << QDate(2028, 1, 1) << QDate(2028, 12, 7) << false;
+    QTest::newRow("a 30-day interval")
+        << early(2026, 11, 1) << 30 << today << QDate(2026, 12, 1) << true;
+    QTest::newRow("no interval is the default one")
+        << early(2026, 11, 1) << 0 << today << QDate(2027, 11, 1) << false;
+    // 23:30 UTC on 31 March is 1 April in Auckland.
+    QTest::newRow("the local calendar") << QDateTime(QDate(2026, 3, 31), QTime(23, 30), Qt::UTC)
+                                        << 30 << QDate(2026, 4, 1) << QDate(2026, 5, 1) << false;
+}
+
+void TestHistoryStore::nextDue()
+{
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Pacific/Auckland");
+    tzset();
+    QFETCH(QDateTime, lastValidation);
+    QFETCH(int, interval);
+    QFETCH(QDate, today);
+    SensorSummary sensor;
+    sensor.lastValidation = lastValidation;
+    const QDate due = history::nextDue(sensor, interval, today);
+    const bool late = history::overdue(sensor, interval, today);
+    if (zone.isNull())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", zone);
+    tzset();
+    QTEST(due, "due");
+    QTEST(late, "overdue");
+}
+
+// 10,000 runs of 500 sensors: the sensor list must come back at once.
+void TestHistoryStore::manySensors()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    constexpr int kSensors = 500;
+    constexpr int kRunsEach = 20;
+    Store store(db->location());
+    OPEN_STORE(store);
+    const Run base = historytest::sampleRun(1);
+    const QList<Outcome> outcomes{Outcome::ValidatedDateSet, Outcome::Cancelled,
+                                  Outcome::Recalibrated, Outcome::LinkLost};
+    QElapsedTimer clock;
+    clock.start();
+    for (int s = 0; s < kSensors; ++s) {
+        const QString serial = QStringLiteral("S-%1").arg(s, 4, 10, QLatin1Char('0'));
+        for (int r = 0; r < kRunsEach; ++r) {
+            const Run run = at(base, serial, outcomes.at((s + r) % outcomes.size()),
+                               utc(2020, 1, 1).addDays(r * 30 + s % 7));
+            QString error;
+            QVERIFY2(store.write(run, &error), qPrintable(error));
+        }
+    }
+    const qint64 writing = clock.restart();
+    const QList<SensorSummary> list = store.sensors();
+    const qint64 listing = clock.restart();
+    const QList<Run> one = store.runsOf("S-0250");
+    const qint64 oneSensor = clock.restart();
+    const QList<Run> all = store.allRuns();
+    const qint64 everything = clock.restart();
+    qInfo("%s: %d writes %lld ms; sensors() %lld ms; runsOf() %lld ms; allRuns() %lld ms",
+          qPrintable(db->location().describe()), kSensors * kRunsEach, writing, listing, oneSensor,
+          everything);
+
+    QCOMPARE(list.size(), kSensors);
+    QCOMPARE(one.size(), kRunsEach);
+    QCOMPARE(all.size(), kSensors * kRunsEach);
+    for (const SensorSummary &sensor : list) {
+        QCOMPARE(sensor.runs, kRunsEach);
+        QVERIFY(sensor.lastValidation.isValid());
+        QCOMPARE(
+            sensor.lastRun,
+            utc(2020, 1, 1).addDays((kRunsEach - 1) * 30 + sensor.serialNumber.mid(2).toInt() % 7));
+    }
+    // A generous bound, for a busy machine: without the index by serial
+    // number the list takes seconds.
+    QVERIFY2(listing < 1000, qPrintable(QString::number(listing)));
+}
+
+QTEST_GUILESS_MAIN(TestHistoryStore)
+#include "tst_historystore.moc"

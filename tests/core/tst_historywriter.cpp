@@ -1,0 +1,462 @@
+// The writer beside the calibration screen: a run is in its pending file
+// before any database is asked, leaves it only once the database has it,
+// stays there with the reason when the database cannot take it, and reaches
+// the database at the next start. Two station processes share a database
+// without losing a run.
+
+#include "core/history/store.h"
+#include "core/history/writer.h"
+#include "tst_historydatabases.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+using history::Location;
+using history::Pending;
+using history::Run;
+using history::Store;
+using history::Writer;
+using historytest::OwnServer;
+using historytest::TestDatabase;
+using historytest::WithoutFileOverride;
+
+namespace
+{
+QMutex messagesMutex;
+QStringList warnings;
+QtMessageHandler previousHandler = nullptr;
+
+void collectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg) {
+        QMutexLocker lock(&messagesMutex);
+        warnings << message;
+    }
+    previousHandler(type, context, message);
+}
+
+QStringList takeWarnings()
+{
+    QMutexLocker lock(&messagesMutex);
+    QStringList taken;
+    taken.swap(warnings);
+    return taken;
+}
+
+Run sample(int seed)
+{
+    Run run = historytest::sampleRun(seed);
+    run.revision = 1;
+    return run;
+}
+
+QString differenceFromStored(const Location &location, const Run &expected)
+{
+    Store store(location);
+    QString error;
+    if (!store.open(&error))
+        return error;
+    const QList<Run> runs = store.runsOf(expected.serialNumber);
+    for (const Run &run : runs) {
+        if (run.key == expected.key)
+            return historytest::runDifference(expected, run);
+    }
+    return QStringLiteral("%1 is not in the database").arg(expected.key);
+}
+
+// Holds SQLite's write lock on a database, as another station in the
+// middle of its write would.
+class WriteLock
+{
+public:
+    explicit WriteLock(const QString &path) : name_(QStringLiteral("lock-%1").arg(quintptr(this)))
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", name_);
+        db.setDatabaseName(path);
+        held_ = db.open() && QSqlQuery(db).exec("BEGIN IMMEDIATE");
+    }
+    ~WriteLock()
+    {
+        release();
+        QSqlDatabase::removeDatabase(name_);
+    }
+    bool held() const { return held_; }
+    void release()
+    {
+        QSqlDatabase db = QSqlDatabase::database(name_, false);
+        if (held_)
+            QSqlQuery(db).exec("ROLLBACK");
+        held_ = false;
+        db.close();
+    }
+
+private:
+    QString name_;
+    bool held_ = false;
+};
+} // namespace
+
+class TestHistoryWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void pendingFileComesFirst();
+    void closingLeavesRunsPending();
+    void unwritable_data();
+    void unwritable();
+    void keysAsFileNames();
+    void notice_data();
+    void notice();
+    void stations_data();
+    void stations();
+};
+
+void TestHistoryWriter::initTestCase()
+{
+    previousHandler = qInstallMessageHandler(collectWarnings);
+}
+
+void TestHistoryWriter::cleanupTestCase()
+{
+    qInstallMessageHandler(previousHandler);
+}
+
+// While another station holds the database, record() returns at once with
+// the run safe in its pending file; the writer keeps trying and finishes once
+// the database is free, and a later revision recorded meanwhile wins over an
+// earlier one.
+void TestHistoryWriter::pendingFileComesFirst()
+{
+    TestDatabase db("sqlite");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    {
+        Store store(db.location());
+        QString error;
+        QVERIFY2(store.open(&error), qPrintable(error));
+    }
+    WriteLock lock(db.location().path);
+    QVERIFY(lock.held());
+    const QString pending = db.folder() + "/pending";
+
+    Writer writer(db.location(), pending);
+    QSignalSpy failed(&writer, &Writer::failed);
+    const Run first = sample(1);
+    QElapsedTimer clock;
+    clock.start();
+    writer.record(first);
+    QVERIFY2(clock.elapsed() < 500, qPrintable(QString::number(clock.elapsed())));
+
+    QList<Pending> waiting = history::pendingRuns(pending);
+    QCOMPARE(waiting.size(), 1);
+    QVERIFY(historytest::runDifference(first, waiting.first().run).isEmpty());
+    QVERIFY(waiting.first().error.isEmpty());
+
+    Run third = first;
+    third.revision = 3;
+    third.outcome = history::Outcome::Recalibrated;
+    Run second = first;
+    second.revision = 2;
+    second.outcome = history::Outcome::Cancelled;
+    writer.record(third);
+    writer.record(second); // late: must not replace the third
+    waiting = history::pendingRuns(pending);
+    QCOMPARE(waiting.size(), 1);
+    QCOMPARE(waiting.first().run.revision, 3);
+
+    // The database stays held longer than SQLite waits for a lock at a
+    // time: the writer tries again rather than giving up.
+    QVERIFY(!writer.waitForIdle(4000));
+    QCOMPARE(QDir(pending).entryList(QDir::Files).size(), 1);
+    lock.release();
+    QVERIFY(writer.waitForIdle(30000));
+    QCOMPARE(failed.count(), 0);
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    QVERIFY(QDir(pending).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    const QString difference = differenceFromStored(db.location(), third);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+// Closing the program while the database is held waits a bounded time; the
+// runs it could not write stay pending for the next start.
+void TestHistoryWriter::closingLeavesRunsPending()
+{
+    TestDatabase db("sqlite");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    {
+        Store store(db.location());
+        QString error;
+        QVERIFY2(store.open(&error), qPrintable(error));
+    }
+    const QString pending = db.folder() + "/pending";
+    WriteLock lock(db.location().path);
+    QVERIFY(lock.held());
+    QList<Run> runs{sample(1), sample(2), sample(3)};
+    QElapsedTimer clock;
+    {
+        Writer writer(db.location(), pending);
+        for (const Run &run : runs)
+            writer.record(run);
+        clock.start();
+    }
+    qInfo("closing took %lld ms", clock.elapsed());
+    QVERIFY2(clock.elapsed() < 15000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(history::pendingRuns(pending).size(), runs.size());
+    lock.release();
+    {
+        Writer writer(db.location(), pending);
+        QVERIFY(writer.waitForIdle(30000));
+    }
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    for (const Run &run : runs) {
+        const QString difference = differenceFromStored(db.location(), run);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+}
+
+void TestHistoryWriter::unwritable_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("SQLite in a read-only folder") << "read-only folder";
+    QTest::newRow("SQLite file of garbage") << "corrupt file";
+    QTest::newRow("PostgreSQL server stopped") << "server stopped";
+}
+
+void TestHistoryWriter::unwritable()
+{
+    QFETCH(QString, problem);
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    Location location;
+    location.kind = Location::Kind::SQLite;
+    std::unique_ptr<OwnServer> server;
+    std::unique_ptr<WithoutFileOverride> noOverride;
+    QString error;
+    if (problem == "read-only folder") {
+        const QString folder = dir.filePath("readonly");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        location.path = folder + "/history.sqlite";
+        noOverride = std::make_unique<WithoutFileOverride>();
+        QFile probe(folder + "/probe");
+        QVERIFY2(!probe.open(QIODevice::WriteOnly), "the folder is writable after all");
+    } else if (problem == "corrupt file") {
+        location.path = dir.filePath("history.sqlite");
+        QFile file(location.path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("\x13\x37garbage, not a database\n").repeated(300));
+    } else {
+        HISTORY_NEED_POSTGRES();
+        server = std::make_unique<OwnServer>();
+        QVERIFY2(server->init(&error), qPrintable(error));
+        // As a shared database is reached: a role with a password.
+        Location withPassword;
+        QVERIFY(history::parseLocation(qEnvironmentVariable(historytest::kPasswordVariable),
+                                       &withPassword, &error));
+        location = server->location();
+        location.user = withPassword.user;
+        location.password = withPassword.password;
+        QVERIFY2(server->stop(&error), qPrintable(error));
+    }
+
+    const Run run = sample(4);
+    takeWarnings();
+    {
+        Writer writer(location, pending);
+        QSignalSpy failed(&writer, &Writer::failed);
+        writer.record(run);
+        QVERIFY(writer.waitForIdle(60000));
+        QCOMPARE(failed.count(), 1);
+        QCOMPARE(failed.first().at(0).toString(), run.key);
+        const QString reason = failed.first().at(1).toString();
+        QVERIFY2(reason.startsWith(location.describe() + ": "), qPrintable(reason));
+        if (!location.password.isEmpty())
+            QVERIFY2(!reason.contains(location.password), qPrintable(reason));
+
+        const QList<Pending> waiting = history::pendingRuns(pending);
+        QCOMPARE(waiting.size(), 1);
+        QVERIFY(historytest::runDifference(run, waiting.first().run).isEmpty());
+        QCOMPARE(waiting.first().error, reason);
+        const QString text = history::notice(waiting.first());
+        QVERIFY2(
+            text.endsWith(" for sensor " + run.serialNumber + " could not be recorded: " + reason),
+            qPrintable(text));
+        const QStringList said = takeWarnings();
+        QVERIFY2(said.join('\n').contains(reason), qPrintable(said.join('\n')));
+        if (!location.password.isEmpty())
+            QVERIFY(!said.join('\n').contains(location.password));
+    }
+    noOverride.reset();
+    QCOMPARE(history::pendingRuns(pending).size(), 1);
+
+    // Put right, the next start writes it.
+    if (problem == "read-only folder")
+        QVERIFY(QFile::setPermissions(QFileInfo(location.path).path(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    else if (problem == "corrupt file")
+        QVERIFY(QFile::remove(location.path));
+    else
+        QVERIFY2(server->start(&error), qPrintable(error));
+    {
+        Writer writer(location, pending);
+        QSignalSpy failed(&writer, &Writer::failed);
+        QVERIFY(writer.waitForIdle(60000));
+        QCOMPARE(failed.count(), 0);
+    }
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    const QString difference = differenceFromStored(location, run);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+}
+
+// Any key becomes a file of its own inside the pending folder.
+void TestHistoryWriter::keysAsFileNames()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    Location closed;
+    closed.error = "closed for the test";
+    const QStringList keys{"a/b",
+                           "a_b",
+                           "a%2Fb",
+                           "../../outside",
+                           "..",
+                           "record:" + QString(64, 'e'),
+                           "{6a1f0c2e-0001-4c55-9d1e-3b7a51c2e9f0}",
+                           QString(300, 'k'),
+                           QString(299, 'k') + "j",
+                           "Prüfstand süd"};
+    {
+        Writer writer(closed, pending);
+        QSignalSpy failed(&writer, &Writer::failed);
+        for (const QString &key : keys) {
+            Run run = sample(1);
+            run.key = key;
+            writer.record(run);
+        }
+        QVERIFY(writer.waitForIdle(30000));
+        QCOMPARE(failed.count(), keys.size());
+    }
+    QStringList found;
+    for (const Pending &p : history::pendingRuns(pending)) {
+        found << p.run.key;
+        QCOMPARE(p.error, QString("closed for the test"));
+    }
+    found.sort();
+    QStringList expected = keys;
+    expected.sort();
+    QCOMPARE(found, expected);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             QStringList{"pending"});
+}
+
+void TestHistoryWriter::notice_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("a sensor")
+        << "40317-00815"
+        << "SQLite database /x: the run could not be written: disk I/O error"
+        << "The run of 2026-12-07 09:05 for sensor 40317-00815 could not be recorded: SQLite "
+           "database /x: the run could not be written: disk I/O error";
+    QTest::newRow("no serial number")
+        << ""
+        << "database is locked"
+        << "The run of 2026-12-07 09:05 for sensor (unknown) could not be recorded: database is "
+           "locked";
+}
+
+void TestHistoryWriter::notice()
+{
+    QFETCH(QString, serial);
+    QFETCH(QString, error);
+    Pending pending;
+    pending.run = sample(1);
+    pending.run.serialNumber = serial;
+    // Stored in UTC, shown in local time.
+    pending.run.started = QDateTime(QDate(2026, 12, 7), QTime(9, 5, 59), Qt::LocalTime).toUTC();
+    pending.error = error;
+    QTEST(history::notice(pending), "expected");
+}
+
+void TestHistoryWriter::stations_data()
+{
+    QTest::addColumn<QString>("database");
+    QTest::newRow("SQLite") << "sqlite";
+    QTest::newRow("PostgreSQL") << "postgresql";
+}
+
+// Two stations start on a new database at the same moment (both create the
+// schema) and write 200 runs each, three snapshots a run.
+void TestHistoryWriter::stations()
+{
+    constexpr int kRuns = 200;
+    QFETCH(QString, database);
+    if (database == "postgresql")
+        HISTORY_NEED_POSTGRES();
+    TestDatabase db(database);
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+
+    const QStringList names{"station-a", "station-b"};
+    std::vector<std::unique_ptr<QProcess>> stations;
+    const auto stopAll = qScopeGuard([&] {
+        for (auto &process : stations) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished();
+            }
+        }
+    });
+    for (const QString &name : names) {
+        auto process = std::make_unique<QProcess>();
+        process->start(ZOLVEX_HISTORYSTATION,
+                       {db.url(), db.folder() + "/" + name, name, QString::number(kRuns)});
+        QVERIFY2(process->waitForStarted(), qPrintable(process->errorString()));
+        stations.push_back(std::move(process));
+    }
+    for (auto &process : stations) {
+        process->write("go\n");
+        process->closeWriteChannel();
+    }
+    for (auto &process : stations) {
+        const bool finished = process->waitForFinished(240000);
+        const QString output =
+            QString::fromUtf8(process->readAllStandardOutput() + process->readAllStandardError());
+        QVERIFY2(finished && process->exitStatus() == QProcess::NormalExit &&
+                     process->exitCode() == 0,
+                 qPrintable(output));
+    }
+
+    Store store(db.location());
+    QString error;
+    QVERIFY2(store.open(&error), qPrintable(error));
+    QCOMPARE(store.schemaVersion(), Store::kSchemaVersion);
+    const QList<Run> runs = store.allRuns();
+    QCOMPARE(runs.size(), kRuns * names.size());
+    QHash<QString, int> perStation;
+    QSet<QString> keys;
+    for (const Run &run : runs) {
+        ++perStation[run.station];
+        keys.insert(run.key);
+        QCOMPARE(run.revision, 3);
+        QCOMPARE(run.outcome, history::Outcome::ValidatedDateSet);
+        QVERIFY(run.ended.isValid());
+        QCOMPARE(run.foundHigh.verdict, history::Verdict::Pass);
+    }
+    QCOMPARE(keys.size(), runs.size());
+    for (const QString &name : names) {
+        QCOMPARE(perStation.value(name), kRuns);
+        QVERIFY(history::pendingRuns(db.folder() + "/" + name).isEmpty());
+    }
+}
+
+QTEST_GUILESS_MAIN(TestHistoryWriter)
+#include "tst_historywriter.moc"
