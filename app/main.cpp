@@ -1,9 +1,12 @@
 #include "core/commandline.h"
+#include "core/history/writer.h"
 #include "gui/dialogfont.h"
 #include "gui/widget.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QProcessEnvironment>
+#include <QSettings>
 
 int main(int argc, char *argv[])
 {
@@ -24,8 +27,22 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     parser.process(app);
     useDialogFont();
-    // Declared after the application object, so destroyed before it.
+
+    // Every run goes into the calibration history, quietly: a history that
+    // cannot be written keeps its runs pending and never holds up a screen.
+    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
+                             QLatin1String(history::kSettingsOrganization),
+                             QLatin1String(history::kSettingsApplication));
+    const QString data = history::dataFolder(QLatin1String(history::kProductData));
+    history::Writer writer(
+        history::configuredLocation(settings, QProcessEnvironment::systemEnvironment(), data),
+        data + QLatin1String(history::kPendingFolder));
+    history::installSink(&writer);
+
+    // Declared after the application object and the writer, so destroyed before them.
     Widget window;
     window.show();
-    return app.exec();
+    const int result = app.exec();
+    history::installSink(nullptr);
+    return result;
 }

@@ -71,6 +71,7 @@ CalibrationDlg::CalibrationDlg(PortLister portLister, QWidget *parent)
 CalibrationDlg::~CalibrationDlg()
 {
     // A screen destroyed without ending its run still lets go of the device.
+    recordEndOfScreen();
     stopTimers();
     releasePort();
     restoreAllCursors();
@@ -94,6 +95,7 @@ void CalibrationDlg::done(int result)
         return;
     }
     closeAfterRestore_ = false;
+    recordEndOfScreen();
     stopTimers();
     releasePort();
     restoreAllCursors();
@@ -243,6 +245,8 @@ void CalibrationDlg::linkLost(const QString &reason)
         return;
     linkLost_ = true;
     const bool unsaved = unsavedConstants_;
+    run_.unsavedConstants = unsaved;
+    recordOutcome(history::Outcome::LinkLost, phase());
     const bool closeAfterwards = closeAfterRestore_;
     unsavedConstants_ = false;
     closeAfterRestore_ = false;

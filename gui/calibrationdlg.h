@@ -5,6 +5,7 @@
 // (screen, connection, protocol, procedure, readings, constants, record,
 // printing). Decisions that need no widget live in pure functions beside them.
 
+#include "core/history/run.h"
 #include "core/listing.h"
 #include "core/ports.h"
 #include "core/protocol.h"
@@ -124,6 +125,14 @@ private:
     // Record
     void writeCalibrationRecord();
 
+    // History: the run is recorded once the sensor has identified itself,
+    // again when something the history keeps changes, and when it ends.
+    void recordIdentification(const listing::Reading &reading);
+    void recordOutcome(history::Outcome outcome, const QString &detail = QString());
+    void recordSnapshot();
+    void recordEndOfScreen();
+    QString phase() const;
+
     // The port and the wait cursor
     bool portUsable() const;
     bool writeToPort(const QByteArray &bytes);
@@ -167,4 +176,10 @@ private:
     bool closeAfterRestore_ = false;
     // The port failed; prompts report it to their callers.
     bool linkLost_ = false;
+
+    // This run, as the calibration history keeps it; connectedAt_ is the
+    // last press of Connect.
+    history::Run run_;
+    bool runIdentified_ = false;
+    QDateTime connectedAt_;
 };

@@ -28,6 +28,10 @@ void CalibrationDlg::on_calibrationDlgCB_comport_activated(int)
 void CalibrationDlg::on_calibrationPB_Connect_clicked()
 {
     qDebug() << "you hit the Connect Button";
+    // A run that ended before the listing was accepted (firmware, unknown
+    // tip, no response) is over: the next identification is a new run.
+    runIdentified_ = false;
+    connectedAt_ = QDateTime::currentDateTimeUtc();
     receiveBuffer.clear();
     portName = ui->calibrationDlgCB_comport->currentText();
     qDebug() << portName;

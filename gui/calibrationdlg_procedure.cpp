@@ -101,6 +101,7 @@ void CalibrationDlg::updateTimer()
     case AwaitingTimeoutReply:
     case AwaitingConstantsReply:
         // The sensor did not answer "toff" or "rcal" in time; the run ends here.
+        recordOutcome(history::Outcome::NoResponse);
         static_cast<void>(
             prompt(QMessageBox::Critical, tr("Error Detected"), tr("No Response from Sensor")));
         break;
@@ -120,6 +121,7 @@ void CalibrationDlg::refuseCalibrationData()
         startCollecting(CollectingCalibrationData);
     } else {
         tickTimer->stop();
+        recordOutcome(history::Outcome::Cancelled, tr("Bad Data from Sensor: %1").arg(phase()));
         reject();
         ui->calDlg_statusbar->setText(tr("User Cancelled:Restart Program"));
     }
@@ -149,6 +151,7 @@ void CalibrationDlg::handleBadReading()
         tickTimer->stop();
         ui->calDlg_statusbar->setText(tr("User Cancelled: Restart Program"));
         qDebug() << "User Cancelled: Restart Program";
+        recordOutcome(history::Outcome::Cancelled, tr("Bad Data from Sensor: %1").arg(phase()));
         reject();
     }
 }
@@ -191,6 +194,7 @@ void CalibrationDlg::decideAfterLowReading()
                 ui->calDlg_statusbar->setText(tr("Changing Cal Date in Sensor"));
             } else {
                 ui->calDlg_statusbar->setText(tr("Process Complete: Close all windows"));
+                recordOutcome(history::Outcome::ValidatedNoRecord);
             }
             qDebug().nospace() << "stateMachine = " << int(stateMachine);
         }
@@ -241,8 +245,13 @@ void CalibrationDlg::sendParameters()
     qDebug() << text;
     if (!writeToPort(command))
         return;
-    unsavedConstants_ = sequence::unsavedAfter(step, unsavedConstants_);
+    const bool unsaved = sequence::unsavedAfter(step, unsavedConstants_);
+    const bool changed = unsaved != unsavedConstants_;
+    unsavedConstants_ = unsaved;
     ++commandStep;
+    // A crash from here on leaves a history entry that says so.
+    if (changed)
+        recordSnapshot();
 }
 
 void CalibrationDlg::finishSequence(int step)
@@ -254,6 +263,9 @@ void CalibrationDlg::finishSequence(int step)
 
     switch (sequence::kindOf(step)) {
     case sequence::Kind::Save:
+        // Saved in the sensor whether or not a record follows.
+        recordOutcome(validationRun ? history::Outcome::ValidatedDateSet
+                                    : history::Outcome::Recalibrated);
         writeCalibrationRecord();
         break;
     case sequence::Kind::SendForVerification: {
@@ -277,8 +289,14 @@ void CalibrationDlg::finishSequence(int step)
     }
     case sequence::Kind::Restore:
         ui->calDlg_statusbar->setText(tr("Process Complete - No Constants changed"));
-        if (closeAfterRestore_)
+        if (closeAfterRestore_) {
+            recordOutcome(history::Outcome::Cancelled,
+                          tr("screen closed with new constants in the sensor; previous "
+                             "constants restored"));
             reject();
+        } else {
+            recordOutcome(history::Outcome::RecalibrationAbandoned);
+        }
         break;
     case sequence::Kind::None:
         break;

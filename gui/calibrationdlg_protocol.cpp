@@ -52,10 +52,12 @@ void CalibrationDlg::readListing()
         qDebug() << replyLines[i];
 
     const listing::Reading reading = listing::read(replyLines);
+    if (reading.verdict == listing::Verdict::Accepted)
+        tipKind = reading.tipKind;
+    recordIdentification(reading);
     switch (reading.verdict) {
     case listing::Verdict::Accepted:
         showSensorProperties(reading.properties);
-        tipKind = reading.tipKind;
         acceptListing();
         break;
     case listing::Verdict::UnknownTip:
@@ -128,6 +130,7 @@ void CalibrationDlg::communicationError()
         replyLines.fill(QString());
         awaitReply(AwaitingConstantsReply, protocol::kReadConstantsCommand);
     } else {
+        recordOutcome(history::Outcome::Cancelled, tr("Sensor Communication Error"));
         reject();
     }
 }

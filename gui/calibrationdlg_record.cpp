@@ -2,14 +2,16 @@
 
 #include "gui/calibrationdlg.h"
 
+#include "core/history/recordreader.h"
 #include "core/record.h"
 #include "core/tipkind.h"
 #include "ui_calibrationdlg.h"
 
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QSaveFile>
-#include <QTextStream>
+#include <QStringEncoder>
 
 void CalibrationDlg::writeCalibrationRecord()
 {
@@ -46,11 +48,15 @@ void CalibrationDlg::writeCalibrationRecord()
             inputs.validationRun = validationRun;
             qDebug() << record::runDate(inputs.date, inputs.locale);
 
-            QTextStream out(&file);
-            out.setEncoding(QStringConverter::System);
-            out << record::text(inputs);
-            out.flush();
-            written = out.status() == QTextStream::Ok && file.commit();
+            // 8-bit text in the system's encoding, as written; the history
+            // keeps a digest of these bytes to know the file again.
+            QStringEncoder encode(QStringConverter::System);
+            const QByteArray bytes = encode(record::text(inputs));
+            written = !encode.hasError() && file.write(bytes) == bytes.size() && file.commit();
+            if (written) {
+                run_.recordPath = QFileInfo(fileName).absoluteFilePath();
+                run_.recordDigest = history::recordDigest(bytes);
+            }
         }
         if (written)
             break;
@@ -66,4 +72,5 @@ void CalibrationDlg::writeCalibrationRecord()
     ui->calDlg_statusbar->setText(tr("Process Complete - Use Print Button for hard copy"));
     qDebug() << "about to show the button";
     ui->calibrationDlg_Print->show();
+    recordSnapshot();
 }

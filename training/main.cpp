@@ -2,6 +2,7 @@
 // simulated sensor, so the procedure can be practised without one.
 
 #include "core/commandline.h"
+#include "core/history/writer.h"
 #include "gui/dialogfont.h"
 #include "gui/widget.h"
 #include "training/trainingoptions.h"
@@ -51,9 +52,20 @@ int main(int argc, char *argv[])
                 qPrintable(describe(options)));
     std::fflush(stdout);
 
-    // Destroyed before the session, whose sensor its screens may hold open.
+    // A trainee's runs go into a history of their own (zolvex-history
+    // --training shows it), never into the real one.
+    const QString data = history::dataFolder(QLatin1String(history::kTrainingData));
+    history::Location location;
+    location.path = data + QLatin1String(history::kSQLiteFile);
+    history::Writer writer(location, data + QLatin1String(history::kPendingFolder));
+    history::installSink(&writer);
+
+    // Destroyed before the session, whose sensor its screens may hold open,
+    // and before the writer.
     Widget window(session.portLister());
     window.setWindowTitle(window.windowTitle() + QStringLiteral(" - TRAINING"));
     window.show();
-    return app.exec();
+    const int result = app.exec();
+    history::installSink(nullptr);
+    return result;
 }

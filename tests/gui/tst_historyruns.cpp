@@ -1,0 +1,460 @@
+// The calibration history as real runs on the simulated sensor write it: one
+// entry per run that reached the sensor's identification, first as
+// "interrupted", then with how the run ended; a history that cannot be
+// written changes nothing of the procedure.
+
+#include "../core/tst_historydatabases.h"
+#include "core/history/store.h"
+#include "core/history/writer.h"
+#include "tests/support/guisuite.h"
+#include "tests/support/screenharness.h"
+#include "tests/support/texts.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSysInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUuid>
+
+#include <algorithm>
+
+#include <memory>
+
+using history::Outcome;
+using history::Run;
+using history::Verdict;
+using Position = SimulatedSensor::Position;
+Q_DECLARE_METATYPE(history::Outcome)
+
+namespace
+{
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A history of its own in a temporary folder, installed for the screens of
+// this process while it lives.
+class History
+{
+public:
+    History()
+    {
+        location.path = dir.filePath("history.sqlite");
+        writer = std::make_unique<history::Writer>(location, pendingFolder());
+        history::installSink(writer.get());
+    }
+    ~History() { history::installSink(nullptr); }
+    QString pendingFolder() const { return dir.filePath("pending"); }
+
+    // Every run in the database once the writer is idle.
+    QList<Run> runs()
+    {
+        if (!writer->waitForIdle(10000))
+            return {};
+        history::Store store(location);
+        QString error;
+        if (!store.open(&error)) {
+            qWarning("%s", qPrintable(error));
+            return {};
+        }
+        return store.allRuns();
+    }
+
+    QTemporaryDir dir;
+    history::Location location;
+    std::unique_ptr<history::Writer> writer;
+};
+
+SensorProfile profileNamed(const QString &name)
+{
+    SensorProfile profile = name == "drifted" ? driftedMetre() : quiet(metreProfile());
+    if (name == "old firmware")
+        profile.firmware = "2.11";
+    else if (name == "unknown range")
+        profile.maxConductivity = "5000";
+    return profile;
+}
+
+} // namespace
+
+class HistoryRunsTest : public GuiSuite
+{
+    Q_OBJECT
+
+private slots:
+    void firstEntryAtIdentification();
+    void outcomes_data();
+    void outcomes();
+    void noEntryWithoutIdentification();
+    void killedProcessLeavesInterruptedEntry();
+    void unwritableHistoryChangesNothing_data();
+    void unwritableHistoryChangesNothing();
+};
+
+// Before any reading the run is in the history, marked interrupted, with
+// the sensor as it identified itself.
+void HistoryRunsTest::firstEntryAtIdentification()
+{
+    History history;
+    ScreenHarness h(quiet(metreProfile()));
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
+    QVERIFY(h.driveTo(Phase::ValidationHigh));
+    const QList<Run> runs = history.runs();
+    QCOMPARE(runs.size(), 1);
+    const Run &run = runs.first();
+    QCOMPARE(run.outcome, Outcome::Interrupted);
+    QVERIFY(!run.ended.isValid());
+    QCOMPARE(run.source, history::Source::Station);
+    QCOMPARE(run.station, QSysInfo::machineHostName());
+    QVERIFY(run.started >= before && run.started <= QDateTime::currentDateTimeUtc());
+    QCOMPARE(run.sensorType, QString("RT-5K-MQ"));
+    QCOMPARE(run.serialNumber, QString("40317-20415"));
+    QCOMPARE(run.firmware, QString("Version 2.12"));
+    QCOMPARE(run.range, QString("2000"));
+    QCOMPARE(run.tipKind, 1);
+    QCOMPARE(run.unit, QString("pS/m"));
+    QCOMPARE(run.oldSlope, QString("0.002500"));
+    QCOMPARE(run.oldOffset, QString("-12.50000"));
+    QVERIFY(!run.foundHigh.taken());
+    QVERIFY(!run.unsavedConstants);
+    QVERIFY(!QUuid::fromString(run.key).isNull());
+}
+
+void HistoryRunsTest::outcomes_data()
+{
+    QTest::addColumn<QString>("profile");
+    QTest::addColumn<QString>("road");
+    QTest::addColumn<Outcome>("outcome");
+    QTest::addColumn<QString>("detail");
+    QTest::addColumn<bool>("unsaved");
+
+    QTest::newRow("validated, date set") << "right"
+                                         << "date" << Outcome::ValidatedDateSet << "" << false;
+    QTest::newRow("validated, nothing changed")
+        << "right"
+        << "unchanged" << Outcome::ValidatedNoRecord << "" << false;
+    QTest::newRow("recalibrated") << "drifted"
+                                  << "save" << Outcome::Recalibrated << "" << false;
+    QTest::newRow("recalibration abandoned")
+        << "drifted"
+        << "abort" << Outcome::RecalibrationAbandoned << "" << false;
+    QTest::newRow("closed while collecting")
+        << "right"
+        << "close" << Outcome::Cancelled << "screen closed during validation high reading" << false;
+    QTest::newRow("closed with new constants in the sensor")
+        << "drifted"
+        << "close unsaved" << Outcome::Cancelled
+        << "screen closed with new constants in the sensor; previous constants restored" << false;
+    QTest::newRow("bad reading cancelled")
+        << "right"
+        << "bad reading" << Outcome::Cancelled << "Bad Data from Sensor: validation high reading"
+        << false;
+    QTest::newRow("communication error aborted")
+        << "right"
+        << "abort listing" << Outcome::Cancelled << "Sensor Communication Error" << false;
+    QTest::newRow("link lost, calibration data")
+        << "drifted"
+        << "unplug calibration" << Outcome::LinkLost << "calibration data" << false;
+    QTest::newRow("link lost, new constants unsaved")
+        << "drifted"
+        << "unplug verification" << Outcome::LinkLost << "verification high reading" << true;
+    QTest::newRow("firmware too old") << "old firmware"
+                                      << "listing" << Outcome::FirmwareTooOld << "" << false;
+    QTest::newRow("unsupported sensor") << "unknown range"
+                                        << "listing" << Outcome::UnsupportedSensor << "" << false;
+    QTest::newRow("no response after identifying")
+        << "right"
+        << "silent after listing" << Outcome::NoResponse << "" << false;
+}
+
+// Each way a run ends, on the real screen, as the history keeps it.
+void HistoryRunsTest::outcomes()
+{
+    QFETCH(QString, profile);
+    QFETCH(QString, road);
+    QFETCH(Outcome, outcome);
+    QFETCH(QString, detail);
+    QFETCH(bool, unsaved);
+
+    History history;
+    QTemporaryDir records;
+    const QString recordPath = records.filePath("record.txt");
+    ScreenHarness h(profileNamed(profile));
+
+    if (road == "date") {
+        QVERIFY2(h.driveTo(Phase::DateRecordDialog), h.failedStep());
+        h.answers.fileName(recordPath);
+        h.send();
+        QVERIFY(h.answers.waitUntilDone());
+    } else if (road == "unchanged") {
+        QVERIFY2(h.driveTo(Phase::EndUnchanged), h.failedStep());
+    } else if (road == "save") {
+        QVERIFY2(h.driveTo(Phase::EndRecorded, recordPath), h.failedStep());
+    } else if (road == "abort") {
+        QVERIFY2(h.driveTo(Phase::EndRestored), h.failedStep());
+    } else if (road == "close") {
+        QVERIFY2(h.driveTo(Phase::ValidationHigh), h.failedStep());
+        h.button("CalibrationPB_Close")->click();
+    } else if (road == "close unsaved") {
+        QVERIFY2(h.driveTo(Phase::VerificationHigh), h.failedStep());
+        h.button("CalibrationPB_Close")->click();
+        h.send(3); // the previous constants go back first
+        QVERIFY(h.waitUntil([&] { return !h.screen->isVisible(); }));
+    } else if (road == "bad reading") {
+        QVERIFY2(h.driveTo(Phase::ValidationHigh), h.failedStep());
+        h.answers.click(QMessageBox::Cancel);
+        h.collectionTicks(); // no data came
+        QVERIFY(h.answers.waitUntilDone());
+    } else if (road == "abort listing" || road == "silent after listing") {
+        h.sensor.setFault(SimulatedSensor::Fault::NoVersion);
+        if (road == "abort listing") {
+            h.answers.click(QMessageBox::Abort);
+        } else {
+            h.answers.handle([&h](QWidget *w) {
+                h.sensor.setFault(SimulatedSensor::Fault::Silent);
+                static_cast<QMessageBox *>(w)->button(QMessageBox::Retry)->click();
+            });
+        }
+        h.connect();
+        QVERIFY(h.answers.waitUntilDone());
+        if (road == "silent after listing") {
+            h.answers.click(QMessageBox::Ok);
+            QVERIFY(h.tickUntilStopped());
+            QVERIFY(h.answers.waitUntilDone());
+            QCOMPARE(h.answers.seen().last().text, texts::kNoResponse);
+        }
+    } else if (road == "unplug calibration" || road == "unplug verification") {
+        QVERIFY2(h.driveTo(road == "unplug calibration" ? Phase::CalibrationData
+                                                        : Phase::VerificationHigh),
+                 h.failedStep());
+        h.answers.click(QMessageBox::Ok);
+        h.sensor.hangUp();
+        QVERIFY(h.answers.waitUntilDone());
+        QVERIFY(h.answers.seen().last().text.startsWith(texts::kLinkLostStart));
+    } else if (road == "listing") {
+        h.answers.click(QMessageBox::Ok);
+        h.connect();
+        QVERIFY(h.answers.waitUntilDone());
+        QCOMPARE(h.status(), texts::kStopped);
+    }
+
+    const QList<Run> runs = history.runs();
+    QCOMPARE(runs.size(), 1);
+    const Run &run = runs.first();
+    QCOMPARE(history::outcomeName(run.outcome), history::outcomeName(outcome));
+    QCOMPARE(run.outcomeDetail, detail);
+    QCOMPARE(run.unsavedConstants, unsaved);
+    QVERIFY(run.started.isValid() && run.ended.isValid() && run.started <= run.ended);
+    QCOMPARE(run.serialNumber, QString("40317-20415"));
+    // Identification, then the end; a listing refused at once ends the run there.
+    QVERIFY(run.revision >= (road == "listing" ? 1 : 2));
+    QVERIFY(history::pendingRuns(history.pendingFolder()).isEmpty());
+
+    if (profile == "old firmware") {
+        QCOMPARE(run.firmware, QString("Version 2.11"));
+        QCOMPARE(run.tipKind, 0);
+    }
+    if (profile == "unknown range") {
+        QCOMPARE(run.range, QString("5000"));
+        QCOMPARE(run.tipKind, 0);
+        QVERIFY(run.unit.isEmpty());
+    }
+
+    const bool recorded = road == "date" || road == "save";
+    QCOMPARE(run.recordPath, recorded ? recordPath : QString());
+    if (recorded) {
+        const QByteArray bytes = fileBytes(recordPath);
+        QVERIFY(!bytes.isEmpty());
+        QCOMPARE(run.recordDigest,
+                 QString(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex()));
+    }
+
+    // As found: what the screen showed, judged as it coloured it.
+    if (road == "date" || road == "unchanged") {
+        QCOMPARE(run.foundHigh.text, h.field("calLE_HighValue_Validate")->text());
+        QCOMPARE(run.foundHigh.verdict, Verdict::Pass);
+        QCOMPARE(run.foundHigh.windowLow, 465.0);
+        QCOMPARE(run.foundHigh.windowHigh, 585.0);
+        QCOMPARE(run.foundLow.verdict, Verdict::Pass);
+        QCOMPARE(run.foundLow.windowLow, 175.0);
+        QCOMPARE(run.foundLow.windowHigh, 225.0);
+        QVERIFY(run.newSlope.isEmpty());
+        QVERIFY(!run.meanCounts);
+    }
+    if (road == "save" || road == "abort") {
+        QCOMPARE(run.foundHigh.verdict, Verdict::Fail);
+        QCOMPARE(qRound(run.foundHigh.value), 604);
+        QCOMPARE(run.foundLow.verdict, Verdict::Fail);
+        QCOMPARE(run.oldSlope, QString("0.002875"));
+        QCOMPARE(run.newSlope, QString("0.002500"));
+        QCOMPARE(run.newOffset, QString("-12.50000"));
+        QVERIFY(run.meanCounts && *run.meanCounts > 0);
+    }
+    if (road == "save") {
+        QCOMPARE(run.leftHigh.text, QString("525.0"));
+        QCOMPARE(run.leftHigh.verdict, Verdict::Pass);
+        QCOMPARE(run.leftLow.text, QString("200.0"));
+        QCOMPARE(run.leftLow.verdict, Verdict::Pass);
+    }
+    if (road == "abort") // the screen clears the verification values
+        QVERIFY(!run.leftHigh.taken() && !run.leftLow.taken());
+}
+
+// A sensor that never answered identified nothing: no entry.
+void HistoryRunsTest::noEntryWithoutIdentification()
+{
+    History history;
+    ScreenHarness h;
+    QVERIFY2(h.driveTo(Phase::EndNoResponse), h.failedStep());
+    QVERIFY(history.writer->waitForIdle(5000));
+    QVERIFY(history.runs().isEmpty());
+    QVERIFY(history::pendingRuns(history.pendingFolder()).isEmpty());
+}
+
+// A station killed with new constants unsaved in the sensor leaves an
+// interrupted entry that says so; the next start writes what was pending.
+void HistoryRunsTest::killedProcessLeavesInterruptedEntry()
+{
+    QTemporaryDir dir;
+    history::Location location;
+    location.path = dir.filePath("history.sqlite");
+    const QString pending = dir.filePath("pending");
+
+    QProcess station;
+    station.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    station.start(ZOLVEX_HISTORYSCREEN, {location.path, pending});
+    QVERIFY(station.waitForStarted());
+    QVERIFY(QTest::qWaitFor(
+        [&] { return station.canReadLine() || station.state() == QProcess::NotRunning; }, 60000));
+    QCOMPARE(station.readLine().trimmed(), QByteArray("reached"));
+    station.kill();
+    QVERIFY(station.waitForFinished());
+
+    {
+        history::Writer nextStart(location, pending);
+        QVERIFY(nextStart.waitForIdle(10000));
+    }
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    history::Store store(location);
+    QString error;
+    QVERIFY2(store.open(&error), qPrintable(error));
+    const QList<Run> runs = store.allRuns();
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.first().outcome, Outcome::Interrupted);
+    QVERIFY(runs.first().unsavedConstants);
+    QCOMPARE(runs.first().newSlope, QString("0.002500"));
+    QVERIFY(!runs.first().ended.isValid());
+}
+
+void HistoryRunsTest::unwritableHistoryChangesNothing_data()
+{
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("read-only folder") << "read-only folder";
+    QTest::newRow("corrupt file") << "corrupt file";
+    QTest::newRow("server stopped") << "server stopped";
+}
+
+// A whole change-and-save run with a history that cannot be written: the
+// prompts, the status line behind each, the wire and the record are byte
+// for byte those of a run without any history; the run waits, pending, with
+// its reason, which the debug output carries too.
+void HistoryRunsTest::unwritableHistoryChangesNothing()
+{
+    QFETCH(QString, problem);
+
+    struct Road {
+        QStringList prompts;
+        QByteArray wire;
+        QByteArray record;
+        QStringList debug;
+    };
+    QTemporaryDir dir;
+    const auto drive = [&](const QString &recordName, Road *out) {
+        ScreenHarness h(driftedMetre());
+        const QString path = dir.filePath(recordName);
+        if (!h.driveTo(Phase::EndRecorded, path))
+            return false;
+        for (const SeenWindow &window : h.answers.seen())
+            out->prompts << window.title + " | " + window.text + " | " + window.context;
+        out->prompts << h.status();
+        out->wire = h.sensor.received();
+        out->record = fileBytes(path);
+        out->debug = h.debug.lines();
+        return true;
+    };
+
+    Road without;
+    QVERIFY(drive("without.txt", &without));
+
+    history::Location location;
+    std::unique_ptr<historytest::OwnServer> server;
+    std::unique_ptr<historytest::WithoutFileOverride> noOverride;
+    QString error;
+    if (problem == "read-only folder") {
+        const QString folder = dir.filePath("readonly");
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        location.path = folder + "/history.sqlite";
+        noOverride = std::make_unique<historytest::WithoutFileOverride>();
+        QFile probe(folder + "/probe");
+        QVERIFY2(!probe.open(QIODevice::WriteOnly), "the folder is writable after all");
+    } else if (problem == "corrupt file") {
+        location.path = dir.filePath("history.sqlite");
+        QFile file(location.path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("not a database\n").repeated(500));
+    } else {
+        HISTORY_NEED_POSTGRES();
+        server = std::make_unique<historytest::OwnServer>();
+        QVERIFY2(server->init(&error), qPrintable(error));
+        location = server->location();
+        QVERIFY2(server->stop(&error), qPrintable(error));
+    }
+
+    const QString pending = dir.filePath("pending");
+    Road with;
+    QStringList reasons;
+    {
+        history::Writer writer(location, pending);
+        QObject::connect(&writer, &history::Writer::failed, &writer,
+                         [&](const QString &, const QString &reason) { reasons << reason; });
+        history::installSink(&writer);
+        const bool driven = drive("with.txt", &with);
+        QVERIFY(writer.waitForIdle(30000));
+        history::installSink(nullptr);
+        QVERIFY(driven);
+    }
+    noOverride.reset();
+
+    QCOMPARE(with.prompts, without.prompts);
+    QCOMPARE(with.wire, without.wire);
+    QCOMPARE(with.record, without.record);
+    QVERIFY(!reasons.isEmpty());
+    // The traces are the run's own, plus the writer's warnings.
+    QStringList traces;
+    for (const QString &line : with.debug) {
+        if (!reasons.contains(line) &&
+            !std::any_of(reasons.cbegin(), reasons.cend(),
+                         [&](const QString &r) { return line.contains(r); }))
+            traces << line;
+    }
+    QCOMPARE(traces, without.debug);
+    QVERIFY(std::any_of(with.debug.cbegin(), with.debug.cend(),
+                        [&](const QString &line) { return line.contains(reasons.last()); }));
+
+    const QList<history::Pending> waiting = history::pendingRuns(pending);
+    QCOMPARE(waiting.size(), 1);
+    QCOMPARE(waiting.first().run.outcome, history::Outcome::Recalibrated);
+    QCOMPARE(waiting.first().error, reasons.last());
+    QVERIFY(history::notice(waiting.first())
+                .endsWith("for sensor 40317-20415 could not be recorded: " + reasons.last()));
+}
+
+QTEST_MAIN(HistoryRunsTest)
+#include "tst_historyruns.moc"
