@@ -20,13 +20,6 @@ using company::kMakerTown;
 
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kBlankLineEnd[] = "\r\n\r\n";
-constexpr char kColumnHeader[] = "    \tSTANDARD\tSENSOR\t\tDELTA\r\n";
-constexpr char kHighRowStart[] = "High\t   ";
-constexpr char kLowRowStart[] = "Low \t   ";
-
-// Without a known tip (the screen never gets this far) the titles say so and
-// the STANDARD and DELTA columns stay empty rather than show invented numbers.
-constexpr char kUnknownUnit[] = "unknown";
 
 QString unitTitle(const char *title, const TipKind *tip)
 {
@@ -39,14 +32,14 @@ QString row(const char *start, const char *standard, const QString &reading, con
 {
     const QString standardText = QLatin1String(standard);
     const QString deltaText = standardText.isEmpty() ? QString() : delta(standardText, reading);
-    return QLatin1String(start) + standardText + QLatin1String("  \t") + reading.trimmed() +
-           QLatin1String("  \t\t") + QLatin1Char(' ') + deltaText + QLatin1String(end);
+    return QLatin1String(start) + standardText + QLatin1String(kAfterStandard) + reading.trimmed() +
+           QLatin1String(kBeforeDelta) + deltaText + QLatin1String(end);
 }
 
 QString readingsBlock(const char *title, const TipKind *tip, const QString &high,
                       const QString &low)
 {
-    return unitTitle(title, tip) + QLatin1String(kColumnHeader) +
+    return unitTitle(title, tip) + QLatin1String(kColumnHeader) + QLatin1String(kLineEnd) +
            row(kHighRowStart, tip ? tip->recordHigh : "", high, kLineEnd) +
            row(kLowRowStart, tip ? tip->recordLow : "", low, kBlankLineEnd);
 }
@@ -80,24 +73,23 @@ QString text(const Inputs &in)
     out += QLatin1String(kMakerName) + QLatin1String(kLineEnd);
     out += QLatin1String(kMakerStreet) + QLatin1String(kLineEnd);
     out += QLatin1String(kMakerTown) + QLatin1String(kBlankLineEnd);
-    out += QLatin1String("Verification Software Run Date:") + runDate(in.date, in.locale) +
-           QLatin1String(kBlankLineEnd);
+    out +=
+        QLatin1String(kRunDateLabel) + runDate(in.date, in.locale) + QLatin1String(kBlankLineEnd);
     out += in.serialLine + QLatin1String(kBlankLineEnd);
 
-    out += QLatin1String("Previous Constants\r\n");
-    out += QLatin1String("cslp=") + in.oldSlope.trimmed() + QLatin1String(kLineEnd);
-    out += QLatin1String("coff=") + in.oldOffset.trimmed() + QLatin1String(kBlankLineEnd);
+    out += QLatin1String(kPreviousConstants) + QLatin1String(kLineEnd);
+    out += QLatin1String(kSlopePrefix) + in.oldSlope.trimmed() + QLatin1String(kLineEnd);
+    out += QLatin1String(kOffsetPrefix) + in.oldOffset.trimmed() + QLatin1String(kBlankLineEnd);
 
-    out += readingsBlock("Validation Values", in.tip, in.validationHigh, in.validationLow);
+    out += readingsBlock(kValidationTitle, in.tip, in.validationHigh, in.validationLow);
 
     if (in.validationRun) {
-        out += QLatin1String("Operator chose not to update constants\r\n\r\n");
+        out += QLatin1String(kConstantsKept) + QLatin1String(kBlankLineEnd);
     } else {
-        out += QLatin1String("New Constants\r\n");
-        out += QLatin1String("cslp=") + in.newSlope.trimmed() + QLatin1String(kLineEnd);
-        out += QLatin1String("coff=") + in.newOffset.trimmed() + QLatin1String(kBlankLineEnd);
-        out +=
-            readingsBlock("Verification Values", in.tip, in.verificationHigh, in.verificationLow);
+        out += QLatin1String(kNewConstants) + QLatin1String(kLineEnd);
+        out += QLatin1String(kSlopePrefix) + in.newSlope.trimmed() + QLatin1String(kLineEnd);
+        out += QLatin1String(kOffsetPrefix) + in.newOffset.trimmed() + QLatin1String(kBlankLineEnd);
+        out += readingsBlock(kVerificationTitle, in.tip, in.verificationHigh, in.verificationLow);
     }
 
     out += QLatin1String("DISCLAIMER:\r\n\r\n");

@@ -18,6 +18,25 @@ inline constexpr char kFileSuffix[] = "txt";
 // The run date; the format itself ends with a carriage return.
 inline constexpr char kRunDateFormat[] = "dd/MMM/yyyy\r";
 
+// The record's fixed pieces, as text() writes them and the history's reader
+// reads them back.
+inline constexpr char kRunDateLabel[] = "Verification Software Run Date:";
+inline constexpr char kPreviousConstants[] = "Previous Constants";
+inline constexpr char kSlopePrefix[] = "cslp=";
+inline constexpr char kOffsetPrefix[] = "coff=";
+inline constexpr char kValidationTitle[] = "Validation Values";
+inline constexpr char kVerificationTitle[] = "Verification Values";
+// Without a known tip the titles say so and the STANDARD and DELTA columns
+// stay empty rather than show invented numbers.
+inline constexpr char kUnknownUnit[] = "unknown";
+inline constexpr char kColumnHeader[] = "    \tSTANDARD\tSENSOR\t\tDELTA";
+inline constexpr char kHighRowStart[] = "High\t   ";
+inline constexpr char kLowRowStart[] = "Low \t   ";
+inline constexpr char kAfterStandard[] = "  \t";
+inline constexpr char kBeforeDelta[] = "  \t\t ";
+inline constexpr char kConstantsKept[] = "Operator chose not to update constants";
+inline constexpr char kNewConstants[] = "New Constants";
+
 struct Inputs {
     QDate date;
     QLocale locale;     // month abbreviation of the run date

@@ -20,19 +20,18 @@ namespace history
 namespace
 {
 
-// The pieces record::text() builds the record from.
-constexpr char kRunDateLabel[] = "Verification Software Run Date:";
-constexpr char kSlopePrefix[] = "cslp=";
-constexpr char kOffsetPrefix[] = "coff=";
-constexpr char kValidationTitle[] = "Validation Values";
-constexpr char kVerificationTitle[] = "Verification Values";
-constexpr char kUnknownUnit[] = "unknown";
-constexpr char kHighRowStart[] = "High\t   ";
-constexpr char kLowRowStart[] = "Low \t   ";
-constexpr char kAfterStandard[] = "  \t";
-constexpr char kBeforeDelta[] = "  \t\t ";
-constexpr char kConstantsKept[] = "Operator chose not to update constants";
-constexpr char kNewConstants[] = "New Constants";
+using record::kAfterStandard;
+using record::kBeforeDelta;
+using record::kConstantsKept;
+using record::kHighRowStart;
+using record::kLowRowStart;
+using record::kNewConstants;
+using record::kOffsetPrefix;
+using record::kRunDateLabel;
+using record::kSlopePrefix;
+using record::kUnknownUnit;
+using record::kValidationTitle;
+using record::kVerificationTitle;
 
 // Where each part stands, counted from 0: no line before the disclaimer is
 // optional, so each has its fixed place in either kind.
