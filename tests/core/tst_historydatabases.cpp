@@ -1,5 +1,8 @@
 #include "tst_historydatabases.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -363,6 +366,60 @@ bool OwnServer::run(const QStringList &args, QByteArray *out, QString *error)
     }
     *out = process.readAllStandardOutput();
     return true;
+}
+
+bool UnwritableHistory::prepare(const QString &problem, const QString &folder, QString *error)
+{
+    problem_ = problem;
+    location_ = Location();
+    if (problem == QLatin1String("read-only folder")) {
+        const QString readOnly = folder + QStringLiteral("/readonly");
+        if (!QDir().mkpath(readOnly) ||
+            !QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ExeOwner)) {
+            *error = QStringLiteral("cannot make %1 read-only").arg(readOnly);
+            return false;
+        }
+        location_.path = readOnly + QStringLiteral("/history.sqlite");
+        noOverride_ = std::make_unique<WithoutFileOverride>();
+        QFile probe(readOnly + QStringLiteral("/probe"));
+        if (probe.open(QIODevice::WriteOnly)) {
+            *error = QStringLiteral("the folder is writable after all");
+            return false;
+        }
+        return true;
+    }
+    if (problem == QLatin1String("corrupt file")) {
+        location_.path = folder + QStringLiteral("/history.sqlite");
+        QFile file(location_.path);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QByteArray("\x13\x37garbage, not a database\n").repeated(300)) < 0) {
+            *error = file.errorString();
+            return false;
+        }
+        return true;
+    }
+    server_ = std::make_unique<OwnServer>();
+    if (!server_->init(error))
+        return false;
+    // As a shared database is reached: a role with a password.
+    Location withPassword;
+    if (!history::parseLocation(qEnvironmentVariable(kPasswordVariable), &withPassword, error))
+        return false;
+    location_ = server_->location();
+    location_.user = withPassword.user;
+    location_.password = withPassword.password;
+    return server_->stop(error);
+}
+
+bool UnwritableHistory::repair(QString *error)
+{
+    noOverride_.reset();
+    if (problem_ == QLatin1String("read-only folder"))
+        return QFile::setPermissions(QFileInfo(location_.path).path(),
+                                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    if (problem_ == QLatin1String("corrupt file"))
+        return QFile::remove(location_.path);
+    return server_->start(error);
 }
 
 } // namespace historytest

@@ -105,6 +105,25 @@ private:
     history::Location location_;
 };
 
+// A history that cannot be written: "read-only folder" (an SQLite file in a
+// folder nobody may write, root included while this lives), "corrupt file"
+// (an SQLite file of garbage) or "server stopped" (a PostgreSQL server of
+// its own, with a password role, stopped).
+class UnwritableHistory
+{
+public:
+    bool prepare(const QString &problem, const QString &folder, QString *error);
+    // Puts it right, as an operator would.
+    bool repair(QString *error);
+    history::Location location() const { return location_; }
+
+private:
+    QString problem_;
+    history::Location location_;
+    std::unique_ptr<OwnServer> server_;
+    std::unique_ptr<WithoutFileOverride> noOverride_;
+};
+
 // Creates a database on a server; false with a reason.
 bool createPostgresDatabase(const history::Location &server, const QString &name, QString *error);
 bool dropPostgresDatabase(const history::Location &server, const QString &name);

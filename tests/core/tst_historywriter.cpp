@@ -21,9 +21,7 @@ using history::Pending;
 using history::Run;
 using history::Store;
 using history::Writer;
-using historytest::OwnServer;
 using historytest::TestDatabase;
-using historytest::WithoutFileOverride;
 
 namespace
 {
@@ -234,37 +232,12 @@ void TestHistoryWriter::unwritable()
     QFETCH(QString, problem);
     QTemporaryDir dir;
     const QString pending = dir.filePath("pending");
-    Location location;
-    location.kind = Location::Kind::SQLite;
-    std::unique_ptr<OwnServer> server;
-    std::unique_ptr<WithoutFileOverride> noOverride;
-    QString error;
-    if (problem == "read-only folder") {
-        const QString folder = dir.filePath("readonly");
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        location.path = folder + "/history.sqlite";
-        noOverride = std::make_unique<WithoutFileOverride>();
-        QFile probe(folder + "/probe");
-        QVERIFY2(!probe.open(QIODevice::WriteOnly), "the folder is writable after all");
-    } else if (problem == "corrupt file") {
-        location.path = dir.filePath("history.sqlite");
-        QFile file(location.path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("\x13\x37garbage, not a database\n").repeated(300));
-    } else {
+    if (problem == "server stopped")
         HISTORY_NEED_POSTGRES();
-        server = std::make_unique<OwnServer>();
-        QVERIFY2(server->init(&error), qPrintable(error));
-        // As a shared database is reached: a role with a password.
-        Location withPassword;
-        QVERIFY(history::parseLocation(qEnvironmentVariable(historytest::kPasswordVariable),
-                                       &withPassword, &error));
-        location = server->location();
-        location.user = withPassword.user;
-        location.password = withPassword.password;
-        QVERIFY2(server->stop(&error), qPrintable(error));
-    }
+    historytest::UnwritableHistory unwritable;
+    QString error;
+    QVERIFY2(unwritable.prepare(problem, dir.path(), &error), qPrintable(error));
+    const Location location = unwritable.location();
 
     const Run run = sample(4);
     takeWarnings();
@@ -293,17 +266,10 @@ void TestHistoryWriter::unwritable()
         if (!location.password.isEmpty())
             QVERIFY(!said.join('\n').contains(location.password));
     }
-    noOverride.reset();
     QCOMPARE(history::pendingRuns(pending).size(), 1);
 
     // Put right, the next start writes it.
-    if (problem == "read-only folder")
-        QVERIFY(QFile::setPermissions(QFileInfo(location.path).path(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    else if (problem == "corrupt file")
-        QVERIFY(QFile::remove(location.path));
-    else
-        QVERIFY2(server->start(&error), qPrintable(error));
+    QVERIFY2(unwritable.repair(&error), qPrintable(error));
     {
         Writer writer(location, pending);
         QSignalSpy failed(&writer, &Writer::failed);

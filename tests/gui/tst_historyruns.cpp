@@ -392,30 +392,12 @@ void HistoryRunsTest::unwritableHistoryChangesNothing()
     Road without;
     QVERIFY(drive("without.txt", &without));
 
-    history::Location location;
-    std::unique_ptr<historytest::OwnServer> server;
-    std::unique_ptr<historytest::WithoutFileOverride> noOverride;
-    QString error;
-    if (problem == "read-only folder") {
-        const QString folder = dir.filePath("readonly");
-        QVERIFY(QDir().mkpath(folder));
-        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-        location.path = folder + "/history.sqlite";
-        noOverride = std::make_unique<historytest::WithoutFileOverride>();
-        QFile probe(folder + "/probe");
-        QVERIFY2(!probe.open(QIODevice::WriteOnly), "the folder is writable after all");
-    } else if (problem == "corrupt file") {
-        location.path = dir.filePath("history.sqlite");
-        QFile file(location.path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray("not a database\n").repeated(500));
-    } else {
+    if (problem == "server stopped")
         HISTORY_NEED_POSTGRES();
-        server = std::make_unique<historytest::OwnServer>();
-        QVERIFY2(server->init(&error), qPrintable(error));
-        location = server->location();
-        QVERIFY2(server->stop(&error), qPrintable(error));
-    }
+    historytest::UnwritableHistory unwritable;
+    QString error;
+    QVERIFY2(unwritable.prepare(problem, dir.path(), &error), qPrintable(error));
+    const history::Location location = unwritable.location();
 
     const QString pending = dir.filePath("pending");
     Road with;
@@ -430,7 +412,7 @@ void HistoryRunsTest::unwritableHistoryChangesNothing()
         history::installSink(nullptr);
         QVERIFY(driven);
     }
-    noOverride.reset();
+    QVERIFY2(unwritable.repair(&error), qPrintable(error));
 
     QCOMPARE(with.prompts, without.prompts);
     QCOMPARE(with.wire, without.wire);
