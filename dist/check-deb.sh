@@ -41,7 +41,7 @@ field() { dpkg-deb -f "$deb" "$1"; }
 [ "$(field Architecture)" = "$arch" ] || fail "Architecture is '$(field Architecture)', not $arch"
 depends=$(field Depends)
 echo "Depends: $depends"
-for lib in libqt6widgets6 libqt6serialport6; do
+for lib in libqt6widgets6 libqt6serialport6 libqt6charts6 libqt6sql6 libqt6sql6-sqlite; do
     grep -Eq "(^|, )$lib( |,|$)" <<<"$depends" || fail "Depends does not name $lib"
 done
 
@@ -51,12 +51,16 @@ files=$(awk '{print $NF}' "$work/contents.txt" | sed 's|^\./|/|; s|/$||')
 expected=(
     /usr/bin/zolvex
     /usr/bin/zolvex-training
+    /usr/bin/zolvex-history
     /usr/share/applications/zolvex.desktop
     /usr/share/applications/zolvex-training.desktop
+    /usr/share/applications/zolvex-history.desktop
     /usr/share/icons/hicolor/scalable/apps/zolvex.svg
     /usr/share/icons/hicolor/scalable/apps/zolvex-training.svg
+    /usr/share/icons/hicolor/scalable/apps/zolvex-history.svg
     /usr/share/man/man1/zolvex.1.gz
     /usr/share/man/man1/zolvex-training.1.gz
+    /usr/share/man/man1/zolvex-history.1.gz
     /usr/share/doc/zolvex/copyright
     /usr/share/doc/zolvex/changelog.gz
 )
@@ -100,7 +104,7 @@ else
 fi
 
 # The programs start from the extracted root, with no display, and say their version.
-for program in zolvex zolvex-training; do
+for program in zolvex zolvex-training zolvex-history; do
     bin="$root/usr/bin/$program"
     [ -x "$bin" ] || continue
     file -b "$bin" | grep -q ', stripped' || fail "$program is not stripped"
@@ -120,15 +124,24 @@ for program in zolvex zolvex-training; do
         fail "$program.desktop: Icon=$icon has no icon in the package"
 done
 
-# Depends must be what dpkg-shlibdeps computes from the packaged programs now:
-# nothing missing, nothing stale, nothing added by hand.
+# Depends must be what dpkg-shlibdeps computes from the packaged programs now
+# (nothing missing, nothing stale) and the database drivers.
 touch "$work/debian/control"
 computed=$(cd "$work" && dpkg-shlibdeps -O -e debian/zolvex/usr/bin/zolvex \
-    -e debian/zolvex/usr/bin/zolvex-training 2>"$work/shlibdeps.err" | sed -n 's/^shlibs:Depends=//p')
+    -e debian/zolvex/usr/bin/zolvex-training -e debian/zolvex/usr/bin/zolvex-history \
+    2>"$work/shlibdeps.err" | sed -n 's/^shlibs:Depends=//p')
 # It warns that the binaries are not in a package build tree even when they are.
 grep -v "should already be installed in their package's directory" "$work/shlibdeps.err" >&2 || true
 [ -n "$computed" ] || fail "dpkg-shlibdeps computed nothing"
-[ "$depends" = "$computed" ] || fail "Depends is not what dpkg-shlibdeps computes: '$computed'"
+# Plus the database driver plugins, which no program links.
+plugins="libqt6sql6-sqlite"
+[ "$depends" = "$plugins, $computed" ] ||
+    fail "Depends is not '$plugins' and what dpkg-shlibdeps computes: '$computed'"
+[ "$(field Recommends)" = libqt6sql6-psql ] || fail "Recommends is '$(field Recommends)', not libqt6sql6-psql"
+# Only the history window draws charts: the product itself stays without Qt Charts.
+if [ -x "$root/usr/bin/zolvex" ] && readelf -d "$root/usr/bin/zolvex" | grep -q 'NEEDED.*libQt6Charts'; then
+    fail "zolvex links Qt Charts"
+fi
 
 # The changelog's latest entry is this version.
 changelog_version=$(zcat "$root/usr/share/doc/zolvex/changelog.gz" | sed -n '1s/^zolvex (\([^)]*\)).*/\1/p')

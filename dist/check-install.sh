@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs a build into a temporary prefix and checks that both programs, their
+# Installs a build into a temporary prefix and checks that the programs, their
 # desktop entries and their icons are where a desktop looks for them.
 # Usage: check-install.sh CMAKE BUILD_DIR BINDIR DATADIR
 set -euo pipefail
@@ -18,7 +18,7 @@ fail() {
     status=1
 }
 
-for program in zolvex zolvex-training; do
+for program in zolvex zolvex-training zolvex-history; do
     [ -x "$prefix/$bindir/$program" ] || fail "$bindir/$program missing or not executable"
 
     desktop="$prefix/$datadir/applications/$program.desktop"

@@ -18,7 +18,12 @@ saving them or putting the previous ones back. It ends with a calibration
 record that can be printed.
 
 zolvex-training runs the same screens against a simulated sensor, so the
-procedure can be practised without one.")
+procedure can be practised without one.
+
+zolvex-history shows every run of every sensor from the calibration
+history (an SQLite file, or a PostgreSQL database that several stations
+share): due dates, drift charts, CSV export, printed reports, and the
+import of existing calibration record files.")
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
@@ -28,6 +33,10 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Let dpkg-shlibdeps name the Qt runtime packages from what the programs link,
 # so the list follows the build instead of going stale by hand.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The history's database drivers are plugins, which dpkg-shlibdeps cannot see:
+# SQLite is the default history, PostgreSQL the shared one.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libqt6sql6-sqlite)
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS libqt6sql6-psql)
 set(CPACK_STRIP_FILES ON)
 # Directories CPack creates would otherwise follow the builder's umask.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS

@@ -1,0 +1,33 @@
+#pragma once
+
+// One sensor over time: the as-found high and low readings against their
+// windows (drawn as bands), and the slope in force after each run on an axis
+// of its own, so drift shows at a glance.
+
+#include "core/history/run.h"
+
+#include <QChartView>
+#include <QImage>
+#include <QList>
+
+namespace history
+{
+
+class DriftChart : public QChartView
+{
+    Q_OBJECT
+
+public:
+    explicit DriftChart(QWidget *parent = nullptr);
+
+    // One sensor's runs, oldest first.
+    void setRuns(const QList<Run> &runs);
+
+private:
+    void clear();
+};
+
+// The chart of these runs drawn into an image (for the printed report).
+QImage chartImage(const QList<Run> &runs, const QSize &size, qreal scale);
+
+} // namespace history

@@ -1,0 +1,556 @@
+#include "gui/history/historywindow.h"
+
+#include "core/history/runformat.h"
+#include "core/history/writer.h"
+#include "gui/history/driftchart.h"
+#include "gui/history/pendingruns.h"
+#include "gui/history/recordimport.h"
+#include "gui/history/report.h"
+#include "gui/history/runtablemodel.h"
+#include "gui/history/sensorfilter.h"
+#include "gui/history/sensorlistmodel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProgressDialog>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTableView>
+#include <QTimer>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+namespace history
+{
+
+namespace
+{
+
+constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV files (*.csv)");
+constexpr char kCsvSuffix[] = "csv";
+// Notices listed in the box itself; the rest are under its details.
+constexpr int kNoticesShown = 10;
+// An import shorter than this shows no progress dialog.
+constexpr int kProgressDelayMs = 400;
+// Rows looked at when a column is fitted to its contents.
+constexpr int kFitRows = 200;
+const QSize kWindowSize(1260, 860);
+// The due dates move on just after midnight.
+constexpr int kSecondsAfterMidnight = 1;
+constexpr int kSensorPaneWidth = 700;
+// The sensor list takes no more of the width than this, the chart the rest.
+constexpr double kMostForSensors = 0.62;
+constexpr int kRunsPaneHeight = 320;
+// Long outcome texts are cut to these (the tooltip has them whole).
+constexpr int kSensorOutcomeWidth = 150;
+constexpr int kRunOutcomeWidth = 230;
+// Rows as high as the text and a little air, to see many at once.
+constexpr int kRowPadding = 6;
+
+void setUpTable(QTableView *view)
+{
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setSortingEnabled(true);
+    view->setWordWrap(false);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + kRowPadding);
+    view->horizontalHeader()->setResizeContentsPrecision(kFitRows);
+    view->horizontalHeader()->setHighlightSections(false);
+}
+
+// Columns as wide as their contents, but a long outcome text is cut short.
+void fitColumns(QTableView *view, int outcomeColumn, int outcomeWidth)
+{
+    view->resizeColumnsToContents();
+    if (view->columnWidth(outcomeColumn) > outcomeWidth)
+        view->setColumnWidth(outcomeColumn, outcomeWidth);
+}
+
+} // namespace
+
+HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
+    : QMainWindow(parent), options_(options)
+{
+    setWindowTitle(options.training ? tr("ZOLVEX Calibration History - TRAINING")
+                                    : tr("ZOLVEX Calibration History"));
+    sensorModel_ = new SensorListModel(this);
+    sensorModel_->setIntervalDays(options.intervalDays);
+    sensorFilter_ = new SensorFilter(this);
+    sensorFilter_->setSourceModel(sensorModel_);
+    runModel_ = new RunTableModel(this);
+    runSorter_ = new QSortFilterProxyModel(this);
+    runSorter_->setSourceModel(runModel_);
+    runSorter_->setSortRole(RunTableModel::SortRole);
+    buildActions();
+    buildWidgets();
+    resize(kWindowSize);
+
+    // A window left open overnight moves its due dates on to the new day.
+    dayTimer_ = new QTimer(this);
+    dayTimer_->setSingleShot(true);
+    connect(dayTimer_, &QTimer::timeout, this, [this] {
+        setToday(QDate::currentDate());
+        startDayTimer();
+    });
+    startDayTimer();
+}
+
+void HistoryWindow::startDayTimer()
+{
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime tomorrow(now.date().addDays(1), QTime(0, 0, kSecondsAfterMidnight));
+    dayTimer_->start(std::chrono::milliseconds(now.msecsTo(tomorrow)));
+}
+
+HistoryWindow::~HistoryWindow() = default;
+
+void HistoryWindow::buildActions()
+{
+    QStyle *s = style();
+    importAction_ =
+        new QAction(s->standardIcon(QStyle::SP_DirOpenIcon), tr("&Import record files..."), this);
+    importAction_->setObjectName(QStringLiteral("importAction"));
+    importAction_->setShortcut(tr("Ctrl+I"));
+    importAction_->setToolTip(tr("Read the calibration record files under a folder into the "
+                                 "history"));
+    connect(importAction_, &QAction::triggered, this, &HistoryWindow::importRecords);
+
+    exportSensorAction_ = new QAction(s->standardIcon(QStyle::SP_DialogSaveButton),
+                                      tr("&Export this sensor to CSV..."), this);
+    exportSensorAction_->setObjectName(QStringLiteral("exportSensorAction"));
+    exportSensorAction_->setShortcut(tr("Ctrl+E"));
+    connect(exportSensorAction_, &QAction::triggered, this, &HistoryWindow::exportSensor);
+
+    exportAllAction_ = new QAction(tr("Export &all sensors to CSV..."), this);
+    exportAllAction_->setObjectName(QStringLiteral("exportAllAction"));
+    connect(exportAllAction_, &QAction::triggered, this, &HistoryWindow::exportAll);
+
+    printAction_ = new QAction(s->standardIcon(QStyle::SP_FileDialogDetailedView),
+                               tr("&Print report..."), this);
+    printAction_->setObjectName(QStringLiteral("printAction"));
+    printAction_->setShortcut(QKeySequence::Print);
+    connect(printAction_, &QAction::triggered, this, &HistoryWindow::printReport);
+
+    reloadAction_ = new QAction(s->standardIcon(QStyle::SP_BrowserReload), tr("&Reload"), this);
+    reloadAction_->setObjectName(QStringLiteral("reloadAction"));
+    reloadAction_->setShortcut(QKeySequence::Refresh);
+    reloadAction_->setToolTip(tr("Read the history again, with the runs other stations "
+                                 "recorded meanwhile"));
+    connect(reloadAction_, &QAction::triggered, this, &HistoryWindow::reload);
+
+    auto *quit = new QAction(tr("&Quit"), this);
+    quit->setShortcut(QKeySequence::Quit);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu *file = menuBar()->addMenu(tr("&History"));
+    file->addAction(importAction_);
+    file->addSeparator();
+    file->addAction(exportSensorAction_);
+    file->addAction(exportAllAction_);
+    file->addAction(printAction_);
+    file->addSeparator();
+    file->addAction(reloadAction_);
+    file->addSeparator();
+    file->addAction(quit);
+
+    QToolBar *tools = addToolBar(tr("History"));
+    tools->setObjectName(QStringLiteral("tools"));
+    tools->setMovable(false);
+    tools->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tools->addAction(importAction_);
+    tools->addAction(exportSensorAction_);
+    tools->addAction(exportAllAction_);
+    tools->addAction(printAction_);
+    tools->addAction(reloadAction_);
+}
+
+void HistoryWindow::buildWidgets()
+{
+    auto *left = new QWidget;
+    auto *leftLayout = new QVBoxLayout(left);
+    leftLayout->setContentsMargins(0, 0, 0, 0);
+    filter_ = new QLineEdit;
+    filter_->setObjectName(QStringLiteral("filter"));
+    filter_->setPlaceholderText(tr("Filter by serial number or type"));
+    filter_->setClearButtonEnabled(true);
+    connect(filter_, &QLineEdit::textChanged, sensorFilter_,
+            &QSortFilterProxyModel::setFilterFixedString);
+    // Return picks the first sensor the filter leaves, and goes to the list.
+    connect(filter_, &QLineEdit::returnPressed, this, [this] {
+        if (sensorFilter_->rowCount() == 0)
+            return;
+        sensorView_->setCurrentIndex(sensorFilter_->index(0, SensorListModel::Serial));
+        sensorView_->setFocus();
+    });
+    auto *find = new QAction(this);
+    find->setShortcut(QKeySequence::Find);
+    connect(find, &QAction::triggered, filter_, [this] {
+        filter_->setFocus();
+        filter_->selectAll();
+    });
+    addAction(find);
+    leftLayout->addWidget(filter_);
+
+    sensorView_ = new QTableView;
+    sensorView_->setObjectName(QStringLiteral("sensors"));
+    setUpTable(sensorView_);
+    sensorView_->setModel(sensorFilter_);
+    sensorView_->sortByColumn(SensorListModel::NextDue, Qt::AscendingOrder);
+    connect(sensorView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &current) {
+                if (current.isValid())
+                    showSensor(current.data(SensorListModel::SerialRole).toString());
+                else
+                    clearSensor();
+            });
+    leftLayout->addWidget(sensorView_);
+
+    auto *runsPane = new QWidget;
+    auto *runsLayout = new QVBoxLayout(runsPane);
+    runsLayout->setContentsMargins(0, 0, 0, 0);
+    heading_ = new QLabel;
+    heading_->setObjectName(QStringLiteral("heading"));
+    heading_->setTextFormat(Qt::PlainText);
+    QFont bigger = heading_->font();
+    bigger.setBold(true);
+    heading_->setFont(bigger);
+    runsLayout->addWidget(heading_);
+    runView_ = new QTableView;
+    runView_->setObjectName(QStringLiteral("runs"));
+    setUpTable(runView_);
+    runView_->setModel(runSorter_);
+    runView_->sortByColumn(RunTableModel::Date, Qt::DescendingOrder);
+    runsLayout->addWidget(runView_);
+
+    chart_ = new DriftChart;
+    chart_->setObjectName(QStringLiteral("chart"));
+
+    auto *top = new QSplitter(Qt::Horizontal);
+    top->setObjectName(QStringLiteral("top"));
+    top_ = top;
+    top->addWidget(left);
+    top->addWidget(chart_);
+    top->setStretchFactor(1, 1);
+    top->setSizes({kSensorPaneWidth, kWindowSize.width() - kSensorPaneWidth});
+
+    auto *split = new QSplitter(Qt::Vertical);
+    split->addWidget(top);
+    split->addWidget(runsPane);
+    split->setStretchFactor(0, 1);
+    split->setSizes({kWindowSize.height() - kRunsPaneHeight, kRunsPaneHeight});
+    split->setContentsMargins(6, 6, 6, 0);
+    setCentralWidget(split);
+
+    databaseLabel_ = new QLabel;
+    databaseLabel_->setObjectName(QStringLiteral("database"));
+    statusBar()->addPermanentWidget(databaseLabel_);
+    clearSensor();
+}
+
+bool HistoryWindow::openHistory()
+{
+    store_ = std::make_unique<Store>(options_.location);
+    QString error;
+    const bool opened = store_->open(&error);
+
+    const QList<Pending> pending = pendingRuns(options_.pendingFolder);
+    showNotices(pendingNotices(pending), opened);
+
+    if (!opened) {
+        QMessageBox::critical(this, windowTitle(),
+                              tr("The calibration history %1 cannot be opened:\n%2")
+                                  .arg(options_.location.describe(), error));
+        store_.reset();
+        return false;
+    }
+
+    const PendingWrite written = writePending(store_.get(), options_.pendingFolder, pending);
+    reload();
+    if (!written.errors.isEmpty())
+        statusBar()->showMessage(tr("Pending runs not written: %1 (%2)")
+                                     .arg(written.errors.size())
+                                     .arg(written.errors.first()));
+    else if (written.written > 0)
+        statusBar()->showMessage(
+            tr("Pending runs written into the history: %1").arg(written.written));
+    return true;
+}
+
+void HistoryWindow::showNotices(const QStringList &notices, bool opened)
+{
+    if (notices.isEmpty())
+        return;
+    QStringList lines{tr("Runs that could not be recorded when they ended:"), QString()};
+    lines << notices.mid(0, kNoticesShown);
+    if (notices.size() > kNoticesShown)
+        lines << tr("... and %1 more (see the details).").arg(notices.size() - kNoticesShown);
+    lines << QString()
+          << (opened ? tr("They are written into the history now.")
+                     : tr("They stay pending until the history can be reached."));
+    QMessageBox box(QMessageBox::Information, windowTitle(), lines.join(QLatin1Char('\n')),
+                    QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    if (notices.size() > kNoticesShown)
+        box.setDetailedText(notices.join(QLatin1Char('\n')));
+    box.exec();
+}
+
+void HistoryWindow::setToday(const QDate &today)
+{
+    sensorModel_->setToday(today);
+    refreshSensor();
+    updateStatus();
+}
+
+void HistoryWindow::reload()
+{
+    if (!store_)
+        return;
+    const QString keep = current_;
+    const bool showing = showing_;
+    sensorModel_->setSensors(store_->sensors());
+    fitColumns(sensorView_, SensorListModel::LastOutcome, kSensorOutcomeWidth);
+    if (!sized_ && sensorModel_->rowCount() > 0)
+        fitSensorPane();
+    updateStatus();
+    const int row = showing ? sensorModel_->rowOfSerial(keep) : -1;
+    if (row >= 0) {
+        selectSensor(keep);
+        showSensor(keep); // the same sensor: its runs may have changed
+    } else if (sensorFilter_->rowCount() > 0) {
+        sensorView_->setCurrentIndex(sensorFilter_->index(0, SensorListModel::Serial));
+    } else {
+        clearSensor();
+    }
+}
+
+void HistoryWindow::fitSensorPane()
+{
+    // Once, when the first sensors are shown: wide enough for every column,
+    // within reason; after that the splitter is the operator's.
+    sized_ = true;
+    int width =
+        2 * sensorView_->frameWidth() + sensorView_->verticalScrollBar()->sizeHint().width();
+    for (int c = 0; c < SensorListModel::ColumnCount; ++c)
+        width += sensorView_->columnWidth(c);
+    const int total = top_->width() > 0 ? top_->width() : kWindowSize.width();
+    const int pane = std::min(width, int(total * kMostForSensors));
+    top_->setSizes({pane, total - pane});
+}
+
+void HistoryWindow::selectSensor(const QString &serialNumber)
+{
+    const int row = sensorModel_->rowOfSerial(serialNumber);
+    if (row < 0)
+        return;
+    const QModelIndex index =
+        sensorFilter_->mapFromSource(sensorModel_->index(row, SensorListModel::Serial));
+    if (index.isValid())
+        sensorView_->setCurrentIndex(index);
+    else
+        showSensor(serialNumber); // filtered out of the list, shown all the same
+}
+
+int HistoryWindow::currentRow() const
+{
+    return showing_ ? sensorModel_->rowOfSerial(current_) : -1;
+}
+
+void HistoryWindow::showSensor(const QString &serialNumber)
+{
+    showing_ = true;
+    current_ = serialNumber;
+    refreshSensor();
+}
+
+void HistoryWindow::clearSensor()
+{
+    showing_ = false;
+    current_.clear();
+    refreshSensor();
+}
+
+void HistoryWindow::refreshSensor()
+{
+    const int row = currentRow();
+    const QString &serialNumber = current_;
+    const QList<Run> runs = row >= 0 && store_ ? store_->runsOf(serialNumber) : QList<Run>();
+    runModel_->setRuns(runs);
+    fitColumns(runView_, RunTableModel::Result, kRunOutcomeWidth);
+    chart_->setRuns(runs);
+    exportSensorAction_->setEnabled(row >= 0 && !importing_);
+    printAction_->setEnabled(row >= 0 && !importing_);
+    if (row < 0) {
+        heading_->setText(store_ && sensorModel_->rowCount() == 0
+                              ? tr("No runs are recorded in this history yet.")
+                              : QString());
+        return;
+    }
+    // As the list says it.
+    const auto shown = [this, row](int column) {
+        return sensorModel_->index(row, column).data().toString();
+    };
+    heading_->setText(tr("%1 %2 - runs: %3 - next due %4")
+                          .arg(shown(SensorListModel::Type), shown(SensorListModel::Serial),
+                               shown(SensorListModel::Runs), shown(SensorListModel::NextDue)));
+}
+
+void HistoryWindow::updateStatus()
+{
+    databaseLabel_->setText(tr("History: %1").arg(options_.location.describe()));
+    const int sensors = sensorModel_->rowCount();
+    statusBar()->showMessage(tr("Sensors: %1, overdue: %2; calibration interval: %3 days")
+                                 .arg(sensors)
+                                 .arg(sensorModel_->overdueCount())
+                                 .arg(sensorModel_->intervalDays()));
+}
+
+void HistoryWindow::exportSensor()
+{
+    if (!store_ || currentRow() < 0)
+        return;
+    const QString name = current_.isEmpty() ? tr("sensor") : current_;
+    exportRuns(store_->runsOf(current_), name + QLatin1Char('.') + QLatin1String(kCsvSuffix));
+}
+
+void HistoryWindow::exportAll()
+{
+    if (!store_)
+        return;
+    exportRuns(store_->allRuns(),
+               tr("calibration-history") + QLatin1Char('.') + QLatin1String(kCsvSuffix));
+}
+
+void HistoryWindow::exportRuns(const QList<Run> &runs, const QString &suggestedName)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QFileDialog dialog(this, tr("Export to CSV"), QDir(folder).filePath(suggestedName),
+                       tr(kCsvFilter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QLatin1String(kCsvSuffix));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString path = dialog.selectedFiles().constFirst();
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QLatin1Char('.') + QLatin1String(kCsvSuffix);
+
+    QSaveFile file(path);
+    const QByteArray bytes = toCsv(runs);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+        QMessageBox::warning(
+            this, windowTitle(),
+            tr("Cannot write %1:\n%2.").arg(QDir::toNativeSeparators(path), file.errorString()));
+        return;
+    }
+    statusBar()->showMessage(
+        tr("Runs exported to %1: %2").arg(QDir::toNativeSeparators(path)).arg(runs.size()));
+}
+
+void HistoryWindow::printReport()
+{
+    const int row = currentRow();
+    if (!store_ || row < 0)
+        return;
+    ReportInputs inputs;
+    inputs.sensor = sensorModel_->sensor(row);
+    inputs.runs = runModel_->runs();
+    inputs.due = sensorModel_->dueDate(row);
+    inputs.overdue = sensorModel_->isOverdue(row);
+    inputs.intervalDays = sensorModel_->intervalDays();
+    inputs.printed = sensorModel_->today();
+
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setDocName(tr("Calibration history of %1").arg(current_));
+    QPrintDialog dialog(&printer, this);
+    dialog.setWindowTitle(tr("Print the history of %1").arg(current_));
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    history::printReport(inputs, &printer);
+    QApplication::restoreOverrideCursor();
+}
+
+void HistoryWindow::importRecords()
+{
+    if (!store_ || importing_)
+        return;
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, tr("Import record files from"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    if (folder.isEmpty())
+        return;
+    const QStringList files = RecordImport::filesUnder(folder);
+
+    RecordImport import(store_.get());
+    QProgressDialog progress(
+        tr("Importing the record files under %1...").arg(QDir::toNativeSeparators(folder)),
+        tr("Cancel"), 0, int(files.size()), this);
+    progress.setObjectName(QStringLiteral("importProgress"));
+    progress.setWindowTitle(windowTitle());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(kProgressDelayMs);
+    progress.setAutoReset(false);
+    connect(&import, &RecordImport::progress, &progress, &QProgressDialog::setValue);
+    connect(&progress, &QProgressDialog::canceled, &import, &RecordImport::cancel);
+
+    setBusy(true);
+    import_ = &import;
+    const ImportResult result = import.run(files);
+    import_ = nullptr;
+    progress.hide();
+    setBusy(false);
+    reload();
+    statusBar()->showMessage(tr("Record files imported: %1").arg(result.imported));
+    if (closeAfterImport_) {
+        close(); // what was imported stays
+        return;
+    }
+    ImportSummaryDialog summary(result, folder, this);
+    summary.exec();
+}
+
+void HistoryWindow::setBusy(bool busy)
+{
+    importing_ = busy;
+    const bool sensor = !busy && currentRow() >= 0;
+    importAction_->setEnabled(!busy);
+    exportAllAction_->setEnabled(!busy);
+    reloadAction_->setEnabled(!busy);
+    exportSensorAction_->setEnabled(sensor);
+    printAction_->setEnabled(sensor);
+    centralWidget()->setEnabled(!busy);
+}
+
+void HistoryWindow::closeEvent(QCloseEvent *event)
+{
+    // The import loop runs on this window's stack: let it stop between two
+    // files, then close.
+    if (import_) {
+        closeAfterImport_ = true;
+        event->ignore();
+        import_->cancel();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+} // namespace history

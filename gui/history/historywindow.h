@@ -1,0 +1,114 @@
+#pragma once
+
+// The calibration history window: the sensors with their due dates, one
+// sensor's runs and its chart; export to CSV, a printed report, and the
+// import of calibration record files.
+
+#include "core/history/location.h"
+#include "core/history/store.h"
+
+#include <QDate>
+#include <QMainWindow>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QSortFilterProxyModel;
+class QSplitter;
+class QTableView;
+class QTimer;
+
+namespace history
+{
+
+class DriftChart;
+class RecordImport;
+class RunTableModel;
+class SensorFilter;
+class SensorListModel;
+
+struct WindowOptions {
+    Location location;
+    QString pendingFolder; // the runs this program's stations could not record
+    int intervalDays = kDefaultIntervalDays;
+    bool training = false; // the training program's history
+};
+
+class HistoryWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit HistoryWindow(const WindowOptions &options, QWidget *parent = nullptr);
+    ~HistoryWindow() override;
+
+    // Shows the notices of runs that could not be recorded, opens the
+    // database, writes those runs into it and loads the sensors. False (after
+    // saying why) when the database cannot be opened.
+    bool openHistory();
+
+    // The day the due dates are judged on: the system's date, and the next
+    // one from midnight on.
+    void setToday(const QDate &today);
+
+    // The serial number of the sensor shown.
+    QString currentSerial() const { return current_; }
+
+public slots:
+    void reload();
+    void selectSensor(const QString &serialNumber);
+    void exportSensor();
+    void exportAll();
+    void printReport();
+    void importRecords();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildActions();
+    void buildWidgets();
+    void showSensor(const QString &serialNumber);
+    void clearSensor();
+    void refreshSensor();   // the runs, chart and heading of the sensor shown
+    int currentRow() const; // in the sensor model; -1 when none is shown
+    void showNotices(const QStringList &notices, bool opened);
+    void exportRuns(const QList<Run> &runs, const QString &suggestedName);
+    void updateStatus();
+    void fitSensorPane();
+    void startDayTimer();
+    void setBusy(bool busy);
+
+    WindowOptions options_;
+    std::unique_ptr<Store> store_;
+    QString current_; // may be empty: a sensor that gave no serial number
+    bool showing_ = false;
+    bool importing_ = false;
+    RecordImport *import_ = nullptr; // while an import runs
+    bool closeAfterImport_ = false;
+    bool sized_ = false; // the sensor pane fitted to its columns
+
+    SensorListModel *sensorModel_ = nullptr;
+    SensorFilter *sensorFilter_ = nullptr;
+    RunTableModel *runModel_ = nullptr;
+    QSortFilterProxyModel *runSorter_ = nullptr;
+
+    QLineEdit *filter_ = nullptr;
+    QTableView *sensorView_ = nullptr;
+    QLabel *heading_ = nullptr;
+    QTableView *runView_ = nullptr;
+    DriftChart *chart_ = nullptr;
+    QLabel *databaseLabel_ = nullptr;
+    QSplitter *top_ = nullptr; // the sensor list beside the chart
+    QTimer *dayTimer_ = nullptr;
+
+    QAction *importAction_ = nullptr;
+    QAction *exportSensorAction_ = nullptr;
+    QAction *exportAllAction_ = nullptr;
+    QAction *printAction_ = nullptr;
+    QAction *reloadAction_ = nullptr;
+};
+
+} // namespace history

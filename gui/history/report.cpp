@@ -1,0 +1,131 @@
+#include "gui/history/report.h"
+
+#include "gui/history/driftchart.h"
+#include "gui/history/runtablemodel.h"
+#include "gui/history/sensorlistmodel.h"
+
+#include <QBrush>
+#include <QCoreApplication>
+#include <QPrinter>
+#include <QTextDocument>
+#include <QUrl>
+
+namespace history
+{
+
+namespace
+{
+
+// The chart's size on paper, in the document's pixels (96 to the inch).
+const QSize kChartSize(900, 380);
+// Drawn at this multiple so it stays sharp on paper.
+constexpr qreal kChartScale = 3;
+constexpr char kChartUrl[] = "zolvex-report:chart.png";
+constexpr int kFontPoints = 8;
+
+// The texts of the report, for translation.
+class Report
+{
+    Q_DECLARE_TR_FUNCTIONS(history::Report)
+};
+
+QString cell(const QString &text, const QVariant &background = QVariant(), bool header = false)
+{
+    const char *tag = header ? "th" : "td";
+    QString attributes;
+    if (background.canConvert<QBrush>()) {
+        const QColor color = background.value<QBrush>().color();
+        attributes = QStringLiteral(" bgcolor=\"%1\"").arg(color.name());
+    }
+    // Headers broken over two lines in the window are broken so on paper too.
+    QString html = text.toHtmlEscaped();
+    html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+    return QStringLiteral("<%1%2>%3</%1>").arg(QLatin1String(tag), attributes, html);
+}
+
+QString summaryRow(const QString &label, const QString &value)
+{
+    return QStringLiteral("<tr>") + cell(label, QVariant(), true) + cell(value) +
+           QStringLiteral("</tr>");
+}
+
+// The runs as the window's table shows them, newest first.
+QString runsTable(const QList<Run> &runs)
+{
+    RunTableModel model;
+    model.setRuns(runs);
+    QString html = QStringLiteral(
+        "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><thead><tr>");
+    for (int column = 0; column < model.columnCount(); ++column)
+        html += cell(model.headerData(column, Qt::Horizontal).toString(), QVariant(), true);
+    html += QStringLiteral("</tr></thead>");
+    for (int row = model.rowCount() - 1; row >= 0; --row) {
+        html += QStringLiteral("<tr>");
+        for (int column = 0; column < model.columnCount(); ++column) {
+            const QModelIndex index = model.index(row, column);
+            html += cell(index.data().toString(), index.data(Qt::BackgroundRole));
+        }
+        html += QStringLiteral("</tr>");
+    }
+    return html + QStringLiteral("</table>");
+}
+
+} // namespace
+
+std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
+{
+    auto document = std::make_unique<QTextDocument>();
+    QFont font = document->defaultFont();
+    font.setPointSize(kFontPoints);
+    document->setDefaultFont(font);
+    document->addResource(QTextDocument::ImageResource, QUrl(QLatin1String(kChartUrl)),
+                          chartImage(in.runs, kChartSize, kChartScale));
+
+    const SensorSummary &s = in.sensor;
+    QString due = dateText(in.due);
+    if (!s.lastValidation.isValid())
+        due = Report::tr("%1, never validated").arg(due);
+    else if (in.overdue)
+        due = Report::tr("%1, overdue").arg(due);
+
+    QString html = QStringLiteral("<html><body>");
+    html +=
+        QStringLiteral("<h2>%1</h2>")
+            .arg(
+                Report::tr("Calibration history of sensor %1").arg(s.serialNumber).toHtmlEscaped());
+    html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"2\">");
+    html += summaryRow(Report::tr("Serial number"), s.serialNumber);
+    html += summaryRow(Report::tr("Type"), s.sensorType);
+    html += summaryRow(Report::tr("Runs"), QString::number(s.runs));
+    html += summaryRow(Report::tr("Last validation"),
+                       s.lastValidation.isValid() ? dateText(s.lastValidation.toLocalTime().date())
+                                                  : Report::tr("never"));
+    html +=
+        summaryRow(Report::tr("Last outcome"), s.runs > 0 ? outcomeText(s.lastOutcome) : QString());
+    html += summaryRow(Report::tr("Next due"), due);
+    html +=
+        summaryRow(Report::tr("Calibration interval"), Report::tr("%1 days").arg(in.intervalDays));
+    html += summaryRow(Report::tr("Printed"), dateText(in.printed));
+    html += QStringLiteral("</table>");
+    html += QStringLiteral("<p><img src=\"%1\" width=\"%2\" height=\"%3\"></p>")
+                .arg(QLatin1String(kChartUrl))
+                .arg(kChartSize.width())
+                .arg(kChartSize.height());
+    html +=
+        QStringLiteral("<p>%1</p>")
+            .arg(Report::tr("Readings on a green ground lie within their window, on a red ground "
+                            "outside it. Constants after a run are shown only when new ones were "
+                            "saved.")
+                     .toHtmlEscaped());
+    html += runsTable(in.runs);
+    html += QStringLiteral("</body></html>");
+    document->setHtml(html);
+    return document;
+}
+
+void printReport(const ReportInputs &inputs, QPrinter *printer)
+{
+    reportDocument(inputs)->print(printer);
+}
+
+} // namespace history

@@ -1,0 +1,33 @@
+#pragma once
+
+// The printable report of one sensor: its summary, the table of its runs with
+// the readings coloured as in the window, and the chart.
+
+#include "core/history/store.h"
+
+#include <QDate>
+#include <QList>
+
+#include <memory>
+
+class QPrinter;
+class QTextDocument;
+
+namespace history
+{
+
+struct ReportInputs {
+    SensorSummary sensor;
+    QList<Run> runs; // oldest first
+    QDate due;
+    bool overdue = false;
+    int intervalDays = kDefaultIntervalDays;
+    QDate printed;
+};
+
+std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &inputs);
+
+// The report on the printer (or PDF file) chosen in the print dialog.
+void printReport(const ReportInputs &inputs, QPrinter *printer);
+
+} // namespace history

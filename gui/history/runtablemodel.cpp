@@ -1,0 +1,179 @@
+#include "gui/history/runtablemodel.h"
+
+#include "gui/history/sensorlistmodel.h"
+
+#include <QBrush>
+#include <QFont>
+
+namespace history
+{
+
+namespace
+{
+
+const Reading *readingOf(const Run &run, int column)
+{
+    switch (column) {
+    case RunTableModel::FoundHigh:
+        return &run.foundHigh;
+    case RunTableModel::FoundLow:
+        return &run.foundLow;
+    case RunTableModel::LeftHigh:
+        return &run.leftHigh;
+    case RunTableModel::LeftLow:
+        return &run.leftLow;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+QVariant verdictBackground(Verdict verdict)
+{
+    switch (verdict) {
+    case Verdict::Pass:
+        return QBrush(Qt::green);
+    case Verdict::Fail:
+        return QBrush(Qt::red);
+    case Verdict::None:
+        break;
+    }
+    return QVariant();
+}
+
+bool changedConstants(const Run &run)
+{
+    return run.outcome == Outcome::Recalibrated && !run.newSlope.isEmpty();
+}
+
+QString slopeAfter(const Run &run)
+{
+    return changedConstants(run) ? run.newSlope : run.oldSlope;
+}
+
+QString resultText(const Run &run)
+{
+    QString text = outcomeText(run.outcome);
+    if (!run.outcomeDetail.isEmpty())
+        text = RunTableModel::tr("%1 (%2)").arg(text, run.outcomeDetail);
+    if (run.unsavedConstants)
+        text = RunTableModel::tr("%1; the sensor may hold unsaved constants").arg(text);
+    return text;
+}
+
+RunTableModel::RunTableModel(QObject *parent) : QAbstractTableModel(parent)
+{
+}
+
+void RunTableModel::setRuns(const QList<Run> &runs)
+{
+    beginResetModel();
+    runs_ = runs;
+    endResetModel();
+}
+
+int RunTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(runs_.size());
+}
+
+int RunTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant RunTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= runs_.size())
+        return QVariant();
+    const Run &run = runs_.at(index.row());
+    const int column = index.column();
+    const Reading *reading = readingOf(run, column);
+    const bool changed = changedConstants(run);
+
+    if (role == Qt::DisplayRole) {
+        if (reading)
+            return reading->text;
+        switch (column) {
+        case Date:
+            return dateTimeText(run.started);
+        case Station:
+            return run.source == Source::Import ? tr("record file") : run.station;
+        case Result:
+            return resultText(run);
+        case SlopeBefore:
+            return run.oldSlope;
+        case OffsetBefore:
+            return run.oldOffset;
+        case SlopeAfter:
+            return changed ? run.newSlope : QString();
+        case OffsetAfter:
+            return changed ? run.newOffset : QString();
+        }
+        return QVariant();
+    }
+    if (role == SortRole) {
+        if (reading)
+            return reading->text.isEmpty() ? QVariant() : QVariant(reading->value);
+        if (column == Date)
+            return run.started;
+        return data(index, Qt::DisplayRole);
+    }
+    if (role == Qt::BackgroundRole)
+        return reading ? verdictBackground(reading->verdict) : QVariant();
+    if (role == Qt::ToolTipRole) {
+        if (reading && reading->verdict != Verdict::None)
+            return tr("Window %1 to %2 %3")
+                .arg(reading->windowLow)
+                .arg(reading->windowHigh)
+                .arg(run.unit);
+        if (column == Station && run.source == Source::Import)
+            return run.recordPath;
+        if (column == Result)
+            return resultText(run);
+        if (column == Date && run.ended.isValid())
+            return tr("Ended %1").arg(dateTimeText(run.ended));
+        return QVariant();
+    }
+    if (role == Qt::FontRole && column == Station && run.source == Source::Import) {
+        QFont italic;
+        italic.setItalic(true);
+        return italic;
+    }
+    if (role == Qt::TextAlignmentRole && column >= FoundHigh)
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+    return QVariant();
+}
+
+QVariant RunTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case Date:
+        return tr("Date");
+    case Station:
+        return tr("Station");
+    case Result:
+        return tr("Outcome");
+    case FoundHigh:
+        return tr("As found\nhigh");
+    case FoundLow:
+        return tr("As found\nlow");
+    case SlopeBefore:
+        return tr("Slope\nbefore");
+    case OffsetBefore:
+        return tr("Offset\nbefore");
+    case SlopeAfter:
+        return tr("Slope\nafter");
+    case OffsetAfter:
+        return tr("Offset\nafter");
+    case LeftHigh:
+        return tr("As left\nhigh");
+    case LeftLow:
+        return tr("As left\nlow");
+    }
+    return QVariant();
+}
+
+} // namespace history

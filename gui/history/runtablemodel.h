@@ -1,0 +1,66 @@
+#pragma once
+
+// One sensor's runs, one row each: when and where, how it ended, the readings
+// as found and as left (coloured by verdict as the calibration screen colours
+// its fields) and the constants before and after.
+
+#include "core/history/run.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+class QColor;
+
+namespace history
+{
+
+class RunTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column {
+        Date,
+        Station,
+        Result,
+        FoundHigh,
+        FoundLow,
+        SlopeBefore,
+        OffsetBefore,
+        SlopeAfter,
+        OffsetAfter,
+        LeftHigh,
+        LeftLow,
+        ColumnCount
+    };
+    static constexpr int SortRole = Qt::UserRole;
+
+    explicit RunTableModel(QObject *parent = nullptr);
+
+    void setRuns(const QList<Run> &runs); // oldest first, as the store gives them
+    const QList<Run> &runs() const { return runs_; }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+private:
+    QList<Run> runs_;
+};
+
+// The background the calibration screen gives a reading field: green when the
+// reading lies in its window, red when not; none without a verdict.
+QVariant verdictBackground(Verdict verdict);
+
+// The constants a run left in the sensor: the new ones only when they were
+// saved; a run that kept or restored the old ones changed nothing.
+bool changedConstants(const Run &run);
+// The slope in force after a run, as text.
+QString slopeAfter(const Run &run);
+
+// "Recalibrated and saved", with the step or phase where one was recorded.
+QString resultText(const Run &run);
+
+} // namespace history

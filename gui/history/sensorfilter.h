@@ -1,0 +1,22 @@
+#pragma once
+
+// The sensor list as the window shows it: sorted by any column, and narrowed
+// to the sensors whose serial number or type holds the filter text (any case).
+
+#include <QSortFilterProxyModel>
+
+namespace history
+{
+
+class SensorFilter : public QSortFilterProxyModel
+{
+    Q_OBJECT
+
+public:
+    explicit SensorFilter(QObject *parent = nullptr);
+
+protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+};
+
+} // namespace history

@@ -1,0 +1,359 @@
+// Importing calibration record files into a real SQLite history: records in
+// a folder tree come in, ones already there are recognised and skipped,
+// anything else is listed with its reason and never stops the import; a
+// cancelled import keeps what it imported; the window's folder dialog,
+// progress dialog and summary.
+
+#include "core/record.h"
+#include "core/tipkind.h"
+#include "gui/history/historywindow.h"
+#include "gui/history/recordimport.h"
+#include "tests/support/guisuite.h"
+#include "tests/support/modalanswerer.h"
+#include "tst_historysupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QProgressDialog>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QtTest>
+
+using history::HistoryWindow;
+using history::ImportResult;
+using history::RecordImport;
+using history::Run;
+using namespace historytest;
+
+namespace
+{
+
+// A record as the calibration screen writes it.
+QByteArray recordOf(const QString &serial, const QDate &date, bool newConstants)
+{
+    record::Inputs in;
+    in.date = date;
+    in.locale = QLocale(QLocale::English);
+    in.serialLine = "serial number = " + serial;
+    in.oldSlope = "0.002875";
+    in.oldOffset = "-14.37500";
+    in.validationHigh = "603.8";
+    in.validationLow = "230.0";
+    in.newSlope = "0.002500";
+    in.newOffset = "-12.50000";
+    in.verificationHigh = "525.0";
+    in.verificationLow = "200.0";
+    in.tip = tipKindById(1);
+    in.validationRun = !newConstants;
+    return record::text(in).toLatin1();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    if (!QDir().mkpath(QFileInfo(path).path()))
+        return false;
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Runs in the history that came from record files.
+int importedRuns(history::Store &store)
+{
+    int n = 0;
+    for (const Run &run : store.allRuns())
+        n += run.source == history::Source::Import ? 1 : 0;
+    return n;
+}
+
+struct Tree {
+    QStringList good;    // records not in the history yet
+    QStringList already; // records the history has, or copies of earlier ones
+    QStringList refused; // no records, or damaged
+};
+
+// A folder tree of records and other files; `known` is a record the history
+// already holds.
+bool makeTree(const QString &root, const QByteArray &known, Tree *tree)
+{
+    const QByteArray a = recordOf("40317-03001", {2025, 4, 7}, true);
+    const QByteArray b = recordOf("40317-03002", {2025, 9, 30}, false);
+    QByteArray binary(4096, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 7919) & 0xff);
+    const QList<QPair<QString, QByteArray>> files{
+        {"a.txt", a},
+        {"sub/b.txt", b},
+        {"sub/deeper/a copy.txt", a},
+        {"old.txt", known},
+        {"notes.txt", "Bring the VF tip back to the lab on Friday.\r\n"},
+        {"damaged.txt", a.left(a.size() / 2)},
+        {"photo.bin", binary},
+        {"empty.txt", ""},
+    };
+    for (const auto &f : files) {
+        if (!writeFile(QDir(root).filePath(f.first), f.second))
+            return false;
+    }
+    // A link back up the tree must not make the walk go round for ever.
+    if (!QFile::link(root, QDir(root).filePath("sub/loop")))
+        return false;
+    tree->good = QStringList{"a.txt", "sub/b.txt"};
+    tree->already = QStringList{"old.txt", "sub/deeper/a copy.txt"};
+    tree->refused = QStringList{"damaged.txt", "empty.txt", "notes.txt", "photo.bin"};
+    return true;
+}
+
+} // namespace
+
+class HistoryImportTest : public GuiSuite
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void goodDuplicateAndBadFiles();
+    void cancelKeepsWhatWasImported();
+    void windowImportsAndSummarises();
+    void progressDialogCancels();
+    void closingTheWindowStopsTheImport();
+
+private:
+    std::unique_ptr<HistoryWindow> openWindow(TempHistory &h);
+    std::unique_ptr<ModalAnswerer> answers_;
+};
+
+void HistoryImportTest::init()
+{
+    GuiSuite::init();
+    answers_ = std::make_unique<ModalAnswerer>();
+}
+
+void HistoryImportTest::cleanup()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows)
+        QVERIFY2(!w->isVisible(),
+                 qPrintable(QString("left open: %1 \"%2\"")
+                                .arg(w->metaObject()->className(), w->windowTitle())));
+    answers_.reset();
+    GuiSuite::cleanup();
+}
+
+std::unique_ptr<HistoryWindow> HistoryImportTest::openWindow(TempHistory &h)
+{
+    history::WindowOptions options;
+    options.location = h.location();
+    options.pendingFolder = h.pendingFolder();
+    auto window = std::make_unique<HistoryWindow>(options);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()) || !window->openHistory())
+        return nullptr;
+    return window;
+}
+
+void HistoryImportTest::goodDuplicateAndBadFiles()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QByteArray known = recordOf("40317-03009", {2024, 11, 11}, false);
+    Tree tree;
+    QVERIFY(makeTree(folder.path(), known, &tree));
+
+    // The known record came in by an earlier import, from another folder.
+    QTemporaryDir earlier;
+    QVERIFY(writeFile(earlier.filePath("first.txt"), known));
+    RecordImport first(&h.store());
+    QCOMPARE(first.run({earlier.filePath("first.txt")}).imported, 1);
+
+    const QStringList files = RecordImport::filesUnder(folder.path());
+    QStringList relative;
+    for (const QString &f : files)
+        relative << QDir(folder.path()).relativeFilePath(f);
+    QStringList all = tree.good + tree.already + tree.refused;
+    all.sort();
+    QCOMPARE(relative, all);
+
+    RecordImport import(&h.store());
+    const ImportResult result = import.run(files);
+    QCOMPARE(result.total, 8);
+    QCOMPARE(result.imported, 2);
+    QCOMPARE(result.alreadyThere, 2);
+    QVERIFY(!result.cancelled);
+    QStringList refused;
+    for (const ImportResult::Refused &r : result.refused) {
+        refused << QDir(folder.path()).relativeFilePath(r.path);
+        QVERIFY2(!r.reason.trimmed().isEmpty(), qPrintable(r.path));
+    }
+    QCOMPARE(refused, tree.refused);
+
+    // Each good record once, as an import with its file and digest.
+    QCOMPARE(importedRuns(h.store()), 3);
+    for (const QString serial : {"40317-03001", "40317-03002"}) {
+        const QList<Run> runs = h.store().runsOf(serial);
+        QCOMPARE(runs.size(), 1);
+        QCOMPARE(runs.first().source, history::Source::Import);
+        QVERIFY(!runs.first().recordDigest.isEmpty());
+    }
+    QCOMPARE(h.store().runsOf("40317-03001").first().recordPath, folder.filePath("a.txt"));
+    QCOMPARE(h.store().runsOf("40317-03001").first().outcome, history::Outcome::Recalibrated);
+
+    // Again: everything there is already there.
+    const ImportResult again = RecordImport(&h.store()).run(files);
+    QCOMPARE(again.imported, 0);
+    QCOMPARE(again.alreadyThere, 4);
+    QCOMPARE(importedRuns(h.store()), 3);
+}
+
+void HistoryImportTest::cancelKeepsWhatWasImported()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    QTemporaryDir folder;
+    QStringList files;
+    for (int i = 0; i < 5; ++i) {
+        files << folder.filePath(QString("r%1.txt").arg(i));
+        QVERIFY(writeFile(files.last(),
+                          recordOf(QString("40317-0400%1").arg(i), {2025, 1, 1 + i}, true)));
+    }
+    RecordImport import(&h.store());
+    QList<int> seen;
+    connect(&import, &RecordImport::progress, &import, [&](int done, int total) {
+        seen << done;
+        QCOMPARE(total, 5);
+        if (done == 2)
+            import.cancel();
+    });
+    const ImportResult result = import.run(files);
+    QVERIFY(result.cancelled);
+    QCOMPARE(result.imported, 2);
+    QCOMPARE(seen, (QList<int>{0, 1, 2}));
+    QCOMPARE(importedRuns(h.store()), 2);
+    QCOMPARE(h.store().runsOf("40317-04002").size(), 0);
+    QCOMPARE(history::ImportSummaryDialog::summaryText(result),
+             QString("Imported: 2\nAlready in the history: 0\nNot imported: 0\n"
+                     "Cancelled: 3 of 5 files were not looked at."));
+}
+
+void HistoryImportTest::windowImportsAndSummarises()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    QVERIFY2(h.write({validation("40317-00101", {2026, 1, 10}, "512.0", "201.5")}),
+             qPrintable(h.error()));
+    QTemporaryDir folder;
+    Tree tree;
+    const QByteArray known = recordOf("40317-03009", {2024, 11, 11}, false);
+    QVERIFY(makeTree(folder.path(), known, &tree));
+    RecordImport earlier(&h.store());
+    QTemporaryDir other;
+    QVERIFY(writeFile(other.filePath("x.txt"), known));
+    QCOMPARE(earlier.run({other.filePath("x.txt")}).imported, 1);
+
+    auto window = openWindow(h);
+    QVERIFY(window);
+    QCOMPARE(window->findChild<QTableView *>("sensors")->model()->rowCount(), 2);
+
+    QString summary;
+    QStringList listed;
+    answers_->fileName(folder.path()).handle([&](QWidget *w) {
+        summary = w->findChild<QLabel *>("summary")->text();
+        auto *refused = w->findChild<QTreeWidget *>("refused");
+        for (int i = 0; i < refused->topLevelItemCount(); ++i)
+            listed << refused->topLevelItem(i)->text(0) + " | " + refused->topLevelItem(i)->text(1);
+        static_cast<QDialog *>(w)->accept();
+    });
+    window->findChild<QAction *>("importAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(answers_->seen().size(), 2);
+    QCOMPARE(answers_->seen().at(0).className, QString("QFileDialog"));
+    QCOMPARE(answers_->seen().at(1).title, QString("Import of record files"));
+
+    QCOMPARE(summary, QString("Imported: 2\nAlready in the history: 2\nNot imported: 4"));
+    QCOMPARE(listed.size(), 4);
+    for (int i = 0; i < listed.size(); ++i) {
+        QVERIFY2(listed.at(i).startsWith(tree.refused.at(i) + " | "), qPrintable(listed.at(i)));
+        QVERIFY2(listed.at(i).size() > tree.refused.at(i).size() + 4, "no reason");
+    }
+    // The new sensors are listed at once.
+    QTableView *sensors = window->findChild<QTableView *>("sensors");
+    QStringList serials;
+    for (int r = 0; r < sensors->model()->rowCount(); ++r)
+        serials << sensors->model()->index(r, 0).data().toString();
+    serials.sort();
+    QCOMPARE(serials, (QStringList{"40317-00101", "40317-03001", "40317-03002", "40317-03009"}));
+}
+
+void HistoryImportTest::progressDialogCancels()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    QTemporaryDir folder;
+    // Enough records that the import outlasts the progress dialog's delay.
+    constexpr int kFiles = 1500;
+    for (int i = 0; i < kFiles; ++i)
+        QVERIFY(writeFile(folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
+                          recordOf(QString("40317-%1").arg(10000 + i), QDate(2020, 1, 1).addDays(i),
+                                   i % 2 == 0)));
+    auto window = openWindow(h);
+    QVERIFY(window);
+
+    QString summary;
+    answers_->fileName(folder.path())
+        .handle([](QWidget *w) {
+            auto *progress = qobject_cast<QProgressDialog *>(w);
+            QVERIFY2(progress, w->metaObject()->className());
+            // The operator presses Cancel.
+            const QList<QAbstractButton *> buttons = progress->findChildren<QAbstractButton *>();
+            QCOMPARE(buttons.size(), 1);
+            buttons.first()->click();
+        })
+        .handle([&](QWidget *w) {
+            summary = w->findChild<QLabel *>("summary")->text();
+            static_cast<QDialog *>(w)->accept();
+        });
+    window->findChild<QAction *>("importAction")->trigger();
+    QVERIFY(answers_->waitUntilDone(60000));
+    QCOMPARE(answers_->seen().size(), 3);
+
+    const int imported = importedRuns(h.store());
+    QVERIFY2(imported > 0 && imported < kFiles, qPrintable(QString::number(imported)));
+    QCOMPARE(summary, QString("Imported: %1\nAlready in the history: 0\nNot imported: 0\n"
+                              "Cancelled: %2 of %3 files were not looked at.")
+                          .arg(imported)
+                          .arg(kFiles - imported)
+                          .arg(kFiles));
+    // What came in is listed.
+    QCOMPARE(window->findChild<QTableView *>("sensors")->model()->rowCount(), imported);
+}
+
+void HistoryImportTest::closingTheWindowStopsTheImport()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    QTemporaryDir folder;
+    constexpr int kFiles = 1500;
+    for (int i = 0; i < kFiles; ++i)
+        QVERIFY(writeFile(
+            folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
+            recordOf(QString("40317-%1").arg(10000 + i), QDate(2020, 1, 1).addDays(i), true)));
+    auto window = openWindow(h);
+    QVERIFY(window);
+    HistoryWindow *w = window.get();
+    // While the import runs, the window is closed: it stops between two
+    // files and closes, with no summary.
+    answers_->fileName(folder.path()).handle([w](QWidget *) { w->close(); });
+    window->findChild<QAction *>("importAction")->trigger();
+    QVERIFY(answers_->waitUntilDone(60000));
+    QTRY_VERIFY(!window->isVisible());
+    const int imported = importedRuns(h.store());
+    QVERIFY2(imported > 0 && imported < kFiles, qPrintable(QString::number(imported)));
+}
+
+QTEST_MAIN(HistoryImportTest)
+#include "tst_historyimport.moc"

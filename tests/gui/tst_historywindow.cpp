@@ -1,0 +1,555 @@
+// The history window on a real SQLite history: the sensors, a sensor's runs
+// and chart when it is picked, the filter as it is typed, the pending runs
+// shown once and then written, a database that cannot be opened, export to
+// CSV through the save dialog and the report printed to PDF.
+
+#include "core/history/runformat.h"
+#include "core/history/writer.h"
+#include "gui/history/driftchart.h"
+#include "gui/history/historywindow.h"
+#include "tests/support/guisuite.h"
+#include "tests/support/modalanswerer.h"
+#include "tst_historysupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QChart>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QXYSeries>
+#include <QtTest>
+
+#include <ctime>
+
+using history::HistoryWindow;
+using history::Outcome;
+using history::Run;
+using namespace historytest;
+
+namespace
+{
+
+const QDate kToday(2026, 7, 1);
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(cannot read)");
+}
+
+QString tool(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(30000) || process.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QStringList pendingFiles(const QString &folder)
+{
+    return QDir(folder).entryList({"*.json"}, QDir::Files);
+}
+
+// Two sensors: one validated and later recalibrated, one whose last run was
+// cancelled more than a year after its validation.
+QList<Run> smallHistory()
+{
+    Run first = validation("40317-00101", {2026, 1, 10}, "512.0", "201.5");
+    first.station = "bench \"B\", hangar 2"; // a field CSV must quote
+    Run cancelled = validation("40317-00202", {2025, 6, 20}, "530.0", "", "0.002610", "-13.05000");
+    cancelled.foundLow = history::Reading();
+    cancelled.outcome = Outcome::Cancelled;
+    cancelled.outcomeDetail = "validation";
+    return {first,
+            recalibration(validation("40317-00101", {2026, 6, 1}, "600.1", "230.2"), "0.002180",
+                          "-10.90000", "524.9", "200.3"),
+            validation("40317-00202", {2025, 5, 2}, "520.0", "199.0", "0.002610", "-13.05000"),
+            cancelled};
+}
+
+const QByteArray kCsvHeader =
+    "key,revision,source,started,ended,station,sensor_type,serial_number,firmware,range,tip,"
+    "unit,old_slope,old_offset,found_high_text,found_high_value,found_high_window_low,"
+    "found_high_window_high,found_high_verdict,found_low_text,found_low_value,"
+    "found_low_window_low,found_low_window_high,found_low_verdict,mean_counts,new_slope,"
+    "new_offset,left_high_text,left_high_value,left_high_window_low,left_high_window_high,"
+    "left_high_verdict,left_low_text,left_low_value,left_low_window_low,left_low_window_high,"
+    "left_low_verdict,outcome,outcome_detail,unsaved_constants,record_path,record_digest\r\n";
+
+const QByteArray kCsvSensor1 =
+    "run-40317-00101-2026-01-10,2,station,2026-01-10T12:00:00.000Z,2026-01-10T12:10:00.000Z,"
+    "\"bench \"\"B\"\", hangar 2\",RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,"
+    "-12.50000,512.0,512,465,585,pass,201.5,201.5,175,225,pass,,,,,,,,,,,,,,"
+    "validated-date-set,,no,,\r\n"
+    "run-40317-00101-2026-06-01,2,station,2026-06-01T12:00:00.000Z,2026-06-01T12:10:00.000Z,"
+    "bench-1,RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,-12.50000,600.1,600.1,"
+    "465,585,fail,230.2,230.2,175,225,fail,210000,0.002180,-10.90000,524.9,524.9,465,585,pass,"
+    "200.3,200.3,175,225,pass,recalibrated,,no,,\r\n";
+
+const QByteArray kCsvSensor2 =
+    "run-40317-00202-2025-05-02,2,station,2025-05-02T12:00:00.000Z,2025-05-02T12:10:00.000Z,"
+    "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,520.0,520,465,"
+    "585,pass,199.0,199,175,225,pass,,,,,,,,,,,,,,validated-date-set,,no,,\r\n"
+    "run-40317-00202-2025-06-20,2,station,2025-06-20T12:00:00.000Z,2025-06-20T12:10:00.000Z,"
+    "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,530.0,530,465,"
+    "585,pass,,,,,,,,,,,,,,,,,,,cancelled,validation,no,,\r\n";
+
+} // namespace
+
+class HistoryWindowTest : public GuiSuite
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void showsTheSensorsAndTheMostUrgent();
+    void pickingASensorShowsItsRunsAndChart();
+    void filterAsYouType();
+    void sensorWithoutSerialNumber();
+    void emptyHistory();
+    void pendingRunsNoticedOnceAndWritten();
+    void cannotOpen_data();
+    void cannotOpen();
+    void exportSensor();
+    void exportAll();
+    void exportCancelled();
+    void reportPrintsToPdf();
+
+private:
+    // The window on this history, opened as the program opens it.
+    std::unique_ptr<HistoryWindow> openWindow(const history::Location &location,
+                                              const QString &pendingFolder, bool opens = true);
+    QTableView *view(const char *name) const;
+    QAction *action(const char *name) const;
+    int seenBefore_ = 0;
+
+    std::unique_ptr<ModalAnswerer> answers_;
+    std::unique_ptr<HistoryWindow> window_;
+};
+
+void HistoryWindowTest::initTestCase()
+{
+    // Local times are shown; the expected texts are written for UTC.
+    qputenv("TZ", "UTC");
+    tzset();
+    if (QStandardPaths::findExecutable("pdftotext").isEmpty() ||
+        QStandardPaths::findExecutable("pdfinfo").isEmpty() ||
+        QStandardPaths::findExecutable("pdfimages").isEmpty())
+        QFAIL("pdftotext, pdfinfo and pdfimages (poppler-utils) are needed");
+}
+
+void HistoryWindowTest::init()
+{
+    GuiSuite::init();
+    answers_ = std::make_unique<ModalAnswerer>();
+}
+
+void HistoryWindowTest::cleanup()
+{
+    window_.reset();
+    // No other window of any kind was left behind.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *w : windows)
+        QVERIFY2(!w->isVisible(),
+                 qPrintable(QString("left open: %1 \"%2\"")
+                                .arg(w->metaObject()->className(), w->windowTitle())));
+    answers_.reset();
+    GuiSuite::cleanup();
+}
+
+std::unique_ptr<HistoryWindow> HistoryWindowTest::openWindow(const history::Location &location,
+                                                             const QString &pendingFolder,
+                                                             bool opens)
+{
+    history::WindowOptions options;
+    options.location = location;
+    options.pendingFolder = pendingFolder;
+    auto window = std::make_unique<HistoryWindow>(options);
+    window->setToday(kToday);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return nullptr;
+    if (window->openHistory() != opens)
+        return nullptr;
+    return window;
+}
+
+QTableView *HistoryWindowTest::view(const char *name) const
+{
+    return window_->findChild<QTableView *>(QLatin1String(name));
+}
+
+QAction *HistoryWindowTest::action(const char *name) const
+{
+    return window_->findChild<QAction *>(QLatin1String(name));
+}
+
+void HistoryWindowTest::showsTheSensorsAndTheMostUrgent()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QCOMPARE(answers_->seen().size(), 0);
+
+    QTableView *sensors = view("sensors");
+    QCOMPARE(sensors->model()->rowCount(), 2);
+    // Overdue first: its due date is the earliest.
+    QCOMPARE(sensors->model()->index(0, 0).data().toString(), QString("40317-00202"));
+    QCOMPARE(sensors->model()->index(0, 5).data().toString(), QString("2026-05-02, overdue"));
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+    QCOMPARE(sensors->currentIndex().row(), 0);
+
+    // Its runs, newest first.
+    QTableView *runs = view("runs");
+    QCOMPARE(runs->model()->rowCount(), 2);
+    QCOMPARE(runs->model()->index(0, 0).data().toString(), QString("2025-06-20 12:00"));
+    QCOMPARE(runs->model()->index(0, 2).data().toString(), QString("Cancelled (validation)"));
+    QCOMPARE(runs->model()->index(1, 0).data().toString(), QString("2025-05-02 12:00"));
+    QCOMPARE(window_->findChild<QLabel *>("heading")->text(),
+             QString("RT-5K-MQ 40317-00202 - runs: 2 - next due 2026-05-02, overdue"));
+    QVERIFY(window_->findChild<QLabel *>("database")->text().contains(h.location().path));
+}
+
+void HistoryWindowTest::pickingASensorShowsItsRunsAndChart()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+
+    QTableView *sensors = view("sensors");
+    const QModelIndex other = sensors->model()->index(1, 0);
+    QCOMPARE(other.data().toString(), QString("40317-00101"));
+    QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(other).center());
+    QCOMPARE(window_->currentSerial(), QString("40317-00101"));
+
+    QTableView *runs = view("runs");
+    QCOMPARE(runs->model()->rowCount(), 2);
+    QCOMPARE(runs->model()->index(0, 2).data().toString(), QString("Recalibrated and saved"));
+    QCOMPARE(runs->model()->index(0, 7).data().toString(), QString("0.002180"));
+    QCOMPARE(runs->model()->index(0, 3).data(Qt::BackgroundRole).value<QBrush>().color(),
+             QColor(Qt::red));
+    QCOMPARE(runs->model()->index(0, 9).data(Qt::BackgroundRole).value<QBrush>().color(),
+             QColor(Qt::green));
+
+    auto *chart = window_->findChild<history::DriftChart *>("chart");
+    QVERIFY(chart->chart()->title().contains("40317-00101"));
+    QXYSeries *high = nullptr;
+    for (QAbstractSeries *s : chart->chart()->series()) {
+        if (s->objectName() == "foundHigh")
+            high = qobject_cast<QXYSeries *>(s);
+    }
+    QVERIFY(high);
+    QCOMPARE(high->points(),
+             (QList<QPointF>{{qreal(noon({2026, 1, 10}).toMSecsSinceEpoch()), 512.0},
+                             {qreal(noon({2026, 6, 1}).toMSecsSinceEpoch()), 600.1}}));
+    QVERIFY(action("exportSensorAction")->isEnabled());
+    QVERIFY(action("printAction")->isEnabled());
+}
+
+void HistoryWindowTest::filterAsYouType()
+{
+    TempHistory h;
+    QList<Run> runs = smallHistory();
+    Run cm = validation("50999-00303", {2026, 2, 2}, "515.0", "200.0");
+    cm.sensorType = "RT-5K-MQ-CM";
+    runs << cm;
+    QVERIFY2(h.ok() && h.write(runs), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *sensors = view("sensors");
+    auto *filter = window_->findChild<QLineEdit *>("filter");
+
+    const auto shown = [sensors] {
+        QStringList serials;
+        for (int r = 0; r < sensors->model()->rowCount(); ++r)
+            serials << sensors->model()->index(r, 0).data().toString();
+        serials.sort();
+        return serials;
+    };
+    QTest::keyClicks(filter, "4031");
+    QCOMPARE(shown(), (QStringList{"40317-00101", "40317-00202"}));
+    QTest::keyClicks(filter, "7-002");
+    QCOMPARE(shown(), QStringList{"40317-00202"});
+    filter->clear();
+    QCOMPARE(shown().size(), 3);
+    QTest::keyClicks(filter, "mq-CM");
+    QCOMPARE(shown(), QStringList{"50999-00303"});
+
+    // Return shows the first sensor left (the most urgent); the list keeps
+    // it when the filter is cleared.
+    filter->clear();
+    window_->selectSensor("40317-00101");
+    QTest::keyClicks(filter, "rt-5k-mq");
+    QCOMPARE(shown().size(), 3);
+    QCOMPARE(window_->currentSerial(), QString("40317-00101"));
+    QTest::keyClick(filter, Qt::Key_Return);
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+    QVERIFY(sensors->hasFocus());
+    filter->clear();
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+    QCOMPARE(sensors->currentIndex().data().toString(), QString("40317-00202"));
+}
+
+void HistoryWindowTest::sensorWithoutSerialNumber()
+{
+    // A sensor whose listing gave no serial number is still a sensor.
+    TempHistory h;
+    Run nameless = validation("", {2026, 5, 5}, "599.0", "200.0");
+    QVERIFY2(h.ok() &&
+                 h.write({nameless, validation("40317-00101", {2026, 1, 10}, "512.0", "201.5")}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *sensors = view("sensors");
+    QCOMPARE(window_->currentSerial(), QString("40317-00101")); // due first
+    const QModelIndex none = sensors->model()->index(1, 0);
+    QCOMPARE(none.data().toString(), QString("(none)"));
+    QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(none).center());
+    QCOMPARE(window_->currentSerial(), QString());
+    QCOMPARE(view("runs")->model()->rowCount(), 1);
+    QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("599.0"));
+    QVERIFY(action("exportSensorAction")->isEnabled());
+}
+
+void HistoryWindowTest::emptyHistory()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QCOMPARE(view("sensors")->model()->rowCount(), 0);
+    QCOMPARE(view("runs")->model()->rowCount(), 0);
+    QCOMPARE(window_->findChild<QLabel *>("heading")->text(),
+             QString("No runs are recorded in this history yet."));
+    QVERIFY(!action("exportSensorAction")->isEnabled());
+    QVERIFY(!action("printAction")->isEnabled());
+    QVERIFY(window_->findChild<history::DriftChart *>("chart")->chart()->series().isEmpty());
+}
+
+void HistoryWindowTest::pendingRunsNoticedOnceAndWritten()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    const QString pending = h.pendingFolder();
+
+    // Two runs a station could not record: its database was a path nothing
+    // can be created under.
+    QFile blocker(QDir(h.folder()).filePath("not-a-folder"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    history::Location unreachable;
+    unreachable.path = blocker.fileName() + "/history.sqlite";
+    {
+        history::Writer writer(unreachable, pending);
+        writer.record(validation("40317-01001", {2026, 6, 1}, "520.0", "200.0"));
+        writer.record(validation("40317-01002", {2026, 6, 2}, "521.0", "201.0"));
+        QVERIFY(writer.waitForIdle(10000));
+    }
+    // And one left by a station that ended before it tried.
+    {
+        QFile file(QDir(pending).filePath("untried.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(history::toJson(validation("40317-01003", {2026, 6, 3}, "522.0", "202.0")));
+    }
+    QCOMPARE(pendingFiles(pending).size(), 3);
+
+    answers_->click(QMessageBox::Ok);
+    window_ = openWindow(h.location(), pending);
+    QVERIFY(window_);
+    QCOMPARE(answers_->seen().size(), 1);
+    const SeenWindow box = answers_->seen().first();
+    QCOMPARE(box.icon, QMessageBox::Information);
+    const QStringList lines = box.text.split('\n');
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines.at(0), QString("Runs that could not be recorded when they ended:"));
+    const QString start = "The run of %1 for sensor %2 could not be recorded: ";
+    QVERIFY2(lines.at(2).startsWith(start.arg("2026-06-01 12:00", "40317-01001")),
+             qPrintable(lines.at(2)));
+    QVERIFY2(lines.at(3).startsWith(start.arg("2026-06-02 12:00", "40317-01002")),
+             qPrintable(lines.at(3)));
+    // The reason names the database that failed.
+    QVERIFY2(lines.at(2).contains(unreachable.path), qPrintable(lines.at(2)));
+    QCOMPARE(lines.at(5), QString("They are written into the history now."));
+
+    // All three are in the history, listed, and no longer pending.
+    for (const QString serial : {"40317-01001", "40317-01002", "40317-01003"})
+        QCOMPARE(h.store().runsOf(serial).size(), 1);
+    QCOMPARE(view("sensors")->model()->rowCount(), 3);
+    QCOMPARE(pendingFiles(pending), QStringList());
+
+    // Once: the next start has nothing to say.
+    window_.reset();
+    window_ = openWindow(h.location(), pending);
+    QVERIFY(window_);
+    QCOMPARE(answers_->seen().size(), 1);
+}
+
+void HistoryWindowTest::cannotOpen_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("pendingRun");
+
+    QTest::newRow("sqlite under a file") << "sqlite" << false;
+    QTest::newRow("postgresql without a server") << "postgresql" << false;
+    QTest::newRow("runs stay pending") << "sqlite" << true;
+}
+
+void HistoryWindowTest::cannotOpen()
+{
+    QFETCH(QString, kind);
+    QFETCH(bool, pendingRun);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString password = "s3cret-Pa55";
+    QFile blocker(dir.filePath("not-a-folder"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    history::Location location;
+    if (kind == "sqlite") {
+        location.path = blocker.fileName() + "/history.sqlite";
+    } else {
+        // A socket folder no server listens in: refused at once.
+        location.kind = history::Location::Kind::PostgreSQL;
+        location.host = dir.path();
+        location.database = "zolvex";
+        location.user = "technician";
+        location.password = password;
+    }
+    const QString pending = dir.filePath("pending");
+    if (pendingRun) {
+        history::Writer writer(location, pending);
+        writer.record(validation("40317-02001", {2026, 6, 5}, "520.0", "200.0"));
+        QVERIFY(writer.waitForIdle(10000));
+    }
+
+    if (pendingRun)
+        answers_->click(QMessageBox::Ok);
+    answers_->click(QMessageBox::Ok);
+    window_ = openWindow(location, pending, false);
+    QVERIFY2(window_, "the window opened a history that cannot be opened");
+    QCOMPARE(answers_->seen().size(), pendingRun ? 2 : 1);
+    if (pendingRun) {
+        QVERIFY(answers_->seen().first().text.endsWith(
+            "They stay pending until the history can be reached."));
+        QCOMPARE(pendingFiles(pending).size(), 1);
+    }
+    const SeenWindow error = answers_->seen().last();
+    QCOMPARE(error.icon, QMessageBox::Critical);
+    const QString start = "The calibration history " + location.describe() + " cannot be opened:\n";
+    QVERIFY2(error.text.startsWith(start), qPrintable(error.text));
+    QVERIFY2(error.text.size() > start.size(), "no reason given");
+    QVERIFY(location.describe().contains(kind == "sqlite" ? location.path : location.database));
+    QVERIFY2(!error.text.contains(password), qPrintable(error.text));
+    // Nothing to export or print from a history that is not there.
+    QTableView *sensors = window_->findChild<QTableView *>("sensors");
+    QCOMPARE(sensors->model()->rowCount(), 0);
+}
+
+void HistoryWindowTest::exportSensor()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->selectSensor("40317-00101");
+
+    // A name typed without an extension gets ".csv".
+    const QString name = QDir(h.folder()).filePath("sensor-export");
+    answers_->fileName(name);
+    action("exportSensorAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(answers_->seen().size(), 1);
+    QCOMPARE(answers_->seen().first().className, QString("QFileDialog"));
+    QVERIFY(!QFile::exists(name));
+    QCOMPARE(readAll(name + ".csv"), kCsvHeader + kCsvSensor1);
+}
+
+void HistoryWindowTest::exportAll()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    // Whatever the filter shows, all sensors go.
+    QTest::keyClicks(window_->findChild<QLineEdit *>("filter"), "00202");
+
+    const QString name = QDir(h.folder()).filePath("all.csv");
+    answers_->fileName(name);
+    action("exportAllAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(readAll(name), kCsvHeader + kCsvSensor1 + kCsvSensor2);
+}
+
+void HistoryWindowTest::exportCancelled()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    const QStringList before = QDir(h.folder()).entryList(QDir::Files);
+    answers_->reject();
+    action("exportAllAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(QDir(h.folder()).entryList(QDir::Files), before);
+}
+
+void HistoryWindowTest::reportPrintsToPdf()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->selectSensor("40317-00101");
+
+    const QString pdf = QDir(h.folder()).filePath("report.pdf");
+    answers_->printToPdf(pdf);
+    action("printAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(answers_->seen().first().className, QString("QPrintDialog"));
+    QVERIFY(QFile::exists(pdf));
+
+    const QRegularExpression pages("^Pages:\\s+(\\d+)$", QRegularExpression::MultilineOption);
+    const QRegularExpressionMatch count = pages.match(tool("pdfinfo", {pdf}));
+    QVERIFY(count.hasMatch());
+    QVERIFY(count.captured(1).toInt() >= 1);
+
+    const QString text = tool("pdftotext", {pdf, "-"}).simplified();
+    QVERIFY2(text.contains("Calibration history of sensor 40317-00101"), qPrintable(text));
+    QVERIFY2(text.contains("Recalibrated and saved"), qPrintable(text));
+    QVERIFY2(text.contains("Validated, date set"), qPrintable(text));
+    QVERIFY2(text.contains("600.1"), qPrintable(text));
+    QVERIFY2(text.contains("2027-06-01"), qPrintable(text));   // next due
+    QVERIFY2(!text.contains("40317-00202"), qPrintable(text)); // one sensor only
+    // The chart is on paper, as an image, and drawn: its blue line and band
+    // are the only blue on the page.
+    const QStringList images =
+        tool("pdfimages", {"-list", pdf}).split('\n', Qt::SkipEmptyParts).mid(2);
+    QVERIFY2(images.size() >= 1, "no image in the report");
+    tool("pdftoppm",
+         {"-r", "50", "-png", "-f", "1", "-l", "1", pdf, QDir(h.folder()).filePath("page")});
+    const QImage page(QDir(h.folder()).filePath("page-1.png"));
+    QVERIFY(!page.isNull());
+    int blue = 0;
+    for (int y = 0; y < page.height(); ++y) {
+        for (int x = 0; x < page.width(); ++x) {
+            const QColor c = page.pixelColor(x, y);
+            blue += c.blue() > c.red() + 40 && c.blue() > c.green() + 30 ? 1 : 0;
+        }
+    }
+    QVERIFY2(blue > 500, qPrintable(QString::number(blue)));
+}
+
+QTEST_MAIN(HistoryWindowTest)
+#include "tst_historywindow.moc"
