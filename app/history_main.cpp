@@ -7,8 +7,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QProcessEnvironment>
-#include <QSettings>
 
 int main(int argc, char *argv[])
 {
@@ -24,29 +22,17 @@ int main(int argc, char *argv[])
         QStringLiteral("training"),
         QStringLiteral("Show the training program's own history instead of the real one."));
     parser.addOption(training);
-    if (onlyPrintsText(argc, argv)) {
-        QCoreApplication app(argc, argv);
-        parser.process(app); // prints the text and ends the program
-        return 0;
-    }
+    printTextWithoutDisplay(argc, argv, parser);
 
     QApplication app(argc, argv);
     parser.process(app);
 
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                             QLatin1String(history::kSettingsOrganization),
-                             QLatin1String(history::kSettingsApplication));
     history::WindowOptions options;
-    options.intervalDays = history::intervalDays(settings);
+    options.intervalDays = history::configuredIntervalDays();
     options.training = parser.isSet(training);
-    const QString data = history::dataFolder(
-        QLatin1String(options.training ? history::kTrainingData : history::kProductData));
-    if (options.training)
-        options.location.path = data + QLatin1String(history::kSQLiteFile);
-    else
-        options.location =
-            history::configuredLocation(settings, QProcessEnvironment::systemEnvironment(), data);
-    options.pendingFolder = data + QLatin1String(history::kPendingFolder);
+    const history::Home home = options.training ? history::trainingHome() : history::productHome();
+    options.location = home.location;
+    options.pendingFolder = home.pendingFolder;
 
     history::HistoryWindow window(options);
     window.show();

@@ -5,8 +5,6 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
-#include <QProcessEnvironment>
-#include <QSettings>
 
 int main(int argc, char *argv[])
 {
@@ -18,11 +16,7 @@ int main(int argc, char *argv[])
                        "operator's choice,\nrecalibrates the sensor over its USB serial cable."));
     parser.addHelpOption();
     parser.addVersionOption();
-    if (onlyPrintsText(argc, argv)) {
-        QCoreApplication app(argc, argv);
-        parser.process(app); // prints the text and ends the program
-        return 0;
-    }
+    printTextWithoutDisplay(argc, argv, parser);
 
     QApplication app(argc, argv);
     parser.process(app);
@@ -30,13 +24,8 @@ int main(int argc, char *argv[])
 
     // Every run goes into the calibration history, quietly: a history that
     // cannot be written keeps its runs pending and never holds up a screen.
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                             QLatin1String(history::kSettingsOrganization),
-                             QLatin1String(history::kSettingsApplication));
-    const QString data = history::dataFolder(QLatin1String(history::kProductData));
-    history::Writer writer(
-        history::configuredLocation(settings, QProcessEnvironment::systemEnvironment(), data),
-        data + QLatin1String(history::kPendingFolder));
+    const history::Home home = history::productHome();
+    history::Writer writer(home.location, home.pendingFolder);
     history::installSink(&writer);
 
     // Declared after the application object and the writer, so destroyed before them.

@@ -1,5 +1,9 @@
 #include "core/commandline.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdlib>
 #include <cstring>
 
 bool onlyPrintsText(int argc, char **argv)
@@ -13,4 +17,13 @@ bool onlyPrintsText(int argc, char **argv)
         }
     }
     return false;
+}
+
+void printTextWithoutDisplay(int argc, char **argv, QCommandLineParser &parser)
+{
+    if (!onlyPrintsText(argc, argv))
+        return;
+    QCoreApplication app(argc, argv);
+    parser.process(app); // prints the text and ends the program
+    std::exit(EXIT_SUCCESS);
 }

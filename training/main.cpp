@@ -26,11 +26,7 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addVersionOption();
     addTrainingOptions(parser);
-    if (onlyPrintsText(argc, argv)) {
-        QCoreApplication app(argc, argv);
-        parser.process(app); // prints the text and ends the program
-        return 0;
-    }
+    printTextWithoutDisplay(argc, argv, parser);
 
     QApplication app(argc, argv);
     parser.process(app);
@@ -54,10 +50,8 @@ int main(int argc, char *argv[])
 
     // A trainee's runs go into a history of their own (zolvex-history
     // --training shows it), never into the real one.
-    const QString data = history::dataFolder(QLatin1String(history::kTrainingData));
-    history::Location location;
-    location.path = data + QLatin1String(history::kSQLiteFile);
-    history::Writer writer(location, data + QLatin1String(history::kPendingFolder));
+    const history::Home home = history::trainingHome();
+    history::Writer writer(home.location, home.pendingFolder);
     history::installSink(&writer);
 
     // Destroyed before the session, whose sensor its screens may hold open,

@@ -251,7 +251,7 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
     if (text.isEmpty()) {
         Location local;
         local.kind = Location::Kind::SQLite;
-        local.path = dataFolder + QLatin1String("/history.sqlite");
+        local.path = dataFolder + QLatin1String(kSQLiteFile);
         return local;
     }
 
@@ -283,6 +283,36 @@ int intervalDays(const QSettings &settings)
     if (!ok || days <= 0 || days > kLongestIntervalDays)
         return kDefaultIntervalDays;
     return days;
+}
+
+namespace
+{
+QSettings programSettings()
+{
+    return QSettings(QSettings::IniFormat, QSettings::UserScope,
+                     QLatin1String(kSettingsOrganization), QLatin1String(kSettingsApplication));
+}
+} // namespace
+
+Home productHome()
+{
+    const QString data = dataFolder(QLatin1String(kProductData));
+    return {configuredLocation(programSettings(), QProcessEnvironment::systemEnvironment(), data),
+            data + QLatin1String(kPendingFolder)};
+}
+
+Home trainingHome()
+{
+    const QString data = dataFolder(QLatin1String(kTrainingData));
+    Home home;
+    home.location.path = data + QLatin1String(kSQLiteFile);
+    home.pendingFolder = data + QLatin1String(kPendingFolder);
+    return home;
+}
+
+int configuredIntervalDays()
+{
+    return intervalDays(programSettings());
 }
 
 } // namespace history

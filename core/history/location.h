@@ -67,4 +67,17 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
 // The calibration interval of the settings, in days.
 int intervalDays(const QSettings &settings);
 
+// A program's history: its database and the folder its runs wait in.
+struct Home {
+    Location location;
+    QString pendingFolder;
+};
+// The product's: the environment variable, else the shared settings file,
+// else an SQLite file of its own.
+Home productHome();
+// The training program's: always an SQLite file of its own.
+Home trainingHome();
+// The calibration interval of the shared settings file, in days.
+int configuredIntervalDays();
+
 } // namespace history
