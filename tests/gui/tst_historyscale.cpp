@@ -1,20 +1,20 @@
 // The history window on a large history (500 sensors, 10,000 runs in a real
-// SQLite file): the sensor list comes up, and a picked sensor's runs and
-// chart follow, within a frame or two, so the window never stalls.
+// SQLite file): the sensor list shows every sensor, and a picked sensor's
+// runs and chart follow. How fast is measured by bench/run.sh
+// (zolvex_bench_history), not here: times asserted on a loaded machine fail
+// for no fault of the window.
 
 #include "gui/history/driftchart.h"
 #include "gui/history/historywindow.h"
 #include "gui/history/sample/samplehistory.h"
+#include "gui/history/sensorlistmodel.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
 #include "tst_historysupport.h"
 
 #include <QChart>
-#include <QElapsedTimer>
 #include <QTableView>
 #include <QtTest>
-
-#include <algorithm>
 
 using namespace historytest;
 
@@ -22,24 +22,10 @@ namespace
 {
 
 constexpr int kSensors = 500;
-constexpr int kRunsPerSensor = 20;
-// The aims: the list shown within 300 ms of opening, a sensor within 100 ms.
-constexpr qint64 kOpenMs = 300;
-constexpr qint64 kPickMs = 100;
+constexpr int kRunsPerSensor = 20; // on average
+// The sample history of this seed has exactly 10,000 runs, as bench/run.sh's.
+constexpr quint32 kSeed = 32;
 constexpr int kPicks = 15;
-// Times under AddressSanitizer say nothing about the product: there the
-// suite checks only that everything is shown.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kTimed = false;
-#else
-constexpr bool kTimed = true;
-#endif
-
-qint64 median(QList<qint64> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.at(values.size() / 2);
-}
 
 } // namespace
 
@@ -49,8 +35,8 @@ class HistoryScaleTest : public GuiSuite
 
 private slots:
     void initTestCase();
-    void listComesUpQuickly();
-    void pickingASensorIsQuick();
+    void listShowsEverySensor();
+    void pickingASensorShowsItsRunsAndChart();
 
 private:
     TempHistory history_;
@@ -63,23 +49,20 @@ void HistoryScaleTest::initTestCase()
     history::SampleShape shape;
     shape.sensors = kSensors;
     shape.runsPerSensor = kRunsPerSensor;
-    shape.seed = 4;
+    shape.seed = kSeed;
     QString error;
     runs_ = history::fillSampleHistory(&history_.store(), shape, &error);
     QVERIFY2(runs_ > 0, qPrintable(error));
-    QVERIFY2(runs_ >= kSensors * (kRunsPerSensor - 3), qPrintable(QString::number(runs_)));
+    QCOMPARE(runs_, kSensors * kRunsPerSensor);
 }
 
-void HistoryScaleTest::listComesUpQuickly()
+void HistoryScaleTest::listShowsEverySensor()
 {
     ModalAnswerer answers;
-    QList<qint64> times;
     for (int i = 0; i < 3; ++i) {
         history::WindowOptions options;
         options.location = history_.location();
         options.pendingFolder = history_.pendingFolder();
-        QElapsedTimer clock;
-        clock.start();
         history::HistoryWindow window(options);
         window.show();
         QVERIFY(window.openHistory());
@@ -87,16 +70,12 @@ void HistoryScaleTest::listComesUpQuickly()
         QTableView *sensors = window.findChild<QTableView *>("sensors");
         // Drawn, not only loaded.
         sensors->viewport()->repaint();
-        times << clock.elapsed();
         QCOMPARE(sensors->model()->rowCount(), kSensors);
         QVERIFY(!window.currentSerial().isEmpty());
     }
-    qInfo("opened and drawn in %lld ms (median of 3)", median(times));
-    if (kTimed)
-        QVERIFY2(median(times) < kOpenMs, qPrintable(QString::number(median(times))));
 }
 
-void HistoryScaleTest::pickingASensorIsQuick()
+void HistoryScaleTest::pickingASensorShowsItsRunsAndChart()
 {
     ModalAnswerer answers;
     history::WindowOptions options;
@@ -110,23 +89,18 @@ void HistoryScaleTest::pickingASensorIsQuick()
     QTableView *runs = window.findChild<QTableView *>("runs");
     auto *chart = window.findChild<history::DriftChart *>("chart");
 
-    QList<qint64> times;
     for (int i = 0; i < kPicks; ++i) {
         const QModelIndex index = sensors->model()->index((i * 37) % kSensors, 0);
-        QElapsedTimer clock;
-        clock.start();
         sensors->setCurrentIndex(index);
         runs->viewport()->repaint();
         chart->viewport()->repaint();
-        times << clock.elapsed();
         QCOMPARE(window.currentSerial(), index.data().toString());
         QVERIFY(runs->model()->rowCount() > 0);
+        // Every run of the sensor, as many as the list says it has.
+        QCOMPARE(runs->model()->rowCount(),
+                 index.siblingAtColumn(history::SensorListModel::Runs).data().toInt());
         QVERIFY(chart->chart()->title().contains(index.data().toString()));
     }
-    qInfo("a sensor picked and drawn in %lld ms (median of %d, slowest %lld)", median(times),
-          kPicks, *std::max_element(times.cbegin(), times.cend()));
-    if (kTimed)
-        QVERIFY2(median(times) < kPickMs, qPrintable(QString::number(median(times))));
 }
 
 QTEST_MAIN(HistoryScaleTest)
