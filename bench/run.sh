@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Builds the benchmark helpers in a build directory of their own and prints
-# one table: start-up and memory against a bare Qt program, CPU while
-# collecting at the line's full rate, a 1 MB burst, and the quiet after a
-# hang-up. Everything runs on a fresh Xvfb display (xcb platform), so that no
+# two tables. The first: start-up and memory against a bare Qt program, CPU
+# while collecting at the line's full rate, a 1 MB burst, and the quiet after
+# a hang-up. The second: the calibration history window on 10,000 runs of 500
+# sensors in an SQLite file (the sensor list from start, one sensor, CSV
+# export of everything, the import of 1,000 record files and a second import
+# of them). Everything runs on a fresh Xvfb display (xcb platform), so that no
 # desktop, window manager or compositor takes part.
 #
 #   bash bench/run.sh                 # ZOLVEX_BENCH_RUNS start-ups each (default 15)
@@ -17,6 +20,15 @@ settle_ms=500
 line_rate=960      # bytes/s: 9600 baud, 8N1
 slow_rate=21       # bytes/s: one 21-byte data line a second
 burst=1048576
+# The history: the sample generator's runs of this seed number exactly
+# 500 x 20 = 10,000 (tests/gui/tst_historyscale.cpp uses the same).
+history_sensors=500
+history_runs_per_sensor=20
+history_seed=32
+pick_processes="${ZOLVEX_BENCH_PICK_PROCESSES:-3}"
+picks=25          # measured in each process, after 3 not counted
+history_reps="${ZOLVEX_BENCH_HISTORY_REPS:-5}" # exports and imports, after 1 not counted
+record_files=1000
 
 if [ "${1:-}" != "--on-display" ]; then
     bash "$root/scripts/deps.sh"
@@ -24,7 +36,7 @@ if [ "${1:-}" != "--on-display" ]; then
         -DZOLVEX_BENCH=ON -DZOLVEX_BUILD_TESTS=OFF >/dev/null
     cmake --build "$build" --target zolvex zolvex_bench_bare zolvex_bench_baretext \
         zolvex_bench_mainwindow zolvex_bench_startup zolvex_bench_sensor zolvex_bench_collect \
-        >/dev/null
+        zolvex-history zolvex_bench_history >/dev/null
     export ZOLVEX_BENCH_BUILD_DIR="$build"
     exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$0" --on-display
 fi
@@ -45,7 +57,7 @@ start_up() { "$bin/zolvex_bench_startup" "$settle_ms" "$@" 2>>"$logs/startup.err
 
 # Warm the file cache and the font cache first; these runs are not counted.
 programs=(bare:"$bin/zolvex_bench_bare" text:"$bin/zolvex_bench_baretext"
-    window:"$bin/zolvex_bench_mainwindow" zolvex:"$build/zolvex")
+    window:"$bin/zolvex_bench_mainwindow" zolvex:"$build/app/zolvex")
 for _ in 1 2; do
     for p in "${programs[@]}"; do start_up "${p#*:}" >/dev/null; done
 done
@@ -72,6 +84,60 @@ done
 collect hangup >"$logs/hangup"
 
 load_after=$(cut -d ' ' -f 1-3 /proc/loadavg)
+
+# The history, in a folder of the bench's own on the same disk as a user's
+# home: no settings file, no pending runs.
+hist="$(mktemp -d)"
+history_file="$hist/history.sqlite"
+empty_file="$hist/empty.sqlite"
+hbench="$bin/zolvex_bench_history"
+# A helper that fails stops the bench with what it said, rather than print a
+# table without it.
+must() { # log of its standard error, command...
+    local err=$1
+    shift
+    "$@" 2>>"$err" || { echo "failed: $*" >&2 && cat "$err" >&2 && exit 1; }
+}
+must "$logs/fill.err" "$hbench" fill "$history_file" "$history_sensors" \
+    "$history_runs_per_sensor" "$history_seed" >"$logs/fill"
+# As zolvex-history finds its history: here through the environment variable.
+in_history() { # database file, command...
+    local file=$1
+    shift
+    env XDG_CONFIG_HOME="$hist/config" XDG_DATA_HOME="$hist/data" \
+        ZOLVEX_HISTORY_DATABASE="sqlite:$file" "$@"
+}
+# One start-up of each, interleaved: the bench's window (list), the real
+# zolvex-history on the same history (real) and on an empty one (empty).
+history_start_ups() { # where the results go: a folder, or /dev/null
+    local p out err file command
+    for p in list real empty; do
+        file=$history_file
+        command=("$build/app/zolvex-history")
+        [ "$p" = list ] && command=("$hbench" window "$history_file")
+        [ "$p" = empty ] && file=$empty_file
+        out=/dev/null err="$logs/warm-up.err"
+        [ "$1" = /dev/null ] || out="$1/$p" err="$1/$p.err"
+        in_history "$file" "$bin/zolvex_bench_startup" "$settle_ms" "${command[@]}" \
+            >>"$out" 2>>"$err"
+    done
+}
+cat "$history_file"* >/dev/null # the file cache warm
+history_start_ups /dev/null
+history_start_ups /dev/null
+for ((i = 0; i < runs; i++)); do history_start_ups "$logs"; done
+: >"$logs/pick"
+for ((i = 0; i < pick_processes; i++)); do
+    must "$logs/pick.err" in_history "$history_file" "$hbench" pick "$history_file" "$picks" 3 \
+        >>"$logs/pick"
+done
+mkdir -p "$hist/out" "$hist/import"
+must "$logs/export.err" in_history "$history_file" "$hbench" export "$history_file" \
+    "$hist/out" "$history_reps" >"$logs/export"
+must "$logs/import.err" in_history "$history_file" "$hbench" import "$hist/import" \
+    "$record_files" "$history_reps" >"$logs/import"
+rm -rf "$hist/out" "$hist/import"
+load_history=$(cut -d ' ' -f 1-3 /proc/loadavg)
 steady_share=$(m steady share_pct)
 steady_range=$(field share_pct <"$logs/steady" | range)
 steady_cpu=$(m steady cpu_ms)
@@ -92,6 +158,26 @@ hang_all=$(field cpu_0_10s_ms <"$logs/hangup")
 hang_settled=$(field cpu_1_10s_ms <"$logs/hangup")
 hang_wakeups=$(field wakeups_1_10s <"$logs/hangup")
 hang_boxes=$(field boxes <"$logs/hangup")
+
+# The median and the range of one figure of a log: "median|lo–hi".
+mr() { echo "$(field "$2" <"$logs/$1" | grep -v '^-$' | median) ms ($(field "$2" <"$logs/$1" | grep -v '^-$' | range))"; }
+hm() { field "$2" <"$logs/$1" | grep -v '^-$' | median; }
+history_runs=$(field runs <"$logs/fill")
+history_sensors_seen=$(field sensors <"$logs/fill")
+list_rows=$(field rows <"$logs/list.err" | sort -u | tr '\n' ' ')
+pick_count=$(grep -c pick_ms= "$logs/pick")
+pick_runs=$(field runs <"$logs/pick" | range)
+csv_bytes=$(field bytes <"$logs/export" | head -n 1)
+csv_runs=$(field runs <"$logs/export" | head -n 1)
+history_row() { # label, log, key, aim in ms ("" for none)
+    local v
+    v=$(hm "$2" "$3")
+    if [ -n "$4" ]; then
+        echo "| $1 | $(mr "$2" "$3") | < $4 ms | $(verdict "$v" "$(awk -v a="$4" 'BEGIN {print a - 0.1}')") |"
+    else
+        echo "| $1 | $(mr "$2" "$3") | – | |"
+    fi
+}
 
 cpu_model=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
 mem_total=$(awk '/^MemTotal/ {printf "%.1f GiB", $2 / 1048576}' /proc/meminfo)
@@ -133,6 +219,25 @@ process's (getrusage, all threads).
 | 1 MB of pseudo-random garbage, then one data line: from the write until that line is echoed; median of ${burst_runs} | ${garbage_ms} ms; CPU ${garbage_cpu} ms; peak RSS +${garbage_peak} kB | < 1 s | $(verdict "$garbage_ms" 999.9) |
 | 1 MB of data lines ($((lines_count + 1)) lines), same | ${lines_ms} ms; CPU ${lines_cpu} ms; peak RSS +${lines_peak} kB | < 1 s | $(verdict "$lines_ms" 999.9) |
 | CPU after a hang-up while collecting (the link-lost box left open) | ${hang_all} ms in 0–10 s; ${hang_settled} ms and ${hang_wakeups} wake-up in 1–10 s (the bench's own 10 s timer is one); ${hang_boxes} box | nothing | $(verdict "$hang_wakeups" 1) |
+
+The calibration history window on ${history_runs} runs of ${history_sensors_seen} sensors (the sample
+generator, seed ${history_seed}) in an SQLite file on the machine's disk, its file cache warm; no
+settings file, no pending runs. Load average ${load_history} after these measures. Each figure is
+the median, with the range in brackets.
+
+| measure | median (range) | aim | result |
+|---|---|---|---|
+$(history_row "the sensor list from start: fork to the end of the first frame that draws the list filled (${list_rows}rows; \`zolvex_bench_history window\`, which builds the window as \`zolvex-history\`'s \`main()\` does); ${runs} start-ups" list paint_ms 300)
+$(history_row "the same counted inside the process, from \`main()\` entry" list.err main_to_list_ms "")
+$(history_row "the real \`zolvex-history\` on this history: fork to its first drawing (X DAMAGE); CPU to then $(hm real cpu_ms) ms, resident memory $(hm real rss_kb) kB" real damage_ms 300)
+$(history_row "the real \`zolvex-history\` on an empty history, for reference; CPU $(hm empty cpu_ms) ms, resident memory $(hm empty rss_kb) kB" empty damage_ms "")
+$(history_row "one sensor: from picking it in the list (\`setCurrentIndex\`) to the end of the last frame that draws its runs table and its chart; ${pick_count} picks of different sensors (${pick_runs} runs each) in ${pick_processes} processes, CPU $(hm pick pick_cpu_ms) ms" pick pick_ms 100)
+$(history_row "CSV export of all ${csv_runs} runs (${csv_bytes} bytes) as the window's export does it: \`Store::allRuns\` $(hm export all_runs_ms) ms, \`history::toCsv\` $(hm export to_csv_ms) ms, \`QSaveFile\` $(hm export write_ms) ms; ${history_reps} times" export csv_ms 1000)
+$(history_row "the same through the window's Export all, its file dialog answered at once: the wait before the dialog shows ($(hm export before_dialog_ms) ms) and after it is answered ($(hm export after_dialog_ms) ms)" export window_csv_ms 1000)
+$(history_row "import of ${record_files} record files (\`record::text()\`: both kinds, tips 1, 2, 3 and none, in year folders) into a fresh history: \`RecordImport::filesUnder\` and \`run\`, the window's import code; ${history_reps} times" import import_ms 3000)
+$(history_row "the same through the window's Import action, its folder dialog answered at once: from the folder chosen to the summary (the progress dialog and the reloaded list included)" import window_import_ms 3000)
+$(history_row "a second import of the same folder: all ${record_files} recognised and skipped (\`RecordImport\`)" import reimport_ms 3000)
+$(history_row "the same through the window's Import action" import window_reimport_ms 3000)
 TABLE
 
 echo
