@@ -16,6 +16,8 @@
 #include <QTableView>
 #include <QtTest>
 
+#include <memory>
+
 using namespace historytest;
 
 namespace
@@ -39,6 +41,9 @@ private slots:
     void pickingASensorShowsItsRunsAndChart();
 
 private:
+    // Shown and opened on the history, or null.
+    std::unique_ptr<history::HistoryWindow> openWindow();
+
     TempHistory history_;
     int runs_ = 0;
 };
@@ -56,45 +61,47 @@ void HistoryScaleTest::initTestCase()
     QCOMPARE(runs_, kSensors * kRunsPerSensor);
 }
 
+std::unique_ptr<history::HistoryWindow> HistoryScaleTest::openWindow()
+{
+    history::WindowOptions options;
+    options.location = history_.location();
+    options.pendingFolder = history_.pendingFolder();
+    auto window = std::make_unique<history::HistoryWindow>(options);
+    window->show();
+    if (!window->openHistory() || !QTest::qWaitForWindowExposed(window.get()))
+        return nullptr;
+    return window;
+}
+
 void HistoryScaleTest::listShowsEverySensor()
 {
     ModalAnswerer answers;
     for (int i = 0; i < 3; ++i) {
-        history::WindowOptions options;
-        options.location = history_.location();
-        options.pendingFolder = history_.pendingFolder();
-        history::HistoryWindow window(options);
-        window.show();
-        QVERIFY(window.openHistory());
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QTableView *sensors = window.findChild<QTableView *>("sensors");
+        const std::unique_ptr<history::HistoryWindow> window = openWindow();
+        QVERIFY(window);
+        QTableView *sensors = window->findChild<QTableView *>("sensors");
         // Drawn, not only loaded.
         sensors->viewport()->repaint();
         QCOMPARE(sensors->model()->rowCount(), kSensors);
-        QVERIFY(!window.currentSerial().isEmpty());
+        QVERIFY(!window->currentSerial().isEmpty());
     }
 }
 
 void HistoryScaleTest::pickingASensorShowsItsRunsAndChart()
 {
     ModalAnswerer answers;
-    history::WindowOptions options;
-    options.location = history_.location();
-    options.pendingFolder = history_.pendingFolder();
-    history::HistoryWindow window(options);
-    window.show();
-    QVERIFY(window.openHistory());
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTableView *sensors = window.findChild<QTableView *>("sensors");
-    QTableView *runs = window.findChild<QTableView *>("runs");
-    auto *chart = window.findChild<history::DriftChart *>("chart");
+    const std::unique_ptr<history::HistoryWindow> window = openWindow();
+    QVERIFY(window);
+    QTableView *sensors = window->findChild<QTableView *>("sensors");
+    QTableView *runs = window->findChild<QTableView *>("runs");
+    auto *chart = window->findChild<history::DriftChart *>("chart");
 
     for (int i = 0; i < kPicks; ++i) {
         const QModelIndex index = sensors->model()->index((i * 37) % kSensors, 0);
         sensors->setCurrentIndex(index);
         runs->viewport()->repaint();
         chart->viewport()->repaint();
-        QCOMPARE(window.currentSerial(), index.data().toString());
+        QCOMPARE(window->currentSerial(), index.data().toString());
         QVERIFY(runs->model()->rowCount() > 0);
         // Every run of the sensor, as many as the list says it has.
         QCOMPARE(runs->model()->rowCount(),
