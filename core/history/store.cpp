@@ -467,10 +467,22 @@ bool Store::open(QString *error)
     }
     if (sqlite) {
         // WAL lets the history window read while a station writes.
+        // Switching a new file to WAL needs it alone for a moment: a station
+        // that meets another one doing the same is told "locked" at once,
+        // without the busy timeout, and tries again.
         QSqlQuery query(db);
         for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
-            if (!query.exec(QLatin1String(pragma))) {
-                *error = failure(location_, tr("cannot prepare the database"), query.lastError());
+            bool ok = false;
+            for (int attempt = 1; !ok; ++attempt) {
+                ok = query.exec(QLatin1String(pragma));
+                sqlError = query.lastError();
+                query.finish();
+                if (ok || !isBusy(sqlError) || attempt == kWriteAttempts)
+                    break;
+                QThread::msleep(kRetryPauseMs * attempt);
+            }
+            if (!ok) {
+                *error = failure(location_, tr("cannot prepare the database"), sqlError);
                 db.close();
                 return false;
             }
