@@ -660,38 +660,52 @@ QList<SensorSummary> Store::sensors() const
 namespace
 {
 QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &sql,
-                     const QVariantList &values)
+                     const QVariantList &values, QString *error)
 {
     QList<Run> runs;
-    if (!db.isOpen())
+    if (!db.isOpen()) {
+        if (error)
+            *error = tr("the history is not open");
         return runs;
+    }
     QSqlQuery query(db);
     query.setForwardOnly(true);
     bool ok = query.prepare(sql);
     for (const QVariant &value : values)
         query.addBindValue(value);
     if (!ok || !query.exec()) {
-        qWarning().noquote() << failure(location, tr("cannot read the runs"), query.lastError());
+        const QString why = failure(location, tr("cannot read the runs"), query.lastError());
+        qWarning().noquote() << why;
+        if (error)
+            *error = why;
         return runs;
     }
     while (query.next())
         runs << runFrom(query);
+    // A connection lost half-way ends the rows early: not every run was read.
+    if (query.lastError().isValid()) {
+        const QString why = failure(location, tr("cannot read the runs"), query.lastError());
+        qWarning().noquote() << why;
+        if (error)
+            *error = why;
+    }
     return runs;
 }
 } // namespace
 
-QList<Run> Store::runsOf(const QString &serialNumber) const
+QList<Run> Store::runsOf(const QString &serialNumber, QString *error) const
 {
     return queryRuns(location_, database(),
                      selectRuns() +
                          QLatin1String("WHERE serial_number = ? ORDER BY started, run_key"),
-                     {serialNumber});
+                     {serialNumber}, error);
 }
 
-QList<Run> Store::allRuns() const
+QList<Run> Store::allRuns(QString *error) const
 {
     return queryRuns(location_, database(),
-                     selectRuns() + QLatin1String("ORDER BY serial_number, started, run_key"), {});
+                     selectRuns() + QLatin1String("ORDER BY serial_number, started, run_key"), {},
+                     error);
 }
 
 bool Store::hasRecordDigest(const QString &sha256) const

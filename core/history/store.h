@@ -50,8 +50,10 @@ public:
     bool write(const Run &run, QString *error);
 
     QList<SensorSummary> sensors() const;
-    QList<Run> runsOf(const QString &serialNumber) const; // oldest first
-    QList<Run> allRuns() const;                            // by sensor, then oldest first
+    // Oldest first; when the runs cannot all be read, error (if given) says why.
+    QList<Run> runsOf(const QString &serialNumber, QString *error = nullptr) const;
+    // By sensor, then oldest first; the same.
+    QList<Run> allRuns(QString *error = nullptr) const;
     bool hasRecordDigest(const QString &sha256) const;
 
     // The connection itself, for models in the window.
