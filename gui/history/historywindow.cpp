@@ -1,6 +1,6 @@
 #include "gui/history/historywindow.h"
 
-#include "core/history/runformat.h"
+#include "core/history/csvfile.h"
 #include "core/history/writer.h"
 #include "gui/history/driftchart.h"
 #include "gui/history/pendingruns.h"
@@ -24,13 +24,13 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -120,7 +120,12 @@ void HistoryWindow::startDayTimer()
     dayTimer_->start(std::chrono::milliseconds(now.msecsTo(tomorrow)));
 }
 
-HistoryWindow::~HistoryWindow() = default;
+HistoryWindow::~HistoryWindow()
+{
+    // An export under way finishes its file first.
+    if (exporter_)
+        exporter_->wait();
+}
 
 void HistoryWindow::buildActions()
 {
@@ -428,18 +433,47 @@ void HistoryWindow::exportSensor()
     if (!store_ || currentRow() < 0)
         return;
     const QString name = current_.isEmpty() ? tr("sensor") : current_;
-    exportRuns(store_->runsOf(current_), name + QLatin1Char('.') + QLatin1String(kCsvSuffix));
+    const QString path = askCsvPath(name + QLatin1Char('.') + QLatin1String(kCsvSuffix));
+    if (path.isEmpty())
+        return;
+    QString error;
+    const QList<Run> runs = store_->runsOf(current_, &error);
+    if (error.isEmpty())
+        writeCsvFile(runs, path, &error);
+    exportFinished(path, error.isEmpty() ? int(runs.size()) : -1, error);
 }
 
 void HistoryWindow::exportAll()
 {
-    if (!store_)
+    if (!store_ || exporter_)
         return;
-    exportRuns(store_->allRuns(),
-               tr("calibration-history") + QLatin1Char('.') + QLatin1String(kCsvSuffix));
+    const QString path =
+        askCsvPath(tr("calibration-history") + QLatin1Char('.') + QLatin1String(kCsvSuffix));
+    if (path.isEmpty())
+        return;
+    // Every run can take longer than a frame to read and write: that is done
+    // on a connection and a thread of its own, the window stays live.
+    exportAllAction_->setEnabled(false);
+    statusBar()->showMessage(
+        tr("Exporting every run to %1...").arg(QDir::toNativeSeparators(path)));
+    const Location location = options_.location;
+    exporter_.reset(QThread::create([this, location, path] {
+        QString error;
+        const int runs = exportHistoryToCsv(location, path, &error);
+        QMetaObject::invokeMethod(
+            this,
+            [this, path, runs, error] {
+                exporter_->wait();
+                exporter_.reset();
+                exportAllAction_->setEnabled(!importing_);
+                exportFinished(path, runs, error);
+            },
+            Qt::QueuedConnection);
+    }));
+    exporter_->start();
 }
 
-void HistoryWindow::exportRuns(const QList<Run> &runs, const QString &suggestedName)
+QString HistoryWindow::askCsvPath(const QString &suggestedName)
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     QFileDialog dialog(this, tr("Export to CSV"), QDir(folder).filePath(suggestedName),
@@ -447,21 +481,24 @@ void HistoryWindow::exportRuns(const QList<Run> &runs, const QString &suggestedN
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QLatin1String(kCsvSuffix));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
+        return {};
     QString path = dialog.selectedFiles().constFirst();
     if (QFileInfo(path).suffix().isEmpty())
         path += QLatin1Char('.') + QLatin1String(kCsvSuffix);
+    return path;
+}
 
-    QSaveFile file(path);
-    const QByteArray bytes = toCsv(runs);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+void HistoryWindow::exportFinished(const QString &path, int runs, const QString &error)
+{
+    if (runs < 0) {
+        statusBar()->clearMessage();
         QMessageBox::warning(
             this, windowTitle(),
-            tr("Cannot write %1:\n%2.").arg(QDir::toNativeSeparators(path), file.errorString()));
+            tr("Cannot write %1:\n%2.").arg(QDir::toNativeSeparators(path), error));
         return;
     }
     statusBar()->showMessage(
-        tr("Runs exported to %1: %2").arg(QDir::toNativeSeparators(path)).arg(runs.size()));
+        tr("Runs exported to %1: %2").arg(QDir::toNativeSeparators(path)).arg(runs));
 }
 
 void HistoryWindow::printReport()
@@ -533,7 +570,7 @@ void HistoryWindow::setBusy(bool busy)
     importing_ = busy;
     const bool sensor = !busy && currentRow() >= 0;
     importAction_->setEnabled(!busy);
-    exportAllAction_->setEnabled(!busy);
+    exportAllAction_->setEnabled(!busy && !exporter_);
     reloadAction_->setEnabled(!busy);
     exportSensorAction_->setEnabled(sensor);
     printAction_->setEnabled(sensor);

@@ -18,6 +18,7 @@ class QLineEdit;
 class QSortFilterProxyModel;
 class QSplitter;
 class QTableView;
+class QThread;
 class QTimer;
 
 namespace history
@@ -75,7 +76,10 @@ private:
     void refreshSensor();   // the runs, chart and heading of the sensor shown
     int currentRow() const; // in the sensor model; -1 when none is shown
     void showNotices(const QStringList &notices, bool opened);
-    void exportRuns(const QList<Run> &runs, const QString &suggestedName);
+    // The file an export goes to, asked of the operator; empty when cancelled.
+    QString askCsvPath(const QString &suggestedName);
+    // A status message, or a box saying why nothing was exported.
+    void exportFinished(const QString &path, int runs, const QString &error);
     void updateStatus();
     void fitSensorPane();
     void startDayTimer();
@@ -86,7 +90,8 @@ private:
     QString current_; // may be empty: a sensor that gave no serial number
     bool showing_ = false;
     bool importing_ = false;
-    RecordImport *import_ = nullptr; // while an import runs
+    RecordImport *import_ = nullptr;    // while an import runs
+    std::unique_ptr<QThread> exporter_; // while every run is being exported
     bool closeAfterImport_ = false;
     bool sized_ = false; // the sensor pane fitted to its columns
 

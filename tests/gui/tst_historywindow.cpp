@@ -20,7 +20,10 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTableView>
 #include <QXYSeries>
 #include <QtTest>
@@ -121,6 +124,7 @@ private slots:
     void cannotOpen();
     void exportSensor();
     void exportAll();
+    void exportAllOfAnUnreadableHistory();
     void exportCancelled();
     void reportPrintsToPdf();
 
@@ -489,7 +493,37 @@ void HistoryWindowTest::exportAll()
     answers_->fileName(name);
     action("exportAllAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
+    // Written beside the window, which says so when the file is complete.
+    QTRY_COMPARE(window_->statusBar()->currentMessage(),
+                 "Runs exported to " + QDir::toNativeSeparators(name) + ": 4");
     QCOMPARE(readAll(name), kCsvHeader + kCsvSensor1 + kCsvSensor2);
+    QVERIFY(action("exportAllAction")->isEnabled());
+}
+
+void HistoryWindowTest::exportAllOfAnUnreadableHistory()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    // The runs go after the window has read its list: the export cannot read
+    // them, and must not write a file that looks like an empty history.
+    QSqlQuery drop(h.store().database());
+    QVERIFY2(drop.exec("DROP TABLE runs"), qPrintable(drop.lastError().text()));
+
+    const QString name = QDir(h.folder()).filePath("all.csv");
+    answers_->fileName(name);
+    answers_->click(QMessageBox::Ok);
+    action("exportAllAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(answers_->seen().size(), 2);
+    const SeenWindow box = answers_->seen().last();
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QVERIFY2(box.text.startsWith("Cannot write " + QDir::toNativeSeparators(name) +
+                                 ":\nThe history could not be read: "),
+             qPrintable(box.text));
+    QVERIFY(!QFile::exists(name));
+    QVERIFY(!window_->statusBar()->currentMessage().startsWith("Runs exported"));
 }
 
 void HistoryWindowTest::exportCancelled()
