@@ -134,11 +134,8 @@ void HistoryImportTest::init()
 
 void HistoryImportTest::cleanup()
 {
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget *w : windows)
-        QVERIFY2(!w->isVisible(),
-                 qPrintable(QString("left open: %1 \"%2\"")
-                                .arg(w->metaObject()->className(), w->windowTitle())));
+    const QString open = shownWindow();
+    QVERIFY2(open.isEmpty(), qPrintable("left open: " + open));
     answers_.reset();
     GuiSuite::cleanup();
 }

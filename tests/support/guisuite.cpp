@@ -48,3 +48,14 @@ void GuiSuite::cleanup()
     if (!open.isEmpty())
         QFAIL(qPrintable(QStringLiteral("left open: ") + open.join(QStringLiteral("; "))));
 }
+
+QString GuiSuite::shownWindow()
+{
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (const QWidget *w : windows) {
+        if (w->isVisible())
+            return QStringLiteral("%1 \"%2\"")
+                .arg(QString::fromLatin1(w->metaObject()->className()), w->windowTitle());
+    }
+    return {};
+}

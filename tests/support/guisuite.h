@@ -7,6 +7,7 @@
 // failure names the window's title and text.
 
 #include <QObject>
+#include <QString>
 
 class GuiSuite : public QObject
 {
@@ -15,4 +16,9 @@ class GuiSuite : public QObject
 protected slots:
     void init();
     void cleanup();
+
+protected:
+    // The first top-level window of any kind still shown, as
+    // 'class "title"'; empty when none is.
+    static QString shownWindow();
 };
