@@ -20,6 +20,7 @@ void CalibrationDlg::recordIdentification(const listing::Reading &reading)
         run_.key = QUuid::createUuid().toString(QUuid::WithoutBraces);
         run_.started = connectedAt_;
         run_.station = QSysInfo::machineHostName();
+        run_.operatorName = history::loginName();
         runIdentified_ = true;
     }
     const listing::Properties &p = reading.properties;

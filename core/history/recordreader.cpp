@@ -398,7 +398,10 @@ bool Parser::read(Run *run)
         return false;
 
     using readings::Position;
-    run->started = in.date.startOfDay(Qt::UTC);
+    // A record names its day, not a time: kept as a date, and placed at the
+    // start of that day here for ordering, never after a timed run of it.
+    run->date = in.date;
+    run->started = in.date.startOfDay(Qt::LocalTime).toUTC();
     run->ended = run->started;
     // As the screen shows it: every prefix (any case) removed, trimmed.
     run->serialNumber = protocol::stripPrefix(in.serialLine, QLatin1String(protocol::kSerialPrefix),

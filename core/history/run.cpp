@@ -3,6 +3,10 @@
 #include "core/tipkind.h"
 
 #include <QCoreApplication>
+#include <QProcessEnvironment>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace history
 {
@@ -44,7 +48,8 @@ Reading judgedReading(const TipKind *tip, readings::Position position, const QSt
         position == readings::Position::High ? tip->highWindow : tip->lowWindow;
     reading.windowLow = window.low;
     reading.windowHigh = window.high;
-    reading.verdict = readings::inWindow(tip, position, reading.value) ? Verdict::Pass : Verdict::Fail;
+    reading.verdict =
+        readings::inWindow(tip, position, reading.value) ? Verdict::Pass : Verdict::Fail;
     return reading;
 }
 
@@ -79,6 +84,38 @@ bool countsAsValidation(Outcome outcome)
 {
     return outcome == Outcome::ValidatedDateSet || outcome == Outcome::ValidatedNoRecord ||
            outcome == Outcome::Recalibrated;
+}
+
+QString implausible(const Run &run, const QDate &today)
+{
+    if (run.key.isEmpty())
+        return QCoreApplication::translate("history", "the run has no key");
+    if (run.revision < 1 || run.revision > kMaxRevision)
+        return QCoreApplication::translate("history", "its revision %1 is not from 1 to %2")
+            .arg(run.revision)
+            .arg(kMaxRevision);
+    // Tomorrow still counts: a station east of this one may already be there.
+    if (run.localDate() > today.addDays(1))
+        return QCoreApplication::translate("history", "it is dated in the future (%1)")
+            .arg(run.localDate().toString(Qt::ISODate));
+    return QString();
+}
+
+QString loginName()
+{
+    // The account, not a variable anyone can set; the variable only where
+    // the account has no entry.
+    if (const passwd *entry = getpwuid(geteuid()); entry && entry->pw_name && *entry->pw_name)
+        return QString::fromLocal8Bit(entry->pw_name);
+    return QProcessEnvironment::systemEnvironment().value(QStringLiteral("USER"));
+}
+
+bool leftFailing(const Run &run)
+{
+    const auto failed = [](const Reading &r) { return r.verdict == Verdict::Fail; };
+    if (run.outcome == Outcome::Recalibrated)
+        return failed(run.leftHigh) || failed(run.leftLow);
+    return failed(run.foundHigh) || failed(run.foundLow);
 }
 
 } // namespace history

@@ -7,6 +7,7 @@
 
 #include "core/readings.h"
 
+#include <QDate>
 #include <QDateTime>
 #include <QString>
 
@@ -65,13 +66,17 @@ enum class Source {
 };
 
 struct Run {
-    QString key;   // unique: a UUID for a recorded run, "record:<sha256>" for an import
+    QString key;      // unique: a UUID for a recorded run, "record:<sha256>" for an import
     int revision = 0; // grows with every snapshot of the same run
     Source source = Source::Station;
 
-    QDateTime started; // UTC
+    QDateTime started; // UTC; for a run known only by its date, the start of that local day
     QDateTime ended;   // UTC; invalid while running
-    QString station;   // host name
+    // The date alone, for a run read back from a record file, which names no
+    // time: shown without one and never sorted after a timed run of its day.
+    QDate date;
+    QString station;      // host name
+    QString operatorName; // the login name of who ran the screen or the import
 
     // The sensor, as it identified itself.
     QString sensorType;
@@ -98,10 +103,32 @@ struct Run {
     Reading leftLow;
 
     Outcome outcome = Outcome::Interrupted;
-    QString outcomeDetail;        // the step cancelled at, the phase the link was lost in
+    QString outcomeDetail;         // the step cancelled at, the phase the link was lost in
     bool unsavedConstants = false; // the sensor may hold constants never saved
     QString recordPath;            // the calibration record written, if any
     QString recordDigest;          // SHA-256 of the record's bytes (hex), if any
+
+    // Set by the database when this revision was stored (its own clock, UTC);
+    // invalid for a run not read back from one.
+    QDateTime recordedAt;
+
+    bool dateOnly() const { return date.isValid(); }
+    // The day of the run in the local calendar.
+    QDate localDate() const { return dateOnly() ? date : started.toLocalTime().date(); }
 };
+
+// A run's snapshots are numbered from 1; a run has a few dozen at the most.
+inline constexpr int kMaxRevision = 100000;
+
+// Why a run may not enter a history, or empty: no key, a revision out of
+// range, or a date after tomorrow (a sensor is never due from the future).
+QString implausible(const Run &run, const QDate &today);
+
+// The login name of the user this program runs as.
+QString loginName();
+
+// Whether a reading left out of its window stands: the verification
+// readings when new constants were saved, else the as-found ones.
+bool leftFailing(const Run &run);
 
 } // namespace history

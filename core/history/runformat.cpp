@@ -307,6 +307,7 @@ QByteArray toJson(const Run &run)
         {QLatin1String("source"), sourceName(run.source)},
         {QLatin1String("started"), timeText(run.started)},
         {QLatin1String("station"), run.station},
+        {QLatin1String("operator"), run.operatorName},
         {QLatin1String("sensorType"), run.sensorType},
         {QLatin1String("serialNumber"), run.serialNumber},
         {QLatin1String("firmware"), run.firmware},
@@ -329,6 +330,8 @@ QByteArray toJson(const Run &run)
     };
     if (run.ended.isValid())
         object.insert(QLatin1String("ended"), timeText(run.ended));
+    if (run.date.isValid())
+        object.insert(QLatin1String("date"), run.date.toString(Qt::ISODate));
     if (run.meanCounts)
         object.insert(QLatin1String("meanCounts"), numberValue(*run.meanCounts));
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
@@ -367,6 +370,14 @@ bool fromJson(const QByteArray &json, Run *run)
     fields.time("started", &parsed.started);
     fields.time("ended", &parsed.ended);
     fields.text("station", &parsed.station);
+    fields.text("operator", &parsed.operatorName);
+    QString date;
+    fields.text("date", &date);
+    if (!date.isEmpty()) {
+        parsed.date = QDate::fromString(date, Qt::ISODate);
+        if (!parsed.date.isValid())
+            return false;
+    }
     fields.text("sensorType", &parsed.sensorType);
     fields.text("serialNumber", &parsed.serialNumber);
     fields.text("firmware", &parsed.firmware);

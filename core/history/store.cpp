@@ -11,6 +11,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
+#include <QUuid>
 #include <QVariant>
 
 #include <cmath>
@@ -48,7 +49,19 @@ const QLatin1String kSQLiteLocked("6");
 struct Migration {
     int version;
     QList<const char *> statements;
+    // Run after the statements, in the same transaction; false fails it.
+    bool (*then)(QSqlQuery &query) = nullptr;
 };
+
+// A database's identity, given once when its schema is created.
+bool giveIdentity(QSqlQuery &query)
+{
+    return query.prepare(QStringLiteral(
+               "INSERT INTO history_identity (singleton, id, created) VALUES (1, ?, ?)")) &&
+           (query.addBindValue(QUuid::createUuid().toString(QUuid::WithoutBraces)),
+            query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)),
+            query.exec());
+}
 
 const QList<Migration> &migrations()
 {
@@ -109,6 +122,84 @@ const QList<Migration> &migrations()
              "CREATE INDEX runs_by_serial ON runs (serial_number, started, run_key)",
              "CREATE INDEX runs_by_record_digest ON runs (record_digest)",
          }},
+        // Runs become append-only: every snapshot is a row of its own with
+        // the database's time and the operator, and nothing is ever updated
+        // or deleted, so a station needs no more than INSERT and SELECT. The
+        // newest revision of each run is what "runs" shows. A record's date
+        // is kept as a date. The database gets its identity.
+        {3,
+         {
+             "CREATE TABLE run_revisions ("
+             " run_key TEXT NOT NULL,"
+             " revision INTEGER NOT NULL,"
+             " source TEXT NOT NULL,"
+             " started TEXT NOT NULL,"
+             " ended TEXT,"
+             " station TEXT NOT NULL,"
+             " sensor_type TEXT NOT NULL,"
+             " serial_number TEXT NOT NULL,"
+             " firmware TEXT NOT NULL,"
+             " sensor_range TEXT NOT NULL,"
+             " tip_kind INTEGER NOT NULL,"
+             " unit TEXT NOT NULL,"
+             " old_slope TEXT NOT NULL,"
+             " old_offset TEXT NOT NULL,"
+             " found_high_text TEXT NOT NULL,"
+             " found_high_value DOUBLE PRECISION,"
+             " found_high_window_low DOUBLE PRECISION,"
+             " found_high_window_high DOUBLE PRECISION,"
+             " found_high_verdict TEXT NOT NULL,"
+             " found_low_text TEXT NOT NULL,"
+             " found_low_value DOUBLE PRECISION,"
+             " found_low_window_low DOUBLE PRECISION,"
+             " found_low_window_high DOUBLE PRECISION,"
+             " found_low_verdict TEXT NOT NULL,"
+             " mean_counts DOUBLE PRECISION,"
+             " new_slope TEXT NOT NULL,"
+             " new_offset TEXT NOT NULL,"
+             " left_high_text TEXT NOT NULL,"
+             " left_high_value DOUBLE PRECISION,"
+             " left_high_window_low DOUBLE PRECISION,"
+             " left_high_window_high DOUBLE PRECISION,"
+             " left_high_verdict TEXT NOT NULL,"
+             " left_low_text TEXT NOT NULL,"
+             " left_low_value DOUBLE PRECISION,"
+             " left_low_window_low DOUBLE PRECISION,"
+             " left_low_window_high DOUBLE PRECISION,"
+             " left_low_verdict TEXT NOT NULL,"
+             " outcome TEXT NOT NULL,"
+             " outcome_detail TEXT NOT NULL,"
+             " unsaved_constants INTEGER NOT NULL,"
+             " record_path TEXT NOT NULL,"
+             " record_digest TEXT NOT NULL,"
+             " record_date TEXT NOT NULL,"
+             " operator_name TEXT NOT NULL,"
+             " recorded_at TEXT NOT NULL,"
+             " PRIMARY KEY (run_key, revision))",
+             // Imports were stored at midnight UTC of their record's date.
+             "INSERT INTO run_revisions SELECT run_key, revision, source, started, ended, station,"
+             " sensor_type, serial_number, firmware, sensor_range, tip_kind, unit, old_slope,"
+             " old_offset, found_high_text, found_high_value, found_high_window_low,"
+             " found_high_window_high, found_high_verdict, found_low_text, found_low_value,"
+             " found_low_window_low, found_low_window_high, found_low_verdict, mean_counts,"
+             " new_slope, new_offset, left_high_text, left_high_value, left_high_window_low,"
+             " left_high_window_high, left_high_verdict, left_low_text, left_low_value,"
+             " left_low_window_low, left_low_window_high, left_low_verdict, outcome,"
+             " outcome_detail, unsaved_constants, record_path, record_digest,"
+             " CASE WHEN source = 'import' THEN substr(started, 1, 10) ELSE '' END, '', ''"
+             " FROM runs",
+             "DROP TABLE runs",
+             "CREATE VIEW runs AS SELECT * FROM run_revisions r WHERE r.revision ="
+             " (SELECT MAX(m.revision) FROM run_revisions m WHERE m.run_key = r.run_key)",
+             "CREATE INDEX run_revisions_by_sensor"
+             " ON run_revisions (serial_number, sensor_type, started, run_key)",
+             "CREATE INDEX run_revisions_by_record_digest ON run_revisions (record_digest)",
+             "CREATE TABLE history_identity ("
+             " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
+             " id TEXT NOT NULL,"
+             " created TEXT NOT NULL)",
+         },
+         giveIdentity},
     };
     return list;
 }
@@ -135,14 +226,27 @@ QStringList runColumns()
     reading(QStringLiteral("left_low"));
     names << QStringLiteral("outcome") << QStringLiteral("outcome_detail")
           << QStringLiteral("unsaved_constants") << QStringLiteral("record_path")
-          << QStringLiteral("record_digest");
+          << QStringLiteral("record_digest") << QStringLiteral("record_date")
+          << QStringLiteral("operator_name");
     return names;
+}
+
+// The time the database stored a revision, by its own clock, as timeText()
+// writes times.
+const QLatin1String kRecordedAt("recorded_at");
+const QLatin1String kSQLiteNow("strftime('%Y-%m-%dT%H:%M:%fZ', 'now')");
+const QLatin1String kPostgresNow(
+    "to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')");
+
+QString selectFrom(const char *table)
+{
+    return QLatin1String("SELECT ") + runColumns().join(u',') + u',' + kRecordedAt +
+           QLatin1String(" FROM ") + QLatin1String(table) + u' ';
 }
 
 const QString &selectRuns()
 {
-    static const QString text =
-        QLatin1String("SELECT ") + runColumns().join(u',') + QLatin1String(" FROM runs ");
+    static const QString text = selectFrom("runs");
     return text;
 }
 
@@ -204,7 +308,9 @@ QVariantList runValues(const Run &run)
     bindReading(&values, run.leftHigh);
     bindReading(&values, run.leftLow);
     values << text(outcomeName(run.outcome)) << text(run.outcomeDetail) << int(run.unsavedConstants)
-           << text(run.recordPath) << text(run.recordDigest);
+           << text(run.recordPath) << text(run.recordDigest)
+           << text(run.date.isValid() ? run.date.toString(Qt::ISODate) : QString())
+           << text(run.operatorName);
     return values;
 }
 
@@ -263,6 +369,11 @@ Run runFrom(const QSqlQuery &query)
     run.unsavedConstants = row.next().toInt() != 0;
     run.recordPath = row.text();
     run.recordDigest = row.text();
+    const QString date = row.text();
+    if (!date.isEmpty())
+        run.date = QDate::fromString(date, Qt::ISODate);
+    run.operatorName = row.text();
+    run.recordedAt = timeFrom(row.next());
     return run;
 }
 
@@ -292,6 +403,8 @@ bool isBusy(const QSqlError &error)
 
 QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today)
 {
+    if (!sensor.hasSerial())
+        return QDate();
     if (!sensor.lastValidation.isValid())
         return today;
     if (intervalDays <= 0)
@@ -302,7 +415,8 @@ QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today)
 
 bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today)
 {
-    return nextDue(sensor, intervalDays, today) < today;
+    const QDate due = nextDue(sensor, intervalDays, today);
+    return due.isValid() && due < today;
 }
 
 Store::Store(const Location &location)
@@ -471,7 +585,9 @@ bool Store::open(QString *error)
         // that meets another one doing the same is told "locked" at once,
         // without the busy timeout, and tries again.
         QSqlQuery query(db);
-        for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=NORMAL"}) {
+        // FULL: a commit is on the disk before the writer removes the
+        // run's pending file (NORMAL would let a power cut take it back).
+        for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
             bool ok = false;
             for (int attempt = 1; !ok; ++attempt) {
                 ok = query.exec(QLatin1String(pragma));
@@ -515,6 +631,8 @@ bool Store::open(QString *error)
                 if (!ok)
                     break;
             }
+            if (ok && migration.then)
+                ok = migration.then(query);
             if (ok) {
                 ok = query.prepare(
                     QStringLiteral("INSERT INTO schema_version (version, applied) VALUES (?, ?)"));
@@ -543,7 +661,22 @@ bool Store::open(QString *error)
         }
         version = std::max(version, migration.version);
     }
+
+    QSqlQuery query(db);
+    if (!query.exec(QLatin1String("SELECT id FROM history_identity")) || !query.next() ||
+        query.value(0).toString().isEmpty()) {
+        *error =
+            failure(location_, tr("cannot read the identity of the history"), query.lastError());
+        db.close();
+        return false;
+    }
+    identity_ = query.value(0).toString();
     return true;
+}
+
+QString Store::identity() const
+{
+    return isOpen() ? identity_ : QString();
 }
 
 bool Store::isOpen() const
@@ -562,7 +695,7 @@ int Store::schemaVersion() const
     return version;
 }
 
-bool Store::write(const Run &run, QString *error)
+WriteResult Store::write(const Run &run, QString *error)
 {
     QString ignored;
     if (!error)
@@ -570,24 +703,19 @@ bool Store::write(const Run &run, QString *error)
     QSqlDatabase db = database();
     if (!db.isOpen()) {
         *error = location_.describe() + tr(": not open");
-        return false;
+        return {};
     }
-    static const QString upsert = [] {
-        const QStringList columns = runColumns();
-        QStringList placeholders;
-        QStringList updates;
-        for (const QString &column : columns) {
-            placeholders << QStringLiteral("?");
-            if (column != QLatin1String("run_key"))
-                updates << column + QLatin1String(" = excluded.") + column;
-        }
-        // An older snapshot that arrives late never replaces a newer one.
-        return QLatin1String("INSERT INTO runs (") + columns.join(u',') +
-               QLatin1String(") VALUES (") + placeholders.join(u',') +
-               QLatin1String(") ON CONFLICT (run_key) DO UPDATE SET ") + updates.join(u',') +
-               QLatin1String(" WHERE excluded.revision >= runs.revision");
-    }();
     const bool sqlite = location_.kind == Location::Kind::SQLite;
+    // A revision stored before (a pending file written twice, a copy of one)
+    // is left as it was: nothing is ever updated.
+    const QString insert = [sqlite] {
+        const QStringList columns = runColumns();
+        return QLatin1String("INSERT INTO run_revisions (") + columns.join(u',') + u',' +
+               kRecordedAt + QLatin1String(") VALUES (") +
+               QStringList(columns.size(), QStringLiteral("?")).join(u',') + u',' +
+               (sqlite ? kSQLiteNow : kPostgresNow) +
+               QLatin1String(") ON CONFLICT (run_key, revision) DO NOTHING");
+    }();
     const QVariantList values = runValues(run);
 
     QSqlError sqlError;
@@ -596,15 +724,29 @@ bool Store::write(const Run &run, QString *error)
         // statement inside a failed one.
         QSqlQuery query(db);
         if (begin(db, sqlite, &sqlError)) {
-            bool ok = query.prepare(upsert);
+            WriteResult result;
+            bool ok = query.prepare(insert);
             for (const QVariant &value : values)
                 query.addBindValue(value);
             ok = ok && query.exec();
+            if (ok) {
+                const bool inserted = query.numRowsAffected() > 0;
+                ok = query.prepare(
+                    QStringLiteral("SELECT MAX(revision) FROM run_revisions WHERE run_key = ?"));
+                query.addBindValue(text(run.key));
+                ok = ok && query.exec() && query.next();
+                if (ok) {
+                    const int newest = query.value(0).toInt();
+                    result.kind = !inserted               ? WriteResult::AlreadyThere
+                                  : newest > run.revision ? WriteResult::Superseded
+                                                          : WriteResult::Written;
+                }
+            }
             if (!ok)
                 sqlError = query.lastError();
             query.finish();
             if (ok && commit(db, &sqlError))
-                return true;
+                return result;
             if (!ok)
                 rollback(db);
         }
@@ -613,36 +755,61 @@ bool Store::write(const Run &run, QString *error)
         QThread::msleep(kRetryPauseMs * attempt);
     }
     *error = failure(location_, tr("the run could not be written"), sqlError);
-    return false;
+    return {};
 }
 
-QList<SensorSummary> Store::sensors() const
+QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
 {
     QList<SensorSummary> list;
     QSqlDatabase db = database();
-    if (!db.isOpen())
-        return list;
-    // One pass over runs_by_serial for the figures, and one index look-up
-    // per sensor for its newest run.
-    static const QString sql =
-        QLatin1String("SELECT s.serial_number, n.sensor_type, s.runs, s.last_validation, n.outcome,"
-                      " s.last_run FROM ("
-                      " SELECT r.serial_number, COUNT(*) AS runs,"
-                      " MAX(CASE WHEN r.outcome IN (") +
-        validationOutcomes() +
-        QLatin1String(") THEN r.started END) AS last_validation,"
-                      " MAX(r.started) AS last_run,"
-                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
-                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS newest"
-                      " FROM runs r GROUP BY r.serial_number"
-                      ") s JOIN runs n ON n.run_key = s.newest ORDER BY s.serial_number");
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(sql)) {
-        qWarning().noquote() << failure(location_, tr("cannot list the sensors"),
-                                        query.lastError());
+    if (!db.isOpen()) {
+        if (error)
+            *error = tr("the history is not open");
         return list;
     }
+    // A sensor is its serial number and type. One pass over the sensor index
+    // for the figures, and index look-ups per sensor for its newest run and
+    // the newest run that took readings. Runs dated after tomorrow are left
+    // out of both and of the last validation: a date in the future must not
+    // put off the due date or hide today's run.
+    static const QString sql =
+        QLatin1String(
+            "SELECT s.serial_number, s.sensor_type, s.runs, s.last_validation, n.outcome,"
+            " s.last_run, n.record_date, j.outcome, j.found_high_verdict, j.found_low_verdict,"
+            " j.left_high_verdict, j.left_low_verdict FROM ("
+            " SELECT r.serial_number, r.sensor_type, COUNT(*) AS runs,"
+            " MAX(CASE WHEN r.started < ? AND r.outcome IN (") +
+        validationOutcomes() +
+        QLatin1String(") THEN r.started END) AS last_validation,"
+                      " MAX(CASE WHEN r.started < ? THEN r.started END) AS last_run,"
+                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
+                      " AND k.sensor_type = r.sensor_type AND k.started < ?"
+                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS newest,"
+                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
+                      " AND k.sensor_type = r.sensor_type AND k.started < ?"
+                      " AND (k.found_high_verdict <> 'none' OR k.found_low_verdict <> 'none')"
+                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS judged"
+                      " FROM runs r GROUP BY r.serial_number, r.sensor_type"
+                      ") s LEFT JOIN runs n ON n.run_key = s.newest"
+                      " LEFT JOIN runs j ON j.run_key = s.judged"
+                      " ORDER BY s.serial_number, s.sensor_type");
+    const QString horizon =
+        timeText(QDateTime(today.addDays(2), QTime(0, 0), Qt::LocalTime).toUTC());
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.prepare(sql);
+    for (int i = 0; i < 4; ++i)
+        query.addBindValue(horizon);
+    if (!ok || !query.exec()) {
+        const QString why = failure(location_, tr("cannot list the sensors"), query.lastError());
+        qWarning().noquote() << why;
+        if (error)
+            *error = why;
+        return list;
+    }
+    const auto verdict = [&query](int column) {
+        return verdictFromName(query.value(column).toString()).value_or(Verdict::None);
+    };
     while (query.next()) {
         SensorSummary sensor;
         sensor.serialNumber = query.value(0).toString();
@@ -652,7 +819,24 @@ QList<SensorSummary> Store::sensors() const
         sensor.lastOutcome =
             outcomeFromName(query.value(4).toString()).value_or(Outcome::Interrupted);
         sensor.lastRun = timeFrom(query.value(5));
+        sensor.lastRunDateOnly = !query.value(6).toString().isEmpty();
+        if (!query.value(7).isNull()) {
+            Run judged;
+            judged.outcome =
+                outcomeFromName(query.value(7).toString()).value_or(Outcome::Interrupted);
+            judged.foundHigh.verdict = verdict(8);
+            judged.foundLow.verdict = verdict(9);
+            judged.leftHigh.verdict = verdict(10);
+            judged.leftLow.verdict = verdict(11);
+            sensor.outOfTolerance = leftFailing(judged);
+        }
         list << sensor;
+    }
+    if (query.lastError().isValid()) {
+        const QString why = failure(location_, tr("cannot list the sensors"), query.lastError());
+        qWarning().noquote() << why;
+        if (error)
+            *error = why;
     }
     return list;
 }
@@ -699,6 +883,23 @@ QList<Run> Store::runsOf(const QString &serialNumber, QString *error) const
                      selectRuns() +
                          QLatin1String("WHERE serial_number = ? ORDER BY started, run_key"),
                      {serialNumber}, error);
+}
+
+QList<Run> Store::runsOf(const QString &serialNumber, const QString &sensorType,
+                         QString *error) const
+{
+    return queryRuns(location_, database(),
+                     selectRuns() + QLatin1String("WHERE serial_number = ? AND sensor_type = ?"
+                                                  " ORDER BY started, run_key"),
+                     {text(serialNumber), text(sensorType)}, error);
+}
+
+QList<Run> Store::revisionsOf(const QString &key, QString *error) const
+{
+    return queryRuns(location_, database(),
+                     selectFrom("run_revisions") +
+                         QLatin1String("WHERE run_key = ? ORDER BY revision"),
+                     {text(key)}, error);
 }
 
 QList<Run> Store::allRuns(QString *error) const

@@ -14,7 +14,9 @@
 namespace history
 {
 
-// One sensor of the history, for the sensor list.
+// One sensor of the history, for the sensor list: a serial number of one
+// type (two types may share a number). Runs that gave no serial number are
+// listed apart, one entry per type, and are never due.
 struct SensorSummary {
     QString serialNumber;
     QString sensorType;
@@ -22,17 +24,35 @@ struct SensorSummary {
     QDateTime lastValidation; // the last run that counts as a validation; invalid if none
     Outcome lastOutcome = Outcome::Interrupted;
     QDateTime lastRun;
+    bool lastRunDateOnly = false; // the newest run is known by its date alone
+    // The newest run that took readings left one out of its window, and no
+    // saved recalibration put it right.
+    bool outOfTolerance = false;
+    bool hasSerial() const { return !serialNumber.isEmpty(); }
 };
 
 // The date a sensor is next due: the last validation plus the interval;
-// today when it was never validated.
+// today when it was never validated; none (invalid) without a serial number.
 QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today);
 bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today);
+
+// What a write did with a run's snapshot.
+struct WriteResult {
+    enum Kind {
+        Failed,
+        Written,      // stored, and it is the run's newest revision
+        AlreadyThere, // this revision of the run was stored before; nothing changed
+        Superseded,   // stored, but the history holds a newer revision of the run
+    };
+    Kind kind = Failed;
+    // The history holds the snapshot (whatever else it holds).
+    explicit operator bool() const { return kind != Failed; }
+};
 
 class Store
 {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     // Each Store has a connection of its own (one per thread).
     explicit Store(const Location &location);
@@ -45,15 +65,30 @@ public:
     bool isOpen() const;
     int schemaVersion() const;
 
-    // Inserts or replaces the run of that key, in one transaction; an older
-    // revision never replaces a newer one.
-    bool write(const Run &run, QString *error);
+    // The database's own identity, given when its schema was created: a copy
+    // at another place keeps it, a new database gets another. Empty when
+    // not open.
+    QString identity() const;
 
-    QList<SensorSummary> sensors() const;
+    // Appends the snapshot as a revision of its run, with the database's
+    // time and the station and operator it names; nothing is ever replaced.
+    // The newest revision is the run as the history shows it.
+    WriteResult write(const Run &run, QString *error);
+
+    // With `today`, runs dated after tomorrow count neither for the due date
+    // nor as the newest run.
+    QList<SensorSummary> sensors(QString *error = nullptr,
+                                 const QDate &today = QDate::currentDate()) const;
     // Oldest first; when the runs cannot all be read, error (if given) says why.
+    // Every type that carries the serial number:
     QList<Run> runsOf(const QString &serialNumber, QString *error = nullptr) const;
+    // One sensor:
+    QList<Run> runsOf(const QString &serialNumber, const QString &sensorType,
+                      QString *error = nullptr) const;
     // By sensor, then oldest first; the same.
     QList<Run> allRuns(QString *error = nullptr) const;
+    // Every stored revision of one run, oldest first.
+    QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
     bool hasRecordDigest(const QString &sha256) const;
 
     // The connection itself, for models in the window.
@@ -62,6 +97,7 @@ public:
 private:
     Location location_;
     QString connectionName_;
+    QString identity_;
 };
 
 } // namespace history

@@ -185,6 +185,10 @@ Run sampleRun(int seed, const QString &sensor)
         QDateTime(QDate(2026, 3, 1 + seed % 27), QTime(8, 15, 30, 125), Qt::UTC).addSecs(seed * 60);
     run.ended = run.started.addSecs(900 + seed);
     run.station = QStringLiteral("bench-%1.orvane.example").arg(seed);
+    run.operatorName = QStringLiteral("tech%1").arg(seed);
+    // Imports name their day only.
+    if (run.source == history::Source::Import)
+        run.date = run.started.date();
     run.sensorType = QStringLiteral("RT-5K-MQ");
     run.serialNumber =
         sensor.isEmpty() ? QStringLiteral("40317-%1").arg(seed, 5, 10, QLatin1Char('0')) : sensor;
@@ -249,6 +253,8 @@ QString runDifference(const Run &a, const Run &b)
     HISTORY_SAME(key)
     HISTORY_SAME(revision)
     HISTORY_SAME(started)
+    HISTORY_SAME(date)
+    HISTORY_SAME(operatorName)
     HISTORY_SAME(ended)
     HISTORY_SAME(station)
     HISTORY_SAME(sensorType)

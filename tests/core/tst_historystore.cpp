@@ -24,6 +24,7 @@ using history::Outcome;
 using history::Run;
 using history::SensorSummary;
 using history::Store;
+using history::WriteResult;
 using historytest::TestDatabase;
 
 namespace
@@ -121,6 +122,8 @@ private slots:
     void revisionRule();
     void sensors_data() { databases(); }
     void sensors();
+    void sensorSense_data();
+    void sensorSense();
     void recordDigest_data() { databases(); }
     void recordDigest();
     void migratesVersion1_data() { databases(); }
@@ -220,21 +223,43 @@ void TestHistoryStore::revisionRule()
         return runs.size() == 1 ? runs.first() : Run();
     };
     QString error;
-    QVERIFY2(store.write(snapshot(2, Outcome::Recalibrated, "second"), &error), qPrintable(error));
-    // A late, older snapshot is no error, and changes nothing.
-    QVERIFY2(store.write(snapshot(1, Outcome::Interrupted, "first"), &error), qPrintable(error));
+    const auto write = [&](const Run &r) { return store.write(r, &error).kind; };
+    QCOMPARE(write(snapshot(2, Outcome::Recalibrated, "second")), WriteResult::Written);
+    // A late, older snapshot is no error: it is kept, but the run stays as
+    // the newer one has it.
+    QCOMPARE(write(snapshot(1, Outcome::Interrupted, "first")), WriteResult::Superseded);
     QCOMPARE(stored().revision, 2);
     QCOMPARE(stored().outcome, Outcome::Recalibrated);
     QCOMPARE(stored().outcomeDetail, QString("second"));
-    // The same revision again (a pending file written twice) replaces it.
-    QVERIFY(store.write(snapshot(2, Outcome::Recalibrated, "second, again"), &error));
-    QCOMPARE(stored().outcomeDetail, QString("second, again"));
-    QVERIFY(store.write(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), &error));
+    // The same revision again (a pending file written twice, or one altered
+    // since) changes nothing: what was stored stays.
+    QCOMPARE(write(snapshot(2, Outcome::ValidatedDateSet, "second, altered")),
+             WriteResult::AlreadyThere);
+    QCOMPARE(stored().outcome, Outcome::Recalibrated);
+    QCOMPARE(stored().outcomeDetail, QString("second"));
+    QCOMPARE(write(snapshot(5, Outcome::RecalibrationAbandoned, "fifth")), WriteResult::Written);
     const Run last = stored();
     QCOMPARE(last.revision, 5);
     QCOMPARE(last.outcome, Outcome::RecalibrationAbandoned);
     QVERIFY(historytest::runDifference(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), last)
                 .isEmpty());
+
+    // Every revision stays, in order, each with the database's time of it.
+    const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-60);
+    const QList<Run> revisions = store.revisionsOf(run.key, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(revisions.size(), 3);
+    QCOMPARE(revisions.at(0).outcomeDetail, QString("first"));
+    QCOMPARE(revisions.at(1).outcomeDetail, QString("second"));
+    QCOMPARE(revisions.at(2).revision, 5);
+    for (const Run &r : revisions) {
+        QCOMPARE(r.operatorName, run.operatorName);
+        QVERIFY2(r.recordedAt > before && r.recordedAt < before.addSecs(120),
+                 qPrintable(r.recordedAt.toString(Qt::ISODateWithMs)));
+    }
+    QVERIFY(store.revisionsOf("no such run", &error).isEmpty());
+    // Nothing is ever rewritten in place.
+    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 3);
 }
 
 void TestHistoryStore::sensors()
@@ -264,25 +289,34 @@ void TestHistoryStore::sensors()
         QVERIFY2(store.write(run, &error), qPrintable(error));
     }
     const QList<SensorSummary> list = store.sensors();
-    QCOMPARE(list.size(), 3);
+    QCOMPARE(list.size(), 4);
     QCOMPARE(list.at(0).serialNumber, QString("A-1"));
     QCOMPARE(list.at(0).runs, 3);
     QCOMPARE(list.at(0).lastValidation, utc(2025, 1, 10));
     QCOMPARE(list.at(0).lastOutcome, Outcome::Interrupted);
     QCOMPARE(list.at(0).lastRun, utc(2025, 3, 1));
 
+    // A serial number under two types is two sensors: neither lends the
+    // other its validation.
     QCOMPARE(list.at(1).serialNumber, QString("B-2"));
-    QCOMPARE(list.at(1).sensorType, QString("RT-5K-MQ/2"));
-    QCOMPARE(list.at(1).runs, 3);
+    QCOMPARE(list.at(1).sensorType, QString("RT-5K-MQ"));
+    QCOMPARE(list.at(1).runs, 2);
     QCOMPARE(list.at(1).lastValidation, utc(2024, 1, 1));
-    QCOMPARE(list.at(1).lastOutcome, Outcome::RecalibrationAbandoned);
-    QCOMPARE(list.at(1).lastRun, utc(2024, 7, 1));
-
-    QCOMPARE(list.at(2).serialNumber, QString("C-3"));
-    QCOMPARE(list.at(2).runs, 4);
+    QCOMPARE(list.at(1).lastOutcome, Outcome::Cancelled);
+    QCOMPARE(list.at(1).lastRun, utc(2024, 6, 1));
+    QCOMPARE(list.at(2).serialNumber, QString("B-2"));
+    QCOMPARE(list.at(2).sensorType, QString("RT-5K-MQ/2"));
+    QCOMPARE(list.at(2).runs, 1);
     QVERIFY(!list.at(2).lastValidation.isValid());
-    QCOMPARE(list.at(2).lastOutcome, Outcome::NoResponse);
-    QCOMPARE(list.at(2).lastRun, utc(2025, 2, 3));
+    QCOMPARE(list.at(2).lastOutcome, Outcome::RecalibrationAbandoned);
+    QCOMPARE(store.runsOf("B-2", "RT-5K-MQ/2").size(), 1);
+    QCOMPARE(store.runsOf("B-2").size(), 3);
+
+    QCOMPARE(list.at(3).serialNumber, QString("C-3"));
+    QCOMPARE(list.at(3).runs, 4);
+    QVERIFY(!list.at(3).lastValidation.isValid());
+    QCOMPARE(list.at(3).lastOutcome, Outcome::NoResponse);
+    QCOMPARE(list.at(3).lastRun, utc(2025, 2, 3));
 
     // With a yearly interval, on 2026-01-10: A is due today, B long overdue,
     // C (never validated) due today.
@@ -292,8 +326,91 @@ void TestHistoryStore::sensors()
     QVERIFY(history::overdue(list.at(0), 365, today.addDays(1)));
     QCOMPARE(history::nextDue(list.at(1), 365, today), QDate(2024, 12, 31));
     QVERIFY(history::overdue(list.at(1), 365, today));
-    QCOMPARE(history::nextDue(list.at(2), 365, today), today);
-    QVERIFY(!history::overdue(list.at(2), 365, today));
+    QCOMPARE(history::nextDue(list.at(3), 365, today), today);
+    QVERIFY(!history::overdue(list.at(3), 365, today));
+}
+
+// What the list says of a sensor must not mislead: a run dated in the
+// future neither puts off the due date nor hides today's run; runs without
+// a serial number are no sensor to be due; a sensor left failing says so.
+void TestHistoryStore::sensorSense_data()
+{
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QList<Run>>("runs");
+    QTest::addColumn<QString>("lastValidation"); // ISO date, or empty
+    QTest::addColumn<QString>("lastOutcome");
+    QTest::addColumn<bool>("outOfTolerance");
+    QTest::addColumn<bool>("due");
+
+    const Run base = historytest::sampleRun(1);
+    const auto run = [&](Outcome outcome, QDate day, history::Verdict high,
+                         history::Verdict left = history::Verdict::None) {
+        Run r = at(base, "S-1", outcome, QDateTime(day, QTime(9, 0), Qt::UTC));
+        r.foundHigh.verdict = high;
+        r.foundLow.verdict = history::Verdict::Pass;
+        r.leftHigh.verdict = left;
+        r.leftLow.verdict = left == history::Verdict::None ? left : history::Verdict::Pass;
+        return r;
+    };
+    using history::Verdict;
+    const QDate today = QDate::currentDate();
+    const QDate year = today.addDays(-300);
+    Run far = run(Outcome::ValidatedDateSet, QDate(9999, 12, 31), Verdict::Pass);
+    Run noSerial = run(Outcome::ValidatedDateSet, today, Verdict::Pass);
+    noSerial.serialNumber.clear();
+    Run lostLink = run(Outcome::LinkLost, today, Verdict::None);
+    lostLink.foundHigh = history::Reading();
+    lostLink.foundLow = history::Reading();
+    for (const char *database : {"sqlite", "postgresql"}) {
+        const auto row = [&](const char *name) {
+            return &(QTest::addRow("%s: %s", database, name) << QString(database));
+        };
+        *row("failed today, a record of 9999 beside it")
+            << QList<Run>{run(Outcome::ValidatedNoRecord, year, Verdict::Pass), far,
+                          run(Outcome::Cancelled, today, Verdict::Fail)}
+            << year.toString(Qt::ISODate) << "cancelled" << true << true;
+        *row("abandoned recalibration leaves the failure standing")
+            << QList<Run>{run(Outcome::ValidatedNoRecord, year, Verdict::Pass),
+                          run(Outcome::RecalibrationAbandoned, today, Verdict::Fail, Verdict::Pass)}
+            << year.toString(Qt::ISODate) << "recalibration-abandoned" << true << true;
+        *row("a saved recalibration puts it right")
+            << QList<Run>{run(Outcome::Recalibrated, today, Verdict::Fail, Verdict::Pass)}
+            << today.toString(Qt::ISODate) << "recalibrated" << false << true;
+        *row("a failure stands through a later run without readings")
+            << QList<Run>{run(Outcome::Cancelled, year, Verdict::Fail), lostLink} << QString()
+            << "link-lost" << true << true;
+        *row("no serial number: never due") << QList<Run>{noSerial} << today.toString(Qt::ISODate)
+                                            << "validated-date-set" << false << false;
+    }
+}
+
+void TestHistoryStore::sensorSense()
+{
+    QFETCH(QString, database);
+    QFETCH(QList<Run>, runs);
+    QFETCH(QString, lastValidation);
+    QFETCH(QString, lastOutcome);
+    QFETCH(bool, outOfTolerance);
+    QFETCH(bool, due);
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    Store store(db->location());
+    OPEN_STORE(store);
+    QString error;
+    for (const Run &run : runs)
+        QVERIFY2(store.write(run, &error), qPrintable(error));
+    const QList<SensorSummary> list = store.sensors(&error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(list.size(), 1);
+    const SensorSummary &sensor = list.first();
+    QCOMPARE(sensor.lastValidation.isValid() ? sensor.lastValidation.date().toString(Qt::ISODate)
+                                             : QString(),
+             lastValidation);
+    QCOMPARE(history::outcomeName(sensor.lastOutcome), lastOutcome);
+    QCOMPARE(sensor.outOfTolerance, outOfTolerance);
+    QCOMPARE(history::nextDue(sensor, 365, QDate::currentDate()).isValid(), due);
+    if (!due)
+        QVERIFY(!history::overdue(sensor, 1, QDate::currentDate().addYears(5)));
 }
 
 void TestHistoryStore::recordDigest()
@@ -323,7 +440,7 @@ void TestHistoryStore::migratesVersion1()
 
     Store store(db->location());
     OPEN_STORE(store);
-    QCOMPARE(store.schemaVersion(), 2);
+    QCOMPARE(store.schemaVersion(), Store::kSchemaVersion);
     const QList<Run> runs = store.allRuns();
     QCOMPARE(runs.size(), 2);
     const Run &recalibrated = runs.at(0);
@@ -357,7 +474,8 @@ void TestHistoryStore::migratesVersion1()
     // Opening again finds nothing left to do.
     Store again(db->location());
     OPEN_STORE(again);
-    QCOMPARE(again.schemaVersion(), 2);
+    QCOMPARE(again.schemaVersion(), Store::kSchemaVersion);
+    QCOMPARE(again.identity(), store.identity());
     QCOMPARE(again.allRuns().size(), 2);
 }
 
@@ -396,9 +514,9 @@ void TestHistoryStore::failedMigrationChangesNothing()
     QVERIFY2(db->exec({"DROP INDEX runs_by_record_digest"}, &error), qPrintable(error));
     Store store(db->location());
     OPEN_STORE(store);
-    QCOMPARE(store.schemaVersion(), 2);
+    QCOMPARE(store.schemaVersion(), Store::kSchemaVersion);
     QCOMPARE(store.allRuns().size(), 2);
-    QCOMPARE(db->value(digestColumn).toInt(), 1);
+    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions WHERE record_digest = ''").toInt(), 2);
 }
 
 void TestHistoryStore::refusesNewerSchema()
@@ -407,7 +525,7 @@ void TestHistoryStore::refusesNewerSchema()
     NEED_DATABASE(db);
     QString error;
     QVERIFY2(db->exec({"CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT)",
-                       "INSERT INTO schema_version VALUES (3, '2027-06-01T00:00:00.000Z')",
+                       "INSERT INTO schema_version VALUES (4, '2027-06-01T00:00:00.000Z')",
                        "CREATE TABLE runs (run_key TEXT PRIMARY KEY, shape TEXT)",
                        "INSERT INTO runs VALUES ('k', 'of things to come')"},
                       &error),
@@ -418,7 +536,7 @@ void TestHistoryStore::refusesNewerSchema()
     Store store(db->location());
     QVERIFY(!store.open(&error));
     QVERIFY2(error.contains(db->location().describe()), qPrintable(error));
-    QVERIFY2(error.contains("3") && error.contains("newer"), qPrintable(error));
+    QVERIFY2(error.contains("4") && error.contains("newer"), qPrintable(error));
     QVERIFY(!store.isOpen());
     QVERIFY(store.sensors().isEmpty());
     Run run = historytest::sampleRun(1);
@@ -429,7 +547,7 @@ void TestHistoryStore::refusesNewerSchema()
         QCOMPARE(fileDigest(db->location().path), before);
         QVERIFY(!QFile::exists(db->location().path + "-wal"));
     }
-    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 3);
+    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 4);
     QCOMPARE(db->value("SELECT COUNT(*) FROM schema_version").toInt(), 1);
     QCOMPARE(db->value("SELECT shape FROM runs WHERE run_key = 'k'").toString(),
              QString("of things to come"));
@@ -575,6 +693,7 @@ void TestHistoryStore::nextDue()
     QFETCH(int, interval);
     QFETCH(QDate, today);
     SensorSummary sensor;
+    sensor.serialNumber = QStringLiteral("40317-00815");
     sensor.lastValidation = lastValidation;
     const QDate due = history::nextDue(sensor, interval, today);
     const bool late = history::overdue(sensor, interval, today);
