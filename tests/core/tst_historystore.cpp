@@ -9,10 +9,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcessEnvironment>
+#include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
+#include <QUuid>
 #include <QWaitCondition>
 #include <QtTest>
 
@@ -124,6 +128,11 @@ private slots:
     void sensors();
     void sensorSense_data();
     void sensorSense();
+    void dateOnlyRuns_data();
+    void dateOnlyRuns();
+    void identity_data() { databases(); }
+    void identity();
+    void stationRole();
     void recordDigest_data() { databases(); }
     void recordDigest();
     void migratesVersion1_data() { databases(); }
@@ -704,6 +713,140 @@ void TestHistoryStore::nextDue()
     tzset();
     QTEST(due, "due");
     QTEST(late, "overdue");
+}
+
+// A record's date is a date: in any time zone it stays that day, it is due
+// a year from that day, and it never hides a timed run of the same day.
+void TestHistoryStore::dateOnlyRuns_data()
+{
+    QTest::addColumn<QString>("database");
+    QTest::addColumn<QString>("zone");
+    for (const char *database : {"sqlite", "postgresql"}) {
+        for (const char *zone : {"America/Los_Angeles", "Australia/Brisbane"})
+            QTest::addRow("%s in %s", database, zone) << QString(database) << QString(zone);
+    }
+}
+
+void TestHistoryStore::dateOnlyRuns()
+{
+    QFETCH(QString, zone);
+    const QByteArray saved = qgetenv("TZ");
+    qputenv("TZ", zone.toLatin1());
+    tzset();
+    const auto restore = qScopeGuard([&] {
+        if (saved.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", saved);
+        tzset();
+    });
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    Store store(db->location());
+    OPEN_STORE(store);
+
+    const QDate day(2026, 3, 5);
+    QByteArray bytes;
+    Run recorded =
+        at(historytest::sampleRun(1), "40317-00815", Outcome::ValidatedDateSet, QDateTime());
+    recorded.source = history::Source::Import;
+    recorded.date = day;
+    recorded.started = day.startOfDay(Qt::LocalTime).toUTC();
+    recorded.key = "record:" + QString(64, 'a');
+    // 09:00 that day, here: the link went with new constants in the sensor.
+    Run lost = at(historytest::sampleRun(2), "40317-00815", Outcome::LinkLost,
+                  QDateTime(day, QTime(9, 0), Qt::LocalTime).toUTC());
+    QString error;
+    QVERIFY2(store.write(recorded, &error), qPrintable(error));
+    QVERIFY2(store.write(lost, &error), qPrintable(error));
+
+    const QList<SensorSummary> list = store.sensors(&error, QDate(2026, 3, 6));
+    QCOMPARE(list.size(), 1);
+    QCOMPARE(list.first().lastOutcome, Outcome::LinkLost);
+    QCOMPARE(history::nextDue(list.first(), 365, QDate(2026, 3, 6)), QDate(2027, 3, 5));
+    const QList<Run> runs = store.runsOf("40317-00815", &error);
+    QCOMPARE(runs.size(), 2);
+    QCOMPARE(runs.first().key, recorded.key);
+    QCOMPARE(runs.first().date, day);
+    QCOMPARE(runs.first().localDate(), day);
+    QVERIFY(!runs.last().dateOnly());
+}
+
+// Each database has an identity of its own from its creation; a copy of an
+// SQLite file keeps it (it is the same history, elsewhere).
+void TestHistoryStore::identity()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    std::unique_ptr<TestDatabase> other;
+    {
+        QFETCH(QString, database);
+        other = std::make_unique<TestDatabase>(database);
+        QVERIFY2(other->ok(), qPrintable(other->error()));
+    }
+    Store store(db->location());
+    QVERIFY(store.identity().isEmpty());
+    OPEN_STORE(store);
+    Store second(other->location());
+    OPEN_STORE(second);
+    QVERIFY(!QUuid::fromString(store.identity()).isNull());
+    QVERIFY(!QUuid::fromString(second.identity()).isNull());
+    QVERIFY(store.identity() != second.identity());
+    QCOMPARE(db->value("SELECT COUNT(*) FROM history_identity").toInt(), 1);
+    Store again(db->location());
+    OPEN_STORE(again);
+    QCOMPARE(again.identity(), store.identity());
+}
+
+// A station needs no more than INSERT and SELECT: the owner creates and
+// migrates the schema, the stations' role cannot change a stored run.
+void TestHistoryStore::stationRole()
+{
+    HISTORY_NEED_POSTGRES();
+    TestDatabase db("postgresql");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    {
+        Store owner(db.location());
+        OPEN_STORE(owner);
+        QVERIFY(owner.write(historytest::sampleRun(1), nullptr));
+    }
+    const QString role =
+        QStringLiteral("zolvex_station_%1").arg(QRandomGenerator::global()->generate() % 100000);
+    QString error;
+    // As README.md says to grant it.
+    QVERIFY2(db.exec({"CREATE ROLE " + role + " LOGIN",
+                      "GRANT CONNECT ON DATABASE " + db.location().database + " TO " + role,
+                      "GRANT USAGE ON SCHEMA public TO " + role,
+                      "GRANT SELECT ON schema_version, history_identity, runs TO " + role,
+                      "GRANT SELECT, INSERT ON run_revisions TO " + role},
+                     &error),
+             qPrintable(error));
+    const auto dropRole = qScopeGuard([&] {
+        QString ignored;
+        db.exec({"DROP OWNED BY " + role, "DROP ROLE " + role}, &ignored);
+    });
+    Location asStation = db.location();
+    asStation.user = role;
+    {
+        Store station(asStation);
+        OPEN_STORE(station);
+        Run next = historytest::sampleRun(1);
+        ++next.revision;
+        QCOMPARE(station.write(next, &error).kind, WriteResult::Written);
+        QCOMPARE(station.write(historytest::sampleRun(2), &error).kind, WriteResult::Written);
+        QCOMPARE(station.sensors(&error).size(), 2);
+        QCOMPARE(station.revisionsOf(next.key, &error).size(), 2);
+
+        for (const QString &change :
+             {QStringLiteral("UPDATE run_revisions SET outcome = 'validated-date-set'"),
+              QStringLiteral("DELETE FROM run_revisions")}) {
+            QSqlQuery query(station.database());
+            QVERIFY2(!query.exec(change), qPrintable(change));
+            QVERIFY2(query.lastError().text().contains("permission denied"),
+                     qPrintable(query.lastError().text()));
+        }
+    }
+    QCOMPARE(db.value("SELECT COUNT(*) FROM run_revisions").toInt(), 3);
 }
 
 // 10,000 runs of 500 sensors: the sensor list must come back at once.

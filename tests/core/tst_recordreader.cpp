@@ -189,7 +189,9 @@ void TestRecordReader::roundTrip()
         QCOMPARE(run.recordDigest, history::recordDigest(bytes));
         QCOMPARE(run.key, QStringLiteral("record:") + history::recordDigest(bytes));
         QCOMPARE(run.recordPath, path);
-        QCOMPARE(run.started, QDateTime(c.date, QTime(0, 0), Qt::UTC));
+        // A date, not a time: placed at the start of that day where it is read.
+        QCOMPARE(run.date, c.date);
+        QCOMPARE(run.started, c.date.startOfDay(Qt::LocalTime).toUTC());
         QCOMPARE(run.ended, run.started);
         QVERIFY(run.station.isEmpty() && run.sensorType.isEmpty() && run.firmware.isEmpty() &&
                 run.range.isEmpty() && !run.meanCounts && run.outcomeDetail.isEmpty());
@@ -237,7 +239,7 @@ void TestRecordReader::monthsOfEachLocale()
         in.locale = QLocale(language);
         const history::RecordReading reading = history::readRecord(written(in));
         QVERIFY2(reading.ok, qPrintable(record::runDate(in.date, in.locale) + reading.error));
-        QCOMPARE(reading.run.started.date(), in.date);
+        QCOMPARE(reading.run.date, in.date);
     }
 }
 
@@ -271,7 +273,7 @@ void TestRecordReader::runDate()
     const history::RecordReading reading = history::readRecord(text.toUtf8());
     QCOMPARE(reading.ok, expected.isValid());
     if (expected.isValid())
-        QCOMPARE(reading.run.started.date(), expected);
+        QCOMPARE(reading.run.date, expected);
     else
         QVERIFY2(reading.error.contains(QStringLiteral("run date")), qPrintable(reading.error));
 }
@@ -289,7 +291,7 @@ void TestRecordReader::systemLocaleComesFirst()
         QVERIFY(record::text(in).contains(QStringLiteral("06/lis/2026")));
         const history::RecordReading reading = history::readRecord(written(in));
         QVERIFY2(reading.ok, qPrintable(reading.error));
-        QCOMPARE(reading.run.started.date(), in.date);
+        QCOMPARE(reading.run.date, in.date);
         return;
     }
     QProcess child;
