@@ -81,21 +81,21 @@ bool makePrivateFolder(const QString &path, QString *error)
 bool prepareSQLiteFile(const Location &location, QString *error)
 {
     const QString folder = QFileInfo(location.path).absolutePath();
-    if (!QFileInfo(folder).isDir()) {
-        if (!location.createFolder) {
-            *error =
-                sentence(location,
-                         tr("its folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
-            return false;
-        }
+    if (location.createFolder) {
         QString why;
         if (!makePrivateFolder(folder, &why)) {
             *error = sentence(location, why + u'.');
             return false;
         }
+        // The program's own folder, perhaps made before by another part of
+        // it (the pending runs) or an older version: its user's alone.
+        ::chmod(QFile::encodeName(folder).constData(), kPrivateFolderMode);
+    } else if (!QFileInfo(folder).isDir()) {
+        *error = sentence(
+            location, tr("its folder %1 does not exist.").arg(QDir::toNativeSeparators(folder)));
+        return false;
     }
-    struct statfs system {
-    };
+    struct statfs system = {};
     if (::statfs(QFile::encodeName(folder).constData(), &system) == 0) {
         const QString network = networkFileSystem(qint64(system.f_type));
         if (!network.isEmpty()) {

@@ -1013,6 +1013,16 @@ void TestHistoryLocation::sqliteFilesPrivate()
         QVERIFY2(QFileInfo::exists(file + journal), journal);
         QCOMPARE(modeOf(file + journal), mode_t(0600));
     }
+
+    // Made open to others before (by an older version, or with the pending
+    // runs' folder): the next opening closes it.
+    QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                            QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                            QFile::ExeOther));
+    QCOMPARE(modeOf(data), mode_t(0755));
+    history::Store again(location);
+    QVERIFY2(again.open(&error), qPrintable(error));
+    QCOMPARE(modeOf(data), mode_t(0700));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryLocation)
