@@ -164,9 +164,7 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 history::WindowOptions windowOptions(const QString &file, const QString &pendingFolder)
 {
     // As zolvex-history's main() does, with the history named here.
-    const QSettings settings(QSettings::IniFormat, QSettings::UserScope,
-                             QLatin1String(history::kSettingsOrganization),
-                             QLatin1String(history::kSettingsApplication));
+    const QSettings settings(history::settingsFile(), QSettings::IniFormat);
     history::WindowOptions options;
     options.intervalDays = history::intervalDays(settings);
     options.location.path = file;

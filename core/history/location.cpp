@@ -2,12 +2,15 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
+
+#include <sys/stat.h>
 
 namespace history
 {
@@ -26,6 +29,37 @@ QString decoded(QStringView text)
 
 // The longest a calibration interval can sensibly be: a century.
 constexpr int kLongestIntervalDays = 36525;
+// The longest timeout an address may ask for: a day.
+constexpr int kLongestTimeoutMs = 24 * 60 * 60 * 1000;
+
+// A PostgreSQL server that is gone must not hold the writer for long: the
+// connection gives up after this long, and a connection whose server
+// vanished is noticed by TCP keepalives and the TCP user timeout.
+constexpr int kConnectTimeoutSeconds = 5;
+constexpr int kKeepalivesIdleSeconds = 30;
+constexpr int kKeepalivesIntervalSeconds = 10;
+constexpr int kKeepalivesCount = 3;
+constexpr int kTcpUserTimeoutMs = 30000;
+const QLatin1String kSslModeOption("sslmode");
+
+// The group of the settings file the history's keys are in, and its markers.
+const QLatin1String kHistoryGroup("history");
+constexpr QChar kQuote = u'"';
+constexpr QChar kEscape = u'\\';
+
+bool parseTimeout(const QString &name, const QString &text, int *milliseconds, QString *error)
+{
+    bool ok = false;
+    const int value = text.toInt(&ok);
+    if (!ok || value < 0 || value > kLongestTimeoutMs) {
+        *error = tr("The option \"%1\" is not a number of milliseconds from 0 (no limit) to %2.")
+                     .arg(name)
+                     .arg(kLongestTimeoutMs);
+        return false;
+    }
+    *milliseconds = value;
+    return true;
+}
 
 bool parsePort(const QString &text, int *port, QString *error)
 {
@@ -158,6 +192,12 @@ bool parsePostgres(QStringView rest, Location *location, QString *error)
                 parsed.password = value;
             } else if (name == QLatin1String("dbname")) {
                 parsed.database = value;
+            } else if (name == QLatin1String(kStatementTimeoutKey)) {
+                if (!parseTimeout(name, value, &parsed.statementTimeoutMs, error))
+                    return false;
+            } else if (name == QLatin1String(kLockTimeoutKey)) {
+                if (!parseTimeout(name, value, &parsed.lockTimeoutMs, error))
+                    return false;
             } else if (!appendOption(&parsed.options, name, value, error)) {
                 return false;
             }
@@ -235,16 +275,126 @@ bool parseLocation(const QString &text, Location *location, QString *error)
     return true;
 }
 
+QString settingsFile()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    if (base.isEmpty())
+        return QString();
+    return base + QLatin1String(kSettingsFile);
+}
+
+QString settingText(const QString &file, const QString &key)
+{
+    QFile in(file);
+    if (file.isEmpty() || !in.open(QIODevice::ReadOnly | QIODevice::Text))
+        return QString();
+    // "history/password" is "password" in the [history] group.
+    const QString group = key.section(u'/', 0, -2);
+    const QString name = key.section(u'/', -1);
+    QString current;
+    QString found;
+    while (!in.atEnd()) {
+        const QString line = QString::fromUtf8(in.readLine()).trimmed();
+        if (line.startsWith(u'[') && line.endsWith(u']')) {
+            current = line.mid(1, line.size() - 2).trimmed();
+            continue;
+        }
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0 || current != group || line.left(equals).trimmed() != name)
+            continue;
+        // The last one counts, as with QSettings.
+        found = line.mid(equals + 1).trimmed();
+    }
+    // Quotes keep blanks at the ends; QSettings writes a value with a comma
+    // this way too.
+    if (found.size() >= 2 && found.startsWith(kQuote) && found.endsWith(kQuote)) {
+        const QString inner = found.mid(1, found.size() - 2);
+        QString unquoted;
+        for (qsizetype i = 0; i < inner.size(); ++i) {
+            if (inner.at(i) == kEscape && i + 1 < inner.size() &&
+                (inner.at(i + 1) == kQuote || inner.at(i + 1) == kEscape))
+                ++i;
+            unquoted += inner.at(i);
+        }
+        return unquoted;
+    }
+    return found;
+}
+
+QString settingsPrivacyProblem(const QString &file)
+{
+    struct stat status {
+    };
+    if (file.isEmpty() || ::stat(QFile::encodeName(file).constData(), &status) != 0)
+        return QString();
+    if ((status.st_mode & (S_IRGRP | S_IROTH)) == 0)
+        return QString();
+    const QString shown = QDir::toNativeSeparators(file);
+    return tr("The settings file %1 holds the history's password but other users can read it; it "
+              "was not used. Make it yours alone: chmod 600 %1")
+        .arg(shown);
+}
+
+namespace
+{
+// Whether the options already hold `name`: each is "name=value" after the
+// start or a ';', which no value can hold.
+bool hasOption(const QString &options, QLatin1String name)
+{
+    for (const QStringView option : QStringView(options).split(u';')) {
+        if (option.trimmed().startsWith(name + u'='))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+bool usesDefaultSslMode(const Location &location)
+{
+    // A folder (or an abstract socket) is a local socket, where TLS has
+    // nothing to protect.
+    const bool tcp = !location.host.isEmpty() && !location.host.startsWith(u'/') &&
+                     !location.host.startsWith(u'@');
+    return tcp && !hasOption(location.options, kSslModeOption);
+}
+
+QString connectionOptions(const Location &location)
+{
+    QString options = location.options;
+    const auto add = [&options](QLatin1String name, const QString &value) {
+        if (hasOption(options, name))
+            return;
+        if (!options.isEmpty())
+            options += u';';
+        options += name + u'=' + value;
+    };
+    if (usesDefaultSslMode(location))
+        add(kSslModeOption, QLatin1String(kDefaultSslMode));
+    add(QLatin1String("connect_timeout"), QString::number(kConnectTimeoutSeconds));
+    add(QLatin1String("keepalives"), QStringLiteral("1"));
+    add(QLatin1String("keepalives_idle"), QString::number(kKeepalivesIdleSeconds));
+    add(QLatin1String("keepalives_interval"), QString::number(kKeepalivesIntervalSeconds));
+    add(QLatin1String("keepalives_count"), QString::number(kKeepalivesCount));
+    add(QLatin1String("tcp_user_timeout"), QString::number(kTcpUserTimeoutMs));
+    return options;
+}
+
 Location configuredLocation(const QSettings &settings, const QProcessEnvironment &environment,
                             const QString &dataFolder)
 {
+    // The file's own text when it has the key (see settingText), else what
+    // the settings hold in memory.
+    const auto setting = [&settings](const char *key) {
+        const QString text = settingText(settings.fileName(), QLatin1String(key));
+        return text.isNull() ? settings.value(QLatin1String(key)).toString() : text;
+    };
     QString source;
     QString text = environment.value(QLatin1String(kDatabaseVariable)).trimmed();
     bool fromSettings = false;
     if (!text.isEmpty()) {
         source = QLatin1String(kDatabaseVariable);
     } else {
-        text = settings.value(QLatin1String(kDatabaseKey)).toString().trimmed();
+        text = setting(kDatabaseKey).trimmed();
         source = tr("the setting %1").arg(QLatin1String(kDatabaseKey));
         fromSettings = true;
     }
@@ -252,6 +402,7 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
         Location local;
         local.kind = Location::Kind::SQLite;
         local.path = dataFolder + QLatin1String(kSQLiteFile);
+        local.createFolder = true;
         return local;
     }
 
@@ -269,9 +420,18 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
     // The settings file keeps the password apart, so the location in it can
     // be shown and copied.
     if (fromSettings && location.kind == Location::Kind::PostgreSQL) {
-        const QString password = settings.value(QLatin1String(kPasswordKey)).toString();
+        const QString password = setting(kPasswordKey);
         if (!password.isEmpty())
             location.password = password;
+        // As libpq refuses a ~/.pgpass others can read.
+        const QString problem =
+            location.password.isEmpty() ? QString() : settingsPrivacyProblem(settings.fileName());
+        if (!problem.isEmpty()) {
+            Location refused;
+            refused.kind = Location::Kind::PostgreSQL;
+            refused.error = problem;
+            return refused;
+        }
     }
     return location;
 }
@@ -289,8 +449,7 @@ namespace
 {
 QSettings programSettings()
 {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope,
-                     QLatin1String(kSettingsOrganization), QLatin1String(kSettingsApplication));
+    return QSettings(settingsFile(), QSettings::IniFormat);
 }
 } // namespace
 
@@ -306,6 +465,7 @@ Home trainingHome()
     const QString data = dataFolder(QLatin1String(kTrainingData));
     Home home;
     home.location.path = data + QLatin1String(kSQLiteFile);
+    home.location.createFolder = true;
     home.pendingFolder = data + QLatin1String(kPendingFolder);
     return home;
 }

@@ -1,5 +1,7 @@
 #include "core/history/store.h"
 
+#include "core/history/localfile.h"
+#include "core/history/privacy.h"
 #include "core/history/runformat.h"
 
 #include <QAtomicInteger>
@@ -32,8 +34,6 @@ QString tr(const char *text)
 constexpr int kBusyTimeoutMs = 2000;
 constexpr int kWriteAttempts = 3;
 constexpr int kRetryPauseMs = 100;
-// A PostgreSQL server that is gone must not hold the writer for long.
-constexpr int kConnectTimeoutSeconds = 5;
 // Serialises the migrations of stations that open a shared database at once.
 constexpr qint64 kMigrationLock = 0x5a4f4c5645580001; // "ZOLVEX", 1
 
@@ -442,17 +442,22 @@ namespace
 // driver's words, never the password (libpq can echo its connection string).
 QString failure(const Location &location, const QString &what, const QSqlError &error)
 {
-    QString detail = error.text().trimmed();
-    static const QRegularExpression passwordOption(
-        QStringLiteral("password\\s*=\\s*('(?:[^'\\\\]|\\\\.)*'|\\S*)"),
-        QRegularExpression::CaseInsensitiveOption);
-    detail.replace(passwordOption, QStringLiteral("password=***"));
-    if (location.password.size() >= 3)
-        detail.replace(location.password, QStringLiteral("***"));
-    QString text = location.describe() + QLatin1String(": ") + what;
-    if (!detail.isEmpty())
-        text += QLatin1String(": ") + detail;
-    return text;
+    return databaseFailure(location, what, error);
+}
+
+// The session's limits on waiting: bound, as set_config() takes them.
+bool applyTimeouts(QSqlDatabase &db, const Location &location, QSqlError *error)
+{
+    QSqlQuery query(db);
+    query.prepare(QStringLiteral("SELECT set_config('statement_timeout', ?, false), "
+                                 "set_config('lock_timeout', ?, false)"));
+    query.addBindValue(QString::number(location.statementTimeoutMs));
+    query.addBindValue(QString::number(location.lockTimeoutMs));
+    if (!query.exec()) {
+        *error = query.lastError();
+        return false;
+    }
+    return true;
 }
 
 // Opens a transaction: for writes on SQLite an immediate one, which takes
@@ -543,7 +548,8 @@ bool Store::open(QString *error)
     }
     db.close();
     if (sqlite) {
-        QDir().mkpath(QFileInfo(location_.path).absolutePath());
+        if (!prepareSQLiteFile(location_, error))
+            return false;
         db.setDatabaseName(location_.path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
     } else {
@@ -552,22 +558,21 @@ bool Store::open(QString *error)
         db.setDatabaseName(location_.database);
         db.setUserName(location_.user);
         db.setPassword(location_.password);
-        QString options = location_.options;
-        if (!options.contains(QLatin1String("connect_timeout="))) {
-            if (!options.isEmpty())
-                options += u';';
-            options += QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds);
-        }
-        db.setConnectOptions(options);
+        db.setConnectOptions(connectionOptions(location_));
     }
     if (!db.open()) {
         *error = failure(location_, tr("cannot connect"), db.lastError());
         return false;
     }
+    QSqlError sqlError;
+    if (!sqlite && !applyTimeouts(db, location_, &sqlError)) {
+        *error = failure(location_, tr("cannot set its timeouts"), sqlError);
+        db.close();
+        return false;
+    }
 
     // A newer program's database is refused before anything is written to
     // it, the journal mode included.
-    QSqlError sqlError;
     int version = 0;
     if (!readVersion(db, sqlite, &version, &sqlError)) {
         *error = failure(location_, tr("cannot read the schema version"), sqlError);

@@ -281,8 +281,7 @@ bool HistoryWindow::openHistory()
 
     if (!opened) {
         QMessageBox::critical(this, windowTitle(),
-                              tr("The calibration history %1 cannot be opened:\n%2")
-                                  .arg(options_.location.describe(), error));
+                              tr("The calibration history cannot be opened.\n\n%1").arg(error));
         store_.reset();
         return false;
     }

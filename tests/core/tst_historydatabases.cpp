@@ -329,7 +329,7 @@ OwnServer::~OwnServer()
     }
 }
 
-bool OwnServer::init(QString *error)
+bool OwnServer::init(QString *error, bool tcp)
 {
     script_ = qEnvironmentVariable(kScriptVariable);
     if (script_.isEmpty()) {
@@ -337,14 +337,16 @@ bool OwnServer::init(QString *error)
         return false;
     }
     QByteArray out;
-    if (!run({"--init"}, &out, error))
+    if (!run(tcp ? QStringList{"--init", "--tcp"} : QStringList{"--init"}, &out, error))
         return false;
     const QList<QByteArray> lines = out.trimmed().split('\n');
-    if (lines.size() != 2) {
+    if (lines.size() != (tcp ? 3 : 2)) {
         *error = "unexpected output: " + QString::fromUtf8(out);
         return false;
     }
     folder_ = QString::fromUtf8(lines.at(0));
+    if (tcp && !history::parseLocation(QString::fromUtf8(lines.at(2)), &tcpLocation_, error))
+        return false;
     return history::parseLocation(QString::fromUtf8(lines.at(1)), &location_, error);
 }
 

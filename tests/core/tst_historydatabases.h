@@ -21,6 +21,8 @@ inline constexpr char kPostgresVariable[] = "ZOLVEX_TEST_POSTGRES";
 inline constexpr char kPasswordVariable[] = "ZOLVEX_TEST_POSTGRES_PASSWORD";
 inline constexpr char kRequireVariable[] = "ZOLVEX_REQUIRE_POSTGRES";
 inline constexpr char kScriptVariable[] = "ZOLVEX_TEST_POSTGRES_SCRIPT";
+// The password role over TCP to a server that takes TLS connections only.
+inline constexpr char kTlsVariable[] = "ZOLVEX_TEST_POSTGRES_TLS";
 
 // Empty when the server is there; otherwise why not, and whether that fails
 // the test (the test script always starts one) or only skips it.
@@ -92,10 +94,13 @@ public:
     ~OwnServer();
     OwnServer(const OwnServer &) = delete;
     OwnServer &operator=(const OwnServer &) = delete;
-    bool init(QString *error);
+    // With `tcp`, it also listens on the loopback, without TLS.
+    bool init(QString *error, bool tcp = false);
     bool stop(QString *error);
     bool start(QString *error);
     history::Location location() const { return location_; }
+    // The password role over TCP, when made with `tcp`.
+    history::Location tcpLocation() const { return tcpLocation_; }
 
 private:
     bool run(const QStringList &args, QByteArray *out, QString *error);
@@ -103,6 +108,7 @@ private:
     QString script_;
     QString folder_;
     history::Location location_;
+    history::Location tcpLocation_;
 };
 
 // A history that cannot be written: "read-only folder" (an SQLite file in a

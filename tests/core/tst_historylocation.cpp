@@ -1,14 +1,24 @@
 // Where the history is kept: database locations as text, the environment
-// and settings that choose one, and the calibration interval.
+// and settings that choose one, and the calibration interval; and how the
+// connection to it is made: private settings, masked passwords, TLS,
+// timeouts, and an SQLite file on a local disk, private to its user.
 
+#include "core/history/localfile.h"
 #include "core/history/location.h"
+#include "core/history/privacy.h"
 #include "core/history/store.h"
+#include "tst_historydatabases.h"
 
+#include <QElapsedTimer>
 #include <QProcessEnvironment>
 #include <QSettings>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using history::Location;
 Q_DECLARE_METATYPE(Location::Kind)
@@ -36,6 +46,34 @@ private slots:
     void dataFolderIgnoresApplicationName();
     void intervalDays_data();
     void intervalDays();
+
+    void settingsFileIsTheDocumentedOne();
+    void passwordSettingsMustBePrivate_data();
+    void passwordSettingsMustBePrivate();
+    void passwordReadWhole_data();
+    void passwordReadWhole();
+    void passwordWrittenBySettings_data();
+    void passwordWrittenBySettings();
+
+    void maskPassword_data();
+    void maskPassword();
+    void failureMasksPassword_data();
+    void failureMasksPassword();
+    void failureText_data();
+    void failureText();
+
+    void connectionOptions_data();
+    void connectionOptions();
+    void timeouts_data();
+    void timeouts();
+    void tlsByDefault();
+    void serverWithoutTlsRefused();
+    void lockedHistoryAnswers();
+
+    void networkFileSystem_data();
+    void networkFileSystem();
+    void sqliteFolderMustExist();
+    void sqliteFilesPrivate();
 };
 
 void TestHistoryLocation::parse_data()
@@ -152,6 +190,13 @@ void TestHistoryLocation::refused_data()
         << "semicolon";
     QTest::newRow("sqlite without path") << "sqlite:"
                                          << "file";
+    QTest::newRow("negative lock timeout") << "postgresql://tech@db/zolvex?lock_timeout=-1"
+                                           << "milliseconds";
+    QTest::newRow("statement timeout with a unit")
+        << "postgresql://tech@db/zolvex?statement_timeout=30s"
+        << "milliseconds";
+    QTest::newRow("timeout beyond a day") << "postgresql://tech@db/zolvex?lock_timeout=86400001"
+                                          << "milliseconds";
 }
 
 void TestHistoryLocation::refused()
@@ -339,6 +384,645 @@ void TestHistoryLocation::intervalDays()
     if (setting.isValid())
         settings.setValue(history::kIntervalKey, setting);
     QTEST(history::intervalDays(settings), "days");
+}
+
+namespace
+{
+bool writeText(const QString &path, const QByteArray &text, QFile::Permissions permissions)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(text) == text.size() && file.flush() && file.setPermissions(permissions);
+}
+
+constexpr QFile::Permissions kPrivate = QFile::ReadOwner | QFile::WriteOwner;
+
+mode_t modeOf(const QString &path)
+{
+    struct stat status {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode & 07777
+                                                                     : mode_t(-1);
+}
+
+QString privacyMessage(const QString &file)
+{
+    return QStringLiteral("The settings file %1 holds the history's password but other users can "
+                          "read it; it was not used. Make it yours alone: chmod 600 %1")
+        .arg(file);
+}
+
+// Puts the environment variable back as it was.
+class ScopedVariable
+{
+public:
+    ScopedVariable(const char *name, const QByteArray &value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedVariable()
+    {
+        if (had_)
+            qputenv(name_, old_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char *name_;
+    bool had_;
+    QByteArray old_;
+};
+
+class ScopedUmask
+{
+public:
+    explicit ScopedUmask(mode_t mask) : old_(::umask(mask)) {}
+    ~ScopedUmask() { ::umask(old_); }
+
+private:
+    mode_t old_;
+};
+} // namespace
+
+// The file README and the manual pages name is the one the programs read.
+void TestHistoryLocation::settingsFileIsTheDocumentedOne()
+{
+    QTemporaryDir home;
+    const ScopedVariable config("XDG_CONFIG_HOME", home.path().toUtf8());
+    const ScopedVariable variable(history::kDatabaseVariable, QByteArray());
+    const QString file = home.path() + "/zolvex/zolvex.conf";
+    QCOMPARE(history::settingsFile(), file);
+    QVERIFY(writeText(file,
+                      "[history]\ndatabase=postgresql://tech@db.orvane.example/fromfile\n"
+                      "password=s3cret\ninterval_days=42\n",
+                      kPrivate));
+
+    history::Home product = history::productHome();
+    QVERIFY2(product.location.error.isEmpty(), qPrintable(product.location.error));
+    QCOMPARE(product.location.database, QString("fromfile"));
+    QCOMPARE(product.location.password, QString("s3cret"));
+    QCOMPARE(history::configuredIntervalDays(), 42);
+
+    // Readable by others: not used, and the programs say which file and why.
+    QVERIFY(QFile::setPermissions(file, kPrivate | QFile::ReadGroup | QFile::ReadOther));
+    product = history::productHome();
+    QCOMPARE(product.location.error, privacyMessage(file));
+    QVERIFY(product.location.password.isEmpty());
+}
+
+void TestHistoryLocation::passwordSettingsMustBePrivate_data()
+{
+    QTest::addColumn<int>("permissions");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<bool>("refused");
+
+    const QString apart = "[history]\ndatabase=postgresql://tech@db/shared\npassword=s3cret\n";
+    const QString inAddress = "[history]\ndatabase=postgresql://tech:s3cret@db/shared\n";
+    const QString inOption = "[history]\ndatabase=postgresql://tech@db/shared?password=s3cret\n";
+    const QString none = "[history]\ndatabase=postgresql://tech@db/shared\n";
+    const int ownerOnly = int(kPrivate);
+    const int groupReads = ownerOnly | int(QFile::ReadGroup);
+    const int othersRead = ownerOnly | int(QFile::ReadOther);
+    QTest::newRow("owner only, password apart") << ownerOnly << apart << false;
+    QTest::newRow("read-only to its owner") << int(QFile::ReadOwner) << apart << false;
+    QTest::newRow("group reads the password") << groupReads << apart << true;
+    QTest::newRow("others read the password") << othersRead << apart << true;
+    QTest::newRow("others read the address's password") << othersRead << inAddress << true;
+    QTest::newRow("others read the option's password") << groupReads << inOption << true;
+    QTest::newRow("no password: others may read it") << othersRead << none << false;
+}
+
+void TestHistoryLocation::passwordSettingsMustBePrivate()
+{
+    QFETCH(int, permissions);
+    QFETCH(QString, settings);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("zolvex.conf");
+    QVERIFY(writeText(file, settings.toUtf8(), QFile::Permissions(permissions)));
+    const QSettings read(file, QSettings::IniFormat);
+    const Location location =
+        history::configuredLocation(read, QProcessEnvironment(), dir.filePath("data"));
+    if (!refused) {
+        QVERIFY2(location.error.isEmpty(), qPrintable(location.error));
+        QCOMPARE(location.database, QString("shared"));
+        return;
+    }
+    QCOMPARE(location.error, privacyMessage(file));
+    QVERIFY(location.password.isEmpty());
+    // Opening it fails with the reason, so runs stay pending.
+    history::Store store(location);
+    QString error;
+    QVERIFY(!store.open(&error));
+    QCOMPARE(error, privacyMessage(file));
+}
+
+void TestHistoryLocation::passwordReadWhole_data()
+{
+    QTest::addColumn<QString>("written"); // after "password="
+    QTest::addColumn<QString>("password");
+
+    QTest::newRow("comma") << "a,b"
+                           << "a,b";
+    QTest::newRow("blank after the comma") << "a, b"
+                                           << "a, b";
+    QTest::newRow("blanks around dropped") << "  a, b \t"
+                                           << "a, b";
+    QTest::newRow("a quote inside") << "pa\"ss"
+                                    << "pa\"ss";
+    QTest::newRow("an apostrophe") << "it's,x"
+                                   << "it's,x";
+    QTest::newRow("quoted, with a comma") << "\"a,b\""
+                                          << "a,b";
+    QTest::newRow("quoted keeps blanks at the ends") << "\" a b \""
+                                                     << " a b ";
+    QTest::newRow("escaped quote inside quotes") << "\"q\\\"uote\""
+                                                 << "q\"uote";
+    QTest::newRow("semicolon") << "semi;colon"
+                               << "semi;colon";
+    QTest::newRow("backslash") << "x\\y"
+                               << "x\\y";
+    QTest::newRow("equals sign") << "p=q"
+                                 << "p=q";
+}
+
+void TestHistoryLocation::passwordReadWhole()
+{
+    QFETCH(QString, written);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("zolvex.conf");
+    QVERIFY(writeText(file,
+                      "[other]\npassword=not this one\n[history]\n"
+                      "database=postgresql://tech@db/shared\npassword=" +
+                          written.toUtf8() + "\n",
+                      kPrivate));
+    const QSettings read(file, QSettings::IniFormat);
+    const Location location =
+        history::configuredLocation(read, QProcessEnvironment(), dir.filePath("data"));
+    QVERIFY2(location.error.isEmpty(), qPrintable(location.error));
+    QTEST(location.password, "password");
+}
+
+// A file QSettings wrote (a test's, or a tool's) is read back the same.
+void TestHistoryLocation::passwordWrittenBySettings_data()
+{
+    QTest::addColumn<QString>("password");
+    QTest::newRow("comma") << "a,b";
+    QTest::newRow("blank after the comma") << "a, b";
+    QTest::newRow("blank in front") << " lead";
+    QTest::newRow("semicolon") << "semi;colon";
+    QTest::newRow("equals sign") << "p=q";
+}
+
+void TestHistoryLocation::passwordWrittenBySettings()
+{
+    QFETCH(QString, password);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("zolvex.conf");
+    {
+        QSettings written(file, QSettings::IniFormat);
+        written.setValue(history::kDatabaseKey, "postgresql://tech@db/shared");
+        written.setValue(history::kPasswordKey, password);
+        written.sync();
+        QCOMPARE(written.status(), QSettings::NoError);
+    }
+    QVERIFY(QFile::setPermissions(file, kPrivate));
+    const QSettings read(file, QSettings::IniFormat);
+    const Location location =
+        history::configuredLocation(read, QProcessEnvironment(), dir.filePath("data"));
+    QVERIFY2(location.error.isEmpty(), qPrintable(location.error));
+    QCOMPARE(location.password, password);
+}
+
+void TestHistoryLocation::maskPassword_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("masked");
+
+    QTest::newRow("libpq option") << "host=db password=hunter22 dbname=z"
+                                  << "hunter22"
+                                  << "host=db password=*** dbname=z";
+    QTest::newRow("quoted option with a blank") << "password='a b' dbname=z"
+                                                << "a b"
+                                                << "password=*** dbname=z";
+    QTest::newRow("address") << "postgresql://tech:hunter22@db/zolvex"
+                             << "hunter22"
+                             << "postgresql://tech:***@db/zolvex";
+    QTest::newRow("address, whatever the password") << "see postgresql://tech:other@db/z"
+                                                    << ""
+                                                    << "see postgresql://tech:***@db/z";
+    QTest::newRow("option, whatever the password") << "password=zz x"
+                                                   << ""
+                                                   << "password=*** x";
+    QTest::newRow("percent-encoded") << "user tech p%40ss%2Cw failed"
+                                     << "p@ss,w"
+                                     << "user tech *** failed";
+    QTest::newRow("long: inside words too") << "abcsecretdef"
+                                            << "secret"
+                                            << "abc***def";
+    QTest::newRow("comma in it") << "failed for a,b here"
+                                 << "a,b"
+                                 << "failed for *** here";
+    QTest::newRow("one character, where it stands alone") << "a: authentication failed for a"
+                                                          << "a"
+                                                          << "***: authentication failed for ***";
+    QTest::newRow("two characters, not inside a word") << "x9 rejected; ax9b and 1x9 kept"
+                                                       << "x9"
+                                                       << "*** rejected; ax9b and 1x9 kept";
+    QTest::newRow("one character in quotes") << "user \"tech\" password \"q\""
+                                             << "q"
+                                             << "user \"tech\" password \"***\"";
+    QTest::newRow("nothing to mask") << "connection refused"
+                                     << "hunter22"
+                                     << "connection refused";
+}
+
+void TestHistoryLocation::maskPassword()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, password);
+    QTEST(history::maskPassword(text, password), "masked");
+}
+
+void TestHistoryLocation::failureMasksPassword_data()
+{
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<QString>("password");
+
+    for (const char *way : {"address", "option", "settings"}) {
+        for (const char *password : {"Tr0ub4dor&3", "a", "x9", "a,b", "p w"})
+            QTest::addRow("%s, %s", way, password) << way << password;
+    }
+}
+
+// Whichever way the password came, a driver that echoes it verbatim does
+// not put it on the screen.
+void TestHistoryLocation::failureMasksPassword()
+{
+    QFETCH(QString, way);
+    QFETCH(QString, password);
+    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(password));
+    Location location;
+    QString error;
+    QTemporaryDir dir;
+    if (way == "address") {
+        QVERIFY2(history::parseLocation("postgresql://tech:" + encoded + "@db/zolvex", &location,
+                                        &error),
+                 qPrintable(error));
+    } else if (way == "option") {
+        QVERIFY2(history::parseLocation("postgresql://tech@db/zolvex?password=" + encoded,
+                                        &location, &error),
+                 qPrintable(error));
+    } else {
+        const QString file = dir.filePath("zolvex.conf");
+        QVERIFY(writeText(
+            file,
+            "[history]\ndatabase=postgresql://tech@db/zolvex\npassword=" + password.toUtf8() + "\n",
+            kPrivate));
+        location = history::configuredLocation(QSettings(file, QSettings::IniFormat),
+                                               QProcessEnvironment(), dir.path());
+    }
+    QCOMPARE(location.password, password);
+
+    const QSqlError echoing("QPSQL: Unable to connect",
+                            "FATAL:  password authentication failed for user \"tech\" with "
+                            "password " +
+                                password + "\nconnect string: host=db password=" + password +
+                                " dbname=zolvex\n",
+                            QSqlError::ConnectionError);
+    QCOMPARE(history::databaseFailure(location, "cannot connect", echoing),
+             QString("PostgreSQL database \"zolvex\" on db, port 5432, user \"tech\": cannot "
+                     "connect: password authentication failed for user \"tech\" with password "
+                     "***. connect string: host=db password=*** dbname=zolvex."));
+}
+
+void TestHistoryLocation::failureText_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<QSqlError>("error");
+    QTest::addColumn<QString>("text");
+
+    const QString server = "postgresql://tech@db.orvane.example:5433/zolvex";
+    const QString named = "PostgreSQL database \"zolvex\" on db.orvane.example, port 5433, user "
+                          "\"tech\": ";
+    const QString prefix =
+        "connection to server at \"db.orvane.example\" (10.0.0.7), port 5433 failed: ";
+    const QString busy =
+        " The history is busy: another program or station holds it locked. Try again in a moment.";
+
+    QTest::newRow("refused, tab and line ends")
+        << server << "cannot connect"
+        << QSqlError("QPSQL: Unable to connect",
+                     prefix + "Connection refused\n\tIs the server running on that host and "
+                              "accepting TCP/IP connections?\n",
+                     QSqlError::ConnectionError)
+        << named + "cannot connect: Connection refused. Is the server running on that host and "
+                   "accepting TCP/IP connections?";
+    const QString noEntry = "FATAL:  no pg_hba.conf entry for host \"10.0.0.9\", user \"tech\", "
+                            "database \"zolvex\", no encryption\n";
+    QTest::newRow("the same twice, prefixes repeated")
+        << server + "?sslmode=prefer"
+        << "cannot connect"
+        << QSqlError("QPSQL: Unable to connect", prefix + noEntry + prefix + noEntry,
+                     QSqlError::ConnectionError)
+        << named + "cannot connect: no pg_hba.conf entry for host \"10.0.0.9\", user \"tech\", "
+                   "database \"zolvex\", no encryption.";
+    QTest::newRow("server without TLS")
+        << server << "cannot connect"
+        << QSqlError("QPSQL: Unable to connect",
+                     prefix + "server does not support SSL, but SSL was required\n",
+                     QSqlError::ConnectionError)
+        << named + "cannot connect: server does not support SSL, but SSL was required. A "
+                   "connection over the network is encrypted and the server's certificate "
+                   "checked. To allow a server without TLS, add sslmode=disable to the address "
+                   "(\"...?sslmode=disable\"), or sslmode=require to encrypt without checking "
+                   "the certificate.";
+    QTest::newRow("TLS lowered on purpose: no advice")
+        << server + "?sslmode=require"
+        << "cannot connect"
+        << QSqlError("QPSQL: Unable to connect",
+                     prefix + "SSL error: unexpected eof while reading\n",
+                     QSqlError::ConnectionError)
+        << named + "cannot connect: SSL error: unexpected eof while reading.";
+    QTest::newRow("lock timeout")
+        << server << "cannot read the runs"
+        << QSqlError("QPSQL: Unable to create query",
+                     "ERROR:  canceling statement due to lock timeout\nLINE 1: ...record_digest "
+                     "FROM runs WHERE...\n                                       ^\n(55P03)",
+                     QSqlError::StatementError, "55P03")
+        << named + "cannot read the runs: canceling statement due to lock timeout." + busy;
+    QTest::newRow("SQLite locked")
+        << "sqlite:/srv/h.sqlite"
+        << "the run could not be written"
+        << QSqlError("Unable to fetch row", "database is locked", QSqlError::StatementError, "5")
+        << "SQLite database /srv/h.sqlite: the run could not be written: database is locked." +
+               busy;
+    QTest::newRow("the driver's words only")
+        << server << "cannot connect"
+        << QSqlError("QPSQL: Unable to connect", "", QSqlError::ConnectionError)
+        << named + "cannot connect: Unable to connect.";
+}
+
+void TestHistoryLocation::failureText()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, what);
+    QFETCH(QSqlError, error);
+    Location location;
+    QString reason;
+    QVERIFY2(history::parseLocation(address, &location, &reason), qPrintable(reason));
+    QTEST(history::databaseFailure(location, what, error), "text");
+}
+
+void TestHistoryLocation::connectionOptions_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("options");
+
+    const QString timeouts = "connect_timeout=5;keepalives=1;keepalives_idle=30;"
+                             "keepalives_interval=10;keepalives_count=3;tcp_user_timeout=30000";
+    QTest::newRow("TCP: TLS verified") << "postgresql://tech@db/zolvex"
+                                       << "sslmode=verify-full;" + timeouts;
+    QTest::newRow("socket folder: no TLS")
+        << "postgresql://tech@/zolvex?host=/run/postgresql" << timeouts;
+    QTest::newRow("no host: libpq's socket") << "postgresql:///zolvex" << timeouts;
+    QTest::newRow("TLS lowered") << "postgresql://tech@db/zolvex?sslmode=disable"
+                                 << "sslmode='disable';" + timeouts;
+    QTest::newRow("another option naming sslmode")
+        << "postgresql://tech@db/zolvex?application_name=sslmode%3Dx"
+        << "application_name='sslmode=x';sslmode=verify-full;" + timeouts;
+    QTest::newRow("timeouts of its own")
+        << "postgresql://tech@db/zolvex?connect_timeout=20&keepalives_idle=5&tcp_user_timeout=1000"
+        << "connect_timeout='20';keepalives_idle='5';tcp_user_timeout='1000';sslmode=verify-full;"
+           "keepalives=1;keepalives_interval=10;keepalives_count=3";
+}
+
+void TestHistoryLocation::connectionOptions()
+{
+    QFETCH(QString, address);
+    Location location;
+    QString error;
+    QVERIFY2(history::parseLocation(address, &location, &error), qPrintable(error));
+    QTEST(history::connectionOptions(location), "options");
+}
+
+void TestHistoryLocation::timeouts_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<int>("statementMs");
+    QTest::addColumn<int>("lockMs");
+
+    QTest::newRow("defaults") << "postgresql://tech@db/zolvex"
+                              << history::kDefaultStatementTimeoutMs
+                              << history::kDefaultLockTimeoutMs;
+    QTest::newRow("both") << "postgresql://tech@db/zolvex?statement_timeout=60000&lock_timeout=250"
+                          << 60000 << 250;
+    QTest::newRow("no lock limit")
+        << "postgresql://tech@db/zolvex?lock_timeout=0" << history::kDefaultStatementTimeoutMs << 0;
+}
+
+void TestHistoryLocation::timeouts()
+{
+    QFETCH(QString, address);
+    Location location;
+    QString error;
+    QVERIFY2(history::parseLocation(address, &location, &error), qPrintable(error));
+    QTEST(location.statementTimeoutMs, "statementMs");
+    QTEST(location.lockTimeoutMs, "lockMs");
+    // Ours to apply, not libpq's: it would refuse them as unknown options.
+    QVERIFY2(!location.options.contains("timeout"), qPrintable(location.options));
+}
+
+namespace
+{
+QVariant valueOn(const QSqlDatabase &db, const QString &statement)
+{
+    QSqlQuery query(db);
+    if (!query.exec(statement) || !query.next())
+        return QVariant();
+    return query.value(0);
+}
+} // namespace
+
+// A TCP address without an sslmode: TLS, and the server's certificate
+// checked; and the connection gets its timeouts.
+void TestHistoryLocation::tlsByDefault()
+{
+    HISTORY_NEED_POSTGRES();
+    Location location;
+    QString error;
+    QVERIFY2(
+        history::parseLocation(qEnvironmentVariable(historytest::kTlsVariable), &location, &error),
+        qPrintable(error));
+    QVERIFY(history::usesDefaultSslMode(location));
+    history::Store store(location);
+    QVERIFY2(store.open(&error), qPrintable(error));
+    QCOMPARE(valueOn(store.database(), "SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()"),
+             QVariant(true));
+    QCOMPARE(valueOn(store.database(), "SHOW statement_timeout").toString(),
+             QString::number(history::kDefaultStatementTimeoutMs / 1000) + "s");
+    QCOMPARE(valueOn(store.database(), "SHOW lock_timeout").toString(),
+             QString::number(history::kDefaultLockTimeoutMs / 1000) + "s");
+}
+
+// A server that takes connections without TLS is refused, with how to
+// allow it; allowed, it is reached.
+void TestHistoryLocation::serverWithoutTlsRefused()
+{
+    HISTORY_NEED_POSTGRES();
+    historytest::OwnServer server;
+    QString error;
+    QVERIFY2(server.init(&error, true), qPrintable(error));
+    Location location = server.tcpLocation();
+    QCOMPARE(location.host, QString("localhost"));
+    {
+        history::Store store(location);
+        QVERIFY(!store.open(&error));
+        QVERIFY2(error.startsWith(location.describe() + ": cannot connect: "), qPrintable(error));
+        QVERIFY2(error.contains("add sslmode=disable to the address"), qPrintable(error));
+        QVERIFY2(!error.contains(location.password), qPrintable(error));
+    }
+    location.options = "sslmode=disable";
+    history::Store store(location);
+    QVERIFY2(store.open(&error), qPrintable(error));
+    QCOMPARE(valueOn(store.database(), "SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()"),
+             QVariant(false));
+}
+
+// Another connection holds the runs locked: reading them gives up after the
+// address's lock timeout and says so, it never blocks the program.
+void TestHistoryLocation::lockedHistoryAnswers()
+{
+    HISTORY_NEED_POSTGRES();
+    historytest::TestDatabase db("postgresql");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    constexpr int kLockTimeoutMs = 300;
+    Location location;
+    QString error;
+    QVERIFY2(history::parseLocation(db.url() + "&lock_timeout=" + QString::number(kLockTimeoutMs),
+                                    &location, &error),
+             qPrintable(error));
+    history::Store store(location);
+    QVERIFY2(store.open(&error), qPrintable(error));
+
+    const QString holderName = "lock holder";
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", holderName);
+        holder.setHostName(location.host);
+        holder.setPort(location.port);
+        holder.setDatabaseName(location.database);
+        holder.setUserName(location.user);
+        holder.setPassword(location.password);
+        QVERIFY2(holder.open(), qPrintable(holder.lastError().text()));
+        QSqlQuery query(holder);
+        // Should the store wait after all, the lock goes in the end and the
+        // test fails on the time instead of hanging.
+        QVERIFY(query.exec("SET idle_in_transaction_session_timeout = '20s'"));
+        QVERIFY(query.exec("BEGIN"));
+        QVERIFY2(query.exec("LOCK TABLE runs IN ACCESS EXCLUSIVE MODE"),
+                 qPrintable(query.lastError().text()));
+
+        QElapsedTimer timer;
+        timer.start();
+        const QList<history::Run> runs = store.runsOf("40317-00001", &error);
+        const qint64 elapsed = timer.elapsed();
+        query.exec("ROLLBACK");
+        QVERIFY(runs.isEmpty());
+        QVERIFY2(elapsed < kLockTimeoutMs + 3000, qPrintable(QString::number(elapsed)));
+        QVERIFY2(error.startsWith(location.describe() + ": "), qPrintable(error));
+        QVERIFY2(error.contains("lock timeout"), qPrintable(error));
+        QVERIFY2(error.contains("The history is busy"), qPrintable(error));
+    }
+    QSqlDatabase::removeDatabase(holderName);
+}
+
+void TestHistoryLocation::networkFileSystem_data()
+{
+    QTest::addColumn<qint64>("type");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("NFS") << qint64(0x6969) << "NFS";
+    QTest::newRow("SMB") << qint64(0x517B) << "SMB";
+    QTest::newRow("CIFS") << qint64(0xFF534D42) << "CIFS";
+    QTest::newRow("SMB2") << qint64(0xFE534D42) << "SMB2";
+    QTest::newRow("FUSE (sshfs and the like)") << qint64(0x65735546) << "FUSE";
+    QTest::newRow("9P") << qint64(0x01021997) << "9P";
+    QTest::newRow("ext4") << qint64(0xEF53) << "";
+    QTest::newRow("btrfs") << qint64(0x9123683E) << "";
+    QTest::newRow("XFS") << qint64(0x58465342) << "";
+    QTest::newRow("tmpfs") << qint64(0x01021994) << "";
+    QTest::newRow("overlay") << qint64(0x794C7630) << "";
+}
+
+void TestHistoryLocation::networkFileSystem()
+{
+    QFETCH(qint64, type);
+    QTEST(history::networkFileSystem(type), "name");
+}
+
+// A configured file's folder is not made behind the technician's back.
+void TestHistoryLocation::sqliteFolderMustExist()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("missing/dir");
+    Location location;
+    QString error;
+    QVERIFY(history::parseLocation("sqlite:" + folder + "/h.sqlite", &location, &error));
+    history::Store store(location);
+    QVERIFY(!store.open(&error));
+    QCOMPARE(error,
+             "SQLite database " + folder + "/h.sqlite: its folder " + folder + " does not exist.");
+    QVERIFY(!QFileInfo::exists(dir.filePath("missing")));
+
+    // Once it is there, the file is made in it: a local disk is accepted.
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY2(history::prepareSQLiteFile(location, &error), qPrintable(error));
+    QVERIFY2(store.open(&error), qPrintable(error));
+}
+
+// The program's own folders and its SQLite files are its user's alone,
+// whatever the umask.
+void TestHistoryLocation::sqliteFilesPrivate()
+{
+    const ScopedUmask umask(022);
+    QTemporaryDir dir;
+    const QString data = dir.filePath("share/zolvex");
+    const Location location = history::configuredLocation(
+        QSettings(dir.filePath("absent.conf"), QSettings::IniFormat), QProcessEnvironment(), data);
+    QVERIFY(location.createFolder);
+    history::Store store(location);
+    QString error;
+    QVERIFY2(store.open(&error), qPrintable(error));
+    QVERIFY2(store.write(historytest::sampleRun(1), &error), qPrintable(error));
+
+    QCOMPARE(modeOf(dir.filePath("share")), mode_t(0700));
+    QCOMPARE(modeOf(data), mode_t(0700));
+    const QString file = data + history::kSQLiteFile;
+    QCOMPARE(location.path, file);
+    QCOMPARE(modeOf(file), mode_t(0600));
+    // Open in WAL mode, the store keeps these beside the file.
+    for (const char *journal : {"-wal", "-shm"}) {
+        QVERIFY2(QFileInfo::exists(file + journal), journal);
+        QCOMPARE(modeOf(file + journal), mode_t(0600));
+    }
+
+    // Made open to others before (by an older version, or with the pending
+    // runs' folder): the next opening closes it.
+    QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                            QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther |
+                                            QFile::ExeOther));
+    QCOMPARE(modeOf(data), mode_t(0755));
+    history::Store again(location);
+    QVERIFY2(again.open(&error), qPrintable(error));
+    QCOMPARE(modeOf(data), mode_t(0700));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryLocation)

@@ -448,7 +448,8 @@ void HistoryWindowTest::cannotOpen()
     }
     const SeenWindow error = answers_->seen().last();
     QCOMPARE(error.icon, QMessageBox::Critical);
-    const QString start = "The calibration history " + location.describe() + " cannot be opened:\n";
+    // The reason names the database, once.
+    const QString start = "The calibration history cannot be opened.\n\n" + location.describe();
     QVERIFY2(error.text.startsWith(start), qPrintable(error.text));
     QVERIFY2(error.text.size() > start.size(), "no reason given");
     QVERIFY(location.describe().contains(kind == "sqlite" ? location.path : location.database));

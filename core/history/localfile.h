@@ -1,0 +1,27 @@
+#pragma once
+
+// The SQLite file of a history: on this computer's own disk, private to
+// its user.
+
+#include "core/history/location.h"
+
+#include <QString>
+
+namespace history
+{
+
+// The name of a network file system by its statfs() type (NFS, SMB/CIFS,
+// FUSE, ...), where SQLite's locking cannot be trusted; empty for a local one.
+QString networkFileSystem(qint64 type);
+
+// Makes `path` and the folders above it that are missing, each 0700
+// whatever the umask; false with the system's reason.
+bool makePrivateFolder(const QString &path, QString *error);
+
+// Readies the location's SQLite file for opening: refuses a missing folder
+// (unless it is the program's own, which is made) and a network file
+// system, and creates a missing file 0600, so that SQLite gives its journal
+// files that mode too. False with a sentence naming the file.
+bool prepareSQLiteFile(const Location &location, QString *error);
+
+} // namespace history
