@@ -1,6 +1,7 @@
 #include "gui/history/driftchart.h"
 
 #include "gui/history/runtablemodel.h"
+#include "gui/history/sensorlistmodel.h"
 
 #include <QAreaSeries>
 #include <QDateTimeAxis>
@@ -9,6 +10,7 @@
 #include <QLineSeries>
 #include <QPainter>
 #include <QScatterSeries>
+#include <QToolTip>
 #include <QValueAxis>
 
 #include <algorithm>
@@ -167,17 +169,51 @@ void DriftChart::clear()
     }
 }
 
+QString DriftChart::toolTipAt(qreal time) const
+{
+    // A line is hovered between its points too: the nearest run is meant.
+    const Run *nearest = nullptr;
+    for (const Run &run : runs_) {
+        if (!nearest || std::abs(qreal(run.started.toMSecsSinceEpoch()) - time) <
+                            std::abs(qreal(nearest->started.toMSecsSinceEpoch()) - time))
+            nearest = &run;
+    }
+    if (nearest) {
+        const Run &run = *nearest;
+        QStringList lines{
+            tr("%1 %2, %3").arg(run.sensorType, serialText(run.serialNumber), runDateText(run)),
+            resultText(run)};
+        if (run.foundHigh.taken() || run.foundLow.taken())
+            lines << tr("As found: high %1, low %2").arg(run.foundHigh.text, run.foundLow.text);
+        lines << tr("Slope in force: %1").arg(slopeAfter(run));
+        return plainToolTip(lines.join(QLatin1Char('\n')));
+    }
+    return QString();
+}
+
+void DriftChart::showToolTip(const QPointF &point, bool entered)
+{
+    if (!entered) {
+        QToolTip::hideText();
+        return;
+    }
+    QToolTip::showText(QCursor::pos(), toolTipAt(point.x()), this);
+}
+
 void DriftChart::setRuns(const QList<Run> &runs)
 {
     clear();
+    runs_ = runs;
     QChart *c = chart();
     if (runs.isEmpty()) {
         c->setTitle(QString());
         return;
     }
     const Run &last = runs.last();
+    // The chart draws its title as markup: the sensor's words are escaped.
     c->setTitle(tr("%1 %2: readings as found, and the slope in force")
-                    .arg(last.sensorType, last.serialNumber));
+                    .arg(last.sensorType, serialText(last.serialNumber))
+                    .toHtmlEscaped());
 
     const qint64 first = runs.first().started.toMSecsSinceEpoch();
     const qint64 end = last.started.toMSecsSinceEpoch();
@@ -275,6 +311,9 @@ void DriftChart::setRuns(const QList<Run> &runs)
         styleBand(lowBand, kLowColor);
     stylePoints(high, kHighColor);
     stylePoints(low, kLowColor);
+    for (QXYSeries *points : {static_cast<QXYSeries *>(high), static_cast<QXYSeries *>(low),
+                              static_cast<QXYSeries *>(slope)})
+        connect(points, &QXYSeries::hovered, this, &DriftChart::showToolTip);
     add(highBand, "highWindow", tr("High window"), reading);
     add(lowBand, "lowWindow", tr("Low window"), reading);
     add(high, "foundHigh", tr("High reading"), reading);

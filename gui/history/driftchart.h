@@ -23,8 +23,16 @@ public:
     // One sensor's runs, oldest first.
     void setRuns(const QList<Run> &runs);
 
+    // What hovering near this time shows: the nearest run's date, sensor,
+    // readings and outcome, as a tooltip that shows them literally. Empty
+    // without runs.
+    QString toolTipAt(qreal time) const;
+
 private:
     void clear();
+    void showToolTip(const QPointF &point, bool entered);
+
+    QList<Run> runs_;
 };
 
 // The chart of these runs drawn into an image (for the printed report).

@@ -6,6 +6,7 @@
 #include "gui/history/pendingruns.h"
 #include "gui/history/recordimport.h"
 #include "gui/history/report.h"
+#include "gui/history/revisionsdialog.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
@@ -24,6 +25,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStandardPaths>
@@ -61,6 +63,11 @@ constexpr int kSensorOutcomeWidth = 150;
 constexpr int kRunOutcomeWidth = 230;
 // Rows as high as the text and a little air, to see many at once.
 constexpr int kRowPadding = 6;
+// Banners above the list: the training history, a history not read.
+constexpr char kTrainingStyle[] = "QLabel { background: #ffd966; color: black; padding: 4px; }";
+constexpr char kProblemStyle[] = "QLabel { background: #f4cccc; color: black; padding: 4px; }";
+// What a serial number and type may leave in a suggested file name.
+constexpr char kUnsafeInFileName[] = "[^A-Za-z0-9._-]+";
 
 void setUpTable(QTableView *view)
 {
@@ -161,6 +168,12 @@ void HistoryWindow::buildActions()
                                  "recorded meanwhile"));
     connect(reloadAction_, &QAction::triggered, this, &HistoryWindow::reload);
 
+    revisionsAction_ = new QAction(tr("Show &revisions..."), this);
+    revisionsAction_->setObjectName(QStringLiteral("revisionsAction"));
+    revisionsAction_->setToolTip(tr("Every stored revision of this run: when, where and by "
+                                    "whom it was recorded"));
+    connect(revisionsAction_, &QAction::triggered, this, &HistoryWindow::showRevisions);
+
     auto *quit = new QAction(tr("&Quit"), this);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -222,7 +235,8 @@ void HistoryWindow::buildWidgets()
     connect(sensorView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) {
                 if (current.isValid())
-                    showSensor(current.data(SensorListModel::SerialRole).toString());
+                    showSensor(current.data(SensorListModel::SerialRole).toString(),
+                               current.data(SensorListModel::TypeRole).toString());
                 else
                     clearSensor();
             });
@@ -243,6 +257,9 @@ void HistoryWindow::buildWidgets()
     setUpTable(runView_);
     runView_->setModel(runSorter_);
     runView_->sortByColumn(RunTableModel::Date, Qt::DescendingOrder);
+    runView_->setContextMenuPolicy(Qt::ActionsContextMenu);
+    runView_->addAction(revisionsAction_);
+    connect(runView_, &QAbstractItemView::doubleClicked, this, &HistoryWindow::showRevisions);
     runsLayout->addWidget(runView_);
 
     chart_ = new DriftChart;
@@ -262,7 +279,26 @@ void HistoryWindow::buildWidgets()
     split->setStretchFactor(0, 1);
     split->setSizes({kWindowSize.height() - kRunsPaneHeight, kRunsPaneHeight});
     split->setContentsMargins(6, 6, 6, 0);
-    setCentralWidget(split);
+
+    auto *central = new QWidget;
+    auto *centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    if (options_.training) {
+        auto *training = new QLabel(tr("Training history: runs of the training program, not "
+                                       "calibration records."));
+        training->setObjectName(QStringLiteral("training"));
+        training->setStyleSheet(QLatin1String(kTrainingStyle));
+        centralLayout->addWidget(training);
+    }
+    problem_ = new QLabel;
+    problem_->setObjectName(QStringLiteral("problem"));
+    problem_->setTextFormat(Qt::PlainText);
+    problem_->setWordWrap(true);
+    problem_->setStyleSheet(QLatin1String(kProblemStyle));
+    problem_->hide();
+    centralLayout->addWidget(problem_);
+    centralLayout->addWidget(split, 1);
+    setCentralWidget(central);
 
     databaseLabel_ = new QLabel;
     databaseLabel_->setObjectName(QStringLiteral("database"));
@@ -324,21 +360,51 @@ void HistoryWindow::setToday(const QDate &today)
     updateStatus();
 }
 
+void HistoryWindow::readFailed(const QString &error)
+{
+    readFailed_ = true;
+    problem_->setText(tr("The history cannot be read: %1\nWhat this window shows may be out of "
+                         "date; Reload tries again.")
+                          .arg(error));
+    problem_->show();
+    updateStatus();
+}
+
 void HistoryWindow::reload()
 {
     if (!store_)
         return;
+    if (readFailed_) {
+        // A connection that failed may stay broken (a server restarted, say):
+        // a fresh one.
+        auto fresh = std::make_unique<Store>(options_.location);
+        QString error;
+        if (!fresh->open(&error)) {
+            readFailed(error);
+            return;
+        }
+        store_ = std::move(fresh);
+    }
+    QString error;
+    const QList<SensorSummary> sensors = store_->sensors(&error, sensorModel_->today());
+    if (!error.isEmpty()) {
+        readFailed(error); // what is shown stays: never an empty history in its place
+        return;
+    }
+    readFailed_ = false;
+    problem_->hide();
     const QString keep = current_;
+    const QString keepType = currentType_;
     const bool showing = showing_;
-    sensorModel_->setSensors(store_->sensors());
+    sensorModel_->setSensors(sensors);
     fitColumns(sensorView_, SensorListModel::LastOutcome, kSensorOutcomeWidth);
     if (!sized_ && sensorModel_->rowCount() > 0)
         fitSensorPane();
     updateStatus();
-    const int row = showing ? sensorModel_->rowOfSerial(keep) : -1;
+    const int row = showing ? sensorModel_->rowOf(keep, keepType) : -1;
     if (row >= 0) {
-        selectSensor(keep);
-        showSensor(keep); // the same sensor: its runs may have changed
+        selectSensor(keep, keepType);
+        showSensor(keep, keepType); // the same sensor: its runs may have changed
     } else if (sensorFilter_->rowCount() > 0) {
         sensorView_->setCurrentIndex(sensorFilter_->index(0, SensorListModel::Serial));
     } else {
@@ -360,28 +426,29 @@ void HistoryWindow::fitSensorPane()
     top_->setSizes({pane, total - pane});
 }
 
-void HistoryWindow::selectSensor(const QString &serialNumber)
+void HistoryWindow::selectSensor(const QString &serialNumber, const QString &sensorType)
 {
-    const int row = sensorModel_->rowOfSerial(serialNumber);
+    const int row = sensorModel_->rowOf(serialNumber, sensorType);
     if (row < 0)
         return;
     const QModelIndex index =
         sensorFilter_->mapFromSource(sensorModel_->index(row, SensorListModel::Serial));
     if (index.isValid())
         sensorView_->setCurrentIndex(index);
-    else
-        showSensor(serialNumber); // filtered out of the list, shown all the same
+    else // filtered out of the list, shown all the same
+        showSensor(serialNumber, sensorModel_->sensor(row).sensorType);
 }
 
 int HistoryWindow::currentRow() const
 {
-    return showing_ ? sensorModel_->rowOfSerial(current_) : -1;
+    return showing_ ? sensorModel_->rowOf(current_, currentType_) : -1;
 }
 
-void HistoryWindow::showSensor(const QString &serialNumber)
+void HistoryWindow::showSensor(const QString &serialNumber, const QString &sensorType)
 {
     showing_ = true;
     current_ = serialNumber;
+    currentType_ = sensorType;
     refreshSensor();
 }
 
@@ -389,21 +456,37 @@ void HistoryWindow::clearSensor()
 {
     showing_ = false;
     current_.clear();
+    currentType_.clear();
     refreshSensor();
 }
 
 void HistoryWindow::refreshSensor()
 {
     const int row = currentRow();
-    const QString &serialNumber = current_;
-    const QList<Run> runs = row >= 0 && store_ ? store_->runsOf(serialNumber) : QList<Run>();
-    runModel_->setRuns(runs);
-    fitColumns(runView_, RunTableModel::Result, kRunOutcomeWidth);
-    chart_->setRuns(runs);
+    QList<Run> runs;
+    QString error;
+    if (row >= 0 && store_ && !readFailed_)
+        runs = store_->runsOf(current_, currentType_, &error);
+    const bool same =
+        runsShown_ && row >= 0 && runsSerial_ == current_ && runsType_ == currentType_;
+    if (row >= 0 && (readFailed_ || !error.isEmpty()) && same) {
+        // The runs shown stay; the window says they may be out of date.
+        if (!error.isEmpty())
+            readFailed(error);
+    } else {
+        if (!error.isEmpty())
+            readFailed(error);
+        runModel_->setRuns(error.isEmpty() ? runs : QList<Run>());
+        fitColumns(runView_, RunTableModel::Result, kRunOutcomeWidth);
+        chart_->setRuns(error.isEmpty() ? runs : QList<Run>());
+        runsShown_ = row >= 0;
+        runsSerial_ = current_;
+        runsType_ = currentType_;
+    }
     exportSensorAction_->setEnabled(row >= 0 && !importing_);
     printAction_->setEnabled(row >= 0 && !importing_);
     if (row < 0) {
-        heading_->setText(store_ && sensorModel_->rowCount() == 0
+        heading_->setText(store_ && !readFailed_ && sensorModel_->rowCount() == 0
                               ? tr("No runs are recorded in this history yet.")
                               : QString());
         return;
@@ -420,23 +503,31 @@ void HistoryWindow::refreshSensor()
 void HistoryWindow::updateStatus()
 {
     databaseLabel_->setText(tr("History: %1").arg(options_.location.describe()));
-    const int sensors = sensorModel_->rowCount();
-    statusBar()->showMessage(tr("Sensors: %1, overdue: %2; calibration interval: %3 days")
-                                 .arg(sensors)
-                                 .arg(sensorModel_->overdueCount())
-                                 .arg(sensorModel_->intervalDays()));
+    if (readFailed_) {
+        statusBar()->showMessage(
+            tr("The history cannot be read: what is shown may be out of date"));
+        return;
+    }
+    statusBar()->showMessage(
+        tr("Sensors: %1, overdue: %2, out of tolerance: %3; calibration interval: %4 days")
+            .arg(sensorModel_->sensorCount())
+            .arg(sensorModel_->overdueCount())
+            .arg(sensorModel_->outOfToleranceCount())
+            .arg(sensorModel_->intervalDays()));
 }
 
 void HistoryWindow::exportSensor()
 {
     if (!store_ || currentRow() < 0)
         return;
-    const QString name = current_.isEmpty() ? tr("sensor") : current_;
+    // Both come from the sensor: nothing of them may name another folder.
+    QString name = tr("%1 %2").arg(serialText(current_), currentType_);
+    name.replace(QRegularExpression(QLatin1String(kUnsafeInFileName)), QStringLiteral("_"));
     const QString path = askCsvPath(name + QLatin1Char('.') + QLatin1String(kCsvSuffix));
     if (path.isEmpty())
         return;
     QString error;
-    const QList<Run> runs = store_->runsOf(current_, &error);
+    const QList<Run> runs = store_->runsOf(current_, currentType_, &error);
     if (error.isEmpty())
         writeCsvFile(runs, path, &error);
     exportFinished(path, error.isEmpty() ? int(runs.size()) : -1, error);
@@ -512,17 +603,31 @@ void HistoryWindow::printReport()
     inputs.overdue = sensorModel_->isOverdue(row);
     inputs.intervalDays = sensorModel_->intervalDays();
     inputs.printed = sensorModel_->today();
+    inputs.training = options_.training;
 
+    const QString sensor = tr("%1 %2").arg(currentType_, serialText(current_));
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setDocName(tr("Calibration history of %1").arg(current_));
+    printer.setDocName(tr("Calibration history of %1").arg(sensor));
     QPrintDialog dialog(&printer, this);
-    dialog.setWindowTitle(tr("Print the history of %1").arg(current_));
+    dialog.setWindowTitle(tr("Print the history of %1").arg(sensor));
     if (dialog.exec() != QDialog::Accepted)
         return;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     history::printReport(inputs, &printer);
     QApplication::restoreOverrideCursor();
+}
+
+void HistoryWindow::showRevisions()
+{
+    const QModelIndex index = runSorter_->mapToSource(runView_->currentIndex());
+    if (!store_ || !index.isValid())
+        return;
+    const Run &run = runModel_->runs().at(index.row());
+    QString error;
+    const QList<Run> revisions = store_->revisionsOf(run.key, &error);
+    RevisionsDialog dialog(revisions, error, this);
+    dialog.exec();
 }
 
 void HistoryWindow::importRecords()

@@ -54,12 +54,18 @@ public:
     // one from midnight on.
     void setToday(const QDate &today);
 
-    // The serial number of the sensor shown.
+    // The sensor shown: its serial number and type.
     QString currentSerial() const { return current_; }
+    QString currentType() const { return currentType_; }
 
 public slots:
+    // Reads the history again; after a failed read, on a fresh connection.
+    // While it cannot be read, what was shown stays, and the window says so.
     void reload();
-    void selectSensor(const QString &serialNumber);
+    // An empty type picks the first sensor with the serial number.
+    void selectSensor(const QString &serialNumber, const QString &sensorType = QString());
+    // The stored revisions of the run picked in the runs table.
+    void showRevisions();
     void exportSensor();
     void exportAll();
     void printReport();
@@ -71,7 +77,10 @@ protected:
 private:
     void buildActions();
     void buildWidgets();
-    void showSensor(const QString &serialNumber);
+    void showSensor(const QString &serialNumber, const QString &sensorType);
+    // Says the history cannot be read now, and that what is shown may be
+    // out of date.
+    void readFailed(const QString &error);
     void clearSensor();
     void refreshSensor();   // the runs, chart and heading of the sensor shown
     int currentRow() const; // in the sensor model; -1 when none is shown
@@ -88,6 +97,12 @@ private:
     WindowOptions options_;
     std::unique_ptr<Store> store_;
     QString current_; // may be empty: a sensor that gave no serial number
+    QString currentType_;
+    bool readFailed_ = false; // the last read of the history failed
+    // The sensor whose runs the table holds (they stay when a read fails).
+    QString runsSerial_;
+    QString runsType_;
+    bool runsShown_ = false;
     bool showing_ = false;
     bool importing_ = false;
     RecordImport *import_ = nullptr;    // while an import runs
@@ -106,7 +121,8 @@ private:
     QTableView *runView_ = nullptr;
     DriftChart *chart_ = nullptr;
     QLabel *databaseLabel_ = nullptr;
-    QSplitter *top_ = nullptr; // the sensor list beside the chart
+    QLabel *problem_ = nullptr; // shown while the history cannot be read
+    QSplitter *top_ = nullptr;  // the sensor list beside the chart
     QTimer *dayTimer_ = nullptr;
 
     QAction *importAction_ = nullptr;
@@ -114,6 +130,7 @@ private:
     QAction *exportAllAction_ = nullptr;
     QAction *printAction_ = nullptr;
     QAction *reloadAction_ = nullptr;
+    QAction *revisionsAction_ = nullptr;
 };
 
 } // namespace history

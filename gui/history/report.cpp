@@ -82,19 +82,18 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
                           chartImage(in.runs, kChartSize, kChartScale));
 
     const SensorSummary &s = in.sensor;
-    QString due = dateText(in.due);
-    if (!s.lastValidation.isValid())
-        due = Report::tr("%1, never validated").arg(due);
-    else if (in.overdue)
-        due = Report::tr("%1, overdue").arg(due);
+    const QString due = dueText(s, in.due, in.overdue);
 
     QString html = QStringLiteral("<html><body>");
-    html +=
-        QStringLiteral("<h2>%1</h2>")
-            .arg(
-                Report::tr("Calibration history of sensor %1").arg(s.serialNumber).toHtmlEscaped());
+    if (in.training)
+        html += QStringLiteral("<h1>%1</h1>")
+                    .arg(Report::tr("Training - not a calibration record").toHtmlEscaped());
+    html += QStringLiteral("<h2>%1</h2>")
+                .arg(Report::tr("Calibration history of sensor %1 (%2)")
+                         .arg(serialText(s.serialNumber), s.sensorType)
+                         .toHtmlEscaped());
     html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"2\">");
-    html += summaryRow(Report::tr("Serial number"), s.serialNumber);
+    html += summaryRow(Report::tr("Serial number"), serialText(s.serialNumber));
     html += summaryRow(Report::tr("Type"), s.sensorType);
     html += summaryRow(Report::tr("Runs"), QString::number(s.runs));
     html += summaryRow(Report::tr("Last validation"),

@@ -23,6 +23,7 @@ struct ReportInputs {
     bool overdue = false;
     int intervalDays = kDefaultIntervalDays;
     QDate printed;
+    bool training = false; // the training program's history: says so on paper
 };
 
 std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &inputs);

@@ -96,7 +96,7 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
             return reading->text;
         switch (column) {
         case Date:
-            return dateTimeText(run.started);
+            return runDateText(run);
         case Station:
             return run.source == Source::Import ? tr("record file") : run.station;
         case Result:
@@ -123,16 +123,20 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
         return reading ? verdictBackground(reading->verdict) : QVariant();
     if (role == Qt::ToolTipRole) {
         if (reading && reading->verdict != Verdict::None)
-            return tr("Window %1 to %2 %3")
-                .arg(reading->windowLow)
-                .arg(reading->windowHigh)
-                .arg(run.unit);
+            return plainToolTip(tr("Window %1 to %2 %3")
+                                    .arg(reading->windowLow)
+                                    .arg(reading->windowHigh)
+                                    .arg(run.unit));
         if (column == Station && run.source == Source::Import)
-            return run.recordPath;
+            return plainToolTip(run.recordPath);
+        if (column == Station)
+            return plainToolTip(tr("%1, operator %2").arg(run.station, run.operatorName));
         if (column == Result)
-            return resultText(run);
-        if (column == Date && run.ended.isValid())
+            return plainToolTip(resultText(run));
+        if (column == Date && run.ended.isValid() && !run.dateOnly())
             return tr("Ended %1").arg(dateTimeText(run.ended));
+        if (column == Date && run.dateOnly())
+            return tr("From a record file, which gives the date alone");
         return QVariant();
     }
     if (role == Qt::FontRole && column == Station && run.source == Source::Import) {

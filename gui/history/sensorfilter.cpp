@@ -26,3 +26,22 @@ bool SensorFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourcePare
 }
 
 } // namespace history
+
+namespace history
+{
+
+bool SensorFilter::lessThan(const QModelIndex &left, const QModelIndex &right) const
+{
+    const bool leftNone = left.data(SensorListModel::SerialRole).toString().isEmpty();
+    const bool rightNone = right.data(SensorListModel::SerialRole).toString().isEmpty();
+    if (leftNone != rightNone) {
+        // A descending sort turns the answer round: give it the other way.
+        return sortOrder() == Qt::AscendingOrder ? rightNone : leftNone;
+    }
+    if (leftNone && left.column() == SensorListModel::NextDue)
+        return left.data(SensorListModel::TypeRole).toString() <
+               right.data(SensorListModel::TypeRole).toString();
+    return QSortFilterProxyModel::lessThan(left, right);
+}
+
+} // namespace history

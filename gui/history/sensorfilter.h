@@ -2,6 +2,7 @@
 
 // The sensor list as the window shows it: sorted by any column, and narrowed
 // to the sensors whose serial number or type holds the filter text (any case).
+// Runs without a serial number stay after the sensors in either order.
 
 #include <QSortFilterProxyModel>
 
@@ -17,6 +18,7 @@ public:
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
+    bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
 };
 
 } // namespace history

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QBrush>
+#include <QColor>
 #include <QFont>
 #include <QStyle>
 
@@ -14,7 +15,47 @@ namespace
 {
 constexpr char kDateFormat[] = "yyyy-MM-dd";
 constexpr char kDateTimeFormat[] = "yyyy-MM-dd HH:mm";
+// Distinct from an overdue sensor's red: the sensor reads wrong, whatever
+// its date.
+const QColor kOutOfToleranceColor(160, 0, 160);
 } // namespace
+
+QString runDateText(const Run &run)
+{
+    return run.dateOnly() ? dateText(run.date) : dateTimeText(run.started);
+}
+
+QString plainToolTip(const QString &text)
+{
+    if (text.isEmpty())
+        return text;
+    // A tooltip that might be markup is shown as markup: always give it as
+    // markup, the text escaped, so it never is.
+    QString html = text.toHtmlEscaped();
+    html.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+    return QStringLiteral("<qt>%1</qt>").arg(html);
+}
+
+QString serialText(const QString &serialNumber)
+{
+    return serialNumber.isEmpty() ? SensorListModel::tr("(none)") : serialNumber;
+}
+
+QString dueText(const SensorSummary &s, const QDate &due, bool overdue)
+{
+    QString text;
+    if (!s.hasSerial())
+        text = SensorListModel::tr("none, no serial number");
+    else if (!s.lastValidation.isValid())
+        text = SensorListModel::tr("%1, never validated").arg(dateText(due));
+    else if (overdue)
+        text = SensorListModel::tr("%1, overdue").arg(dateText(due));
+    else
+        text = dateText(due);
+    if (s.outOfTolerance)
+        text = SensorListModel::tr("%1, out of tolerance").arg(text);
+    return text;
+}
 
 QString dateText(const QDate &date)
 {
@@ -63,18 +104,40 @@ void SensorListModel::computeDueDates()
         due_.append({nextDue(s, intervalDays_, today_), overdue(s, intervalDays_, today_)});
 }
 
-int SensorListModel::rowOfSerial(const QString &serialNumber) const
+int SensorListModel::rowOf(const QString &serialNumber, const QString &sensorType) const
 {
     for (int row = 0; row < sensors_.size(); ++row) {
-        if (sensors_.at(row).serialNumber == serialNumber)
+        const SensorSummary &s = sensors_.at(row);
+        if (s.serialNumber == serialNumber && (sensorType.isEmpty() || s.sensorType == sensorType))
             return row;
     }
     return -1;
 }
 
+bool SensorListModel::isOutOfTolerance(int row) const
+{
+    return sensors_.at(row).outOfTolerance;
+}
+
+int SensorListModel::sensorCount() const
+{
+    return int(std::count_if(sensors_.cbegin(), sensors_.cend(),
+                             [](const SensorSummary &s) { return s.hasSerial(); }));
+}
+
 int SensorListModel::overdueCount() const
 {
-    return int(std::count_if(due_.cbegin(), due_.cend(), [](const Due &d) { return d.overdue; }));
+    int count = 0;
+    for (int row = 0; row < sensors_.size(); ++row)
+        count += sensors_.at(row).hasSerial() && due_.at(row).overdue ? 1 : 0;
+    return count;
+}
+
+int SensorListModel::outOfToleranceCount() const
+{
+    return int(std::count_if(sensors_.cbegin(), sensors_.cend(), [](const SensorSummary &s) {
+        return s.hasSerial() && s.outOfTolerance;
+    }));
 }
 
 int SensorListModel::rowCount(const QModelIndex &parent) const
@@ -92,7 +155,7 @@ QString SensorListModel::displayText(int row, int column) const
     const SensorSummary &s = sensors_.at(row);
     switch (column) {
     case Serial:
-        return s.serialNumber.isEmpty() ? tr("(none)") : s.serialNumber;
+        return serialText(s.serialNumber);
     case Type:
         return s.sensorType;
     case Runs:
@@ -102,14 +165,8 @@ QString SensorListModel::displayText(int row, int column) const
                                           : tr("never");
     case LastOutcome:
         return s.runs > 0 ? outcomeText(s.lastOutcome) : QString();
-    case NextDue: {
-        const Due &due = due_.at(row);
-        if (!s.lastValidation.isValid())
-            return tr("%1, never validated").arg(dateText(due.date));
-        if (due.overdue)
-            return tr("%1, overdue").arg(dateText(due.date));
-        return dateText(due.date);
-    }
+    case NextDue:
+        return dueText(s, due_.at(row).date, due_.at(row).overdue);
     }
     return QString();
 }
@@ -120,7 +177,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
         return QVariant();
     const int row = index.row();
     const SensorSummary &s = sensors_.at(row);
-    const bool late = due_.at(row).overdue;
+    const bool late = s.hasSerial() && due_.at(row).overdue;
+    const bool failing = s.outOfTolerance;
     switch (role) {
     case Qt::DisplayRole:
         return displayText(row, index.column());
@@ -139,7 +197,13 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
         return late;
     case SerialRole:
         return s.serialNumber;
+    case TypeRole:
+        return s.sensorType;
+    case OutOfToleranceRole:
+        return failing;
     case Qt::ForegroundRole:
+        if (failing)
+            return QBrush(kOutOfToleranceColor);
         return late ? QVariant(QBrush(Qt::red)) : QVariant();
     case Qt::FontRole:
         if (late) {
@@ -149,15 +213,26 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
         }
         return QVariant();
     case Qt::DecorationRole:
-        if (late && index.column() == Serial)
+        if (index.column() != Serial)
+            return QVariant();
+        if (failing)
+            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
+        if (late)
             return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
         return QVariant();
-    case Qt::ToolTipRole:
-        if (index.column() == LastOutcome)
-            return displayText(row, LastOutcome);
+    case Qt::ToolTipRole: {
+        QStringList lines;
+        if (index.column() == Serial || index.column() == Type || index.column() == LastOutcome)
+            lines << displayText(row, index.column());
+        if (failing)
+            lines << tr("Out of tolerance: its newest run left a reading outside its window.");
         if (late)
-            return tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
-        return QVariant();
+            lines
+                << tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
+        if (!s.hasSerial())
+            lines << tr("Runs of a sensor that gave no serial number: never due.");
+        return plainToolTip(lines.join(QLatin1Char('\n')));
+    }
     case Qt::TextAlignmentRole:
         if (index.column() == Runs)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);

@@ -1,7 +1,9 @@
 #pragma once
 
 // The sensors of the history, one row each: serial, type, runs, the last
-// validation and outcome, and the date each is next due, overdue ones marked.
+// validation and outcome, and the date each is next due, overdue and out of
+// tolerance ones marked. A sensor is its serial number and type; runs that
+// gave no serial number have rows of their own, never due.
 
 #include "core/history/store.h"
 
@@ -24,6 +26,9 @@ public:
     static constexpr int OverdueRole = Qt::UserRole + 1;
     // The serial number as recorded, also where the list shows "(none)".
     static constexpr int SerialRole = Qt::UserRole + 2;
+    static constexpr int TypeRole = Qt::UserRole + 3;
+    // True on every column of a sensor its newest judged run left failing.
+    static constexpr int OutOfToleranceRole = Qt::UserRole + 4;
 
     explicit SensorListModel(QObject *parent = nullptr);
 
@@ -35,10 +40,15 @@ public:
     QDate today() const { return today_; }
 
     const SensorSummary &sensor(int row) const { return sensors_.at(row); }
-    int rowOfSerial(const QString &serialNumber) const; // -1 when absent
+    // -1 when absent; an empty type takes the first row of the serial number.
+    int rowOf(const QString &serialNumber, const QString &sensorType) const;
     QDate dueDate(int row) const { return due_.at(row).date; }
     bool isOverdue(int row) const { return due_.at(row).overdue; }
+    bool isOutOfTolerance(int row) const;
+    // Rows with a serial number: runs without one are no sensor to be due.
+    int sensorCount() const;
     int overdueCount() const;
+    int outOfToleranceCount() const;
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -63,5 +73,15 @@ private:
 // Dates and times as the history shows them: ISO dates, local times.
 QString dateText(const QDate &date);
 QString dateTimeText(const QDateTime &utc);
+// A run's date: without a time when only its date is known.
+QString runDateText(const Run &run);
+
+// Text from outside (the sensor, a record file, the database) as a tooltip
+// that shows it literally, markup and all.
+QString plainToolTip(const QString &text);
+// The due column's words, also used by the heading and the report.
+QString dueText(const SensorSummary &sensor, const QDate &due, bool overdue);
+// "(none)" for runs without a serial number.
+QString serialText(const QString &serialNumber);
 
 } // namespace history

@@ -84,6 +84,10 @@ private slots:
     void runColumns();
     void readingColours_data();
     void readingColours();
+    void sensorMarks_data();
+    void sensorMarks();
+    void withoutSerialLastEitherWay_data();
+    void withoutSerialLastEitherWay();
 };
 
 void HistoryModelsTest::initTestCase()
@@ -123,7 +127,7 @@ void HistoryModelsTest::sensorList()
         {"40317-00303", "RT-5K-MQ", "1", "never", "Cancelled", "2026-07-01, never validated"},
     };
     for (const QStringList &row : expected) {
-        const int r = model.rowOfSerial(row.first());
+        const int r = model.rowOf(row.first(), QString());
         QVERIFY2(r >= 0, qPrintable(row.first()));
         QStringList shown;
         for (int c = 0; c < model.columnCount(); ++c)
@@ -344,9 +348,9 @@ void HistoryModelsTest::runColumns()
             shown << model.index(r, c).data().toString();
         QCOMPARE(shown, expected.at(r));
     }
-    QCOMPARE(model.index(0, RunTableModel::Station).data(Qt::ToolTipRole).toString(),
+    QCOMPARE(readToolTip(model.index(0, RunTableModel::Station).data(Qt::ToolTipRole).toString()),
              QString("/records/40317-00606.txt"));
-    QCOMPARE(model.index(1, RunTableModel::FoundHigh).data(Qt::ToolTipRole).toString(),
+    QCOMPARE(readToolTip(model.index(1, RunTableModel::FoundHigh).data(Qt::ToolTipRole).toString()),
              QString("Window 465 to 585 pS/m"));
 }
 
@@ -418,6 +422,110 @@ void HistoryModelsTest::readingColours()
     for (int c : {RunTableModel::Date, RunTableModel::Result, RunTableModel::SlopeBefore,
                   RunTableModel::SlopeAfter})
         QCOMPARE(background(model.index(0, c)), QString());
+}
+
+void HistoryModelsTest::sensorMarks_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<int>("validatedDaysAgo"); // -1: never
+    QTest::addColumn<bool>("outOfTolerance");
+    QTest::addColumn<QString>("due");
+    QTest::addColumn<bool>("red");
+    QTest::addColumn<int>("sensors");
+    QTest::addColumn<int>("overdue");
+    QTest::addColumn<int>("failing");
+
+    QTest::newRow("in date") << "40317-00101" << 30 << false << "2027-06-01" << false << 1 << 0
+                             << 0;
+    QTest::newRow("in date, out of tolerance")
+        << "40317-00101" << 30 << true << "2027-06-01, out of tolerance" << false << 1 << 0 << 1;
+    QTest::newRow("overdue") << "40317-00101" << 400 << false << "2026-05-27, overdue" << true << 1
+                             << 1 << 0;
+    QTest::newRow("overdue and out of tolerance")
+        << "40317-00101" << 400 << true << "2026-05-27, overdue, out of tolerance" << false << 1
+        << 1 << 1;
+    QTest::newRow("no serial") << "" << 30 << false << "none, no serial number" << false << 0 << 0
+                               << 0;
+    QTest::newRow("no serial, long ago")
+        << "" << 900 << true << "none, no serial number, out of tolerance" << false << 0 << 0 << 0;
+}
+
+void HistoryModelsTest::sensorMarks()
+{
+    QFETCH(QString, serial);
+    QFETCH(int, validatedDaysAgo);
+    QFETCH(bool, outOfTolerance);
+    QFETCH(QString, due);
+    QFETCH(bool, red);
+    QFETCH(int, sensors);
+    QFETCH(int, overdue);
+    QFETCH(int, failing);
+
+    history::SensorSummary s;
+    s.serialNumber = serial;
+    s.sensorType = "RT-5K-MQ";
+    s.runs = 1;
+    if (validatedDaysAgo >= 0)
+        s.lastValidation = noon(kToday.addDays(-validatedDaysAgo));
+    s.lastOutcome = Outcome::ValidatedDateSet;
+    s.lastRun = s.lastValidation;
+    s.outOfTolerance = outOfTolerance;
+    SensorListModel model;
+    model.setToday(kToday);
+    model.setSensors({s});
+
+    const QModelIndex dueCell = model.index(0, SensorListModel::NextDue);
+    QCOMPARE(dueCell.data().toString(), due);
+    QCOMPARE(dueCell.data(SensorListModel::OutOfToleranceRole).toBool(), outOfTolerance);
+    QCOMPARE(model.sensorCount(), sensors);
+    QCOMPARE(model.overdueCount(), overdue);
+    QCOMPARE(model.outOfToleranceCount(), failing);
+    const QVariant colour = dueCell.data(Qt::ForegroundRole);
+    QCOMPARE(colour.isValid() && colour.value<QBrush>().color() == QColor(Qt::red), red);
+    // Out of tolerance has a colour and an icon of its own.
+    QCOMPARE(colour.isValid(), outOfTolerance || red);
+    const QIcon icon =
+        model.index(0, SensorListModel::Serial).data(Qt::DecorationRole).value<QIcon>();
+    QCOMPARE(!icon.isNull(), outOfTolerance || red);
+    if (outOfTolerance) {
+        const QString tip =
+            readToolTip(model.index(0, SensorListModel::Serial).data(Qt::ToolTipRole).toString());
+        QVERIFY2(tip.contains("Out of tolerance"), qPrintable(tip));
+    }
+}
+
+void HistoryModelsTest::withoutSerialLastEitherWay_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("order");
+    for (int column : {int(SensorListModel::Serial), int(SensorListModel::NextDue),
+                       int(SensorListModel::Runs)}) {
+        for (int order : {int(Qt::AscendingOrder), int(Qt::DescendingOrder)})
+            QTest::addRow("column %d, %s", column, order == Qt::AscendingOrder ? "up" : "down")
+                << column << order;
+    }
+}
+
+void HistoryModelsTest::withoutSerialLastEitherWay()
+{
+    QFETCH(int, column);
+    QFETCH(int, order);
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    Run nameless = validation("", {2026, 6, 20}, "520.0", "200.0");
+    QVERIFY2(h.write({validation("40317-00001", {2026, 6, 1}, "510.0", "200.0"), nameless,
+                      validation("40317-00002", {2025, 5, 1}, "510.0", "200.0"),
+                      validation("40317-00002", {2025, 4, 1}, "510.0", "200.0")}),
+             qPrintable(h.error()));
+    SensorListModel model;
+    model.setToday(kToday);
+    model.setSensors(h.store().sensors());
+    SensorFilter filter;
+    filter.setSourceModel(&model);
+    filter.sort(column, Qt::SortOrder(order));
+    const QStringList serials = ::column(filter, SensorListModel::Serial);
+    QCOMPARE(serials.size(), 3);
+    QCOMPARE(serials.last(), QString("(none)"));
 }
 
 QTEST_MAIN(HistoryModelsTest)

@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocument>
 
 #include <memory>
 
@@ -86,6 +87,23 @@ inline history::Run recalibration(history::Run run, const QString &newSlope,
     run.leftLow = low(leftLow);
     run.outcome = history::Outcome::Recalibrated;
     return run;
+}
+
+// A serial number that is markup: shown as markup, it would read "ALL PASS".
+inline const QString kMarkupSerial =
+    QStringLiteral("4711 <font color=\"green\" size=\"6\"><b>ALL PASS</b></font>");
+
+// What a person reads in a tooltip (markup when it might be markup, as
+// QToolTip decides) or in text drawn as markup (a chart's title).
+inline QString readAsMarkup(const QString &html)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    return document.toPlainText();
+}
+inline QString readToolTip(const QString &tip)
+{
+    return Qt::mightBeRichText(tip) ? readAsMarkup(tip) : tip;
 }
 
 // A history in a fresh SQLite file of the test's own.

@@ -7,6 +7,9 @@
 #include "core/history/writer.h"
 #include "gui/history/driftchart.h"
 #include "gui/history/historywindow.h"
+#include "gui/history/revisionsdialog.h"
+#include "gui/history/sensorlistmodel.h"
+#include "tests/core/tst_historydatabases.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
 #include "tst_historysupport.h"
@@ -25,6 +28,7 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTableWidget>
 #include <QXYSeries>
 #include <QtTest>
 
@@ -127,11 +131,21 @@ private slots:
     void exportAllOfAnUnreadableHistory();
     void exportCancelled();
     void reportPrintsToPdf();
+    void sameSerialTwoTypes();
+    void outOfToleranceMarkedAndCounted();
+    void dateOnlyRunShownWithoutTime();
+    void databaseGoneAndBack();
+    void markupShownAsText();
+    void trainingSaysSo();
+    void earlierRevisions();
 
 private:
     // The window on this history, opened as the program opens it.
     std::unique_ptr<HistoryWindow> openWindow(const history::Location &location,
-                                              const QString &pendingFolder, bool opens = true);
+                                              const QString &pendingFolder, bool opens = true,
+                                              bool training = false);
+    // The report of the sensor shown, printed to PDF, as text.
+    QString printedReport(const QString &folder);
     QTableView *view(const char *name) const;
     QAction *action(const char *name) const;
     int seenBefore_ = 0;
@@ -169,11 +183,12 @@ void HistoryWindowTest::cleanup()
 
 std::unique_ptr<HistoryWindow> HistoryWindowTest::openWindow(const history::Location &location,
                                                              const QString &pendingFolder,
-                                                             bool opens)
+                                                             bool opens, bool training)
 {
     history::WindowOptions options;
     options.location = location;
     options.pendingFolder = pendingFolder;
+    options.training = training;
     auto window = std::make_unique<HistoryWindow>(options);
     window->setToday(kToday);
     window->show();
@@ -316,10 +331,25 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     QCOMPARE(window_->currentSerial(), QString("40317-00101")); // due first
     const QModelIndex none = sensors->model()->index(1, 0);
     QCOMPARE(none.data().toString(), QString("(none)"));
+    // Never due, never overdue, and no sensor in the count.
+    // Its reading of 599.0 was outside the window: said, but counted nowhere.
+    QCOMPARE(sensors->model()->index(1, 5).data().toString(),
+             QString("none, no serial number, out of tolerance"));
+    QVERIFY(!none.data(history::SensorListModel::OverdueRole).toBool());
+    QCOMPARE(
+        window_->statusBar()->currentMessage(),
+        QString("Sensors: 1, overdue: 0, out of tolerance: 0; calibration interval: 365 days"));
+    // After the sensors in either order.
+    sensors->sortByColumn(5, Qt::DescendingOrder);
+    QCOMPARE(sensors->model()->index(1, 0).data().toString(), QString("(none)"));
+    sensors->sortByColumn(5, Qt::AscendingOrder);
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(none).center());
     QCOMPARE(window_->currentSerial(), QString());
     QCOMPARE(view("runs")->model()->rowCount(), 1);
     QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("599.0"));
+    QCOMPARE(
+        window_->findChild<QLabel *>("heading")->text(),
+        QString("RT-5K-MQ (none) - runs: 1 - next due none, no serial number, out of tolerance"));
     QVERIFY(action("exportSensorAction")->isEnabled());
 }
 
@@ -581,6 +611,273 @@ void HistoryWindowTest::reportPrintsToPdf()
         }
     }
     QVERIFY2(blue > 500, qPrintable(QString::number(blue)));
+}
+
+QString HistoryWindowTest::printedReport(const QString &folder)
+{
+    const QString pdf = QDir(folder).filePath("report.pdf");
+    QFile::remove(pdf);
+    answers_->printToPdf(pdf);
+    action("printAction")->trigger();
+    if (!answers_->waitUntilDone())
+        return QString();
+    return tool("pdftotext", {pdf, "-"}).simplified();
+}
+
+void HistoryWindowTest::sameSerialTwoTypes()
+{
+    TempHistory h;
+    Run cm = validation("40317-00101", {2026, 3, 3}, "533.3", "188.8");
+    cm.sensorType = "RT-5K-MQ-CM";
+    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2026, 1, 10}, "512.0", "201.5"), cm}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *sensors = view("sensors");
+    QCOMPARE(sensors->model()->rowCount(), 2);
+    QStringList types;
+    for (int r = 0; r < 2; ++r) {
+        QCOMPARE(sensors->model()->index(r, 0).data().toString(), QString("40317-00101"));
+        types << sensors->model()->index(r, 1).data().toString();
+    }
+    types.sort();
+    QCOMPARE(types, (QStringList{"RT-5K-MQ", "RT-5K-MQ-CM"}));
+    QVERIFY(window_->statusBar()->currentMessage().startsWith("Sensors: 2,"));
+
+    // Picking one shows its runs alone, everywhere.
+    const int cmRow = sensors->model()->index(0, 1).data().toString() == "RT-5K-MQ-CM" ? 0 : 1;
+    const QModelIndex pick = sensors->model()->index(cmRow, 0);
+    QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(pick).center());
+    QCOMPARE(window_->currentType(), QString("RT-5K-MQ-CM"));
+    QCOMPARE(view("runs")->model()->rowCount(), 1);
+    QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("533.3"));
+    QVERIFY2(window_->findChild<QLabel *>("heading")->text().startsWith(
+                 "RT-5K-MQ-CM 40317-00101 - runs: 1 - "),
+             qPrintable(window_->findChild<QLabel *>("heading")->text()));
+    auto *chart = window_->findChild<history::DriftChart *>("chart");
+    QVERIFY(readAsMarkup(chart->chart()->title()).startsWith("RT-5K-MQ-CM 40317-00101"));
+
+    const QString name = QDir(h.folder()).filePath("cm.csv");
+    answers_->fileName(name);
+    action("exportSensorAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    const QList<QByteArray> lines = readAll(name).split('\n');
+    QCOMPARE(lines.size(), 3); // the header, one run, the empty end
+    QVERIFY2(lines.at(1).contains(",RT-5K-MQ-CM,40317-00101,"), lines.at(1).constData());
+
+    const QString text = printedReport(h.folder());
+    QVERIFY2(text.contains("Calibration history of sensor 40317-00101 (RT-5K-MQ-CM)"),
+             qPrintable(text));
+    QVERIFY2(!text.contains("512.0"), qPrintable(text)); // the other type's run
+}
+
+void HistoryWindowTest::outOfToleranceMarkedAndCounted()
+{
+    TempHistory h;
+    // Validated a month ago, so not due; but its high reading was outside.
+    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2026, 6, 1}, "600.1", "200.0"),
+                                validation("40317-00202", {2026, 6, 2}, "520.0", "200.0"),
+                                validation("40317-00303", {2025, 1, 2}, "520.0", "200.0")}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *sensors = view("sensors");
+    window_->selectSensor("40317-00101");
+    const QModelIndex failing = sensors->currentIndex().siblingAtColumn(5);
+    QCOMPARE(failing.data().toString(), QString("2027-06-01, out of tolerance"));
+    QVERIFY(failing.data(history::SensorListModel::OutOfToleranceRole).toBool());
+    QVERIFY(!failing.data(history::SensorListModel::OverdueRole).toBool());
+    const QColor failingColour = failing.data(Qt::ForegroundRole).value<QBrush>().color();
+    QVERIFY(failingColour.isValid());
+
+    window_->selectSensor("40317-00303");
+    const QModelIndex late = sensors->currentIndex().siblingAtColumn(5);
+    QCOMPARE(late.data().toString(), QString("2026-01-02, overdue"));
+    QVERIFY(!late.data(history::SensorListModel::OutOfToleranceRole).toBool());
+    // Told apart at a glance.
+    QVERIFY(late.data(Qt::ForegroundRole).value<QBrush>().color() != failingColour);
+
+    window_->selectSensor("40317-00202");
+    QVERIFY(!sensors->currentIndex().data(Qt::ForegroundRole).isValid());
+    QCOMPARE(
+        window_->statusBar()->currentMessage(),
+        QString("Sensors: 3, overdue: 1, out of tolerance: 1; calibration interval: 365 days"));
+}
+
+void HistoryWindowTest::dateOnlyRunShownWithoutTime()
+{
+    TempHistory h;
+    Run imported = validation("40317-00404", {2026, 3, 4}, "512.0", "201.5");
+    imported.key = "record:0404";
+    imported.source = history::Source::Import;
+    imported.date = QDate(2026, 3, 4);
+    imported.started = QDateTime(imported.date, QTime(0, 0)).toUTC();
+    imported.ended = QDateTime();
+    QVERIFY2(h.ok() && h.write({imported}), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QCOMPARE(view("runs")->model()->index(0, 0).data().toString(), QString("2026-03-04"));
+    auto *chart = window_->findChild<history::DriftChart *>("chart");
+    const QString tip = readToolTip(chart->toolTipAt(qreal(imported.started.toMSecsSinceEpoch())));
+    QVERIFY2(tip.contains("40317-00404, 2026-03-04\n"), qPrintable(tip));
+    QVERIFY2(!tip.contains("00:00"), qPrintable(tip));
+    const QString text = printedReport(h.folder());
+    QVERIFY2(text.contains("2026-03-04"), qPrintable(text));
+    QVERIFY2(!text.contains("2026-03-04 00:00"), qPrintable(text));
+}
+
+void HistoryWindowTest::databaseGoneAndBack()
+{
+    OwnServer server;
+    QString error;
+    QVERIFY2(server.init(&error), qPrintable(error));
+    {
+        history::Store store(server.location());
+        QVERIFY2(store.open(&error), qPrintable(error));
+        for (const Run &run : smallHistory())
+            QVERIFY2(store.write(run, &error), qPrintable(error));
+    }
+    window_ = openWindow(server.location(), QString());
+    QVERIFY(window_);
+    auto *problem = window_->findChild<QLabel *>("problem");
+    QVERIFY(problem->isHidden());
+    QCOMPARE(view("sensors")->model()->rowCount(), 2);
+    QCOMPARE(view("runs")->model()->rowCount(), 2);
+
+    QVERIFY2(server.stop(&error), qPrintable(error));
+    action("reloadAction")->trigger();
+    // What was shown stays, and the window says it may be out of date.
+    QVERIFY(!problem->isHidden());
+    QVERIFY2(problem->text().startsWith("The history cannot be read: ") &&
+                 problem->text().contains("may be out of date"),
+             qPrintable(problem->text()));
+    QVERIFY2(problem->text().size() > 80, qPrintable(problem->text())); // with the reason
+    QCOMPARE(window_->statusBar()->currentMessage(),
+             QString("The history cannot be read: what is shown may be out of date"));
+    QCOMPARE(view("sensors")->model()->rowCount(), 2);
+    QCOMPARE(view("runs")->model()->rowCount(), 2);
+    QVERIFY(!window_->findChild<QLabel *>("heading")->text().startsWith("No runs"));
+    // Another sensor picked meanwhile: still no empty history.
+    window_->selectSensor("40317-00101");
+    QVERIFY(!window_->findChild<QLabel *>("heading")->text().startsWith("No runs"));
+    action("reloadAction")->trigger();
+    QVERIFY(!problem->isHidden());
+
+    // Back, with a run another station recorded meanwhile.
+    QVERIFY2(server.start(&error), qPrintable(error));
+    {
+        history::Store store(server.location());
+        QVERIFY2(store.open(&error), qPrintable(error));
+        QVERIFY2(store.write(validation("40317-00303", {2026, 6, 6}, "520.0", "200.0"), &error),
+                 qPrintable(error));
+    }
+    action("reloadAction")->trigger();
+    QVERIFY2(problem->isHidden(), qPrintable(problem->text()));
+    QCOMPARE(view("sensors")->model()->rowCount(), 3);
+    QVERIFY2(window_->statusBar()->currentMessage().startsWith("Sensors: 3, overdue: 1,"),
+             qPrintable(window_->statusBar()->currentMessage()));
+    QCOMPARE(window_->currentSerial(), QString("40317-00101"));
+    QCOMPARE(view("runs")->model()->rowCount(), 2);
+}
+
+void HistoryWindowTest::markupShownAsText()
+{
+    TempHistory h;
+    Run run = validation(kMarkupSerial, {2026, 6, 1}, "512.0", "201.5");
+    run.station = "<b>bench</b>";
+    QVERIFY2(h.ok() && h.write({run}), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QCOMPARE(window_->currentSerial(), kMarkupSerial);
+
+    auto *chart = window_->findChild<history::DriftChart *>("chart");
+    const QString title = readAsMarkup(chart->chart()->title());
+    QVERIFY2(title.contains("RT-5K-MQ " + kMarkupSerial + ":"), qPrintable(title));
+    const QString tip = readToolTip(chart->toolTipAt(qreal(run.started.toMSecsSinceEpoch())));
+    QVERIFY2(tip.startsWith("RT-5K-MQ " + kMarkupSerial + ", 2026-06-01 12:00"), qPrintable(tip));
+    QVERIFY(window_->findChild<QLabel *>("heading")->text().contains(kMarkupSerial));
+    const QModelIndex serial = view("sensors")->model()->index(0, 0);
+    QCOMPARE(readToolTip(serial.data(Qt::ToolTipRole).toString()), kMarkupSerial);
+    const QModelIndex station = view("runs")->model()->index(0, 1);
+    QVERIFY(readToolTip(station.data(Qt::ToolTipRole).toString()).startsWith("<b>bench</b>, "));
+
+    const QString text = printedReport(h.folder());
+    QVERIFY2(text.contains("Calibration history of sensor " + kMarkupSerial + " (RT-5K-MQ)"),
+             qPrintable(text));
+    QVERIFY2(text.contains("<b>bench</b>"), qPrintable(text));
+    QVERIFY2(!text.contains("Training"), qPrintable(text));
+    QVERIFY(!window_->findChild<QLabel *>("training"));
+}
+
+void HistoryWindowTest::trainingSaysSo()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder(), true, true);
+    QVERIFY(window_);
+    QVERIFY(window_->windowTitle().contains("TRAINING"));
+    auto *label = window_->findChild<QLabel *>("training");
+    QVERIFY(label && label->isVisible());
+    QVERIFY(label->text().startsWith("Training history"));
+    const QString text = printedReport(h.folder());
+    QVERIFY2(text.startsWith("Training - not a calibration record"), qPrintable(text));
+}
+
+void HistoryWindowTest::earlierRevisions()
+{
+    TempHistory h;
+    Run started = validation("40317-00101", {2026, 6, 1}, "", "");
+    started.revision = 1;
+    started.foundHigh = history::Reading();
+    started.foundLow = history::Reading();
+    started.outcome = Outcome::Interrupted;
+    started.operatorName = "tech-a";
+    Run ended = validation("40317-00101", {2026, 6, 1}, "512.0", "201.5");
+    ended.station = "bench-2 <i>left</i>";
+    ended.operatorName = "tech-b";
+    QVERIFY2(h.ok() && h.write({started, ended}), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *runs = view("runs");
+    QCOMPARE(runs->model()->rowCount(), 1);
+
+    QList<QStringList> rows;
+    const auto read = [&rows](QWidget *w) {
+        auto *dialog = qobject_cast<history::RevisionsDialog *>(w);
+        QTableWidget *table = dialog ? dialog->table() : nullptr;
+        rows.clear();
+        for (int r = 0; table && r < table->rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < table->columnCount(); ++c)
+                cells << (table->item(r, c) ? table->item(r, c)->text() : QString());
+            rows << cells;
+        }
+        w->close();
+    };
+    answers_->handle(read);
+    const QModelIndex row = runs->model()->index(0, 0);
+    runs->setCurrentIndex(row);
+    const QPoint centre = runs->visualRect(row).center();
+    QTest::mouseClick(runs->viewport(), Qt::LeftButton, {}, centre);
+    QTest::mouseDClick(runs->viewport(), Qt::LeftButton, {}, centre);
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(rows.size(), 2);
+    // Oldest first: what the station wrote when the sensor identified itself.
+    QCOMPARE(rows.at(0).mid(2, 5),
+             (QStringList{"bench-1", "tech-a", "Interrupted", QString(), QString()}));
+    QCOMPARE(rows.at(1).mid(2, 5), (QStringList{"bench-2 <i>left</i>", "tech-b",
+                                                "Validated, date set", "512.0", "201.5"}));
+    QCOMPARE(rows.at(0).at(0), QString("1"));
+    QCOMPARE(rows.at(1).at(0), QString("2"));
+    // The database's own time, as the window shows times.
+    QVERIFY(QDateTime::fromString(rows.at(1).at(1), "yyyy-MM-dd HH:mm").isValid());
+
+    // The same from the row's menu.
+    rows.clear();
+    answers_->handle(read);
+    action("revisionsAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(rows.size(), 2);
 }
 
 QTEST_MAIN(HistoryWindowTest)

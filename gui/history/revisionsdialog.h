@@ -1,0 +1,44 @@
+#pragma once
+
+// Every stored revision of one run, oldest first (the newest is the run as
+// the history shows it): when the database recorded it, from which station,
+// by whom, how the run stood and its readings.
+
+#include "core/history/run.h"
+
+#include <QDialog>
+#include <QList>
+
+class QTableWidget;
+
+namespace history
+{
+
+class RevisionsDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    enum Column {
+        Revision,
+        Recorded,
+        Station,
+        Operator,
+        Result,
+        FoundHigh,
+        FoundLow,
+        LeftHigh,
+        LeftLow,
+        ColumnCount
+    };
+
+    // `error`, when not empty, says why the list may be incomplete.
+    RevisionsDialog(const QList<Run> &revisions, const QString &error, QWidget *parent = nullptr);
+
+    QTableWidget *table() const { return table_; }
+
+private:
+    QTableWidget *table_ = nullptr;
+};
+
+} // namespace history
