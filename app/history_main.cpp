@@ -79,6 +79,6 @@ int main(int argc, char *argv[])
     history::HistoryWindow window(options);
     window.show();
     if (!window.openHistory())
-        return 1;
+        return history::kExitUnusable;
     return app.exec();
 }
