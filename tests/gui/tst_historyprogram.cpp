@@ -113,6 +113,7 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{good}", records + "/good"},
         {"{mixed}", records + "/mixed"},
         {"{practice}", records + "/practice"},
+        {"{odd}", records + "/odd"},
         {"{verified}", records + "/verified"},
         {"{altered}", records + "/altered"},
         {"{due1}", kToday.addDays(-365).toString(Qt::ISODate)},
@@ -147,6 +148,8 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{mixed}/damaged.txt", recordOf("40317-05102", {2025, 2, 5}).left(200)},
         {"{mixed}/practice.txt", recordOf("TR-20415", {2025, 2, 6})},
         {"{practice}/p.txt", recordOf("TR-20415", {2025, 2, 6})},
+        // A name that would move the terminal's cursor and colour its text.
+        {"{odd}/a\nb\x1b[31m.txt", "nothing"},
         {"{verified}/kept.txt", kept},
         {"{altered}/changed.txt", edited},
     };
@@ -307,6 +310,8 @@ void HistoryProgramTest::commands_data()
         {"Imported: 1", "Already in the history: 0", "Not imported: 2"},
         {"{mixed}/damaged.txt: damaged", "{mixed}/practice.txt: a practice record"}, "{history}",
         "40317-05101");
+    row("a name with control characters, shown inert", {"--import", "{odd}"}, 1,
+        {"Not imported: 1"}, {QString("{odd}/a\uFFFDb\uFFFD[31m.txt: not a calibration record")});
     row("practice into the training history", {"--import", "{practice}", "--training"}, 0,
         {"Imported: 1"}, {}, "training", "TR-20415");
     row("verify, all unchanged", {"--verify", "{verified}"}, 0,
