@@ -103,7 +103,6 @@ private slots:
     void stationRecordIsOneRun();
     void olderRawDigestsRecognised_data() { databases(); }
     void olderRawDigestsRecognised();
-    void importStopsWhenAsked();
     void verifyFolder_data() { databases(); }
     void verifyFolder();
 
@@ -269,32 +268,6 @@ void TestHistoryRecords::olderRawDigestsRecognised()
     const history::ImportResult result = history::importRecordFiles(store, {crlf, lf}, {});
     QCOMPARE(result.alreadyThere, 2);
     QCOMPARE(store.allRuns().size(), 1);
-}
-
-void TestHistoryRecords::importStopsWhenAsked()
-{
-    TestDatabase db("sqlite");
-    QVERIFY2(db.ok(), qPrintable(db.error()));
-    Store store(db.location());
-    OPEN_STORE(store);
-    QStringList files;
-    for (int i = 0; i < 4; ++i) {
-        files << QDir(db.folder()).filePath(QString("r%1.txt").arg(i));
-        QVERIFY(
-            writeFile(files.last(), recordOf(QString("40317-0600%1").arg(i), {2025, 1, 1 + i})));
-    }
-    QList<int> seen;
-    const history::ImportResult result =
-        history::importRecordFiles(store, files, {}, [&](int done, int total) {
-            seen << done;
-            return total == 4 && done < 3;
-        });
-    QVERIFY(result.cancelled);
-    QCOMPARE(result.imported, 3);
-    QCOMPARE(seen, (QList<int>{0, 1, 2, 3}));
-    QCOMPARE(history::importSummary(result),
-             QString("Imported: 3\nAlready in the history: 0\nNot imported: 0\n"
-                     "Cancelled: 1 of 4 files were not looked at."));
 }
 
 void TestHistoryRecords::verifyFolder()
