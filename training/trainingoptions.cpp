@@ -1,5 +1,7 @@
 #include "training/trainingoptions.h"
 
+#include "core/history/trainingserial.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QStringList>
@@ -137,6 +139,8 @@ SensorProfile profileFor(const TrainingOptions &options)
         break;
     }
     profile = drifted(profile, options.drift);
+    // Practice records must never pass for a real sensor's.
+    profile.serialNumber = history::trainingSerial(profile.serialNumber);
     if (options.fault == TrainingOptions::Fault::OldFirmware)
         profile.firmware = QStringLiteral("2.08");
     return profile;

@@ -502,9 +502,41 @@ RecordReading readRecord(const QByteArray &bytes, const QString &path)
     return result;
 }
 
+namespace
+{
+// Without carriage returns, and without the one line end a tool may add
+// after the last line (the reader allows it).
+QByteArray normalised(const QByteArray &bytes)
+{
+    QByteArray text = bytes;
+    text.replace('\r', QByteArray());
+    if (text.endsWith('\n'))
+        text.chop(1);
+    return text;
+}
+} // namespace
+
 QString recordDigest(const QByteArray &bytes)
 {
+    return rawRecordDigest(normalised(bytes));
+}
+
+QString rawRecordDigest(const QByteArray &bytes)
+{
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QStringList knownDigests(const QByteArray &bytes)
+{
+    // As written: CR LF between lines, none after the last, and the run
+    // date's own carriage return.
+    QList<QByteArray> lines = normalised(bytes).split('\n');
+    if (lines.size() > kRunDateLine)
+        lines[kRunDateLine] += '\r';
+    QStringList digests{recordDigest(bytes), rawRecordDigest(bytes),
+                        rawRecordDigest(lines.join("\r\n"))};
+    digests.removeDuplicates();
+    return digests;
 }
 
 } // namespace history

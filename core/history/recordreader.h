@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 namespace history
 {
@@ -24,8 +25,18 @@ inline constexpr qsizetype kMaxRecordSize = 64 * 1024;
 // The bytes of a record file; `path` goes into the run as its record path.
 RecordReading readRecord(const QByteArray &bytes, const QString &path = QString());
 
-// SHA-256 of a record's bytes, lower-case hex: how a file already in the
-// history is recognised.
+// SHA-256 of a record's bytes with every carriage return dropped, and a line
+// feed after the last line, lower-case hex: how a file already in the history
+// is recognised, so that copies with CR LF, LF or CR CR LF line ends are one
+// record.
 QString recordDigest(const QByteArray &bytes);
+// SHA-256 of the bytes as they are: what histories kept before line ends
+// were dropped from the digest.
+QString rawRecordDigest(const QByteArray &bytes);
+// Every digest a history may know these bytes by: recordDigest(), the raw
+// one, and the raw one of the record as the screen writes it (CR LF line
+// ends), for a copy whose line ends were changed after an older history
+// took in the original. Without repeats.
+QStringList knownDigests(const QByteArray &bytes);
 
 } // namespace history

@@ -3,9 +3,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QRegularExpression>
 
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 namespace history
 {
@@ -156,9 +158,27 @@ private:
     bool ok_ = true;
 };
 
+// A spreadsheet takes a cell beginning with one of these as a formula (or
+// drops the tab or carriage return): such a text gets kCsvTextMarker first.
+constexpr char kFormulaStarts[] = "=+-@\t\r";
+
+// Optional sign, digits with an optional fraction, optional exponent: what
+// the number columns and the constants hold, read as a number by any
+// spreadsheet and so never marked.
+bool isPlainNumber(const QString &text)
+{
+    static const QRegularExpression number(QRegularExpression::anchoredPattern(
+        QStringLiteral("[+-]?(?:[0-9]+(?:\\.[0-9]*)?|\\.[0-9]+)(?:[eE][+-]?[0-9]+)?")));
+    return number.match(text).hasMatch();
+}
+
 QByteArray csvField(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
+    if (!bytes.isEmpty() &&
+        std::string_view(kFormulaStarts).find(bytes.at(0)) != std::string_view::npos &&
+        !isPlainNumber(text))
+        bytes.prepend(kCsvTextMarker);
     if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\r') ||
         bytes.contains('\n')) {
         bytes.replace('"', "\"\"");
@@ -409,9 +429,9 @@ bool fromJson(const QByteArray &json, Run *run)
 
 QByteArray csvHeader()
 {
-    QByteArray line;
+    QByteArray line(kCsvByteOrderMark);
     for (const CsvColumn &column : kCsvColumns) {
-        if (!line.isEmpty())
+        if (line.size() > qsizetype(sizeof kCsvByteOrderMark - 1))
             line += ',';
         line += column.name;
     }

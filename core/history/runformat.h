@@ -24,8 +24,16 @@ QByteArray toJson(const Run &run);
 // False (run unchanged) when the bytes are no run.
 bool fromJson(const QByteArray &json, Run *run);
 
-// One header row and one row per run; CR LF line ends, fields quoted where
-// they hold a comma, a quote, CR or LF, quotes doubled.
+// UTF-8 with a byte order mark first, so that a spreadsheet reads accents
+// right; it comes with the header row.
+inline constexpr char kCsvByteOrderMark[] = "\xEF\xBB\xBF";
+// Before a text cell that a spreadsheet would run as a formula ("=", "+",
+// "-", "@", tab, CR first); a plain number never gets it.
+inline constexpr char kCsvTextMarker = '\'';
+
+// The byte order mark and one header row, then one row per run; CR LF line
+// ends, fields quoted where they hold a comma, a quote, CR or LF, quotes
+// doubled.
 QByteArray csvHeader();
 QByteArray csvRow(const Run &run);
 QByteArray toCsv(const QList<Run> &runs);

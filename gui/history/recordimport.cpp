@@ -1,38 +1,24 @@
 #include "gui/history/recordimport.h"
 
-#include "core/history/recordreader.h"
-#include "core/history/store.h"
-
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include <algorithm>
-
 namespace history
 {
 
-RecordImport::RecordImport(Store *store, QObject *parent) : QObject(parent), store_(store)
+RecordImport::RecordImport(Store *store, const ImportRules &rules, QObject *parent)
+    : QObject(parent), store_(store), rules_(rules)
 {
 }
 
 QStringList RecordImport::filesUnder(const QString &folder)
 {
-    QStringList files;
-    // Without QDir::System: no FIFO, socket or device, which could block a read.
-    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files.append(it.next());
-    std::sort(files.begin(), files.end());
-    return files;
+    return recordFilesUnder(folder);
 }
 
 void RecordImport::cancel()
@@ -42,73 +28,21 @@ void RecordImport::cancel()
 
 ImportResult RecordImport::run(const QStringList &files)
 {
-    ImportResult result;
-    result.total = int(files.size());
     cancelled_ = false;
-    for (int i = 0; i < files.size(); ++i) {
-        emit progress(i, result.total);
-        QCoreApplication::processEvents();
-        if (cancelled_) {
-            result.cancelled = true;
-            return result;
-        }
-        importFile(files.at(i), &result);
-    }
-    emit progress(result.total, result.total);
+    const ImportResult result =
+        importRecordFiles(*store_, files, rules_, [this](int done, int total) {
+            emit progress(done, total);
+            QCoreApplication::processEvents();
+            return !cancelled_;
+        });
+    if (!result.cancelled)
+        emit progress(result.total, result.total);
     return result;
-}
-
-void RecordImport::importFile(const QString &path, ImportResult *result)
-{
-    const auto refuse = [&](const QString &reason) { result->refused.append({path, reason}); };
-
-    QFile file(path);
-    if (file.size() > kMaximumRecordBytes) {
-        refuse(tr("too large to be a calibration record (%1 bytes)").arg(file.size()));
-        return;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        refuse(tr("cannot be read: %1").arg(file.errorString()));
-        return;
-    }
-    const QByteArray bytes = file.read(kMaximumRecordBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        refuse(tr("cannot be read: %1").arg(file.errorString()));
-        return;
-    }
-    if (bytes.size() > kMaximumRecordBytes) {
-        refuse(tr("too large to be a calibration record"));
-        return;
-    }
-
-    const RecordReading reading = readRecord(bytes, QFileInfo(path).absoluteFilePath());
-    if (!reading.ok) {
-        refuse(reading.error);
-        return;
-    }
-    if (store_->hasRecordDigest(reading.run.recordDigest)) {
-        ++result->alreadyThere;
-        return;
-    }
-    QString error;
-    if (!store_->write(reading.run, &error)) {
-        refuse(tr("could not be written to the history: %1").arg(error));
-        return;
-    }
-    ++result->imported;
 }
 
 QString ImportSummaryDialog::summaryText(const ImportResult &result)
 {
-    QStringList lines;
-    lines << tr("Imported: %1").arg(result.imported)
-          << tr("Already in the history: %1").arg(result.alreadyThere)
-          << tr("Not imported: %1").arg(result.refused.size());
-    if (result.cancelled)
-        lines << tr("Cancelled: %1 of %2 files were not looked at.")
-                     .arg(result.total - result.tried())
-                     .arg(result.total);
-    return lines.join(QLatin1Char('\n'));
+    return importSummary(result);
 }
 
 ImportSummaryDialog::ImportSummaryDialog(const ImportResult &result, const QString &folder,

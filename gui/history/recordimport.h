@@ -1,9 +1,10 @@
 #pragma once
 
-// Import of calibration record files from a folder and everything under it:
-// each file is read as a record; one whose digest the history already holds
-// is recognised and skipped; one that is no record, or is damaged, is listed
-// with the reason and never stops the import.
+// Import of calibration record files from a folder and everything under it,
+// in the window: the files are imported in turn (see core/history/importer.h)
+// with a progress signal between them, and can be cancelled.
+
+#include "core/history/importer.h"
 
 #include <QDialog>
 #include <QList>
@@ -16,28 +17,13 @@ namespace history
 
 class Store;
 
-struct ImportResult {
-    struct Refused {
-        QString path;
-        QString reason;
-    };
-    int total = 0; // files found
-    int imported = 0;
-    int alreadyThere = 0;
-    QList<Refused> refused; // not records, damaged, unreadable or not written
-    bool cancelled = false; // the files after the last one tried were left alone
-    int tried() const { return imported + alreadyThere + int(refused.size()); }
-};
-
 class RecordImport : public QObject
 {
     Q_OBJECT
 
 public:
-    // A record is a page of text: a file far larger is none, and is not read.
-    static constexpr qint64 kMaximumRecordBytes = 1024 * 1024;
-
-    explicit RecordImport(Store *store, QObject *parent = nullptr);
+    explicit RecordImport(Store *store, const ImportRules &rules = ImportRules(),
+                          QObject *parent = nullptr);
 
     // The regular files under a folder, recursively, in a stable order; links
     // to folders are not followed (they could loop).
@@ -55,9 +41,8 @@ signals:
     void progress(int done, int total);
 
 private:
-    void importFile(const QString &path, ImportResult *result);
-
     Store *store_;
+    ImportRules rules_;
     bool cancelled_ = false;
 };
 

@@ -1,5 +1,6 @@
 // A run as text: the JSON of the pending files and the CSV export.
 
+#include "core/history/csvfile.h"
 #include "core/history/runformat.h"
 #include "tst_historydatabases.h"
 
@@ -93,6 +94,10 @@ private slots:
     void csvQuoting_data();
     void csvQuoting();
     void csvExport();
+    void csvFormulasMarked_data();
+    void csvFormulasMarked();
+    void csvNumbersStayNumbers();
+    void csvStartsWithByteOrderMark();
 };
 
 void TestHistoryFormat::jsonRoundTrip_data()
@@ -278,6 +283,106 @@ void TestHistoryFormat::csvExport()
     QVERIFY(std::isnan(cell(3, "found_high_value").toDouble()) ||
             cell(3, "found_high_value").compare("nan", Qt::CaseInsensitive) == 0);
     QCOMPARE(cell(3, "found_high_window_high").toDouble(), std::numeric_limits<double>::infinity());
+}
+
+void TestHistoryFormat::csvFormulasMarked_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("field");
+
+    const auto row = [](const char *name, const char *column, const QString &text,
+                        const QByteArray &field) {
+        QTest::newRow(name) << QString(column) << text << field;
+    };
+    row("equals", "station", "=HYPERLINK(\"http://x\")", "\"'=HYPERLINK(\"\"http://x\"\")\"");
+    row("plus", "station", "+1+1", "'+1+1");
+    row("minus and a cell", "station", "-1+A1", "'-1+A1");
+    row("at", "station", "@SUM(A1:A9)", "'@SUM(A1:A9)");
+    row("tab", "station", "\tbench", "'\tbench");
+    row("carriage return, quoted", "station", "\rbench", "\"'\rbench\"");
+    row("equals and a comma", "station", "=1,2", "\"'=1,2\"");
+    row("a minus alone", "station", "-", "'-");
+    row("minus, blank, number", "station", "- 12", "'- 12");
+    row("a number with a blank after", "station", "-12.5 ", "'-12.5 ");
+    row("equals later is harmless", "station", "a=b", "a=b");
+    row("negative number text", "station", "-12.5", "-12.5");
+    row("negative slope", "old_slope", "-0.00123", "-0.00123");
+    row("signed slope", "old_slope", "+0.0025", "+0.0025");
+    row("exponent", "old_slope", "-1.5e-05", "-1.5e-05");
+    row("no digit before the point", "old_slope", "-.5", "-.5");
+    row("formula in a constant", "old_slope", "-2+cmd|' /C calc'!A0", "'-2+cmd|' /C calc'!A0");
+    row("number then a line feed", "old_slope", "-1\n", "\"'-1\n\"");
+}
+
+// Each text written where a spreadsheet would run it as a formula gets a
+// leading quote; a plain number never does.
+void TestHistoryFormat::csvFormulasMarked()
+{
+    QFETCH(QString, column);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, field);
+    Run run = historytest::sampleRun(1);
+    QByteArray before;
+    QByteArray after;
+    if (column == "station") {
+        run.station = text;
+        before = ",";
+        after = "," + run.sensorType.toUtf8() + ",";
+    } else {
+        run.oldSlope = text;
+        before = "," + run.unit.toUtf8() + ",";
+        after = "," + run.oldOffset.toUtf8() + ",";
+    }
+    const QByteArray row = history::csvRow(run);
+    QVERIFY2(row.contains(before + field + after), row.constData());
+    const QList<QStringList> records = parseCsv(row);
+    QCOMPARE(records.size(), 1);
+}
+
+void TestHistoryFormat::csvNumbersStayNumbers()
+{
+    Run run = historytest::sampleRun(2);
+    run.foundLow.value = -12.5;
+    run.foundLow.windowLow = -0.00123;
+    run.meanCounts = -3;
+    run.oldOffset = "-13.50000";
+    run.newOffset = "-12.50000";
+    const QByteArray csv = history::toCsv({run});
+    const QList<QStringList> records = parseCsv(csv);
+    QCOMPARE(records.size(), 2);
+    const QStringList header = records.first();
+    const auto cell = [&](const char *column) {
+        return records.at(1).value(header.indexOf(column));
+    };
+    QCOMPARE(cell("found_low_value"), QString("-12.5"));
+    QCOMPARE(cell("found_low_window_low"), QString("-0.00123"));
+    QCOMPARE(cell("mean_counts"), QString("-3"));
+    QCOMPARE(cell("old_offset"), QString("-13.50000"));
+    QCOMPARE(cell("new_offset"), QString("-12.50000"));
+    QVERIFY2(!csv.contains(",'"), csv.constData());
+}
+
+void TestHistoryFormat::csvStartsWithByteOrderMark()
+{
+    const QByteArray bom("\xEF\xBB\xBF");
+    const QList<Run> runs{historytest::sampleRun(1), historytest::sampleRun(2)};
+    const QByteArray csv = history::toCsv(runs);
+    QVERIFY2(csv.startsWith(bom + "key,revision,"), csv.left(20).toHex().constData());
+    QCOMPARE(csv.count(bom), 1);
+    QVERIFY(!history::csvRow(runs.first()).contains(bom));
+    QVERIFY(history::toCsv({}).startsWith(bom + "key,"));
+    QCOMPARE(history::toCsv({}).count("\r\n"), 1);
+
+    // The file as written, byte for byte.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("runs.csv");
+    QString error;
+    QVERIFY2(history::writeCsvFile(runs, path, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), csv);
 }
 
 QTEST_GUILESS_MAIN(TestHistoryFormat)

@@ -105,6 +105,8 @@ private slots:
     void everyPrefixIsRefused();
     void randomBytesAreRefused();
     void digest();
+    void lineEndsGiveOneDigest_data();
+    void lineEndsGiveOneDigest();
 };
 
 void TestRecordReader::roundTrip_data()
@@ -428,6 +430,68 @@ void TestRecordReader::digest()
              QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
     QCOMPARE(history::recordDigest(QByteArray()),
              QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
+    // Every carriage return is dropped first; the raw digest keeps them.
+    QCOMPARE(history::recordDigest("a\r\nb"), history::rawRecordDigest("a\nb"));
+    QCOMPARE(history::recordDigest("a\r\r\nb\r"), history::rawRecordDigest("a\nb"));
+    QCOMPARE(history::rawRecordDigest("a\nb"),
+             QStringLiteral("7e18f737311b2dc3b2f269dd78396b0351f14fb66efa879f768cb23181883c78"));
+    QVERIFY(history::rawRecordDigest("a\r\nb") != history::rawRecordDigest("a\nb"));
+}
+
+void TestRecordReader::lineEndsGiveOneDigest_data()
+{
+    QTest::addColumn<QByteArray>("copy");
+    QTest::addColumn<bool>("readable");
+
+    const QByteArray crlf =
+        written(inputsOf(kept(1, QLocale::English, QDate(2026, 2, 3), "serial number = 40317-20415",
+                              "40317-20415", "0.002701", "-13.50000", "524.7", "200.4")));
+    QVERIFY(crlf.contains("\r\r\n")); // the run date's own carriage return
+    QByteArray lf = crlf;
+    lf.replace("\r\n", "\n"); // as dos2unix leaves it: the date keeps its CR
+    QByteArray noCr = crlf;
+    noCr.replace('\r', QByteArray());
+    QByteArray crcrlf = crlf;
+    crcrlf.replace("\r\n", "\r\r\n"); // CR LF written again through a text-mode copy
+
+    QTest::newRow("CR LF, as written") << crlf << true;
+    QTest::newRow("LF") << lf << true;
+    QTest::newRow("LF, no CR at all") << noCr << true;
+    QTest::newRow("LF and a final line end") << lf + "\n" << true;
+    QTest::newRow("CR LF and a final line end") << crlf + "\r\n" << true;
+    QTest::newRow("CR CR LF") << crcrlf << false;
+}
+
+// Copies of one record whose line ends differ are one record: one digest,
+// and each copy is known by the raw digest an older history kept of the
+// record as written.
+void TestRecordReader::lineEndsGiveOneDigest()
+{
+    QFETCH(QByteArray, copy);
+    QFETCH(bool, readable);
+    const QByteArray original =
+        written(inputsOf(kept(1, QLocale::English, QDate(2026, 2, 3), "serial number = 40317-20415",
+                              "40317-20415", "0.002701", "-13.50000", "524.7", "200.4")));
+    QCOMPARE(history::recordDigest(copy), history::recordDigest(original));
+    const QStringList known = history::knownDigests(copy);
+    QCOMPARE(known.first(), history::recordDigest(original));
+    QVERIFY(known.contains(history::rawRecordDigest(copy)));
+    QVERIFY(known.contains(history::rawRecordDigest(original)));
+    QCOMPARE(known.size(), QSet<QString>(known.begin(), known.end()).size());
+
+    const history::RecordReading reading = history::readRecord(copy);
+    QCOMPARE(reading.ok, readable);
+    if (readable) {
+        QCOMPARE(reading.run.recordDigest, history::recordDigest(original));
+        QCOMPARE(reading.run.key, "record:" + history::recordDigest(original));
+    }
+
+    // Another record is another digest, whatever its line ends.
+    QByteArray other = copy;
+    other.replace("524.7", "524.8");
+    QVERIFY(history::recordDigest(other) != history::recordDigest(original));
+    for (const QString &digest : history::knownDigests(other))
+        QVERIFY(!known.contains(digest));
 }
 
 QTEST_GUILESS_MAIN(TestRecordReader)

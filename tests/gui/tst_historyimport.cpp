@@ -117,6 +117,8 @@ private slots:
     void cleanup();
     void goodDuplicateAndBadFiles();
     void cancelKeepsWhatWasImported();
+    void practiceAndFutureRecords_data();
+    void practiceAndFutureRecords();
     void windowImportsAndSummarises();
     void progressDialogCancels();
     void closingTheWindowStopsTheImport();
@@ -235,6 +237,50 @@ void HistoryImportTest::cancelKeepsWhatWasImported()
     QCOMPARE(history::ImportSummaryDialog::summaryText(result),
              QString("Imported: 2\nAlready in the history: 0\nNot imported: 0\n"
                      "Cancelled: 3 of 5 files were not looked at."));
+}
+
+void HistoryImportTest::practiceAndFutureRecords_data()
+{
+    QTest::addColumn<bool>("training");
+    QTest::addColumn<QStringList>("serials");     // what the history holds after
+    QTest::addColumn<QStringList>("refusedWith"); // the reasons, in file order
+    QTest::newRow("the real history")
+        << false << QStringList{"40317-08001"}
+        << QStringList{"a practice record of the training program (serial number TR-20415)",
+                       "dated in the future: 2099-01-01"};
+    QTest::newRow("the training history") << true << QStringList{"40317-08001", "TR-20415"}
+                                          << QStringList{"dated in the future: 2099-01-01"};
+}
+
+// The window's import decides as the core does: practice records stay out
+// of the real history, and no history takes a record dated in the future.
+void HistoryImportTest::practiceAndFutureRecords()
+{
+    QFETCH(bool, training);
+    QFETCH(QStringList, serials);
+    QFETCH(QStringList, refusedWith);
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    QTemporaryDir folder;
+    QVERIFY(writeFile(folder.filePath("1 real.txt"), recordOf("40317-08001", {2025, 5, 5}, true)));
+    QVERIFY(writeFile(folder.filePath("2 practice.txt"), recordOf("TR-20415", {2025, 5, 6}, true)));
+    QVERIFY(
+        writeFile(folder.filePath("3 future.txt"), recordOf("40317-08002", {2099, 1, 1}, true)));
+    history::ImportRules rules;
+    rules.training = training;
+    RecordImport import(&h.store(), rules);
+    const ImportResult result = import.run(RecordImport::filesUnder(folder.path()));
+    QStringList reasons;
+    for (const ImportResult::Refused &r : result.refused)
+        reasons << r.reason;
+    QCOMPARE(reasons.size(), refusedWith.size());
+    for (int i = 0; i < reasons.size(); ++i)
+        QVERIFY2(reasons.at(i).startsWith(refusedWith.at(i)), qPrintable(reasons.at(i)));
+    QStringList held;
+    for (const Run &run : h.store().allRuns())
+        held << run.serialNumber;
+    held.sort();
+    QCOMPARE(held, serials);
 }
 
 void HistoryImportTest::windowImportsAndSummarises()

@@ -81,7 +81,9 @@ QList<Run> smallHistory()
             cancelled};
 }
 
+// The byte order mark first, for the spreadsheets.
 const QByteArray kCsvHeader =
+    "\xEF\xBB\xBF"
     "key,revision,source,started,ended,station,sensor_type,serial_number,firmware,range,tip,"
     "unit,old_slope,old_offset,found_high_text,found_high_value,found_high_window_low,"
     "found_high_window_high,found_high_verdict,found_low_text,found_low_value,"

@@ -2,6 +2,7 @@
 // in which the test only clicks the prompts and the simulated sensor starts
 // sampling by itself. The screen's timers are driven by calling their slots.
 
+#include "core/history/trainingserial.h"
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
 #include "tests/support/guisuite.h"
@@ -17,6 +18,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -154,6 +157,8 @@ private slots:
     void unplugDuringCalibrationData();
     void faultAtConnect_data();
     void faultAtConnect();
+    void serialShownWhole_data();
+    void serialShownWhole();
 };
 
 void TrainingTest::options_data()
@@ -164,20 +169,25 @@ void TrainingTest::options_data()
     QTest::addColumn<TrainingOptions::Fault>("fault");
     QTest::addColumn<QString>("type");
     QTest::addColumn<QString>("range");
+    QTest::addColumn<QString>("serial");
 
     using M = TrainingOptions::Model;
     using F = TrainingOptions::Fault;
     QTest::newRow("defaults") << QStringList() << M::MetreRange2000 << 0.15 << F::None << "RT-5K-MQ"
-                              << "2000";
+                              << "2000"
+                              << "TR-20415";
     QTest::newRow("cm 2000") << QStringList{"--model", "ps-cm-2000", "--drift", "0"}
                              << M::CentimetreRange2000 << 0.0 << F::None << "RT-5K-MQ-CM"
-                             << "2000";
+                             << "2000"
+                             << "TR-20871";
     QTest::newRow("cm 10000") << QStringList{"--model=ps-cm-10000", "--drift=-0.2"}
                               << M::CentimetreRange10000 << -0.2 << F::None << "RT-5K-MQ-CM"
-                              << "10000";
+                              << "10000"
+                              << "TR-21107";
     QTest::newRow("old firmware") << QStringList{"--fault", "old-firmware"} << M::MetreRange2000
                                   << 0.15 << F::OldFirmware << "RT-5K-MQ"
-                                  << "2000";
+                                  << "2000"
+                                  << "TR-20415";
 }
 
 void TrainingTest::options()
@@ -188,6 +198,7 @@ void TrainingTest::options()
     QFETCH(TrainingOptions::Fault, fault);
     QFETCH(QString, type);
     QFETCH(QString, range);
+    QFETCH(QString, serial);
 
     TrainingOptions options;
     QString error;
@@ -202,6 +213,10 @@ void TrainingTest::options()
     // The drift moves the stored slope away from the sensor's true response.
     QVERIFY(qFuzzyCompare(profile.slope, profile.trueSlope * (1 + drift)));
     QCOMPARE(profile.firmware == "2.12", fault != TrainingOptions::Fault::OldFirmware);
+    // A practice sensor's serial number says so; the simulator's own stays real.
+    QCOMPARE(profile.serialNumber, serial);
+    QVERIFY(history::isTrainingSerial(profile.serialNumber));
+    QVERIFY(!history::isTrainingSerial(metreProfile().serialNumber));
 }
 
 void TrainingTest::refusedOptions_data()
@@ -303,7 +318,7 @@ void TrainingTest::changeAndSaveWithClicksOnly()
     QFile record(recordPath);
     QVERIFY(record.open(QIODevice::ReadOnly));
     const QByteArray text = record.readAll();
-    QVERIFY(text.contains("serial number = 40317-20415"));
+    QVERIFY(text.contains("serial number = TR-20415"));
     QVERIFY(text.contains("New Constants\r\ncslp=" + slope.toLatin1() + "\r\n"));
 }
 
@@ -385,6 +400,46 @@ void TrainingTest::faultAtConnect()
     QCOMPARE(run.answers.seen().first().title, texts::kErrorDetected);
     QCOMPARE(run.answers.seen().first().text, text);
     QVERIFY(run.positions.isEmpty());
+}
+
+void TrainingTest::serialShownWhole_data()
+{
+    QTest::addColumn<TrainingOptions::Model>("model");
+    QTest::newRow("ps-m-2000") << TrainingOptions::Model::MetreRange2000;
+    QTest::newRow("ps-cm-2000") << TrainingOptions::Model::CentimetreRange2000;
+    QTest::newRow("ps-cm-10000") << TrainingOptions::Model::CentimetreRange10000;
+}
+
+// The screen's serial field shows the practice serial number whole.
+void TrainingTest::serialShownWhole()
+{
+    QFETCH(TrainingOptions::Model, model);
+    TrainingOptions options;
+    options.model = model;
+    TrainingRun run(options);
+    run.answers.click(QMessageBox::Ok).click(QMessageBox::Ok); // start sampling, high
+    run.connect();
+    QVERIFY(run.answers.waitUntilDone());
+    QVERIFY(QTest::qWaitFor([&] { return run.positions.size() == 1; }));
+    QLineEdit *edit = run.field("calLE_SN");
+    QCOMPARE(edit->text(), profileFor(options).serialNumber);
+
+    // As QLineEdit lays out its text: the frame, the text margins and two
+    // pixels either side.
+    QStyleOptionFrame option;
+    option.initFrom(edit);
+    option.rect = edit->rect();
+    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+    option.state |= QStyle::State_Sunken;
+    constexpr int kInnerMargin = 2;
+    const QRect room = edit->style()
+                           ->subElementRect(QStyle::SE_LineEditContents, &option, edit)
+                           .marginsRemoved(edit->textMargins())
+                           .adjusted(kInnerMargin, 0, -kInnerMargin, 0);
+    const int needs = QFontMetrics(edit->font()).horizontalAdvance(edit->text());
+    QVERIFY2(needs <= room.width(),
+             qPrintable(
+                 QString("%1 needs %2 px, has %3").arg(edit->text()).arg(needs).arg(room.width())));
 }
 
 QTEST_MAIN(TrainingTest)

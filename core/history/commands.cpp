@@ -1,0 +1,291 @@
+#include "core/history/commands.h"
+
+#include "core/history/csvfile.h"
+#include "core/history/importer.h"
+#include "core/history/store.h"
+#include "core/history/verifier.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDate>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+
+namespace history
+{
+
+namespace
+{
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("history::Commands", text);
+}
+
+QString dashed(const char *option)
+{
+    return QLatin1String("--") + QLatin1String(option);
+}
+
+// Names, paths and reasons from the history or the disk may hold control
+// characters: on a terminal they are shown as a replacement character, never
+// acted on, and a line stays a line.
+QString shown(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (!c.isPrint() && c != QLatin1Char(' '))
+            c = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
+bool openStore(Store &store, QTextStream &err)
+{
+    QString error;
+    if (store.open(&error))
+        return true;
+    err << tr("The history could not be opened: %1").arg(shown(error)) << Qt::endl;
+    return false;
+}
+
+bool isFolder(const QString &path, QTextStream &err)
+{
+    if (QFileInfo(path).isDir())
+        return true;
+    err << tr("Not a folder: %1").arg(shown(path)) << Qt::endl;
+    return false;
+}
+
+int importFolder(const Command &command, Store &store, QTextStream &out, QTextStream &err)
+{
+    ImportRules rules;
+    rules.training = command.training;
+    const ImportResult result = importRecordFiles(store, recordFilesUnder(command.path), rules);
+    for (const ImportResult::Refused &r : result.refused)
+        err << shown(r.path) << ": " << shown(r.reason) << Qt::endl;
+    out << importSummary(result) << Qt::endl;
+    return result.refused.isEmpty() ? kExitWell : kExitFindings;
+}
+
+int exportCsv(const Command &command, Store &store, QTextStream &out, QTextStream &err)
+{
+    QString readError;
+    const QList<Run> runs = command.sensor.isEmpty() ? store.allRuns(&readError)
+                                                     : store.runsOf(command.sensor, &readError);
+    if (!readError.isEmpty()) {
+        err << tr("The history could not be read: %1").arg(shown(readError)) << Qt::endl;
+        return kExitUnusable;
+    }
+    if (!command.sensor.isEmpty() && runs.isEmpty()) {
+        err << tr("No runs of sensor %1 in the history: nothing written.")
+                   .arg(shown(command.sensor))
+            << Qt::endl;
+        return kExitFindings;
+    }
+    QString writeError;
+    if (!writeCsvFile(runs, command.path, &writeError)) {
+        err << tr("%1 could not be written: %2").arg(shown(command.path), shown(writeError))
+            << Qt::endl;
+        return kExitFindings;
+    }
+    out << tr("Runs exported: %1 to %2").arg(runs.size()).arg(shown(command.path)) << Qt::endl;
+    return kExitWell;
+}
+
+int verifyFolder(const Command &command, const Store &store, QTextStream &out, QTextStream &err)
+{
+    const Verification result = verifyRecordFiles(store, command.path);
+    if (!result.ok) {
+        err << shown(result.error) << Qt::endl;
+        return kExitUnusable;
+    }
+    using State = VerifiedFile::State;
+    for (const VerifiedFile &file : result.files) {
+        switch (file.state) {
+        case State::Unchanged:
+            break;
+        case State::Altered:
+            err << tr("altered: %1").arg(shown(file.path)) << Qt::endl;
+            break;
+        case State::NotInHistory:
+            err << tr("not in the history: %1").arg(shown(file.path)) << Qt::endl;
+            break;
+        case State::Unreadable:
+            err << tr("cannot be read: %1: %2").arg(shown(file.path), shown(file.reason))
+                << Qt::endl;
+            break;
+        }
+    }
+    for (const QString &path : result.missing)
+        err << tr("missing: %1").arg(shown(path)) << Qt::endl;
+    out << tr("Unchanged: %1").arg(result.count(State::Unchanged)) << '\n'
+        << tr("Altered: %1").arg(result.count(State::Altered)) << '\n'
+        << tr("Not in the history: %1").arg(result.count(State::NotInHistory)) << '\n'
+        << tr("Unreadable: %1").arg(result.count(State::Unreadable)) << '\n'
+        << tr("Missing: %1").arg(result.missing.size()) << Qt::endl;
+    return result.allWell() ? kExitWell : kExitFindings;
+}
+
+int listDue(const Command &command, const Store &store, int intervalDays, QTextStream &out,
+            QTextStream &err)
+{
+    const QDate today = QDate::currentDate();
+    const QDate before = today.addDays(command.days);
+    struct Due {
+        QDate date;
+        SensorSummary sensor;
+    };
+    QList<Due> due;
+    for (const SensorSummary &sensor : store.sensors()) {
+        const QDate date = nextDue(sensor, intervalDays, today);
+        if (date < before)
+            due.append({date, sensor});
+    }
+    std::sort(due.begin(), due.end(), [](const Due &a, const Due &b) {
+        return a.date != b.date ? a.date < b.date : a.sensor.serialNumber < b.sensor.serialNumber;
+    });
+    int overdueCount = 0;
+    for (const Due &d : due) {
+        out << shown(d.sensor.serialNumber) << '\t' << shown(d.sensor.sensorType) << '\t'
+            << d.date.toString(Qt::ISODate);
+        if (d.date < today) {
+            out << '\t' << tr("overdue");
+            ++overdueCount;
+        }
+        out << '\n';
+    }
+    out.flush();
+    if (overdueCount > 0)
+        err << tr("Sensors overdue: %1").arg(overdueCount) << Qt::endl;
+    return overdueCount > 0 ? kExitFindings : kExitWell;
+}
+
+} // namespace
+
+void addCommandOptions(QCommandLineParser &parser)
+{
+    parser.addOption({QLatin1String(kImportOption),
+                      tr("Import the calibration record files under FOLDER, without a window."),
+                      tr("FOLDER")});
+    parser.addOption({QLatin1String(kExportOption),
+                      tr("Export the runs of every sensor (or of --sensor) to a CSV file."),
+                      tr("FILE")});
+    parser.addOption({QLatin1String(kSensorOption),
+                      tr("With --export-csv: only the runs of this sensor."), tr("SERIAL")});
+    parser.addOption({QLatin1String(kVerifyOption),
+                      tr("Check the record files under FOLDER against the history: unchanged, "
+                         "altered, not in it, and recorded files that are missing."),
+                      tr("FOLDER")});
+    parser.addOption({QLatin1String(kDueOption),
+                      tr("List the sensors overdue, or with DAYS also those due within DAYS "
+                         "days (DAYS after the option; 0 by default).")});
+}
+
+bool asksForCommand(const QStringList &arguments)
+{
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        for (const char *option :
+             {kImportOption, kExportOption, kSensorOption, kVerifyOption, kDueOption}) {
+            const QString name = dashed(option);
+            if (argument == name || argument.startsWith(name + QLatin1Char('=')))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool commandFrom(const QCommandLineParser &parser, bool training, Command *command, QString *error)
+{
+    struct Choice {
+        const char *option;
+        Command::Action action;
+    };
+    const Choice choices[] = {
+        {kImportOption, Command::Action::Import},
+        {kExportOption, Command::Action::ExportCsv},
+        {kVerifyOption, Command::Action::Verify},
+        {kDueOption, Command::Action::Due},
+    };
+    Command result;
+    result.training = training;
+    QStringList given;
+    for (const Choice &choice : choices) {
+        if (parser.isSet(QLatin1String(choice.option))) {
+            given << dashed(choice.option);
+            result.action = choice.action;
+            if (choice.action != Command::Action::Due)
+                result.path = parser.value(QLatin1String(choice.option));
+        }
+    }
+    if (given.size() > 1) {
+        *error = tr("one action at a time, not %1").arg(given.join(QLatin1String(" and ")));
+        return false;
+    }
+    if (given.isEmpty()) {
+        *error = tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
+        return false;
+    }
+    if (result.action != Command::Action::Due && result.path.isEmpty()) {
+        *error = tr("%1 needs a path").arg(given.first());
+        return false;
+    }
+    if (parser.isSet(QLatin1String(kSensorOption))) {
+        if (result.action != Command::Action::ExportCsv) {
+            *error = tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
+            return false;
+        }
+        result.sensor = parser.value(QLatin1String(kSensorOption)).trimmed();
+        if (result.sensor.isEmpty()) {
+            *error = tr("%1 needs a serial number").arg(dashed(kSensorOption));
+            return false;
+        }
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (result.action == Command::Action::Due && positional.size() == 1) {
+        bool ok = false;
+        result.days = positional.first().toInt(&ok);
+        if (!ok || result.days < 0 || result.days > kMaxDueDays) {
+            *error = tr("%1 takes a number of days from 0 to %2, not '%3'")
+                         .arg(dashed(kDueOption))
+                         .arg(kMaxDueDays)
+                         .arg(shown(positional.first()));
+            return false;
+        }
+    } else if (!positional.isEmpty()) {
+        *error = tr("unexpected argument: '%1'").arg(shown(positional.last()));
+        return false;
+    }
+    *command = result;
+    return true;
+}
+
+int runCommand(const Command &command, const Location &location, int intervalDays, QTextStream &out,
+               QTextStream &err)
+{
+    if ((command.action == Command::Action::Import || command.action == Command::Action::Verify) &&
+        !isFolder(command.path, err))
+        return kExitUnusable;
+    Store store(location);
+    if (!openStore(store, err))
+        return kExitUnusable;
+    switch (command.action) {
+    case Command::Action::Import:
+        return importFolder(command, store, out, err);
+    case Command::Action::ExportCsv:
+        return exportCsv(command, store, out, err);
+    case Command::Action::Verify:
+        return verifyFolder(command, store, out, err);
+    case Command::Action::Due:
+        return listDue(command, store, intervalDays, out, err);
+    case Command::Action::None:
+        break;
+    }
+    return kExitUnusable;
+}
+
+} // namespace history

@@ -1,0 +1,58 @@
+#pragma once
+
+// Every history action from the command line, without a display: import
+// record files, export runs to CSV, verify record files, list the sensors
+// due. A summary on the standard output, reasons on the standard error, and
+// an exit status a script can act on.
+
+#include "core/history/location.h"
+
+#include <QString>
+
+class QCommandLineParser;
+class QTextStream;
+
+namespace history
+{
+
+// Exit statuses.
+inline constexpr int kExitWell = 0;
+// Something refused, altered, missing or overdue.
+inline constexpr int kExitFindings = 1;
+// The history could not be opened or read, or the command line is wrong.
+inline constexpr int kExitUnusable = 2;
+
+// The options (without "--").
+inline constexpr char kImportOption[] = "import";
+inline constexpr char kExportOption[] = "export-csv";
+inline constexpr char kSensorOption[] = "sensor";
+inline constexpr char kVerifyOption[] = "verify";
+inline constexpr char kDueOption[] = "due";
+// The most days ahead --due looks: a century.
+inline constexpr int kMaxDueDays = 36500;
+
+struct Command {
+    enum class Action { None, Import, ExportCsv, Verify, Due };
+    Action action = Action::None;
+    QString path;   // the folder or the CSV file
+    QString sensor; // export one sensor only, when set
+    int days = 0;   // --due: also the sensors due within this many days
+    bool training = false;
+};
+
+// Adds --import, --export-csv, --sensor, --verify and --due.
+void addCommandOptions(QCommandLineParser &parser);
+
+// True when the arguments (the program's name first) name one of those
+// options: the program then runs without a window.
+bool asksForCommand(const QStringList &arguments);
+
+// The command a parsed command line gives; false with a reason when it is
+// not one (two actions, --sensor alone, a bad number of days, ...).
+bool commandFrom(const QCommandLineParser &parser, bool training, Command *command, QString *error);
+
+// Runs the command on the history at that location; the exit status.
+int runCommand(const Command &command, const Location &location, int intervalDays, QTextStream &out,
+               QTextStream &err);
+
+} // namespace history
