@@ -82,9 +82,14 @@ FileImport importRecordFile(Store &store, const QString &path, const ImportRules
         return refuse(refusal);
     if (alreadyThere(store, bytes))
         return {FileImport::Verdict::AlreadyThere, QString()};
+    Run run = reading.run;
+    run.operatorName = loginName();
     QString error;
-    if (!store.write(reading.run, &error))
+    const WriteResult written = store.write(run, &error);
+    if (!written)
         return refuse(tr("could not be written to the history: %1").arg(error));
+    if (written.kind == WriteResult::AlreadyThere)
+        return {FileImport::Verdict::AlreadyThere, QString()};
     return {FileImport::Verdict::Imported, QString()};
 }
 

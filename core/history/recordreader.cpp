@@ -494,6 +494,7 @@ RecordReading readRecord(const QByteArray &bytes, const QString &path)
         return result;
     }
     run.source = Source::Import;
+    run.revision = 1; // a record is one snapshot of its run
     run.recordDigest = recordDigest(bytes);
     run.key = QLatin1String("record:") + run.recordDigest;
     run.recordPath = path;

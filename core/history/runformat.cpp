@@ -261,6 +261,11 @@ const CsvColumn kCsvColumns[] = {
      }},
     {"record_path", [](const Run &r) { return r.recordPath; }},
     {"record_digest", [](const Run &r) { return r.recordDigest; }},
+    // Added later, so at the end: scripts reading the columns before keep working.
+    {"record_date",
+     [](const Run &r) { return r.date.isValid() ? r.date.toString(Qt::ISODate) : QString(); }},
+    {"operator", [](const Run &r) { return r.operatorName; }},
+    {"recorded_at", [](const Run &r) { return timeText(r.recordedAt); }},
 };
 #undef ZOLVEX_READING_COLUMNS
 

@@ -833,7 +833,8 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
             judged.foundLow.verdict = verdict(9);
             judged.leftHigh.verdict = verdict(10);
             judged.leftLow.verdict = verdict(11);
-            sensor.outOfTolerance = leftFailing(judged);
+            // Runs without a serial number are no sensor that could be.
+            sensor.outOfTolerance = sensor.hasSerial() && leftFailing(judged);
         }
         list << sensor;
     }

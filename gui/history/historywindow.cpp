@@ -641,7 +641,7 @@ void HistoryWindow::importRecords()
         return;
     const QStringList files = RecordImport::filesUnder(folder);
 
-    RecordImport import(store_.get());
+    RecordImport import(store_.get(), ImportRules{options_.training});
     QProgressDialog progress(
         tr("Importing the record files under %1...").arg(QDir::toNativeSeparators(folder)),
         tr("Cancel"), 0, int(files.size()), this);

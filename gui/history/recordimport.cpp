@@ -52,11 +52,14 @@ ImportSummaryDialog::ImportSummaryDialog(const ImportResult &result, const QStri
     setWindowTitle(tr("Import of record files"));
     auto *layout = new QVBoxLayout(this);
 
+    // Folder names and reasons are anyone's text: never read as markup.
     auto *heading = new QLabel(tr("Record files under %1").arg(QDir::toNativeSeparators(folder)));
+    heading->setTextFormat(Qt::PlainText);
     heading->setWordWrap(true);
     layout->addWidget(heading);
 
     auto *summary = new QLabel(summaryText(result));
+    summary->setTextFormat(Qt::PlainText);
     summary->setObjectName(QStringLiteral("summary"));
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(summary);
