@@ -30,6 +30,7 @@ int main(int argc, char *argv[])
 
     // Declared after the application object and the writer, so destroyed before them.
     Widget window;
+    QObject::connect(&writer, &history::Writer::lost, &window, &Widget::runLost);
     window.show();
     const int result = app.exec();
     history::installSink(nullptr);

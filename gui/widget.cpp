@@ -109,11 +109,42 @@ void Widget::on_mainPB_OK_clicked()
     msgBox->exec();
 
     CalibrationDlg *screen = portLister_ ? new CalibrationDlg(portLister_) : new CalibrationDlg();
+    screenOpen_ = true;
     if (screen->exec())
         qDebug() << "Accept";
     else
         qDebug() << "Reject";
     delete screen;
+    screenOpen_ = false;
+    showLostRuns();
+}
+
+void Widget::runLost(const QString &key, const QString &run, const QString &reason)
+{
+    if (lostKeys_.contains(key))
+        return;
+    lostKeys_ << key;
+    lostToShow_ << tr("%1: %2").arg(run, reason);
+    if (!screenOpen_)
+        showLostRuns();
+}
+
+void Widget::showLostRuns()
+{
+    if (lostToShow_.isEmpty())
+        return;
+    auto *box = new QMessageBox(this);
+    box->setObjectName(QStringLiteral("lostRuns"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->setWindowTitle(tr("Calibration history"));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(tr("These runs could be kept neither in the calibration history nor as pending "
+                    "runs; they are tried again while this program runs:\n\n%1\n\nThe "
+                    "calibration record files are not affected.")
+                     .arg(lostToShow_.join(u'\n')));
+    lostToShow_.clear();
+    box->open();
 }
 
 void Widget::update(int value)

@@ -5,6 +5,7 @@
 
 #include "core/ports.h"
 
+#include <QStringList>
 #include <QWidget>
 
 class QMessageBox;
@@ -25,6 +26,11 @@ public:
     explicit Widget(PortLister portLister, QWidget *parent = nullptr);
     ~Widget() override;
 
+public slots:
+    // A run could be kept neither in the history nor pending: said once per
+    // run, never while the calibration screen is open.
+    void runLost(const QString &key, const QString &run, const QString &reason);
+
 private slots:
     void on_mainPB_About_clicked();
     void on_MainPB_Close_clicked();
@@ -33,7 +39,12 @@ private slots:
     void update(int value);
 
 private:
+    void showLostRuns();
+
     QMessageBox *msgBox = nullptr;
+    bool screenOpen_ = false;
+    QStringList lostToShow_;
+    QStringList lostKeys_; // said already, or waiting to be
     Ui::Widget *ui;
     PortLister portLister_;
 };

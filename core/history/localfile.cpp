@@ -62,8 +62,15 @@ QString networkFileSystem(qint64 type)
 bool makePrivateFolder(const QString &path, QString *error)
 {
     const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    if (QFileInfo(absolute).isDir())
+    if (QFileInfo(absolute).isDir()) {
+        // A folder of an older version, or made by hand: this user's alone now.
+        if (::chmod(QFile::encodeName(absolute).constData(), kPrivateFolderMode) != 0) {
+            *error = tr("cannot make the folder %1 private: %2")
+                         .arg(QDir::toNativeSeparators(absolute), systemError());
+            return false;
+        }
         return true;
+    }
     const QString parent = QFileInfo(absolute).path();
     if (parent != absolute && !makePrivateFolder(parent, error))
         return false;

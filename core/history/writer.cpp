@@ -1,96 +1,49 @@
 #include "core/history/writer.h"
 
-#include "core/history/runformat.h"
 #include "core/history/store.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QHash>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMutex>
-#include <QSaveFile>
+#include <QSet>
 #include <QThread>
 #include <QWaitCondition>
-
-#include <algorithm>
 
 namespace history
 {
 
 namespace
 {
-// How long a closing writer lets queued runs reach the database; what is
-// left stays pending for the next start.
+// How long a closing writer lets queued runs reach the database, and then
+// how long it waits for a call under way to end; what is left stays pending
+// for the next start.
 constexpr int kShutdownGraceMs = 3000;
-const QLatin1String kErrorField("error");
-const QLatin1String kPendingSuffix(".json");
-// File names longer than this are replaced by a digest of the key.
-constexpr int kLongestFileName = 200;
+constexpr int kShutdownLastMs = 1000;
+// How long the pending folder's lock is waited for; short, as the screen's
+// thread may be the one waiting. Not got, the run is kept in memory.
+constexpr int kLockWaitMs = 500;
 
 QString tr(const char *text)
 {
     return QCoreApplication::translate("history", text);
 }
-
-// One file per run key, the key percent-encoded so that no two keys share
-// a name and none leaves the folder.
-QString pendingPath(const QString &folder, const QString &key)
-{
-    QByteArray name = key.toUtf8().toPercentEncoding("-_");
-    if (name.size() > kLongestFileName)
-        name = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex();
-    return folder + u'/' + QString::fromLatin1(name) + kPendingSuffix;
-}
-
-struct PendingFile {
-    bool exists = false;
-    Pending pending;
-};
-
-PendingFile readPending(const QString &path)
-{
-    PendingFile file;
-    QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
-        return file;
-    const QByteArray bytes = in.readAll();
-    if (!fromJson(bytes, &file.pending.run))
-        return file;
-    file.exists = true;
-    file.pending.error = QJsonDocument::fromJson(bytes).object().value(kErrorField).toString();
-    return file;
-}
-
-bool writePending(const QString &path, const Run &run, const QString &error, QString *reason)
-{
-    QByteArray bytes = toJson(run);
-    if (!error.isEmpty()) {
-        QJsonObject object = QJsonDocument::fromJson(bytes).object();
-        object.insert(kErrorField, error);
-        bytes = QJsonDocument(object).toJson(QJsonDocument::Indented);
-    }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        *reason = out.errorString();
-        return false;
-    }
-    return true;
-}
 } // namespace
 
 // The thread that owns the writer's Store. Everything it shares with the
 // caller's thread is behind mutex_; the pending files are read and written
-// only while holding it, so that a snapshot and the removal of an older one
-// never cross. No database call is ever made with mutex_ held.
+// only while holding it (and the folder's lock), so that a snapshot and the
+// removal of an older one never cross. No database call is ever made with
+// mutex_ held, and no signal is emitted with it held.
 class Writer::Worker
 {
 public:
-    Worker(Writer *writer, const Location &location, const QString &folder)
-        : writer_(writer), location_(location), folder_(folder)
+    Worker(Writer *writer, const Location &location, const QString &folder, int retryMs)
+        : writer_(writer), location_(location), locationText_(locationText(location)),
+          folder_(folder), retryMs_(retryMs)
     {
     }
 
@@ -102,8 +55,8 @@ public:
     }
 
     // Finishes what it can within the grace period and leaves the rest
-    // pending. A database call under way ends within its own timeouts.
-    void stop()
+    // pending; false when the thread is still in a database call.
+    bool stop()
     {
         waitForIdle(kShutdownGraceMs);
         {
@@ -111,21 +64,27 @@ public:
             stopping_ = true;
             wake_.wakeAll();
         }
-        thread_->wait();
+        return thread_->wait(kShutdownLastMs);
+    }
+
+    // The writer is gone: no more signals.
+    void detach()
+    {
+        QMutexLocker lock(&signalMutex_);
+        writer_ = nullptr;
     }
 
     void record(const Run &run)
     {
         QMutexLocker lock(&mutex_);
-        const QString path = pendingPath(folder_, run.key);
-        const PendingFile existing = readPending(path);
-        if (existing.exists && existing.pending.run.revision > run.revision)
-            return; // a newer snapshot of this run is already waiting
-        QString reason;
-        if (!writePending(path, run, QString(), &reason))
+        Pending entry{run, QString(), locationText_, identity_};
+        QString why;
+        if (!keepLocked(entry, &why)) {
             qWarning().noquote() << tr("history: the run %1 could not be kept pending in %2: %3")
-                                        .arg(run.key, folder_, reason);
-        enqueue(run);
+                                        .arg(run.key, folder_, why);
+            remember(run);
+        }
+        enqueue(entry);
     }
 
     void queueFolder()
@@ -146,44 +105,85 @@ public:
     }
 
 private:
-    // With mutex_ held. A queued older snapshot of the same run is replaced.
-    void enqueue(const Run &run)
+    // With mutex_ held: the snapshot in its file, unless a newer one is there.
+    bool keepLocked(const Pending &entry, QString *why)
     {
-        const auto queued = queue_.constFind(run.key);
+        const PendingLock lock(folder_, kLockWaitMs);
+        if (!lock.locked()) {
+            *why = lock.error();
+            return false;
+        }
+        if (!keepPending(folder_, entry, why))
+            return false;
+        forget(entry.run);
+        return true;
+    }
+
+    // With mutex_ held: a run that is in no file waits in memory.
+    void remember(const Run &run)
+    {
+        const auto known = memory_.constFind(run.key);
+        if (known == memory_.constEnd() || known->revision <= run.revision)
+            memory_.insert(run.key, run);
+    }
+    void forget(const Run &run)
+    {
+        const auto known = memory_.constFind(run.key);
+        if (known != memory_.constEnd() && known->revision <= run.revision)
+            memory_.remove(run.key);
+    }
+
+    // With mutex_ held. A queued older snapshot of the same run is replaced.
+    void enqueue(const Pending &entry)
+    {
+        const auto queued = queue_.constFind(entry.run.key);
         if (queued != queue_.constEnd()) {
-            if (queued->revision <= run.revision)
-                queue_.insert(run.key, run);
+            if (queued->run.revision <= entry.run.revision)
+                queue_.insert(entry.run.key, entry);
             return;
         }
-        queue_.insert(run.key, run);
-        order_.append(run.key);
+        queue_.insert(entry.run.key, entry);
+        order_.append(entry.run.key);
         wake_.wakeAll();
     }
 
     void queueFolderLocked()
     {
-        const QDir dir(folder_);
-        const QStringList names = dir.entryList({QLatin1Char('*') + kPendingSuffix},
-                                                QDir::Files | QDir::Hidden, QDir::Name);
-        for (const QString &name : names) {
-            const PendingFile file = readPending(dir.filePath(name));
-            if (file.exists)
-                enqueue(file.pending.run);
+        const PendingLock lock(folder_, kLockWaitMs);
+        if (!lock.locked()) {
+            qWarning().noquote()
+                << tr("history: the pending runs in %1 wait: %2").arg(folder_, lock.error());
+            return;
         }
+        for (const Pending &entry : readPendingFolder(folder_))
+            enqueue(entry);
+    }
+
+    // With mutex_ held: everything that still waits, in files or in memory.
+    void queueRetriesLocked()
+    {
+        queueFolderLocked();
+        for (const Run &run : std::as_const(memory_))
+            enqueue(Pending{run, QString(), locationText_, identity_});
     }
 
     void loop()
     {
         QMutexLocker lock(&mutex_);
+        QDeadlineTimer nextRetry(retryMs_);
         for (;;) {
-            while (order_.isEmpty() && !stopping_)
-                wake_.wait(&mutex_);
+            while (order_.isEmpty() && !stopping_) {
+                if (!wake_.wait(&mutex_, nextRetry)) {
+                    nextRetry.setRemainingTime(retryMs_);
+                    queueRetriesLocked();
+                }
+            }
             if (stopping_)
                 break;
-            const Run run = queue_.take(order_.takeFirst());
+            const Pending entry = queue_.take(order_.takeFirst());
             busy_ = true;
             lock.unlock();
-            write(run);
+            write(entry);
             lock.relock();
             busy_ = false;
             if (order_.isEmpty())
@@ -199,7 +199,7 @@ private:
     }
 
     // On the worker's thread, without mutex_.
-    void write(const Run &run)
+    void write(const Pending &entry)
     {
         QString error;
         if (!store_) {
@@ -208,7 +208,7 @@ private:
                 // Everything queued would meet the same closed door: keep it
                 // all pending with this reason instead of knocking for each.
                 store_.reset();
-                QList<Run> failed{run};
+                QList<Pending> failed{entry};
                 {
                     QMutexLocker lock(&mutex_);
                     for (const QString &key : std::as_const(order_))
@@ -216,78 +216,136 @@ private:
                     order_.clear();
                     queue_.clear();
                 }
-                for (const Run &each : failed)
+                for (const Pending &each : failed)
                     fail(each, error);
                 return;
             }
+            QMutexLocker lock(&mutex_);
+            identity_ = store_->identity();
         }
-        if (!store_->write(run, &error)) {
-            store_.reset(); // reconnect for the next run
-            fail(run, error);
+        const QString refused = meantForAnother(entry, locationText_, store_->identity(), true);
+        if (!refused.isEmpty()) {
+            // It stays where it is, for the history it names.
+            bool first = false;
+            {
+                QMutexLocker lock(&mutex_);
+                first = !refusedReported_.contains(entry.run.key);
+                refusedReported_.insert(entry.run.key);
+            }
+            if (first) {
+                qWarning().noquote()
+                    << tr("history: the run %1 stays pending: %2").arg(entry.run.key, refused);
+                emitFailed(entry.run.key, refused);
+            }
             return;
         }
+        if (!store_->write(entry.run, &error)) {
+            store_.reset(); // reconnect for the next run
+            fail(entry, error);
+            return;
+        }
+        // Written, already there or superseded: the history holds it.
+        QMutexLocker lock(&mutex_);
+        forget(entry.run);
         {
-            QMutexLocker lock(&mutex_);
-            const QString path = pendingPath(folder_, run.key);
-            const PendingFile file = readPending(path);
-            // A newer snapshot recorded meanwhile stays until it is written.
-            if (!file.exists || file.pending.run.revision <= run.revision)
-                QFile::remove(path);
-            // The database is back: what earlier failures left is written now.
-            if (failedSinceSuccess_) {
-                failedSinceSuccess_ = false;
-                queueFolderLocked();
-            }
+            const PendingLock folderLock(folder_, kLockWaitMs);
+            // Without the lock the file stays, and goes at a later try.
+            if (folderLock.locked())
+                removeIfNotNewer(folder_, entry.run.key, entry.run.revision);
+        } // released: the folder's lock is not taken twice
+
+        // The database is back: what earlier failures left is written now.
+        if (failedSinceSuccess_) {
+            failedSinceSuccess_ = false;
+            queueRetriesLocked();
         }
     }
 
-    void fail(const Run &run, const QString &error)
+    void fail(const Pending &entry, const QString &error)
     {
+        QString lostReason;
         {
             QMutexLocker lock(&mutex_);
             failedSinceSuccess_ = true;
-            const QString path = pendingPath(folder_, run.key);
-            const PendingFile file = readPending(path);
-            QString reason;
-            if ((!file.exists || file.pending.run.revision <= run.revision) &&
-                !writePending(path, run, error, &reason))
+            Pending failed = entry;
+            failed.error = error;
+            if (failed.location == locationText_ && failed.identity.isEmpty())
+                failed.identity = identity_;
+            QString why;
+            if (!keepLocked(failed, &why)) {
                 qWarning().noquote()
                     << tr("history: the run %1 could not be kept pending in %2: %3")
-                           .arg(run.key, folder_, reason);
+                           .arg(entry.run.key, folder_, why);
+                // In no file: it waits in memory, and someone must know.
+                if (memory_.contains(entry.run.key) && !lostReported_.contains(entry.run.key)) {
+                    lostReported_.insert(entry.run.key);
+                    lostReason = tr("%1; %2").arg(error, why);
+                }
+            }
         }
-        qWarning().noquote() << tr("history: the run %1 stays pending: %2").arg(run.key, error);
-        emit writer_->failed(run.key, error);
+        qWarning().noquote()
+            << tr("history: the run %1 stays pending: %2").arg(entry.run.key, error);
+        emitFailed(entry.run.key, error);
+        if (!lostReason.isEmpty()) {
+            QMutexLocker lock(&signalMutex_);
+            if (writer_)
+                emit writer_->lost(entry.run.key, runName(entry.run), lostReason);
+        }
     }
 
+    void emitFailed(const QString &key, const QString &reason)
+    {
+        QMutexLocker lock(&signalMutex_);
+        if (writer_)
+            emit writer_->failed(key, reason);
+    }
+
+    QMutex signalMutex_; // guards writer_
     Writer *writer_;
     const Location location_;
+    const QString locationText_;
     const QString folder_;
+    const int retryMs_;
     std::unique_ptr<QThread> thread_;
     std::unique_ptr<Store> store_; // the worker thread's only
 
     QMutex mutex_;
     QWaitCondition wake_; // something queued, or stopping
     QWaitCondition idle_; // the queue ran empty
-    QHash<QString, Run> queue_;
-    QStringList order_; // the keys of queue_, oldest first
+    QHash<QString, Pending> queue_;
+    QStringList order_;          // the keys of queue_, oldest first
+    QHash<QString, Run> memory_; // runs in no pending file
+    QSet<QString> lostReported_; // runs lost() was emitted for
+    QSet<QString> refusedReported_;
+    QString identity_; // the database's, once open
     bool busy_ = false;
     bool stopping_ = false;
     bool failedSinceSuccess_ = false;
 };
 
-Writer::Writer(const Location &location, const QString &pendingFolder, QObject *parent)
-    : QObject(parent), worker_(std::make_unique<Worker>(this, location, pendingFolder))
+Writer::Writer(const Location &location, const QString &pendingFolder, QObject *parent, int retryMs)
+    : QObject(parent), worker_(std::make_unique<Worker>(this, location, pendingFolder, retryMs))
 {
-    if (!QDir().mkpath(pendingFolder))
-        qWarning().noquote()
-            << tr("history: cannot create the folder of pending runs %1").arg(pendingFolder);
+    QString error;
+    if (!makePrivateFolder(pendingFolder, &error))
+        qWarning().noquote() << tr("history: the pending runs cannot be kept: %1").arg(error);
     worker_->queueFolder();
     worker_->start();
 }
 
 Writer::~Writer()
 {
-    worker_->stop();
+    if (!worker_->stop()) {
+        // The thread is stuck in a database call. Destroying a running
+        // QThread would abort the program, and waiting could hold its exit
+        // for ever: it is let go, deliberately leaked with its worker. Its
+        // runs are in their pending files already.
+        worker_->detach();
+        qWarning().noquote() << tr(
+            "history: the database did not answer in time; the runs not written stay "
+            "pending");
+        (void)worker_.release();
+    }
 }
 
 void Writer::record(const Run &run)
@@ -306,19 +364,26 @@ bool Writer::waitForIdle(int timeoutMs)
 
 QList<Pending> pendingRuns(const QString &pendingFolder)
 {
-    QList<Pending> list;
-    const QDir dir(pendingFolder);
-    const QStringList names =
-        dir.entryList({QLatin1Char('*') + kPendingSuffix}, QDir::Files | QDir::Hidden, QDir::Name);
-    for (const QString &name : names) {
-        const PendingFile file = readPending(dir.filePath(name));
-        if (file.exists)
-            list << file.pending;
+    if (!QFileInfo(pendingFolder).isDir())
+        return {};
+    const PendingLock lock(pendingFolder);
+    if (!lock.locked()) {
+        qWarning().noquote() << tr("history: the pending runs in %1 cannot be read: %2")
+                                    .arg(pendingFolder, lock.error());
+        return {};
     }
-    std::stable_sort(list.begin(), list.end(), [](const Pending &a, const Pending &b) {
-        return a.run.started < b.run.started;
-    });
-    return list;
+    return readPendingFolder(pendingFolder);
+}
+
+QString runName(const Run &run)
+{
+    const QString date =
+        run.dateOnly() ? run.date.toString(Qt::ISODate)
+        : run.started.isValid()
+            ? run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
+            : tr("(unknown)");
+    const QString serial = run.serialNumber.isEmpty() ? tr("(unknown)") : run.serialNumber;
+    return tr("the run of %1 for sensor %2").arg(date, serial);
 }
 
 QString notice(const Pending &pending)

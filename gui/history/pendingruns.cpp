@@ -1,11 +1,9 @@
 #include "gui/history/pendingruns.h"
 
-#include "core/history/runformat.h"
+#include "core/history/pendingfiles.h"
 #include "core/history/store.h"
 
-#include <QDir>
-#include <QFile>
-#include <QHash>
+#include <QSqlDatabase>
 
 namespace history
 {
@@ -13,29 +11,23 @@ namespace history
 namespace
 {
 
-constexpr char kPendingPattern[] = "*.json";
+constexpr char kSQLiteDriver[] = "QSQLITE";
 
-// The run a pending file holds, or false when it holds none (any more).
-bool readRun(const QString &path, Run *run)
+// Where the store is connected to, as the pending files name it.
+QString storeLocation(const Store &store)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) && fromJson(file.readAll(), run);
-}
-
-// The pending files by the key of their run. Found by what they hold, not by
-// their names, which are the writer's business.
-QHash<QString, QString> filesByKey(const QString &folder)
-{
-    QHash<QString, QString> files;
-    const QDir dir(folder);
-    const QStringList names =
-        dir.entryList({QLatin1String(kPendingPattern)}, QDir::Files, QDir::Name);
-    for (const QString &name : names) {
-        Run run;
-        if (readRun(dir.filePath(name), &run))
-            files.insert(run.key, dir.filePath(name));
+    const QSqlDatabase db = store.database();
+    Location location;
+    if (db.driverName() == QLatin1String(kSQLiteDriver)) {
+        location.path = db.databaseName();
+    } else {
+        location.kind = Location::Kind::PostgreSQL;
+        location.host = db.hostName();
+        location.port = db.port();
+        location.database = db.databaseName();
+        location.user = db.userName();
     }
-    return files;
+    return locationText(location);
 }
 
 } // namespace
@@ -55,19 +47,25 @@ PendingWrite writePending(Store *store, const QString &pendingFolder, const QLis
     PendingWrite result;
     if (pending.isEmpty())
         return result;
-    const QHash<QString, QString> files = filesByKey(pendingFolder);
+    const QString location = storeLocation(*store);
     for (const Pending &p : pending) {
+        // Only the history a run was meant for takes it: not a copy, not
+        // another station's.
+        const QString refused = meantForAnother(p, location, store->identity(), false);
+        if (!refused.isEmpty()) {
+            result.errors << refused;
+            continue;
+        }
         QString error;
         if (!store->write(p.run, &error)) {
             result.errors << error;
             continue;
         }
         ++result.written;
-        const QString path = files.value(p.run.key);
-        Run now;
         // A station still running may have put a newer snapshot there since.
-        if (!path.isEmpty() && readRun(path, &now) && now.revision <= p.run.revision)
-            QFile::remove(path);
+        const PendingLock lock(pendingFolder);
+        if (lock.locked())
+            removeIfNotNewer(pendingFolder, p.run.key, p.run.revision);
     }
     return result;
 }

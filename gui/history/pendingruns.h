@@ -22,8 +22,10 @@ struct PendingWrite {
     QStringList errors; // one per run that is still pending
 };
 
-// Writes each pending run into the store and removes its file once written,
-// unless the file meanwhile holds a newer snapshot of the run.
+// Writes each pending run meant for the store's history into it and removes
+// its file once the history holds it, unless the file meanwhile holds a newer
+// snapshot of the run. Runs meant for another history stay, with the reason
+// in errors. Damaged files are listed by damagedPending().
 PendingWrite writePending(Store *store, const QString &pendingFolder,
                           const QList<Pending> &pending);
 

@@ -8,13 +8,19 @@
 #include "core/history/writer.h"
 #include "tst_historydatabases.h"
 
+#include "core/history/pendingfiles.h"
+#include "core/history/runformat.h"
+
 #include <QElapsedTimer>
 #include <QMutex>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using history::Location;
 using history::Pending;
@@ -115,6 +121,16 @@ private slots:
     void notice();
     void stations_data();
     void stations();
+    void filesPrivateWhateverTheUmask();
+    void folderLockHeld();
+    void meantForItsHistory_data();
+    void meantForItsHistory();
+    void refusedFilesSetAside_data();
+    void refusedFilesSetAside();
+    void olderSnapshotKeepsNewerFile();
+    void earlierFailuresWrittenWhenBack();
+    void lostRunMadeKnownAndRetried();
+    void closingWhileDatabaseHangs();
 };
 
 void TestHistoryWriter::initTestCase()
@@ -422,6 +438,312 @@ void TestHistoryWriter::stations()
         QCOMPARE(perStation.value(name), kRuns);
         QVERIFY(history::pendingRuns(db.folder() + "/" + name).isEmpty());
     }
+}
+
+namespace
+{
+int modeOf(const QString &path)
+{
+    struct stat info {
+    };
+    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1;
+}
+
+// An SQLite history under a plain file: nothing can be created there until
+// the file makes way for a folder.
+Location underAFile(const QString &folder)
+{
+    QFile blocker(folder + "/blocker");
+    blocker.open(QIODevice::WriteOnly);
+    Location location;
+    location.path = blocker.fileName() + "/history.sqlite";
+    return location;
+}
+
+bool makeWay(const QString &folder)
+{
+    return QFile::remove(folder + "/blocker") && QDir(folder).mkdir("blocker");
+}
+
+QString createHistory(const Location &location)
+{
+    Store store(location);
+    QString error;
+    return store.open(&error) ? store.identity() : QString();
+}
+} // namespace
+
+// Pending runs are the operator's alone, and a reader never sees half a
+// file, even with a umask that leaves files readable by all.
+void TestHistoryWriter::filesPrivateWhateverTheUmask()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    Location closed;
+    closed.error = "closed for the test";
+    const mode_t previous = ::umask(022);
+    const auto restore = qScopeGuard([previous] { ::umask(previous); });
+    {
+        Writer writer(closed, pending);
+        Run run = sample(1);
+        writer.record(run);
+        run.revision = 2;
+        writer.record(run);
+        QVERIFY(writer.waitForIdle(10000));
+    }
+    QCOMPARE(modeOf(pending), 0700);
+    const QStringList names = QDir(pending).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(names,
+             QStringList{QFileInfo(history::pendingPath(pending, sample(1).key)).fileName()});
+    QCOMPARE(modeOf(QDir(pending).filePath(names.first())), 0600);
+}
+
+// The writer touches pending files only with the folder's lock: while
+// another process holds it the run waits in memory, and is kept once the
+// lock is free.
+void TestHistoryWriter::folderLockHeld()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    QVERIFY(QDir().mkpath(pending));
+    Location closed;
+    closed.error = "closed for the test";
+    const Run run = sample(2);
+    auto other = std::make_unique<QLockFile>(pending + "/" + history::kLockName);
+    QVERIFY(other->tryLock(0));
+    Writer writer(closed, pending, nullptr, 200);
+    writer.record(run);
+    QVERIFY(!QFileInfo::exists(history::pendingPath(pending, run.key)));
+    other.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(history::pendingPath(pending, run.key)), 10000);
+    const QList<Pending> waiting = history::pendingRuns(pending);
+    QCOMPARE(waiting.size(), 1);
+    QVERIFY(historytest::runDifference(run, waiting.first().run).isEmpty());
+}
+
+void TestHistoryWriter::meantForItsHistory_data()
+{
+    QTest::addColumn<bool>("samePlace");
+    QTest::addColumn<QString>("identity");
+    QTest::addColumn<bool>("taken");
+    QTest::newRow("its own history") << true << "own" << true;
+    QTest::newRow("its own, identity not known yet") << true << "" << true;
+    QTest::newRow("another database at the same place") << true << "other" << false;
+    QTest::newRow("a copy of its history elsewhere") << false << "own" << false;
+}
+
+// A pending run goes only into the history it was recorded for; any other
+// leaves it pending and says why.
+void TestHistoryWriter::meantForItsHistory()
+{
+    QFETCH(bool, samePlace);
+    QFETCH(QString, identity);
+    QFETCH(bool, taken);
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    Location target;
+    target.path = dir.filePath("history.sqlite");
+    const QString targetIdentity = createHistory(target);
+    QVERIFY(!targetIdentity.isEmpty());
+    Location named;
+    named.path = samePlace ? target.path : dir.filePath("original.sqlite");
+    Pending entry;
+    entry.run = sample(3);
+    entry.location = history::locationText(named);
+    entry.identity = identity == "own" ? targetIdentity : identity == "other" ? "elsewhere" : "";
+    QString error;
+    QVERIFY(QDir().mkpath(pending));
+    QVERIFY2(history::keepPending(pending, entry, &error), qPrintable(error));
+
+    {
+        Writer writer(target, pending);
+        QSignalSpy failed(&writer, &Writer::failed);
+        QVERIFY(writer.waitForIdle(30000));
+        QCOMPARE(failed.count(), taken ? 0 : 1);
+        if (!taken)
+            QCOMPARE(failed.first().at(1).toString(),
+                     "meant for another history: " + entry.location);
+    }
+    Store store(target);
+    QVERIFY(store.open(&error));
+    QCOMPARE(store.allRuns().size(), taken ? 1 : 0);
+    QCOMPARE(history::pendingRuns(pending).size(), taken ? 0 : 1);
+}
+
+void TestHistoryWriter::refusedFilesSetAside_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason");
+    Run run = sample(5);
+    const QString own = QFileInfo(history::pendingPath("x", run.key)).fileName();
+    QTest::newRow("another run's name")
+        << "someone-else.json" << history::toJson(run) << "its name is not that of the run";
+    QTest::newRow("no run") << own << QByteArray("{\"key\": 12") << "it holds no run";
+    Run future = run;
+    future.started = QDateTime::currentDateTimeUtc().addDays(3);
+    future.date = QDate();
+    QTest::newRow("dated after tomorrow")
+        << own << history::toJson(future) << "it is dated in the future";
+    Run huge = run;
+    huge.revision = 2147483647;
+    QTest::newRow("revision out of range")
+        << own << history::toJson(huge) << "its revision 2147483647 is not";
+}
+
+// A file that holds no plausible run of its own name never reaches the
+// database and is never deleted: it is set aside with its reason, and
+// listed.
+void TestHistoryWriter::refusedFilesSetAside()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    QVERIFY(QDir().mkpath(pending));
+    {
+        QFile file(QDir(pending).filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(content);
+    }
+    Location target;
+    target.path = dir.filePath("history.sqlite");
+    {
+        Writer writer(target, pending);
+        QVERIFY(writer.waitForIdle(30000));
+    }
+    Store store(target);
+    QString error;
+    QVERIFY(store.open(&error));
+    QCOMPARE(store.allRuns().size(), 0);
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    const QList<history::DamagedFile> damaged = history::damagedPending(pending);
+    QCOMPARE(damaged.size(), 1);
+    QVERIFY2(damaged.first().reason.contains(reason), qPrintable(damaged.first().reason));
+    QFile kept(damaged.first().path);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), content);
+}
+
+// A snapshot that failed after a newer one was kept never replaces it.
+void TestHistoryWriter::olderSnapshotKeepsNewerFile()
+{
+    QTemporaryDir dir;
+    Pending newer;
+    newer.run = sample(6);
+    newer.run.revision = 3;
+    Pending older = newer;
+    older.run.revision = 1;
+    older.error = "the database failed";
+    QString error;
+    QVERIFY2(history::keepPending(dir.path(), newer, &error), qPrintable(error));
+    QVERIFY2(history::keepPending(dir.path(), older, &error), qPrintable(error));
+    const QList<Pending> waiting = history::pendingRuns(dir.path());
+    QCOMPARE(waiting.size(), 1);
+    QCOMPARE(waiting.first().run.revision, 3);
+    QVERIFY(waiting.first().error.isEmpty());
+}
+
+// A database that comes back takes the runs that failed before it, not
+// only the one that found it back, long before the next periodic retry.
+void TestHistoryWriter::earlierFailuresWrittenWhenBack()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    const Location location = underAFile(dir.path());
+    Writer writer(location, pending, nullptr, 3600 * 1000);
+    QSignalSpy failed(&writer, &Writer::failed);
+    const Run early = sample(7);
+    writer.record(early);
+    QVERIFY(writer.waitForIdle(10000));
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(makeWay(dir.path()));
+    const Run late = sample(8);
+    writer.record(late);
+    QVERIFY(writer.waitForIdle(30000));
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    for (const Run &run : {early, late}) {
+        const QString difference = differenceFromStored(location, run);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+}
+
+// A run that has neither a database nor a pending file is said, once, and
+// kept in memory until the database takes it.
+void TestHistoryWriter::lostRunMadeKnownAndRetried()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    {
+        QFile file(pending);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const Location location = underAFile(dir.path());
+    Writer writer(location, pending, nullptr, 300);
+    QSignalSpy lost(&writer, &Writer::lost);
+    Run run = sample(9);
+    writer.record(run);
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
+    QCOMPARE(lost.first().at(0).toString(), run.key);
+    QCOMPARE(lost.first().at(1).toString(), history::runName(run));
+    QVERIFY(lost.first().at(1).toString().contains(run.serialNumber));
+    const QString reason = lost.first().at(2).toString();
+    QVERIFY2(reason.contains(location.path) && reason.contains(pending), qPrintable(reason));
+
+    run.revision = 2;
+    writer.record(run);
+    QTest::qWait(1000); // a few retries
+    QCOMPARE(lost.count(), 1);
+    QVERIFY(makeWay(dir.path()));
+    QTRY_VERIFY_WITH_TIMEOUT(differenceFromStored(location, run).isEmpty(), 10000);
+}
+
+// A database that hangs (a table held by another connection) holds the
+// closing program up no more than a few seconds; the run stays pending and
+// reaches the database once it answers.
+void TestHistoryWriter::closingWhileDatabaseHangs()
+{
+    HISTORY_NEED_POSTGRES();
+    TestDatabase db("postgresql");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    QVERIFY(!createHistory(db.location()).isEmpty());
+    const Location location = db.location();
+    const QString connection = "table-holder";
+    const auto removeConnection = qScopeGuard([&] { QSqlDatabase::removeDatabase(connection); });
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", connection);
+        holder.setHostName(location.host);
+        holder.setPort(location.port);
+        holder.setDatabaseName(location.database);
+        holder.setUserName(location.user);
+        holder.setPassword(location.password);
+        QVERIFY2(holder.open(), qPrintable(holder.lastError().text()));
+        QSqlQuery query(holder);
+        QVERIFY(query.exec("BEGIN"));
+        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
+                 qPrintable(query.lastError().text()));
+    }
+    const QString pending = db.folder() + "/pending";
+    const Run run = sample(10);
+    QElapsedTimer clock;
+    {
+        Writer writer(location, pending);
+        writer.record(run);
+        QTest::qWait(300); // the write is under way
+        clock.start();
+    }
+    const qint64 took = clock.elapsed();
+    qInfo("closing took %lld ms", took);
+    QVERIFY2(took < 4500, qPrintable(QString::number(took)));
+    QCOMPARE(history::pendingRuns(pending).size(), 1);
+
+    QSqlDatabase holder = QSqlDatabase::database(connection);
+    QSqlQuery(holder).exec("ROLLBACK");
+    holder.close();
+    // The let-go thread finishes its write and clears the file.
+    QTRY_VERIFY_WITH_TIMEOUT(history::pendingRuns(pending).isEmpty(), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(differenceFromStored(location, run).isEmpty(), 10000);
 }
 
 QTEST_GUILESS_MAIN(TestHistoryWriter)

@@ -2,6 +2,7 @@
 // and it opens the product's history or, with --training, the training
 // program's own, writing the runs pending there.
 
+#include "core/history/pendingfiles.h"
 #include "core/history/recordreader.h"
 #include "core/history/runformat.h"
 #include "core/history/store.h"
@@ -243,9 +244,20 @@ void HistoryProgramTest::opensItsHistory()
     const QString other = home.filePath(training ? "data/zolvex" : "data/zolvex-training");
     // A run that waited, never tried: written on opening, with no notice to
     // answer.
-    const QString pending = data + "/pending/waiting.json";
-    QVERIFY(writeFile(pending,
-                      history::toJson(validation("40317-05001", {2026, 3, 3}, "520.0", "200.0"))));
+    history::PendingEntry waiting;
+    waiting.run = validation("40317-05001", {2026, 3, 3}, "520.0", "200.0");
+    history::Location meantFor;
+    meantFor.path = data + "/history.sqlite";
+    waiting.location = history::locationText(meantFor);
+    QVERIFY(QDir().mkpath(data + "/pending"));
+    {
+        history::PendingLock lock(data + "/pending");
+        QString error;
+        QVERIFY2(lock.locked() && history::keepPending(data + "/pending", waiting, &error),
+                 qPrintable(error));
+    }
+    const QString pending = history::pendingPath(data + "/pending", waiting.run.key);
+    QVERIFY(QFile::exists(pending));
 
     QProcess process;
     QProcessEnvironment env = bareEnvironment(home.path());

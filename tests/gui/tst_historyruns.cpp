@@ -6,6 +6,8 @@
 #include "../core/tst_historydatabases.h"
 #include "core/history/store.h"
 #include "core/history/writer.h"
+#include "gui/history/pendingruns.h"
+#include "gui/widget.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
@@ -13,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -95,6 +98,9 @@ private slots:
     void killedProcessLeavesInterruptedEntry();
     void unwritableHistoryChangesNothing_data();
     void unwritableHistoryChangesNothing();
+    void windowLeavesRunsOfAnotherHistory();
+    void windowKeepsNewerSnapshot();
+    void lostRunSaidOnce();
 };
 
 // Before any reading the run is in the history, marked interrupted, with
@@ -441,6 +447,108 @@ void HistoryRunsTest::unwritableHistoryChangesNothing()
     QCOMPARE(waiting.first().error, reasons.last());
     QVERIFY(history::notice(waiting.first())
                 .endsWith("for sensor 40317-20415 could not be recorded: " + reasons.last()));
+}
+
+namespace
+{
+// A history under a plain file, which no station can reach.
+history::Location unreachableIn(const QString &folder)
+{
+    QFile blocker(folder + "/blocker");
+    blocker.open(QIODevice::WriteOnly);
+    history::Location location;
+    location.path = blocker.fileName() + "/history.sqlite";
+    return location;
+}
+} // namespace
+
+// The history window writes a station's pending runs only into the history
+// they were recorded for: pointed at a copy, it leaves them pending.
+void HistoryRunsTest::windowLeavesRunsOfAnotherHistory()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    const history::Location station = unreachableIn(dir.path());
+    const Run run = historytest::sampleRun(1);
+    {
+        history::Writer writer(station, pending);
+        writer.record(run);
+        QVERIFY(writer.waitForIdle(10000));
+    }
+    history::Location copy;
+    copy.path = dir.filePath("copy.sqlite");
+    history::Store store(copy);
+    QString error;
+    QVERIFY2(store.open(&error), qPrintable(error));
+    const history::PendingWrite written =
+        history::writePending(&store, pending, history::pendingRuns(pending));
+    QCOMPARE(written.written, 0);
+    QCOMPARE(written.errors,
+             QStringList{"meant for another history: " + history::locationText(station)});
+    QCOMPARE(store.allRuns().size(), 0);
+    QCOMPARE(history::pendingRuns(pending).size(), 1);
+}
+
+// The window writes the snapshot it read; a newer one a station kept
+// meanwhile stays pending.
+void HistoryRunsTest::windowKeepsNewerSnapshot()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    QVERIFY(QDir().mkpath(pending));
+    history::Location location;
+    location.path = dir.filePath("history.sqlite");
+    history::Pending first;
+    first.run = historytest::sampleRun(2);
+    first.run.revision = 1;
+    first.location = history::locationText(location);
+    QString error;
+    QVERIFY2(history::keepPending(pending, first, &error), qPrintable(error));
+    const QList<history::Pending> read = history::pendingRuns(pending);
+    QCOMPARE(read.size(), 1);
+
+    history::Pending second = first;
+    second.run.revision = 2;
+    QVERIFY2(history::keepPending(pending, second, &error), qPrintable(error));
+
+    history::Store store(location);
+    QVERIFY2(store.open(&error), qPrintable(error));
+    const history::PendingWrite written = history::writePending(&store, pending, read);
+    QCOMPARE(written.written, 1);
+    const QList<history::Pending> left = history::pendingRuns(pending);
+    QCOMPARE(left.size(), 1);
+    QCOMPARE(left.first().run.revision, 2);
+}
+
+// A run kept neither in the history nor pending is said in the main window,
+// once, with its date, its sensor and why.
+void HistoryRunsTest::lostRunSaidOnce()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    {
+        QFile file(pending);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const history::Location location = unreachableIn(dir.path());
+    Widget window;
+    history::Writer writer(location, pending, nullptr, 200);
+    QObject::connect(&writer, &history::Writer::lost, &window, &Widget::runLost);
+    Run run = historytest::sampleRun(3);
+    writer.record(run);
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((box = window.findChild<QMessageBox *>("lostRuns")) != nullptr, 10000);
+    const QString text = box->text();
+    QVERIFY2(text.contains(history::runName(run)), qPrintable(text));
+    QVERIFY2(text.contains(location.path), qPrintable(text));
+    QVERIFY2(text.contains("The calibration record files are not affected."), qPrintable(text));
+    box->close();
+    QTRY_VERIFY(!window.findChild<QMessageBox *>("lostRuns"));
+
+    run.revision = 2;
+    writer.record(run);
+    QTest::qWait(1000); // a few retries
+    QVERIFY(!window.findChild<QMessageBox *>("lostRuns"));
 }
 
 QTEST_MAIN(HistoryRunsTest)

@@ -4,6 +4,7 @@
 // CSV through the save dialog and the report printed to PDF.
 
 #include "core/history/runformat.h"
+#include "core/history/pendingfiles.h"
 #include "core/history/writer.h"
 #include "gui/history/driftchart.h"
 #include "gui/history/historywindow.h"
@@ -90,25 +91,39 @@ const QByteArray kCsvHeader =
     "found_low_window_low,found_low_window_high,found_low_verdict,mean_counts,new_slope,"
     "new_offset,left_high_text,left_high_value,left_high_window_low,left_high_window_high,"
     "left_high_verdict,left_low_text,left_low_value,left_low_window_low,left_low_window_high,"
-    "left_low_verdict,outcome,outcome_detail,unsaved_constants,record_path,record_digest\r\n";
+    "left_low_verdict,outcome,outcome_detail,unsaved_constants,record_path,record_digest,"
+    "record_date,operator,recorded_at\r\n";
 
 const QByteArray kCsvSensor1 =
     "run-40317-00101-2026-01-10,2,station,2026-01-10T12:00:00.000Z,2026-01-10T12:10:00.000Z,"
     "\"bench \"\"B\"\", hangar 2\",RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,"
     "-12.50000,512.0,512,465,585,pass,201.5,201.5,175,225,pass,,,,,,,,,,,,,,"
-    "validated-date-set,,no,,\r\n"
+    "validated-date-set,,no,,,,,RECORDED\r\n"
     "run-40317-00101-2026-06-01,2,station,2026-06-01T12:00:00.000Z,2026-06-01T12:10:00.000Z,"
     "bench-1,RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,-12.50000,600.1,600.1,"
     "465,585,fail,230.2,230.2,175,225,fail,210000,0.002180,-10.90000,524.9,524.9,465,585,pass,"
-    "200.3,200.3,175,225,pass,recalibrated,,no,,\r\n";
+    "200.3,200.3,175,225,pass,recalibrated,,no,,,,,RECORDED\r\n";
 
 const QByteArray kCsvSensor2 =
     "run-40317-00202-2025-05-02,2,station,2025-05-02T12:00:00.000Z,2025-05-02T12:10:00.000Z,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,520.0,520,465,"
-    "585,pass,199.0,199,175,225,pass,,,,,,,,,,,,,,validated-date-set,,no,,\r\n"
+    "585,pass,199.0,199,175,225,pass,,,,,,,,,,,,,,validated-date-set,,no,,,,,RECORDED\r\n"
     "run-40317-00202-2025-06-20,2,station,2025-06-20T12:00:00.000Z,2025-06-20T12:10:00.000Z,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,530.0,530,465,"
-    "585,pass,,,,,,,,,,,,,,,,,,,cancelled,validation,no,,\r\n";
+    "585,pass,,,,,,,,,,,,,,,,,,,cancelled,validation,no,,,,,RECORDED\r\n";
+
+// The last column is the database's own time of each row: its shape is
+// checked, the time itself masked.
+QByteArray recordedMasked(QByteArray csv)
+{
+    static const QRegularExpression recorded(
+        QStringLiteral(",\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z\r\n"));
+    // Decoding would take the byte order mark away: it stays as it is.
+    const QByteArray mark = csv.startsWith("\xEF\xBB\xBF") ? csv.left(3) : QByteArray();
+    return mark + QString::fromUtf8(csv.mid(mark.size()))
+                      .replace(recorded, QStringLiteral(",RECORDED\r\n"))
+                      .toUtf8();
+}
 
 } // namespace
 
@@ -334,9 +349,9 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     const QModelIndex none = sensors->model()->index(1, 0);
     QCOMPARE(none.data().toString(), QString("(none)"));
     // Never due, never overdue, and no sensor in the count.
-    // Its reading of 599.0 was outside the window: said, but counted nowhere.
+    // Its reading of 599.0 was outside the window, but no sensor can be out of tolerance.
     QCOMPARE(sensors->model()->index(1, 5).data().toString(),
-             QString("none, no serial number, out of tolerance"));
+             QString("none, no serial number"));
     QVERIFY(!none.data(history::SensorListModel::OverdueRole).toBool());
     QCOMPARE(
         window_->statusBar()->currentMessage(),
@@ -351,7 +366,7 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("599.0"));
     QCOMPARE(
         window_->findChild<QLabel *>("heading")->text(),
-        QString("RT-5K-MQ (none) - runs: 1 - next due none, no serial number, out of tolerance"));
+        QString("RT-5K-MQ (none) - runs: 1 - next due none, no serial number"));
     QVERIFY(action("exportSensorAction")->isEnabled());
 }
 
@@ -376,13 +391,10 @@ void HistoryWindowTest::pendingRunsNoticedOnceAndWritten()
     QVERIFY2(h.ok(), qPrintable(h.error()));
     const QString pending = h.pendingFolder();
 
-    // Two runs a station could not record: its database was a path nothing
-    // can be created under.
-    QFile blocker(QDir(h.folder()).filePath("not-a-folder"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    history::Location unreachable;
-    unreachable.path = blocker.fileName() + "/history.sqlite";
+    // Two runs a station could not record: its database could not be
+    // reached then (here: a location the station could not use).
+    history::Location unreachable = h.location();
+    unreachable.error = QStringLiteral("the disk of %1 was not there").arg(h.location().path);
     {
         history::Writer writer(unreachable, pending);
         writer.record(validation("40317-01001", {2026, 6, 1}, "520.0", "200.0"));
@@ -391,9 +403,13 @@ void HistoryWindowTest::pendingRunsNoticedOnceAndWritten()
     }
     // And one left by a station that ended before it tried.
     {
-        QFile file(QDir(pending).filePath("untried.json"));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(history::toJson(validation("40317-01003", {2026, 6, 3}, "522.0", "202.0")));
+        history::PendingEntry untried;
+        untried.run = validation("40317-01003", {2026, 6, 3}, "522.0", "202.0");
+        untried.location = history::locationText(h.location());
+        QString error;
+        history::PendingLock lock(pending);
+        QVERIFY2(lock.locked() && history::keepPending(pending, untried, &error),
+                 qPrintable(error));
     }
     QCOMPARE(pendingFiles(pending).size(), 3);
 
@@ -411,8 +427,8 @@ void HistoryWindowTest::pendingRunsNoticedOnceAndWritten()
              qPrintable(lines.at(2)));
     QVERIFY2(lines.at(3).startsWith(start.arg("2026-06-02 12:00", "40317-01002")),
              qPrintable(lines.at(3)));
-    // The reason names the database that failed.
-    QVERIFY2(lines.at(2).contains(unreachable.path), qPrintable(lines.at(2)));
+    // The reason is the one the station met.
+    QVERIFY2(lines.at(2).contains(unreachable.error), qPrintable(lines.at(2)));
     QCOMPARE(lines.at(5), QString("They are written into the history now."));
 
     // All three are in the history, listed, and no longer pending.
@@ -507,7 +523,7 @@ void HistoryWindowTest::exportSensor()
     QCOMPARE(answers_->seen().size(), 1);
     QCOMPARE(answers_->seen().first().className, QString("QFileDialog"));
     QVERIFY(!QFile::exists(name));
-    QCOMPARE(readAll(name + ".csv"), kCsvHeader + kCsvSensor1);
+    QCOMPARE(recordedMasked(readAll(name + ".csv")), kCsvHeader + kCsvSensor1);
 }
 
 void HistoryWindowTest::exportAll()
@@ -526,7 +542,7 @@ void HistoryWindowTest::exportAll()
     // Written beside the window, which says so when the file is complete.
     QTRY_COMPARE(window_->statusBar()->currentMessage(),
                  "Runs exported to " + QDir::toNativeSeparators(name) + ": 4");
-    QCOMPARE(readAll(name), kCsvHeader + kCsvSensor1 + kCsvSensor2);
+    QCOMPARE(recordedMasked(readAll(name)), kCsvHeader + kCsvSensor1 + kCsvSensor2);
     QVERIFY(action("exportAllAction")->isEnabled());
 }
 
