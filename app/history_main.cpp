@@ -31,7 +31,8 @@ int runWithoutWindow(int argc, char *argv[], QCommandLineParser &parser,
         return history::kExitUnusable;
     }
     const history::Home home = command.training ? history::trainingHome() : history::productHome();
-    return history::runCommand(command, home.location, history::configuredIntervalDays(), out, err);
+    return history::runCommand(command, home.location, home.pendingFolder,
+                               history::configuredIntervalDays(), out, err);
 }
 
 } // namespace

@@ -2,12 +2,15 @@
 
 #include "core/history/csvfile.h"
 #include "core/history/importer.h"
+#include "core/history/pendingfiles.h"
 #include "core/history/store.h"
 #include "core/history/verifier.h"
+#include "core/history/writer.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDate>
+#include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
 
@@ -264,8 +267,10 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
     return true;
 }
 
-int runCommand(const Command &command, const Location &location, int intervalDays, QTextStream &out,
-               QTextStream &err)
+namespace
+{
+int runAction(const Command &command, const Location &location, int intervalDays, QTextStream &out,
+              QTextStream &err)
 {
     if ((command.action == Command::Action::Import || command.action == Command::Action::Verify) &&
         !isFolder(command.path, err))
@@ -286,6 +291,23 @@ int runCommand(const Command &command, const Location &location, int intervalDay
         break;
     }
     return kExitUnusable;
+}
+} // namespace
+
+int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
+               int intervalDays, QTextStream &out, QTextStream &err)
+{
+    int status = runAction(command, location, intervalDays, out, err);
+    // Reading the folder sets aside what cannot be taken.
+    pendingRuns(pendingFolder);
+    const QList<DamagedFile> damaged = damagedPending(pendingFolder);
+    for (const DamagedFile &file : damaged)
+        err << tr("damaged pending run, kept aside: %1: %2")
+                   .arg(shown(QDir::toNativeSeparators(file.path)), shown(file.reason))
+            << Qt::endl;
+    if (!damaged.isEmpty() && status == kExitWell)
+        status = kExitFindings;
+    return status;
 }
 
 } // namespace history

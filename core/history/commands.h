@@ -52,7 +52,9 @@ bool asksForCommand(const QStringList &arguments);
 bool commandFrom(const QCommandLineParser &parser, bool training, Command *command, QString *error);
 
 // Runs the command on the history at that location; the exit status.
-int runCommand(const Command &command, const Location &location, int intervalDays, QTextStream &out,
-               QTextStream &err);
+// Pending files set aside as damaged in `pendingFolder` are named on `err`
+// after the action, and make it end with kExitFindings at least.
+int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
+               int intervalDays, QTextStream &out, QTextStream &err);
 
 } // namespace history

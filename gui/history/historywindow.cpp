@@ -313,7 +313,10 @@ bool HistoryWindow::openHistory()
     const bool opened = store_->open(&error);
 
     const QList<Pending> pending = pendingRuns(options_.pendingFolder);
-    showNotices(pendingNotices(pending), opened);
+    QStringList damaged;
+    for (const DamagedFile &file : damagedPending(options_.pendingFolder))
+        damaged << tr("%1: %2").arg(QDir::toNativeSeparators(file.path), file.reason);
+    showNotices(pendingNotices(pending), damaged, opened);
 
     if (!opened) {
         QMessageBox::critical(this, windowTitle(),
@@ -334,22 +337,37 @@ bool HistoryWindow::openHistory()
     return true;
 }
 
-void HistoryWindow::showNotices(const QStringList &notices, bool opened)
+void HistoryWindow::showNotices(const QStringList &notices, const QStringList &damaged, bool opened)
 {
-    if (notices.isEmpty())
+    if (notices.isEmpty() && damaged.isEmpty())
         return;
-    QStringList lines{tr("Runs that could not be recorded when they ended:"), QString()};
-    lines << notices.mid(0, kNoticesShown);
-    if (notices.size() > kNoticesShown)
-        lines << tr("... and %1 more (see the details).").arg(notices.size() - kNoticesShown);
-    lines << QString()
-          << (opened ? tr("They are written into the history now.")
-                     : tr("They stay pending until the history can be reached."));
-    QMessageBox box(QMessageBox::Information, windowTitle(), lines.join(QLatin1Char('\n')),
-                    QMessageBox::Ok, this);
+    QStringList lines;
+    QStringList all;
+    if (!notices.isEmpty()) {
+        lines << tr("Runs that could not be recorded when they ended:") << QString();
+        lines << notices.mid(0, kNoticesShown);
+        if (notices.size() > kNoticesShown)
+            lines << tr("... and %1 more (see the details).").arg(notices.size() - kNoticesShown);
+        lines << QString()
+              << (opened ? tr("They are written into the history now.")
+                         : tr("They stay pending until the history can be reached."));
+        all << notices;
+    }
+    if (!damaged.isEmpty()) {
+        // Never deleted: an auditor may want to see what was in them.
+        if (!lines.isEmpty())
+            lines << QString();
+        lines << tr("Pending files that could not be taken, kept aside unchanged:") << QString();
+        lines << damaged.mid(0, kNoticesShown);
+        if (damaged.size() > kNoticesShown)
+            lines << tr("... and %1 more (see the details).").arg(damaged.size() - kNoticesShown);
+        all << damaged;
+    }
+    QMessageBox box(damaged.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
+                    windowTitle(), lines.join(QLatin1Char('\n')), QMessageBox::Ok, this);
     box.setTextFormat(Qt::PlainText);
-    if (notices.size() > kNoticesShown)
-        box.setDetailedText(notices.join(QLatin1Char('\n')));
+    if (notices.size() > kNoticesShown || damaged.size() > kNoticesShown)
+        box.setDetailedText(all.join(QLatin1Char('\n')));
     box.exec();
 }
 

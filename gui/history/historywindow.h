@@ -84,7 +84,7 @@ private:
     void clearSensor();
     void refreshSensor();   // the runs, chart and heading of the sensor shown
     int currentRow() const; // in the sensor model; -1 when none is shown
-    void showNotices(const QStringList &notices, bool opened);
+    void showNotices(const QStringList &notices, const QStringList &damaged, bool opened);
     // The file an export goes to, asked of the operator; empty when cancelled.
     QString askCsvPath(const QString &suggestedName);
     // A status message, or a box saying why nothing was exported.

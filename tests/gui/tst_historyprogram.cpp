@@ -201,6 +201,7 @@ private slots:
     void commands();
     void historyThatCannotOpen_data();
     void historyThatCannotOpen();
+    void damagedPendingNamed();
 };
 
 void HistoryProgramTest::textWithoutDisplay_data()
@@ -442,6 +443,30 @@ void HistoryProgramTest::historyThatCannotOpen()
     QVERIFY2(!result.err.contains("s3cret-word"), qPrintable(shown));
     QVERIFY(result.out.isEmpty());
     QVERIFY(!QFile::exists(places.value("{csv}")));
+}
+
+// A pending file that cannot be taken is set aside, never deleted, and every
+// action names it and ends with status 1.
+void HistoryProgramTest::damagedPendingNamed()
+{
+    QTemporaryDir home;
+    QMap<QString, QString> places;
+    QString error;
+    QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
+    const QString pending = home.filePath("data/zolvex/pending");
+    QVERIFY(writeFile(pending + "/broken.json", "{\"key\": \"half-writ"));
+    QProcessEnvironment env = bareEnvironment(home.path());
+    env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
+    const Split result = runSplit({"--due", "30"}, env);
+    const QString shown = "out: " + result.out + "\nerr: " + result.err;
+    QVERIFY2(result.finished && result.code == 1, qPrintable(shown));
+    QVERIFY2(
+        result.err.contains("damaged pending run, kept aside: " + pending + "/damaged/broken.json"),
+        qPrintable(shown));
+    QVERIFY(!QFile::exists(pending + "/broken.json"));
+    QFile kept(pending + "/damaged/broken.json");
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("{\"key\": \"half-writ"));
 }
 
 QTEST_MAIN(HistoryProgramTest)

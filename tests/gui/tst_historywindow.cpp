@@ -3,8 +3,8 @@
 // shown once and then written, a database that cannot be opened, export to
 // CSV through the save dialog and the report printed to PDF.
 
-#include "core/history/runformat.h"
 #include "core/history/pendingfiles.h"
+#include "core/history/runformat.h"
 #include "core/history/writer.h"
 #include "gui/history/driftchart.h"
 #include "gui/history/historywindow.h"
@@ -350,8 +350,7 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     QCOMPARE(none.data().toString(), QString("(none)"));
     // Never due, never overdue, and no sensor in the count.
     // Its reading of 599.0 was outside the window, but no sensor can be out of tolerance.
-    QCOMPARE(sensors->model()->index(1, 5).data().toString(),
-             QString("none, no serial number"));
+    QCOMPARE(sensors->model()->index(1, 5).data().toString(), QString("none, no serial number"));
     QVERIFY(!none.data(history::SensorListModel::OverdueRole).toBool());
     QCOMPARE(
         window_->statusBar()->currentMessage(),
@@ -364,9 +363,8 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     QCOMPARE(window_->currentSerial(), QString());
     QCOMPARE(view("runs")->model()->rowCount(), 1);
     QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("599.0"));
-    QCOMPARE(
-        window_->findChild<QLabel *>("heading")->text(),
-        QString("RT-5K-MQ (none) - runs: 1 - next due none, no serial number"));
+    QCOMPARE(window_->findChild<QLabel *>("heading")->text(),
+             QString("RT-5K-MQ (none) - runs: 1 - next due none, no serial number"));
     QVERIFY(action("exportSensorAction")->isEnabled());
 }
 
