@@ -140,8 +140,9 @@ void Widget::showLostRuns()
     box->setWindowTitle(tr("Calibration history"));
     box->setTextFormat(Qt::PlainText);
     box->setText(tr("These runs could be kept neither in the calibration history nor as pending "
-                    "runs; they are tried again while this program runs:\n\n%1\n\nThe "
-                    "calibration record files are not affected.")
+                    "runs. They are tried again while this program runs, and are lost if it is "
+                    "closed before the history can be reached:\n\n%1\n\nThe calibration record "
+                    "files are not affected.")
                      .arg(lostToShow_.join(u'\n')));
     lostToShow_.clear();
     box->open();

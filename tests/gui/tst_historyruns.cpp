@@ -542,6 +542,8 @@ void HistoryRunsTest::lostRunSaidOnce()
     QVERIFY2(text.contains(history::runName(run)), qPrintable(text));
     QVERIFY2(text.contains(location.path), qPrintable(text));
     QVERIFY2(text.contains("The calibration record files are not affected."), qPrintable(text));
+    QVERIFY2(text.contains("are lost if it is closed before the history can be reached"),
+             qPrintable(text));
     box->close();
     QTRY_VERIFY(!window.findChild<QMessageBox *>("lostRuns"));
 
