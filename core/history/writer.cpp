@@ -1,5 +1,6 @@
 #include "core/history/writer.h"
 
+#include "core/history/letgo.h"
 #include "core/history/store.h"
 
 #include <QCoreApplication>
@@ -344,7 +345,7 @@ Writer::~Writer()
         qWarning().noquote() << tr(
             "history: the database did not answer in time; the runs not written stay "
             "pending");
-        (void)worker_.release();
+        keepReachable(worker_.release());
     }
 }
 

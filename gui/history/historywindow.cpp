@@ -1,6 +1,7 @@
 #include "gui/history/historywindow.h"
 
 #include "core/history/csvfile.h"
+#include "core/history/letgo.h"
 #include "core/history/writer.h"
 #include "gui/history/driftchart.h"
 #include "gui/history/pendingruns.h"
@@ -14,6 +15,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -22,6 +24,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMutex>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
@@ -52,6 +55,8 @@ constexpr int kProgressDelayMs = 400;
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
 const QSize kWindowSize(1260, 860);
+// How long a closing window lets an export finish its file.
+constexpr int kExportGraceMs = 3000;
 // The due dates move on just after midnight.
 constexpr int kSecondsAfterMidnight = 1;
 constexpr int kSensorPaneWidth = 700;
@@ -130,8 +135,18 @@ void HistoryWindow::startDayTimer()
 HistoryWindow::~HistoryWindow()
 {
     // An export under way finishes its file first.
-    if (exporter_)
-        exporter_->wait();
+    if (exporter_) {
+        // An export under way may finish its file, for a while: the file is
+        // replaced whole or not at all, so one left unfinished leaves none.
+        // A thread stuck in the database past that is let go (deliberately
+        // not destroyed, which would abort) and tells this window nothing.
+        {
+            QMutexLocker lock(&exportEnd_->mutex);
+            exportEnd_->windowGone = true;
+        }
+        if (!exporter_->wait(QDeadlineTimer(kExportGraceMs)))
+            keepReachable(exporter_.release());
+    }
 }
 
 void HistoryWindow::buildActions()
@@ -565,9 +580,14 @@ void HistoryWindow::exportAll()
     statusBar()->showMessage(
         tr("Exporting every run to %1...").arg(QDir::toNativeSeparators(path)));
     const Location location = options_.location;
-    exporter_.reset(QThread::create([this, location, path] {
+    exportEnd_ = std::make_shared<ExportEnd>();
+    exporter_.reset(QThread::create([this, location, path, end = exportEnd_] {
         QString error;
         const int runs = exportHistoryToCsv(location, path, &error);
+        // Posted while the window is known to live; a posted call dies with it.
+        QMutexLocker lock(&end->mutex);
+        if (end->windowGone)
+            return;
         QMetaObject::invokeMethod(
             this,
             [this, path, runs, error] {

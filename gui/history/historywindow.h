@@ -9,6 +9,7 @@
 
 #include <QDate>
 #include <QMainWindow>
+#include <QMutex>
 
 #include <memory>
 
@@ -107,6 +108,12 @@ private:
     bool importing_ = false;
     RecordImport *import_ = nullptr;    // while an import runs
     std::unique_ptr<QThread> exporter_; // while every run is being exported
+    // Shared with the export's thread: whether this window still takes its end.
+    struct ExportEnd {
+        QMutex mutex;
+        bool windowGone = false;
+    };
+    std::shared_ptr<ExportEnd> exportEnd_;
     bool closeAfterImport_ = false;
     bool sized_ = false; // the sensor pane fitted to its columns
 

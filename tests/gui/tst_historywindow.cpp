@@ -19,11 +19,13 @@
 #include <QApplication>
 #include <QChart>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
@@ -146,6 +148,7 @@ private slots:
     void exportSensor();
     void exportAll();
     void exportAllOfAnUnreadableHistory();
+    void closingWhileExportWaits();
     void exportCancelled();
     void reportPrintsToPdf();
     void sameSerialTwoTypes();
@@ -568,6 +571,58 @@ void HistoryWindowTest::exportAllOfAnUnreadableHistory()
              qPrintable(box.text));
     QVERIFY(!QFile::exists(name));
     QVERIFY(!window_->statusBar()->currentMessage().startsWith("Runs exported"));
+}
+
+// A window closed while its export waits for a locked history does not wait
+// with it: it is gone within its grace, and no file half-written is left.
+void HistoryWindowTest::closingWhileExportWaits()
+{
+    HISTORY_NEED_POSTGRES();
+    historytest::TestDatabase db("postgresql");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    history::Location location;
+    QString error;
+    // The export would wait 20 s for the lock.
+    QVERIFY2(history::parseLocation(db.url() + "&lock_timeout=20000", &location, &error),
+             qPrintable(error));
+    {
+        history::Store store(location);
+        QVERIFY2(store.open(&error), qPrintable(error));
+        for (const Run &run : smallHistory())
+            QVERIFY2(store.write(run, &error), qPrintable(error));
+    }
+    QTemporaryDir dir;
+    window_ = openWindow(location, dir.filePath("pending"));
+    QVERIFY(window_);
+
+    const QString holderName = "export lock holder";
+    {
+        QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", holderName);
+        holder.setHostName(location.host);
+        holder.setPort(location.port);
+        holder.setDatabaseName(location.database);
+        holder.setUserName(location.user);
+        QVERIFY2(holder.open(), qPrintable(holder.lastError().text()));
+        QSqlQuery query(holder);
+        QVERIFY(query.exec("SET idle_in_transaction_session_timeout = '30s'"));
+        QVERIFY(query.exec("BEGIN"));
+        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
+                 qPrintable(query.lastError().text()));
+
+        const QString name = dir.filePath("all.csv");
+        answers_->fileName(name);
+        action("exportAllAction")->trigger();
+        QVERIFY(answers_->waitUntilDone());
+        QTest::qWait(200); // the export is waiting for the lock now
+        QElapsedTimer timer;
+        timer.start();
+        window_.reset();
+        const qint64 closing = timer.elapsed();
+        query.exec("ROLLBACK");
+        QVERIFY2(closing < 4500, qPrintable(QString::number(closing)));
+        QVERIFY(!QFile::exists(name));
+    }
+    QSqlDatabase::removeDatabase(holderName);
 }
 
 void HistoryWindowTest::exportCancelled()
