@@ -410,7 +410,7 @@ QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today)
     if (intervalDays <= 0)
         intervalDays = kDefaultIntervalDays;
     // The technician's calendar, not UTC's.
-    return sensor.lastValidation.toLocalTime().date().addDays(intervalDays);
+    return sensor.lastValidationDay().addDays(intervalDays);
 }
 
 bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today)
@@ -781,7 +781,7 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
         QLatin1String(
             "SELECT s.serial_number, s.sensor_type, s.runs, s.last_validation, n.outcome,"
             " s.last_run, n.record_date, j.outcome, j.found_high_verdict, j.found_low_verdict,"
-            " j.left_high_verdict, j.left_low_verdict FROM ("
+            " j.left_high_verdict, j.left_low_verdict, v.record_date FROM ("
             " SELECT r.serial_number, r.sensor_type, COUNT(*) AS runs,"
             " MAX(CASE WHEN r.started < ? AND r.outcome IN (") +
         validationOutcomes() +
@@ -793,17 +793,22 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
                       " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
                       " AND k.sensor_type = r.sensor_type AND k.started < ?"
                       " AND (k.found_high_verdict <> 'none' OR k.found_low_verdict <> 'none')"
-                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS judged"
+                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS judged,"
+                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
+                      " AND k.sensor_type = r.sensor_type AND k.started < ? AND k.outcome IN (") +
+        validationOutcomes() +
+        QLatin1String(") ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS validated"
                       " FROM runs r GROUP BY r.serial_number, r.sensor_type"
                       ") s LEFT JOIN runs n ON n.run_key = s.newest"
                       " LEFT JOIN runs j ON j.run_key = s.judged"
+                      " LEFT JOIN runs v ON v.run_key = s.validated"
                       " ORDER BY s.serial_number, s.sensor_type");
     const QString horizon =
         timeText(QDateTime(today.addDays(2), QTime(0, 0), Qt::LocalTime).toUTC());
     QSqlQuery query(db);
     query.setForwardOnly(true);
     bool ok = query.prepare(sql);
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 5; ++i)
         query.addBindValue(horizon);
     if (!ok || !query.exec()) {
         const QString why = failure(location_, tr("cannot list the sensors"), query.lastError());
@@ -836,6 +841,9 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
             // Runs without a serial number are no sensor that could be.
             sensor.outOfTolerance = sensor.hasSerial() && leftFailing(judged);
         }
+        const QString validatedOn = query.value(12).toString();
+        if (!validatedOn.isEmpty())
+            sensor.lastValidationDate = QDate::fromString(validatedOn, Qt::ISODate);
         list << sensor;
     }
     if (query.lastError().isValid()) {

@@ -22,6 +22,8 @@ struct SensorSummary {
     QString sensorType;
     int runs = 0;
     QDateTime lastValidation; // the last run that counts as a validation; invalid if none
+    // That run's date when it is known by its date alone (a record file).
+    QDate lastValidationDate;
     Outcome lastOutcome = Outcome::Interrupted;
     QDateTime lastRun;
     bool lastRunDateOnly = false; // the newest run is known by its date alone
@@ -29,6 +31,13 @@ struct SensorSummary {
     // saved recalibration put it right.
     bool outOfTolerance = false;
     bool hasSerial() const { return !serialNumber.isEmpty(); }
+    // The day of the last validation in the local calendar; a record's own
+    // date wherever it is read.
+    QDate lastValidationDay() const
+    {
+        return lastValidationDate.isValid() ? lastValidationDate
+                                            : lastValidation.toLocalTime().date();
+    }
 };
 
 // The date a sensor is next due: the last validation plus the interval;

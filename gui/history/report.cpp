@@ -96,9 +96,9 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
     html += summaryRow(Report::tr("Serial number"), serialText(s.serialNumber));
     html += summaryRow(Report::tr("Type"), s.sensorType);
     html += summaryRow(Report::tr("Runs"), QString::number(s.runs));
-    html += summaryRow(Report::tr("Last validation"),
-                       s.lastValidation.isValid() ? dateText(s.lastValidation.toLocalTime().date())
-                                                  : Report::tr("never"));
+    html += summaryRow(Report::tr("Last validation"), s.lastValidation.isValid()
+                                                          ? dateText(s.lastValidationDay())
+                                                          : Report::tr("never"));
     html +=
         summaryRow(Report::tr("Last outcome"), s.runs > 0 ? outcomeText(s.lastOutcome) : QString());
     html += summaryRow(Report::tr("Next due"), due);

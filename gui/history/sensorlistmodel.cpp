@@ -161,8 +161,7 @@ QString SensorListModel::displayText(int row, int column) const
     case Runs:
         return QString::number(s.runs);
     case LastValidation:
-        return s.lastValidation.isValid() ? dateText(s.lastValidation.toLocalTime().date())
-                                          : tr("never");
+        return s.lastValidation.isValid() ? dateText(s.lastValidationDay()) : tr("never");
     case LastOutcome:
         return s.runs > 0 ? outcomeText(s.lastOutcome) : QString();
     case NextDue:

@@ -81,6 +81,7 @@ Run at(Run run, const QString &serial, Outcome outcome, const QDateTime &started
     run.serialNumber = serial;
     run.outcome = outcome;
     run.started = started;
+    run.date = QDate(); // a run of its time, not a record's date
     run.ended = started.addSecs(1200);
     run.sensorType = type;
     return run;
@@ -764,6 +765,14 @@ void TestHistoryStore::dateOnlyRuns()
     QCOMPARE(list.size(), 1);
     QCOMPARE(list.first().lastOutcome, Outcome::LinkLost);
     QCOMPARE(history::nextDue(list.first(), 365, QDate(2026, 3, 6)), QDate(2027, 3, 5));
+    // Read in a zone west of both, where its start is the day before, the
+    // record's day is still its day.
+    qputenv("TZ", "Pacific/Pago_Pago");
+    tzset();
+    const QList<SensorSummary> far = store.sensors(&error, QDate(2026, 3, 6));
+    QCOMPARE(far.size(), 1);
+    QCOMPARE(far.first().lastValidationDay(), day);
+    QCOMPARE(history::nextDue(far.first(), 365, QDate(2026, 3, 6)), QDate(2027, 3, 5));
     const QList<Run> runs = store.runsOf("40317-00815", &error);
     QCOMPARE(runs.size(), 2);
     QCOMPARE(runs.first().key, recorded.key);
