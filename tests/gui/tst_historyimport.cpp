@@ -15,11 +15,11 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QtTest>
