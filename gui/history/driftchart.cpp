@@ -30,6 +30,12 @@ constexpr double kTimePadFraction = 0.04;
 constexpr qint64 kMinimumTimePadMs = 15 * kDayMs;
 constexpr double kValuePadFraction = 0.08;
 constexpr double kFlatSlopePadFraction = 0.05;
+// The date axis labels its ticks as finely as their spacing needs, so that no
+// two neighbouring labels read the same.
+constexpr qint64 kMonthMs = 31 * kDayMs;
+constexpr char kMonthFormat[] = "yyyy-MM";
+constexpr char kDayFormat[] = "yyyy-MM-dd";
+constexpr char kMinuteFormat[] = "yyyy-MM-dd hh:mm";
 
 const QColor kHighColor(31, 95, 191);
 const QColor kLowColor(123, 63, 160);
@@ -48,6 +54,18 @@ std::optional<double> plotted(const Reading &reading)
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
+}
+
+// Ticks at least a month apart always fall in different months, at least a
+// day apart on different days.
+QString timeFormat(qint64 spanMs, int tickCount)
+{
+    const qint64 step = spanMs / std::max(1, tickCount - 1);
+    if (step >= kMonthMs)
+        return QLatin1String(kMonthFormat);
+    if (step >= kDayMs)
+        return QLatin1String(kDayFormat);
+    return QLatin1String(kMinuteFormat);
 }
 
 struct Range {
@@ -262,7 +280,7 @@ void DriftChart::setRuns(const QList<Run> &runs)
     slope->setColor(kSlopeColor);
 
     auto *time = new QDateTimeAxis;
-    time->setFormat(QStringLiteral("yyyy-MM"));
+    time->setFormat(timeFormat(right - left, time->tickCount()));
     time->setRange(QDateTime::fromMSecsSinceEpoch(left), QDateTime::fromMSecsSinceEpoch(right));
     time->setTitleText(tr("Date"));
     c->addAxis(time, Qt::AlignBottom);

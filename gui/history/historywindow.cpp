@@ -25,13 +25,13 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMutex>
+#include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSplitter>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
@@ -63,7 +63,8 @@ constexpr int kSensorPaneWidth = 700;
 // The sensor list takes no more of the width than this, the chart the rest.
 constexpr double kMostForSensors = 0.62;
 constexpr int kRunsPaneHeight = 320;
-// Long outcome texts are cut to these (the tooltip has them whole).
+// Long outcome texts are cut to these when the table has no room to spare
+// (the tooltip has them whole); with room, the outcome column takes it.
 constexpr int kSensorOutcomeWidth = 150;
 constexpr int kRunOutcomeWidth = 230;
 // Rows as high as the text and a little air, to see many at once.
@@ -71,6 +72,8 @@ constexpr int kRowPadding = 6;
 // Banners above the list: the training history, a history not read.
 constexpr char kTrainingStyle[] = "QLabel { background: #ffd966; color: black; padding: 4px; }";
 constexpr char kProblemStyle[] = "QLabel { background: #f4cccc; color: black; padding: 4px; }";
+// The export of every sensor: the theme's "save all", else a disk.
+constexpr char kExportAllIcon[] = "document-save-all";
 // What a serial number and type may leave in a suggested file name.
 constexpr char kUnsafeInFileName[] = "[^A-Za-z0-9._-]+";
 
@@ -88,15 +91,68 @@ void setUpTable(QTableView *view)
     view->horizontalHeader()->setHighlightSections(false);
 }
 
-// Columns as wide as their contents, but a long outcome text is cut short.
-void fitColumns(QTableView *view, int outcomeColumn, int outcomeWidth)
+// The system's time, and a timer for the wake-up.
+class SystemClock : public Clock
 {
-    view->resizeColumnsToContents();
-    if (view->columnWidth(outcomeColumn) > outcomeWidth)
-        view->setColumnWidth(outcomeColumn, outcomeWidth);
-}
+public:
+    SystemClock() { timer_.setSingleShot(true); }
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+    void wakeAt(const QDateTime &when, std::function<void()> wake) override
+    {
+        QObject::disconnect(&timer_, &QTimer::timeout, nullptr, nullptr);
+        QObject::connect(&timer_, &QTimer::timeout, std::move(wake));
+        timer_.start(std::chrono::milliseconds(std::max<qint64>(0, now().msecsTo(when))));
+    }
+
+private:
+    QTimer timer_;
+};
 
 } // namespace
+
+// The outcome column: as wide as its texts within its limit, and wider still
+// when the other columns leave room, so the table has no empty strip.
+class OutcomeWidth : public QObject
+{
+public:
+    OutcomeWidth(QTableView *view, int column, int limit)
+        : QObject(view), view_(view), column_(column), limit_(limit)
+    {
+        view->viewport()->installEventFilter(this);
+    }
+    // Its width when the table has no room to spare.
+    int wanted() const { return wanted_; }
+    void fit()
+    {
+        view_->resizeColumnsToContents();
+        wanted_ = std::min(view_->columnWidth(column_), limit_);
+        spread();
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            spread();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void spread()
+    {
+        int others = 0;
+        for (int c = 0; c < view_->model()->columnCount(); ++c) {
+            if (c != column_)
+                others += view_->columnWidth(c);
+        }
+        view_->setColumnWidth(column_, std::max(wanted_, view_->viewport()->width() - others));
+    }
+
+    QTableView *view_;
+    int column_;
+    int limit_;
+    int wanted_ = 0;
+};
 
 HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
     : QMainWindow(parent), options_(options)
@@ -115,21 +171,29 @@ HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
     buildWidgets();
     resize(kWindowSize);
 
-    // A window left open overnight moves its due dates on to the new day.
-    dayTimer_ = new QTimer(this);
-    dayTimer_->setSingleShot(true);
-    connect(dayTimer_, &QTimer::timeout, this, [this] {
-        setToday(QDate::currentDate());
-        startDayTimer();
-    });
+    clock_ = options.clock ? options.clock : std::make_shared<SystemClock>();
+    sensorModel_->setToday(clock_->now().date());
     startDayTimer();
 }
 
 void HistoryWindow::startDayTimer()
 {
-    const QDateTime now = QDateTime::currentDateTime();
-    const QDateTime tomorrow(now.date().addDays(1), QTime(0, 0, kSecondsAfterMidnight));
-    dayTimer_->start(std::chrono::milliseconds(now.msecsTo(tomorrow)));
+    // A window left open for days moves its due dates on at every midnight.
+    const QDateTime tomorrow(clock_->now().date().addDays(1), QTime(0, 0, kSecondsAfterMidnight));
+    QPointer<HistoryWindow> window(this);
+    clock_->wakeAt(tomorrow, [window] {
+        if (!window)
+            return;
+        window->setToday(window->clock_->now().date());
+        window->startDayTimer();
+    });
+}
+
+QString HistoryWindow::startFolder() const
+{
+    if (!lastFolder_.isEmpty() && QFileInfo(lastFolder_).isDir())
+        return lastFolder_;
+    return QDir::homePath();
 }
 
 HistoryWindow::~HistoryWindow()
@@ -166,7 +230,9 @@ void HistoryWindow::buildActions()
     exportSensorAction_->setShortcut(tr("Ctrl+E"));
     connect(exportSensorAction_, &QAction::triggered, this, &HistoryWindow::exportSensor);
 
-    exportAllAction_ = new QAction(tr("Export &all sensors to CSV..."), this);
+    exportAllAction_ = new QAction(
+        QIcon::fromTheme(QLatin1String(kExportAllIcon), s->standardIcon(QStyle::SP_DriveHDIcon)),
+        tr("Export &all sensors to CSV..."), this);
     exportAllAction_->setObjectName(QStringLiteral("exportAllAction"));
     connect(exportAllAction_, &QAction::triggered, this, &HistoryWindow::exportAll);
 
@@ -247,6 +313,8 @@ void HistoryWindow::buildWidgets()
     setUpTable(sensorView_);
     sensorView_->setModel(sensorFilter_);
     sensorView_->sortByColumn(SensorListModel::NextDue, Qt::AscendingOrder);
+    sensorOutcome_ =
+        new OutcomeWidth(sensorView_, SensorListModel::LastOutcome, kSensorOutcomeWidth);
     connect(sensorView_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) {
                 if (current.isValid())
@@ -272,6 +340,7 @@ void HistoryWindow::buildWidgets()
     setUpTable(runView_);
     runView_->setModel(runSorter_);
     runView_->sortByColumn(RunTableModel::Date, Qt::DescendingOrder);
+    runOutcome_ = new OutcomeWidth(runView_, RunTableModel::Result, kRunOutcomeWidth);
     runView_->setContextMenuPolicy(Qt::ActionsContextMenu);
     runView_->addAction(revisionsAction_);
     connect(runView_, &QAbstractItemView::doubleClicked, this, &HistoryWindow::showRevisions);
@@ -430,7 +499,7 @@ void HistoryWindow::reload()
     const QString keepType = currentType_;
     const bool showing = showing_;
     sensorModel_->setSensors(sensors);
-    fitColumns(sensorView_, SensorListModel::LastOutcome, kSensorOutcomeWidth);
+    sensorOutcome_->fit();
     if (!sized_ && sensorModel_->rowCount() > 0)
         fitSensorPane();
     updateStatus();
@@ -453,7 +522,8 @@ void HistoryWindow::fitSensorPane()
     int width =
         2 * sensorView_->frameWidth() + sensorView_->verticalScrollBar()->sizeHint().width();
     for (int c = 0; c < SensorListModel::ColumnCount; ++c)
-        width += sensorView_->columnWidth(c);
+        width += c == SensorListModel::LastOutcome ? sensorOutcome_->wanted()
+                                                   : sensorView_->columnWidth(c);
     const int total = top_->width() > 0 ? top_->width() : kWindowSize.width();
     const int pane = std::min(width, int(total * kMostForSensors));
     top_->setSizes({pane, total - pane});
@@ -510,7 +580,7 @@ void HistoryWindow::refreshSensor()
         if (!error.isEmpty())
             readFailed(error);
         runModel_->setRuns(error.isEmpty() ? runs : QList<Run>());
-        fitColumns(runView_, RunTableModel::Result, kRunOutcomeWidth);
+        runOutcome_->fit();
         chart_->setRuns(error.isEmpty() ? runs : QList<Run>());
         runsShown_ = row >= 0;
         runsSerial_ = current_;
@@ -603,8 +673,7 @@ void HistoryWindow::exportAll()
 
 QString HistoryWindow::askCsvPath(const QString &suggestedName)
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    QFileDialog dialog(this, tr("Export to CSV"), QDir(folder).filePath(suggestedName),
+    QFileDialog dialog(this, tr("Export to CSV"), QDir(startFolder()).filePath(suggestedName),
                        tr(kCsvFilter));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(QLatin1String(kCsvSuffix));
@@ -613,6 +682,7 @@ QString HistoryWindow::askCsvPath(const QString &suggestedName)
     QString path = dialog.selectedFiles().constFirst();
     if (QFileInfo(path).suffix().isEmpty())
         path += QLatin1Char('.') + QLatin1String(kCsvSuffix);
+    lastFolder_ = QFileInfo(path).absolutePath();
     return path;
 }
 
@@ -651,6 +721,8 @@ void HistoryWindow::printReport()
     dialog.setWindowTitle(tr("Print the history of %1").arg(sensor));
     if (dialog.exec() != QDialog::Accepted)
         return;
+    if (!printer.outputFileName().isEmpty())
+        lastFolder_ = QFileInfo(printer.outputFileName()).absolutePath();
     QApplication::setOverrideCursor(Qt::WaitCursor);
     history::printReport(inputs, &printer);
     QApplication::restoreOverrideCursor();
@@ -672,30 +744,32 @@ void HistoryWindow::importRecords()
 {
     if (!store_ || importing_)
         return;
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, tr("Import record files from"),
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation));
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, tr("Import record files from"), startFolder());
     if (folder.isEmpty())
         return;
+    lastFolder_ = folder;
     const QStringList files = RecordImport::filesUnder(folder);
 
     RecordImport import(store_.get(), ImportRules{options_.training});
-    QProgressDialog progress(
+    // Gone before the summary shows: its delayed showing would otherwise put
+    // it, finished, over the summary and hold the summary's buttons.
+    auto progress = std::make_unique<QProgressDialog>(
         tr("Importing the record files under %1...").arg(QDir::toNativeSeparators(folder)),
         tr("Cancel"), 0, int(files.size()), this);
-    progress.setObjectName(QStringLiteral("importProgress"));
-    progress.setWindowTitle(windowTitle());
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(kProgressDelayMs);
-    progress.setAutoReset(false);
-    connect(&import, &RecordImport::progress, &progress, &QProgressDialog::setValue);
-    connect(&progress, &QProgressDialog::canceled, &import, &RecordImport::cancel);
+    progress->setObjectName(QStringLiteral("importProgress"));
+    progress->setWindowTitle(windowTitle());
+    progress->setWindowModality(Qt::WindowModal);
+    progress->setMinimumDuration(kProgressDelayMs);
+    progress->setAutoReset(false);
+    connect(&import, &RecordImport::progress, progress.get(), &QProgressDialog::setValue);
+    connect(progress.get(), &QProgressDialog::canceled, &import, &RecordImport::cancel);
 
     setBusy(true);
     import_ = &import;
     const ImportResult result = import.run(files);
     import_ = nullptr;
-    progress.hide();
+    progress.reset();
     setBusy(false);
     reload();
     statusBar()->showMessage(tr("Record files imported: %1").arg(result.imported));

@@ -11,6 +11,7 @@
 #include <QMainWindow>
 #include <QMutex>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -20,22 +21,34 @@ class QSortFilterProxyModel;
 class QSplitter;
 class QTableView;
 class QThread;
-class QTimer;
 
 namespace history
 {
 
 class DriftChart;
+class OutcomeWidth;
 class RecordImport;
 class RunTableModel;
 class SensorFilter;
 class SensorListModel;
 
+// The time of day the window judges due dates by, and its wake-up at the next
+// midnight; the system's unless the window is given another.
+class Clock
+{
+public:
+    virtual ~Clock() = default;
+    virtual QDateTime now() const = 0;
+    // Calls wake once, at `when`; a later call replaces an earlier one.
+    virtual void wakeAt(const QDateTime &when, std::function<void()> wake) = 0;
+};
+
 struct WindowOptions {
     Location location;
     QString pendingFolder; // the runs this program's stations could not record
     int intervalDays = kDefaultIntervalDays;
-    bool training = false; // the training program's history
+    bool training = false;        // the training program's history
+    std::shared_ptr<Clock> clock; // none: the system's
 };
 
 class HistoryWindow : public QMainWindow
@@ -93,6 +106,9 @@ private:
     void updateStatus();
     void fitSensorPane();
     void startDayTimer();
+    // Where a file dialog starts: the folder last chosen in this window while
+    // it still exists, else the home folder.
+    QString startFolder() const;
     void setBusy(bool busy);
 
     WindowOptions options_;
@@ -126,11 +142,14 @@ private:
     QTableView *sensorView_ = nullptr;
     QLabel *heading_ = nullptr;
     QTableView *runView_ = nullptr;
+    OutcomeWidth *sensorOutcome_ = nullptr;
+    OutcomeWidth *runOutcome_ = nullptr;
     DriftChart *chart_ = nullptr;
     QLabel *databaseLabel_ = nullptr;
     QLabel *problem_ = nullptr; // shown while the history cannot be read
     QSplitter *top_ = nullptr;  // the sensor list beside the chart
-    QTimer *dayTimer_ = nullptr;
+    std::shared_ptr<Clock> clock_;
+    QString lastFolder_; // the folder the operator last chose in a file dialog
 
     QAction *importAction_ = nullptr;
     QAction *exportSensorAction_ = nullptr;

@@ -117,6 +117,12 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
             return reading->text.isEmpty() ? QVariant() : QVariant(reading->value);
         if (column == Date)
             return run.started;
+        if (column >= SlopeBefore && column <= OffsetAfter) {
+            // Constants as numbers; one that is none, or not a number, sorts apart.
+            bool ok = false;
+            const double value = data(index, Qt::DisplayRole).toString().toDouble(&ok);
+            return ok ? QVariant(value) : QVariant();
+        }
         return data(index, Qt::DisplayRole);
     }
     if (role == Qt::BackgroundRole)

@@ -76,6 +76,8 @@ private slots:
     void runsWithoutReadingsAreLeftOut();
     void chartDraws();
     void anotherSensorReplacesTheSeries();
+    void dateLabelsNeverRepeat_data();
+    void dateLabelsNeverRepeat();
 };
 
 void HistoryChartTest::readingsAreThePoints()
@@ -231,6 +233,51 @@ void HistoryChartTest::anotherSensorReplacesTheSeries()
     QVERIFY(chart.chart()->title().contains("40317-00909"));
     chart.setRuns({});
     QVERIFY(chart.chart()->series().isEmpty());
+}
+
+void HistoryChartTest::dateLabelsNeverRepeat_data()
+{
+    QTest::addColumn<QList<QDate>>("dates");
+    QTest::addColumn<QString>("coarsest"); // a format every label must read as, or none
+
+    QTest::newRow("one run") << QList<QDate>{{2026, 11, 28}} << QString();
+    QTest::newRow("days apart") << QList<QDate>{{2026, 11, 28}, {2026, 12, 1}, {2026, 12, 4}}
+                                << QString("yyyy-MM-dd");
+    QTest::newRow("across a new year")
+        << QList<QDate>{{2026, 12, 30}, {2027, 1, 2}} << QString("yyyy-MM-dd");
+    QTest::newRow("months apart") << QList<QDate>{{2026, 1, 5}, {2026, 7, 5}} << QString();
+    QTest::newRow("years apart") << QList<QDate>{{2019, 3, 1}, {2022, 6, 1}, {2026, 11, 1}}
+                                 << QString("yyyy-MM");
+}
+
+// As the axis draws them: its ticks spread evenly from its start to its end.
+void HistoryChartTest::dateLabelsNeverRepeat()
+{
+    QFETCH(QList<QDate>, dates);
+    QFETCH(QString, coarsest);
+    QList<Run> runs;
+    for (const QDate &date : dates)
+        runs << validation("40317-00808", date, "530.0", "202.0");
+    DriftChart chart;
+    chart.setRuns(runs);
+    auto *time = qobject_cast<QDateTimeAxis *>(
+        chart.chart()->axes(Qt::Horizontal, series(chart, "foundHigh")).value(0));
+    QVERIFY(time);
+    const int ticks = time->tickCount();
+    QVERIFY(ticks >= 2);
+    const qint64 from = time->min().toMSecsSinceEpoch();
+    const qint64 to = time->max().toMSecsSinceEpoch();
+    QStringList labels;
+    for (int i = 0; i < ticks; ++i)
+        labels << QLocale().toString(
+            QDateTime::fromMSecsSinceEpoch(from + i * (to - from) / (ticks - 1)), time->format());
+    for (int i = 1; i < labels.size(); ++i)
+        QVERIFY2(labels.at(i) != labels.at(i - 1), qPrintable(labels.join(", ")));
+    if (!coarsest.isEmpty()) {
+        for (const QString &label : labels)
+            QVERIFY2(QDateTime::fromString(label, coarsest).isValid(),
+                     qPrintable(labels.join(", ")));
+    }
 }
 
 QTEST_MAIN(HistoryChartTest)

@@ -14,10 +14,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QTableView>
 #include <QTreeWidget>
 #include <QtTest>
@@ -122,6 +124,7 @@ private slots:
     void windowImportsAndSummarises();
     void progressDialogCancels();
     void closingTheWindowStopsTheImport();
+    void summaryClosesAtTheFirstClick();
 
 private:
     std::unique_ptr<HistoryWindow> openWindow(TempHistory &h);
@@ -396,6 +399,43 @@ void HistoryImportTest::closingTheWindowStopsTheImport()
     QTRY_VERIFY(!window->isVisible());
     const int imported = importedRuns(h.store());
     QVERIFY2(imported > 0 && imported < kFiles, qPrintable(QString::number(imported)));
+}
+
+void HistoryImportTest::summaryClosesAtTheFirstClick()
+{
+    TempHistory h;
+    QVERIFY2(h.ok(), qPrintable(h.error()));
+    QTemporaryDir folder;
+    Tree tree;
+    QVERIFY(makeTree(folder.path(), recordOf("40317-03009", {2024, 11, 11}, false), &tree));
+    auto window = openWindow(h);
+    QVERIFY(window);
+
+    bool progressShown = false;
+    bool closed = false;
+    answers_->fileName(folder.path()).handle([&](QWidget *w) {
+        // The operator reads the summary for longer than a progress dialog
+        // waits to show itself...
+        QTest::qWait(1500);
+        for (QProgressDialog *progress : window->findChildren<QProgressDialog *>())
+            progressShown = progressShown || progress->isVisible();
+        QVERIFY(QApplication::activeModalWidget() == w);
+        // ...then clicks Close, once.
+        auto *buttons = w->findChild<QDialogButtonBox *>();
+        QVERIFY(buttons);
+        QAbstractButton *close = buttons->button(QDialogButtonBox::Close);
+        QVERIFY(close);
+        QTest::mouseClick(close, Qt::LeftButton);
+        closed = !w->isVisible();
+    });
+    window->findChild<QAction *>("importAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QVERIFY(!progressShown);
+    QVERIFY(closed);
+    QCOMPARE(answers_->seen().size(), 2);
+    QCOMPARE(answers_->seen().at(1).title, QString("Import of record files"));
+    QVERIFY(!ModalAnswerer::sawUnexpected());
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
 }
 
 QTEST_MAIN(HistoryImportTest)

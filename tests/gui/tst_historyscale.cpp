@@ -24,7 +24,7 @@ namespace
 {
 
 constexpr int kSensors = 500;
-constexpr int kRunsPerSensor = 20; // on average
+constexpr int kRunsPerSensor = 20; // each
 // The sample history of this seed has exactly 10,000 runs, as bench/run.sh's.
 constexpr quint32 kSeed = 32;
 constexpr int kPicks = 15;

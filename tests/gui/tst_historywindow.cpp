@@ -21,10 +21,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -32,6 +35,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
+#include <QToolBar>
 #include <QXYSeries>
 #include <QtTest>
 
@@ -127,6 +131,37 @@ QByteArray recordedMasked(QByteArray csv)
                       .toUtf8();
 }
 
+// A clock the test moves on by hand; the window's wake-up waits until the
+// test calls it.
+class HandClock : public history::Clock
+{
+public:
+    explicit HandClock(const QDateTime &now) : now_(now) {}
+    QDateTime now() const override { return now_; }
+    void wakeAt(const QDateTime &when, std::function<void()> wake) override
+    {
+        when_ = when;
+        wake_ = std::move(wake);
+    }
+    QDateTime armedFor() const { return wake_ ? when_ : QDateTime(); }
+    // The time comes to the armed wake-up, which is called (once).
+    bool wakeUp()
+    {
+        if (!wake_)
+            return false;
+        now_ = when_;
+        std::function<void()> wake = std::move(wake_);
+        wake_ = nullptr;
+        wake();
+        return true;
+    }
+
+private:
+    QDateTime now_;
+    QDateTime when_;
+    std::function<void()> wake_;
+};
+
 } // namespace
 
 class HistoryWindowTest : public GuiSuite
@@ -158,6 +193,12 @@ private slots:
     void markupShownAsText();
     void trainingSaysSo();
     void earlierRevisions();
+    void everyToolbarActionHasAnIcon();
+    void fileDialogsStartInTheLastFolder();
+    void outcomeTakesTheSpareWidth();
+    void runsSortByValue_data();
+    void runsSortByValue();
+    void dueDatesMoveOnAtEveryMidnight();
 
 private:
     // The window on this history, opened as the program opens it.
@@ -971,6 +1012,193 @@ void HistoryWindowTest::earlierRevisions()
     action("revisionsAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
     QCOMPARE(rows.size(), 2);
+}
+
+void HistoryWindowTest::everyToolbarActionHasAnIcon()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    auto *tools = window_->findChild<QToolBar *>("tools");
+    QVERIFY(tools);
+    QVERIFY(!tools->actions().isEmpty());
+    for (QAction *action : tools->actions())
+        QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
+}
+
+void HistoryWindowTest::fileDialogsStartInTheLastFolder()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->selectSensor("40317-00101");
+    auto chosen = std::make_unique<QTemporaryDir>();
+    QVERIFY(chosen->isValid());
+    const QString chosenPath = QFileInfo(chosen->path()).canonicalFilePath();
+
+    QStringList startedIn;
+    const auto startsIn = [&startedIn](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        startedIn << QFileInfo(dialog->directory().absolutePath()).canonicalFilePath();
+    };
+    // The first export starts at home, and goes to another folder...
+    answers_->handle([&](QWidget *w) {
+        startsIn(w);
+        auto *dialog = static_cast<QFileDialog *>(w);
+        // As a person types it: the name field has no focus when it is set.
+        if (QWidget *focus = dialog->focusWidget())
+            focus->clearFocus();
+        dialog->selectFile(QDir(chosenPath).filePath("first.csv"));
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    action("exportSensorAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QVERIFY(QFile::exists(QDir(chosenPath).filePath("first.csv")));
+    // ...where the next export and the import start.
+    answers_->handle([&](QWidget *w) {
+        startsIn(w);
+        static_cast<QDialog *>(w)->reject();
+    });
+    action("exportSensorAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    answers_->handle([&](QWidget *w) {
+        startsIn(w);
+        static_cast<QDialog *>(w)->reject();
+    });
+    action("importAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    // That folder gone, they start at home again: never in a folder that is not there.
+    chosen.reset();
+    answers_->handle([&](QWidget *w) {
+        startsIn(w);
+        static_cast<QDialog *>(w)->reject();
+    });
+    action("importAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+
+    const QString home = QFileInfo(QDir::homePath()).canonicalFilePath();
+    QCOMPARE(startedIn, (QStringList{home, chosenPath, chosenPath, home}));
+}
+
+void HistoryWindowTest::outcomeTakesTheSpareWidth()
+{
+    TempHistory h;
+    Run abandoned = recalibration(validation("40317-00101", {2026, 6, 1}, "600.1", "230.2"),
+                                  "0.002180", "-10.90000", "524.9", "200.3");
+    abandoned.outcome = Outcome::RecalibrationAbandoned;
+    abandoned.outcomeDetail = "the operator stopped before the new constants were verified";
+    QVERIFY2(h.ok() && h.write({abandoned}), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->resize(2400, 900);
+    QTableView *runs = view("runs");
+    const int column = 2; // the outcome
+    QCOMPARE(runs->model()->headerData(column, Qt::Horizontal).toString(), QString("Outcome"));
+    const QModelIndex cell = runs->model()->index(0, column);
+    const QString text = cell.data().toString();
+    QVERIFY2(text.contains(abandoned.outcomeDetail), qPrintable(text));
+    // Wide enough, the whole text shows and the columns fill the table.
+    QTRY_VERIFY2(runs->columnWidth(column) >= runs->fontMetrics().horizontalAdvance(text),
+                 qPrintable(QString::number(runs->columnWidth(column))));
+    int total = 0;
+    for (int c = 0; c < runs->model()->columnCount(); ++c)
+        total += runs->columnWidth(c);
+    QCOMPARE(total, runs->viewport()->width());
+    // The sensor list's outcome column too takes what its pane leaves.
+    QTableView *sensors = view("sensors");
+    auto *top = window_->findChild<QSplitter *>("top");
+    top->setSizes({1400, 400});
+    QTRY_VERIFY(sensors->viewport()->width() > 1000);
+    int listed = 0;
+    for (int c = 0; c < sensors->model()->columnCount(); ++c)
+        listed += sensors->columnWidth(c);
+    QCOMPARE(listed, sensors->viewport()->width());
+    // Narrow, it is cut, and its tooltip has it whole.
+    window_->resize(900, 700);
+    QTRY_VERIFY(runs->columnWidth(column) < runs->fontMetrics().horizontalAdvance(text));
+    QCOMPARE(readToolTip(cell.data(Qt::ToolTipRole).toString()), text);
+}
+
+void HistoryWindowTest::runsSortByValue_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QStringList>("ascending");
+
+    QTest::newRow("as found high") << 3 << QStringList{"99.8", "525.0", "1000.5"};
+    QTest::newRow("offset before") << 6 << QStringList{"-3.00000", "5.00000", "12.50000"};
+    QTest::newRow("date") << 0
+                          << QStringList{"2025-12-02 12:00", "2026-02-01 12:00",
+                                         "2026-11-10 12:00"};
+}
+
+void HistoryWindowTest::runsSortByValue()
+{
+    QFETCH(int, column);
+    QFETCH(QStringList, ascending);
+    TempHistory h;
+    // Each column's order as text differs from its order as a value.
+    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2026, 11, 10}, "525.0", "201.5",
+                                           "0.010000", "12.50000"),
+                                validation("40317-00101", {2025, 12, 2}, "1000.5", "201.5",
+                                           "0.002500", "-3.00000"),
+                                validation("40317-00101", {2026, 2, 1}, "99.8", "201.5", "0.000990",
+                                           "5.00000")}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *runs = view("runs");
+    QCOMPARE(runs->model()->rowCount(), 3);
+    const auto shown = [runs, column] {
+        QStringList texts;
+        for (int r = 0; r < runs->model()->rowCount(); ++r)
+            texts << runs->model()->index(r, column).data().toString();
+        return texts;
+    };
+    runs->horizontalHeader()->setSortIndicator(column, Qt::AscendingOrder);
+    QCOMPARE(shown(), ascending);
+    runs->horizontalHeader()->setSortIndicator(column, Qt::DescendingOrder);
+    std::reverse(ascending.begin(), ascending.end());
+    QCOMPARE(shown(), ascending);
+}
+
+void HistoryWindowTest::dueDatesMoveOnAtEveryMidnight()
+{
+    TempHistory h;
+    // Due on the three days the window stays open.
+    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2025, 6, 30}, "512.0", "201.5"),
+                                validation("40317-00202", {2025, 7, 1}, "512.0", "201.5"),
+                                validation("40317-00303", {2025, 7, 2}, "512.0", "201.5")}),
+             qPrintable(h.error()));
+    auto clock = std::make_shared<HandClock>(QDateTime({2026, 6, 30}, QTime(15, 0)));
+    history::WindowOptions options;
+    options.location = h.location();
+    options.pendingFolder = h.pendingFolder();
+    options.clock = clock;
+    window_ = std::make_unique<HistoryWindow>(options);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(window_->openHistory());
+
+    const auto overdue = [this] {
+        const QString status = window_->statusBar()->currentMessage();
+        static const QRegularExpression count(QStringLiteral("overdue: (\\d+)"));
+        const QRegularExpressionMatch match = count.match(status);
+        return match.hasMatch() ? match.captured(1).toInt() : -1;
+    };
+    const int first = overdue();
+    QVERIFY2(first >= 0 && first <= 1, qPrintable(window_->statusBar()->currentMessage()));
+    for (int night = 1; night <= 2; ++night) {
+        const QDate day = QDate(2026, 6, 30).addDays(night);
+        QCOMPARE(clock->armedFor().date(), day);
+        QVERIFY(clock->armedFor().time() < QTime(1, 0));
+        QVERIFY(clock->wakeUp());
+        QCOMPARE(overdue(), first + night);
+    }
+    // And armed again for the next.
+    QCOMPARE(clock->armedFor().date(), QDate(2026, 7, 3));
 }
 
 QTEST_MAIN(HistoryWindowTest)

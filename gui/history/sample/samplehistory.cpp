@@ -30,6 +30,15 @@ constexpr Model kModels[] = {
     {"RT-5K-MQ-CM", "10000", 3, 0.04, -20.0},
 };
 
+// Days from the newest run to today, for a sensor in use and for one overdue
+// (the upper bounds excluded); days between two runs.
+constexpr int kLastAgoLow = 5;
+constexpr int kLastAgoHigh = 330;
+constexpr int kLateLow = 380;
+constexpr int kLateHigh = 600;
+constexpr int kGapLow = 150;
+constexpr int kGapHigh = 250;
+
 const char *const kStations[] = {"lab-bench-1", "lab-bench-2", "hangar-3", "field-van"};
 
 QString number(double value)
@@ -49,6 +58,10 @@ int fillSampleHistory(Store *store, const SampleShape &shape, QString *error)
     if (store->database().driverName() == QLatin1String("QSQLITE"))
         QSqlQuery(store->database()).exec(QStringLiteral("PRAGMA synchronous = OFF"));
 
+    if (shape.sensors < 0 || shape.runsPerSensor < 1) {
+        *error = QStringLiteral("a sample needs no fewer than 0 sensors and 1 run per sensor");
+        return -1;
+    }
     int written = 0;
     for (int n = 0; n < shape.sensors; ++n) {
         const Model &model = kModels[random.bounded(int(std::size(kModels)))];
@@ -61,14 +74,23 @@ int fillSampleHistory(Store *store, const SampleShape &shape, QString *error)
         double slope = model.slope;
         double offset = model.offset;
         const double driftPerYear = uniform(-0.06, 0.08);
-        const int runs = std::max(1, shape.runsPerSensor + random.bounded(-3, 4));
+        const int runs = shape.runsPerSensor;
         // Some sensors were last seen long ago: overdue now.
         const bool late = random.bounded(100) < 15;
-        const int lastAgo = late ? random.bounded(380, 600) : random.bounded(5, 330);
-        QDateTime started(shape.today.addDays(-lastAgo - (runs - 1) * 200), QTime(8, 0), Qt::UTC);
+        const int lastAgo =
+            late ? random.bounded(kLateLow, kLateHigh) : random.bounded(kLastAgoLow, kLastAgoHigh);
+        // Counted back from the newest run, which is days before today:
+        // no run lies in the future.
+        QList<int> gaps;
+        int span = lastAgo;
+        for (int r = 1; r < runs; ++r) {
+            gaps << random.bounded(kGapLow, kGapHigh);
+            span += gaps.last();
+        }
+        QDateTime started(shape.today.addDays(-span), QTime(8, 0), Qt::UTC);
         for (int r = 0; r < runs; ++r) {
             if (r > 0) {
-                const int days = random.bounded(150, 250);
+                const int days = gaps.at(r - 1);
                 trueSlope *= 1 + driftPerYear * days / 365.0 + uniform(-0.004, 0.004);
                 started = started.addDays(days);
             }

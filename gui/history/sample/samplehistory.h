@@ -15,7 +15,7 @@ class Store;
 
 struct SampleShape {
     int sensors = 40;
-    int runsPerSensor = 8; // on average
+    int runsPerSensor = 8; // each sensor has exactly these, the newest days before today
     quint32 seed = 1;
     QDate today = QDate::currentDate();
 };
