@@ -46,6 +46,7 @@ private slots:
     void everyEndReleasesPort_data();
     void everyEndReleasesPort();
     void secondConnectReopens();
+    void tracesWithoutThePort();
 };
 
 void ConnectionTest::portListKeepsOrderAndOnlySensorPorts()
@@ -210,3 +211,31 @@ void ConnectionTest::secondConnectReopens()
 
 QTEST_MAIN(ConnectionTest)
 #include "tst_connection.moc"
+
+// Two runs compare their traces without the pseudo-terminal each got: the
+// sensor's path and the serial port's name for it become one placeholder,
+// another port's number that merely begins alike does not.
+void ConnectionTest::tracesWithoutThePort()
+{
+    ScreenHarness h;
+    h.sensor.setFault(SimulatedSensor::Fault::Silent);
+    h.connect();
+    QVERIFY(h.waitForReceived(5));
+    const QString path = h.sensor.portPath();
+    const QString name = QString(path).remove("/dev/");
+    const QString placeholder = ScreenHarness::kPortPlaceholder;
+
+    const QStringList traces = h.traces();
+    QVERIFY(traces.contains("\"" + placeholder + "\""));
+    QVERIFY(traces.contains("listening for data on \"" + placeholder + "\""));
+    for (const QString &line : traces) {
+        QVERIFY2(!line.contains(name), qPrintable(line));
+        QVERIFY2(!line.contains("pts"), qPrintable(line));
+    }
+    QCOMPARE(traces.size(), h.debug.lines().size());
+
+    QCOMPARE(h.withoutPort("port " + path + ", again " + name + "."),
+             "port " + placeholder + ", again " + placeholder + ".");
+    QCOMPARE(h.withoutPort(path + "7"), path + "7");
+    QCOMPARE(h.withoutPort(name + "7 and /dev/tty" + name), name + "7 and /dev/tty" + name);
+}
