@@ -253,6 +253,13 @@ void TrainingTest::helpListsEveryChoice()
          {"--model", "--drift", "--fault", "ps-m-2000", "ps-cm-2000", "ps-cm-10000", "none",
           "no-reply", "old-firmware", "bad-data", "unplug"})
         QVERIFY2(help.contains(QLatin1String(word)), word);
+    // What the default drift does, as README says it: both readings fail. The
+    // parser wraps long descriptions, so the words are compared unwrapped.
+    const QString words = help.simplified();
+    QVERIFY2(words.contains("(default 0.15: both validation readings fail, a calibration mends "
+                            "them; 0: a sensor in calibration)."),
+             qPrintable(words));
+    QVERIFY(!words.contains("high reading fails"));
 }
 
 void TrainingTest::simulatedSensorIsOfferedFirst()
@@ -290,7 +297,10 @@ void TrainingTest::changeAndSaveWithClicksOnly()
     QVERIFY(QTest::qWaitFor([&] { return run.positions.size() == 1; }));
     QVERIFY(run.collect()); // validation high
     QVERIFY(run.collect()); // validation low, then the decision
+    // The default drift fails both readings, as the help says.
     QCOMPARE(run.field("calLE_HighValue_Validate")->palette().color(QPalette::Base),
+             QColor(Qt::red));
+    QCOMPARE(run.field("calLE_LowValue_Validate")->palette().color(QPalette::Base),
              QColor(Qt::red));
     QVERIFY(run.collect()); // calibration data
     QVERIFY(run.timer("sendTimer")->isActive());
