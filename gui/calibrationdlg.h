@@ -68,6 +68,8 @@ private slots:
 
 private:
     void fillPortList(const PortLister &portLister);
+    // Connect with no port listed: says what to check, opens nothing.
+    void noSensorPort();
     void StopTimer();
 
     // The button that answered a prompt; nothing when the link to the sensor
