@@ -4,9 +4,9 @@
 // main window, the first prompt and the calibration screen while the
 // verification low reading is being collected.
 
-#include "gui/calibrationdlg.h"
 #include "gui/dialogfont.h"
 #include "gui/widget.h"
+#include "gui/calibrationdlg.h"
 #include "training/trainingsession.h"
 
 #include <QAbstractButton>
