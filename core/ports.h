@@ -39,6 +39,11 @@ template <typename SystemPort> PortDescription describePort(const SystemPort &po
 // Lists the ports a screen may offer; the screen keeps only the sensor's.
 using PortLister = std::function<QList<PortDescription>()>;
 
+// Names in words why the link on a port was lost, where the caller knows
+// better than the system's error text (the training program pulled the
+// cable itself); empty when it does not know, and the system's text is shown.
+using LinkLossNamer = std::function<QString(const QString &portName)>;
+
 // The system's serial ports, as QSerialPortInfo reports them.
 QList<PortDescription> systemPorts();
 

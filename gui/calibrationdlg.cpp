@@ -78,6 +78,11 @@ CalibrationDlg::~CalibrationDlg()
     delete ui;
 }
 
+void CalibrationDlg::setLinkLossNamer(LinkLossNamer namer)
+{
+    linkLossNamer_ = std::move(namer);
+}
+
 void CalibrationDlg::on_CalibrationPB_Close_clicked()
 {
     popCursor();
@@ -256,9 +261,10 @@ void CalibrationDlg::linkLost(const QString &reason)
     qDebug() << "Connection to sensor lost:" << reason;
     ui->calDlg_statusbar->setText(tr("Program can not continue"));
 
+    const QString named = linkLossNamer_ ? linkLossNamer_(portName) : QString();
     QString text = tr("The connection to the sensor was lost (%1).\r\n"
                       "The procedure must be repeated.")
-                       .arg(reason);
+                       .arg(named.isEmpty() ? reason : named);
     if (unsaved)
         text += tr("\r\nNew constants were sent to the sensor but not saved. "
                    "Do not use the sensor before the procedure has been repeated.");

@@ -51,6 +51,10 @@ public:
     static constexpr int kReplyCountdown = 2;
     static constexpr int kDataCountdown = 25;
 
+    // How the lost-connection box names the loss; without one it shows the
+    // system's error text.
+    void setLinkLossNamer(LinkLossNamer namer);
+
     // Ends the screen however it is asked to (Close, Escape, the close box,
     // a cancel path): new constants that were never saved are first replaced
     // by the previous ones, then the timers stop and the port is released.
@@ -68,6 +72,8 @@ private slots:
 
 private:
     void fillPortList(const PortLister &portLister);
+    // Connect with no port listed: says what to check, opens nothing.
+    void noSensorPort();
     void StopTimer();
 
     // The button that answered a prompt; nothing when the link to the sensor
@@ -182,4 +188,6 @@ private:
     history::Run run_;
     bool runIdentified_ = false;
     QDateTime connectedAt_;
+
+    LinkLossNamer linkLossNamer_;
 };

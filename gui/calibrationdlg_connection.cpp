@@ -7,6 +7,22 @@
 #include <QDebug>
 #include <QTimer>
 
+namespace
+{
+// With no sensor port listed there is nothing to open: the operator is told
+// what to check instead of an open failure that reads like a permission problem.
+const char kNoPortStatus[] = QT_TRANSLATE_NOOP("CalibrationDlg", "No sensor port found");
+const char kNoPortTitle[] = QT_TRANSLATE_NOOP("CalibrationDlg", "No Sensor Port");
+const char kNoPortText[] = QT_TRANSLATE_NOOP(
+    "CalibrationDlg",
+    "No sensor port was found, so there is nothing to connect to.\r\n"
+    "Check the cable and that the sensor is switched on and awake, then close and reopen the "
+    "calibration screen.\r\n"
+    "On Linux, check that the system sees the sensor's FTDI USB-serial converter "
+    "(ls -l /dev/ttyUSB*, dmesg | grep -i ftdi) and that you may open serial ports (the dialout "
+    "group), as the README explains.");
+} // namespace
+
 void CalibrationDlg::fillPortList(const PortLister &portLister)
 {
     // Listed once: ports that come and go later are not noticed.
@@ -35,6 +51,10 @@ void CalibrationDlg::on_calibrationPB_Connect_clicked()
     receiveBuffer.clear();
     portName = ui->calibrationDlgCB_comport->currentText();
     qDebug() << portName;
+    if (portName.isEmpty()) {
+        noSensorPort();
+        return;
+    }
 
     // A press while a reply is still awaited ends that wait first.
     if (tickTimer->isActive())
@@ -61,4 +81,12 @@ void CalibrationDlg::on_calibrationPB_Connect_clicked()
         popCursor();
         ui->calDlg_statusbar->setText(tr("device failed to open"));
     }
+}
+
+void CalibrationDlg::noSensorPort()
+{
+    qDebug() << "no sensor port listed";
+    ui->calDlg_statusbar->setText(tr(kNoPortStatus));
+    runBox(msgBox, QMessageBox::Warning, tr(kNoPortTitle), tr(kNoPortText), QMessageBox::Ok,
+           Escape::QtDefault);
 }

@@ -109,6 +109,8 @@ void Widget::on_mainPB_OK_clicked()
     msgBox->exec();
 
     CalibrationDlg *screen = portLister_ ? new CalibrationDlg(portLister_) : new CalibrationDlg();
+    if (linkLossNamer_)
+        screen->setLinkLossNamer(linkLossNamer_);
     screenOpen_ = true;
     if (screen->exec())
         qDebug() << "Accept";
@@ -117,6 +119,11 @@ void Widget::on_mainPB_OK_clicked()
     delete screen;
     screenOpen_ = false;
     showLostRuns();
+}
+
+void Widget::setLinkLossNamer(LinkLossNamer namer)
+{
+    linkLossNamer_ = std::move(namer);
 }
 
 void Widget::runLost(const QString &key, const QString &run, const QString &reason)

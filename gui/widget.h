@@ -26,6 +26,9 @@ public:
     explicit Widget(PortLister portLister, QWidget *parent = nullptr);
     ~Widget() override;
 
+    // Calibration screens opened from this window name a lost link with it.
+    void setLinkLossNamer(LinkLossNamer namer);
+
 public slots:
     // A run could be kept neither in the history nor pending: said once per
     // run, never while the calibration screen is open.
@@ -47,4 +50,5 @@ private:
     QStringList lostKeys_; // said already, or waiting to be
     Ui::Widget *ui;
     PortLister portLister_;
+    LinkLossNamer linkLossNamer_;
 };

@@ -89,11 +89,24 @@ SimulatedSensor::SimulatedSensor(const SensorProfile &profile, QObject *parent)
     drainTimer_->setTimerType(Qt::PreciseTimer);
     connect(drainTimer_, &QTimer::timeout, this, &SimulatedSensor::drain);
 
+    openPort();
+}
+
+bool SimulatedSensor::plugIn()
+{
+    if (isOpen())
+        return true;
+    pending_.clear();
+    return openPort();
+}
+
+bool SimulatedSensor::openPort()
+{
     int master = -1;
     int slave = -1;
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
         qWarning("SimulatedSensor: openpty failed: %s", strerror(errno));
-        return;
+        return false;
     }
     // Raw from the start: nothing may echo or translate before the program
     // has set its own line settings.
@@ -111,13 +124,14 @@ SimulatedSensor::SimulatedSensor(const SensorProfile &profile, QObject *parent)
         qWarning("SimulatedSensor: no name for the pty: %s", strerror(errno));
         ::close(master);
         ::close(slave);
-        return;
+        return false;
     }
     masterFd_ = master;
     slaveFd_ = slave;
     slavePath_ = QString::fromLocal8Bit(name);
     notifier_ = std::make_unique<QSocketNotifier>(masterFd_, QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SimulatedSensor::onReadable);
+    return true;
 }
 
 SimulatedSensor::~SimulatedSensor()

@@ -110,12 +110,17 @@ public:
     void send(const QByteArray &bytes);
     // Closes the master side: the cable is pulled.
     void hangUp();
+    // After hangUp(): the cable goes back in, on a new pseudo-terminal (its
+    // path may differ). The sensor keeps its constants and what it received.
+    // False when no pseudo-terminal could be made.
+    bool plugIn();
 
 signals:
     // One complete command (up to and including its carriage return).
     void commandReceived(const QByteArray &command);
 
 private:
+    bool openPort();
     void onReadable();
     void handleCommand(const QByteArray &command);
     void reply(const QByteArray &text);

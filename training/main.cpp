@@ -57,6 +57,7 @@ int main(int argc, char *argv[])
     // Destroyed before the session, whose sensor its screens may hold open,
     // and before the writer.
     Widget window(session.portLister());
+    window.setLinkLossNamer(session.linkLossNamer());
     QObject::connect(&writer, &history::Writer::lost, &window, &Widget::runLost);
     window.setWindowTitle(window.windowTitle() + QStringLiteral(" - TRAINING"));
     window.show();

@@ -74,8 +74,8 @@ void addTrainingOptions(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         QLatin1String(kDriftOption),
         QStringLiteral("How far the sensor's slope has drifted, as a fraction between -%1 and "
-                       "%1 (default %2: the validation high reading fails, a calibration "
-                       "mends it; 0: a sensor in calibration).")
+                       "%1 (default %2: both validation readings fail, a calibration "
+                       "mends them; 0: a sensor in calibration).")
             .arg(TrainingOptions::kMaximumDrift)
             .arg(TrainingOptions::kDefaultDrift),
         QStringLiteral("fraction"), QString::number(TrainingOptions::kDefaultDrift)));

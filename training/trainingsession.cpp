@@ -16,6 +16,8 @@ const char kLowPositionWords[] = "Low position";
 // low come first. The cable is pulled a few lines into it.
 constexpr int kUnplugDuringRun = 3;
 constexpr int kUnplugAfterLines = 6;
+// How the lost-connection box names the simulated unplug.
+const char kCablePulled[] = QT_TRANSLATE_NOOP("TrainingSession", "the cable was pulled");
 
 bool startsSequence(const QByteArray &command)
 {
@@ -62,13 +64,31 @@ PortDescription TrainingSession::sensorPort() const
     return sensor_.portDescription();
 }
 
-PortLister TrainingSession::portLister() const
+PortLister TrainingSession::portLister()
 {
-    return [simulated = sensorPort()] {
-        QList<PortDescription> ports{simulated};
+    return [this] {
+        if (!sensor_.isOpen() && sensor_.plugIn())
+            unpluggedPort_.clear();
+        QList<PortDescription> ports{sensorPort()};
         ports += systemPorts();
         return ports;
     };
+}
+
+LinkLossNamer TrainingSession::linkLossNamer() const
+{
+    return [this](const QString &portName) {
+        return !unpluggedPort_.isEmpty() && portName == unpluggedPort_ ? tr(kCablePulled)
+                                                                       : QString();
+    };
+}
+
+void TrainingSession::pullCable()
+{
+    if (!sensor_.isOpen())
+        return;
+    unpluggedPort_ = sensor_.portPath();
+    sensor_.hangUp();
 }
 
 bool TrainingSession::eventFilter(QObject *watched, QEvent *event)
@@ -110,6 +130,6 @@ void TrainingSession::startSampling(SimulatedSensor::Position position)
     emit samplingStarted(position);
     if (options_.fault == TrainingOptions::Fault::Unplug && samplingRuns_ == kUnplugDuringRun) {
         QTimer::singleShot(kUnplugAfterLines * options_.samplingIntervalMs, this,
-                           [this] { sensor_.hangUp(); });
+                           [this] { pullCable(); });
     }
 }

@@ -27,8 +27,14 @@ public:
     // The simulated sensor's port, described as an FTDI port.
     PortDescription sensorPort() const;
     // The simulated sensor first, so a screen offers it by default, then the
-    // system's ports (the screen keeps only the FTDI ones).
-    PortLister portLister() const;
+    // system's ports (the screen keeps only the FTDI ones). A sensor whose
+    // cable was pulled is plugged in again, on a new port, when a screen lists.
+    PortLister portLister();
+    // Names the loss of the port whose cable the session pulled, in words;
+    // the screens then show no system error for it.
+    LinkLossNamer linkLossNamer() const;
+    // The trainee pulls the cable (--fault unplug does it during a run).
+    void pullCable();
 
     // Sampling runs started so far.
     int samplingRuns() const { return samplingRuns_; }
@@ -46,4 +52,5 @@ private:
     TrainingOptions options_;
     SimulatedSensor sensor_;
     int samplingRuns_ = 0;
+    QString unpluggedPort_; // the port whose cable was pulled, until plugged in again
 };

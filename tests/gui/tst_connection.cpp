@@ -18,6 +18,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+Q_DECLARE_METATYPE(PortDescription)
+
 namespace
 {
 
@@ -41,11 +43,14 @@ private slots:
     void portListKeepsOrderAndOnlySensorPorts();
     void connectWritesTimeoutCommandFirst();
     void connectFailureShowsStatus();
+    void noSensorPortSaysWhatToCheck_data();
+    void noSensorPortSaysWhatToCheck();
     void closeBeforeConnect();
     void closeAfterConnectReleasesPort();
     void everyEndReleasesPort_data();
     void everyEndReleasesPort();
     void secondConnectReopens();
+    void tracesWithoutThePort();
 };
 
 void ConnectionTest::portListKeepsOrderAndOnlySensorPorts()
@@ -104,7 +109,9 @@ void ConnectionTest::connectWritesTimeoutCommandFirst()
 void ConnectionTest::connectFailureShowsStatus()
 {
     DebugCapture debug;
-    CalibrationDlg screen([] { return QList<PortDescription>{}; }); // no FTDI port at all
+    // Listed as the sensor's, but no such device.
+    CalibrationDlg screen(
+        [] { return QList<PortDescription>{port("/dev/zolvex-no-such-port", "", true, 0x0403)}; });
     screen.show();
     screen.findChild<QPushButton *>("calibrationPB_Connect")->click();
     QCOMPARE(screen.findChild<InfoBar *>("calDlg_statusbar")->text(), texts::kOpenFailed);
@@ -121,6 +128,68 @@ void ConnectionTest::connectFailureShowsStatus()
     screen.findChild<QPushButton *>("CalibrationPB_Close")->click();
     QVERIFY(!debug.contains("Disconnect port"));
     QCOMPARE(screen.result(), int(QDialog::Rejected));
+}
+
+void ConnectionTest::noSensorPortSaysWhatToCheck_data()
+{
+    QTest::addColumn<QList<PortDescription>>("listed");
+    QTest::newRow("nothing listed") << QList<PortDescription>{};
+    QTest::newRow("no FTDI port") << QList<PortDescription>{port("ttyS0", "", false, 0),
+                                                            port("ttyACM0", "", true, 0x2341)};
+}
+
+// Connect with no sensor port to open says so and what to check; nothing is
+// opened or written, and the form stays as it was but for its status line.
+// A sensor is there but not listed: it must hear nothing.
+void ConnectionTest::noSensorPortSaysWhatToCheck()
+{
+    QFETCH(QList<PortDescription>, listed);
+    SimulatedSensor sensor;
+    DebugCapture debug;
+    CalibrationDlg screen([listed] { return listed; });
+    screen.show();
+    ModalAnswerer answers;
+    answers.watch([&] { return screen.findChild<InfoBar *>("calDlg_statusbar")->text(); });
+    answers.click(QMessageBox::Ok);
+    auto *connectButton = screen.findChild<QPushButton *>("calibrationPB_Connect");
+    connectButton->click();
+    QVERIFY(answers.waitUntilDone());
+
+    QCOMPARE(answers.seen().size(), 1);
+    const SeenWindow &box = answers.seen().first();
+    QCOMPARE(box.icon, QMessageBox::Warning);
+    QCOMPARE(box.title, texts::kNoSensorPortTitle);
+    QCOMPARE(box.text, texts::kNoSensorPort);
+    QCOMPARE(box.textFormat, Qt::PlainText);
+    QCOMPARE(box.buttons, QMessageBox::Ok);
+    QCOMPARE(box.context, texts::kNoSensorPortStatus);
+    QCOMPARE(screen.findChild<InfoBar *>("calDlg_statusbar")->text(), texts::kNoSensorPortStatus);
+
+    QCOMPARE(screen.findChild<QComboBox *>("calibrationDlgCB_comport")->count(), 0);
+    QVERIFY(connectButton->isVisible() && connectButton->isEnabled());
+    QVERIFY(!screen.findChild<QPushButton *>("calibrationDlg_Print")->isVisible());
+    QCOMPARE(screen.windowTitle(), texts::kCalibrationScreenTitle);
+    QVERIFY(screen.isVisible());
+    QVERIFY(!screen.findChild<QTimer *>("tickTimer")->isActive());
+    QVERIFY(!screen.findChild<QTimer *>("sendTimer")->isActive());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    QVERIFY(!debug.contains("device failed to open"));
+    for (const QString &line : debug.lines())
+        QVERIFY2(!line.startsWith("listening for data on") && !line.startsWith("device failed"),
+                 qPrintable(line));
+    QTest::qWait(50);
+    QVERIFY(sensor.received().isEmpty());
+
+    // Pressed again it says the same; closing touches no port.
+    answers.click(QMessageBox::Ok);
+    connectButton->click();
+    QVERIFY(answers.waitUntilDone());
+    QCOMPARE(titles(answers.seen()),
+             QStringList(2, texts::boxed(texts::kNoSensorPortTitle, texts::kNoSensorPort)));
+    debug.clear();
+    screen.findChild<QPushButton *>("CalibrationPB_Close")->click();
+    QVERIFY(!debug.contains("Disconnect port"));
+    QVERIFY(sensor.received().isEmpty());
 }
 
 void ConnectionTest::closeBeforeConnect()
@@ -210,3 +279,31 @@ void ConnectionTest::secondConnectReopens()
 
 QTEST_MAIN(ConnectionTest)
 #include "tst_connection.moc"
+
+// Two runs compare their traces without the pseudo-terminal each got: the
+// sensor's path and the serial port's name for it become one placeholder,
+// another port's number that merely begins alike does not.
+void ConnectionTest::tracesWithoutThePort()
+{
+    ScreenHarness h;
+    h.sensor.setFault(SimulatedSensor::Fault::Silent);
+    h.connect();
+    QVERIFY(h.waitForReceived(5));
+    const QString path = h.sensor.portPath();
+    const QString name = QString(path).remove("/dev/");
+    const QString placeholder = ScreenHarness::kPortPlaceholder;
+
+    const QStringList traces = h.traces();
+    QVERIFY(traces.contains("\"" + placeholder + "\""));
+    QVERIFY(traces.contains("listening for data on \"" + placeholder + "\""));
+    for (const QString &line : traces) {
+        QVERIFY2(!line.contains(name), qPrintable(line));
+        QVERIFY2(!line.contains("pts"), qPrintable(line));
+    }
+    QCOMPARE(traces.size(), h.debug.lines().size());
+
+    QCOMPARE(h.withoutPort("port " + path + ", again " + name + "."),
+             "port " + placeholder + ", again " + placeholder + ".");
+    QCOMPARE(h.withoutPort(path + "7"), path + "7");
+    QCOMPARE(h.withoutPort(name + "7 and /dev/tty" + name), name + "7 and /dev/tty" + name);
+}

@@ -873,6 +873,14 @@ void FaultMatrixTest::linkLoss()
         (toldNotSaved ? QRegularExpression::escape(texts::kLinkLostNotSaved) + "\r\n" : QString()) +
         QRegularExpression::escape(texts::linkLostCheckCable(h.sensor.portPath())) + "$");
     QVERIFY2(lostText.match(box.text).hasMatch(), qPrintable(box.text));
+    // The product names the loss with the system's own error, as traced.
+    const QString tracedStart = QStringLiteral("Connection to sensor lost: \"");
+    for (const QString &line : h.debug.lines()) {
+        if (line.startsWith(tracedStart))
+            QVERIFY2(box.text.startsWith(texts::kLinkLostStart +
+                                         line.mid(tracedStart.size()).chopped(1) + ")."),
+                     qPrintable(line));
+    }
     QCOMPARE(h.status(), texts::kStopped);
     QCOMPARE(tracesStartingWith(h, "Connection to sensor lost"), 1);
     QCOMPARE(tracesStartingWith(h, "Disconnect port"), 1);

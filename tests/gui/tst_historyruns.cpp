@@ -392,11 +392,12 @@ void HistoryRunsTest::unwritableHistoryChangesNothing()
         if (!h.driveTo(Phase::EndRecorded, path))
             return false;
         for (const SeenWindow &window : h.answers.seen())
-            out->prompts << window.title + " | " + window.text + " | " + window.context;
-        out->prompts << h.status();
+            out->prompts << h.withoutPort(window.title + " | " + window.text + " | " +
+                                          window.context);
+        out->prompts << h.withoutPort(h.status());
         out->wire = h.sensor.received();
         out->record = fileBytes(path);
-        out->debug = h.debug.lines();
+        out->debug = h.traces();
         return true;
     };
 

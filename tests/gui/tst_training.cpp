@@ -5,6 +5,7 @@
 #include "core/history/trainingserial.h"
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
+#include "tests/support/debugcapture.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
 #include "tests/support/texts.h"
@@ -35,6 +36,8 @@ namespace
 constexpr int kFastLineIntervalMs = 5;
 // More than a reading needs (nine complete lines).
 constexpr int kLinesPerReading = 12;
+// How the training program's lost-connection box names the simulated unplug.
+const QString kCablePulled = QStringLiteral("the cable was pulled");
 
 bool parse(const QStringList &arguments, TrainingOptions *options, QString *error)
 {
@@ -55,6 +58,7 @@ public:
     explicit TrainingRun(TrainingOptions options)
         : session(withFastLines(options)), screen(session.portLister())
     {
+        screen.setLinkLossNamer(session.linkLossNamer());
         QObject::connect(&session, &TrainingSession::samplingStarted, &session,
                          [this](Position position) {
                              positions.append(position);
@@ -155,6 +159,7 @@ private slots:
     void changeAndSaveWithClicksOnly();
     void badDataOnceThenRetry();
     void unplugDuringCalibrationData();
+    void productBoxKeepsSystemError();
     void faultAtConnect_data();
     void faultAtConnect();
     void serialShownWhole_data();
@@ -253,6 +258,13 @@ void TrainingTest::helpListsEveryChoice()
          {"--model", "--drift", "--fault", "ps-m-2000", "ps-cm-2000", "ps-cm-10000", "none",
           "no-reply", "old-firmware", "bad-data", "unplug"})
         QVERIFY2(help.contains(QLatin1String(word)), word);
+    // What the default drift does, as README says it: both readings fail. The
+    // parser wraps long descriptions, so the words are compared unwrapped.
+    const QString words = help.simplified();
+    QVERIFY2(words.contains("(default 0.15: both validation readings fail, a calibration mends "
+                            "them; 0: a sensor in calibration)."),
+             qPrintable(words));
+    QVERIFY(!words.contains("high reading fails"));
 }
 
 void TrainingTest::simulatedSensorIsOfferedFirst()
@@ -290,7 +302,10 @@ void TrainingTest::changeAndSaveWithClicksOnly()
     QVERIFY(QTest::qWaitFor([&] { return run.positions.size() == 1; }));
     QVERIFY(run.collect()); // validation high
     QVERIFY(run.collect()); // validation low, then the decision
+    // The default drift fails both readings, as the help says.
     QCOMPARE(run.field("calLE_HighValue_Validate")->palette().color(QPalette::Base),
+             QColor(Qt::red));
+    QCOMPARE(run.field("calLE_LowValue_Validate")->palette().color(QPalette::Base),
              QColor(Qt::red));
     QVERIFY(run.collect()); // calibration data
     QVERIFY(run.timer("sendTimer")->isActive());
@@ -366,10 +381,65 @@ void TrainingTest::unplugDuringCalibrationData()
     QVERIFY(run.session.sensor().isOpen());
     QVERIFY(run.answers.waitUntilDone());
     QCOMPARE(run.answers.seen().last().title, texts::kErrorDetected);
-    QVERIFY(run.answers.seen().last().text.startsWith(texts::kLinkLostStart));
+    const QString unplugged =
+        run.screen.findChild<QComboBox *>("calibrationDlgCB_comport")->currentText();
+    // The box names the fault in words, not the system's error.
+    const QString lost = run.answers.seen().last().text;
+    QVERIFY2(lost.startsWith(texts::kLinkLostStart + kCablePulled + ").\r\n"), qPrintable(lost));
+    QVERIFY2(lost.endsWith(texts::linkLostCheckCable(unplugged)), qPrintable(lost));
     QVERIFY(!run.session.sensor().isOpen());
     QCOMPARE(run.status(), texts::kStopped);
     QVERIFY(!run.timer("tickTimer")->isActive());
+
+    // Started again, as the box says: the screen opened anew lists the sensor
+    // on its new port first, which opens and answers.
+    run.screen.reject();
+    CalibrationDlg again(run.session.portLister());
+    again.setLinkLossNamer(run.session.linkLossNamer());
+    again.show();
+    QVERIFY(run.session.sensor().isOpen());
+    const QString replugged = run.session.sensor().portPath();
+    QCOMPARE(again.findChild<QComboBox *>("calibrationDlgCB_comport")->currentText(), replugged);
+    const auto sent = run.session.sensor().received().size();
+    run.answers.click(QMessageBox::Ok).click(QMessageBox::Ok); // the tip, start sampling
+    again.findChild<QPushButton *>("calibrationPB_Connect")->click();
+    QVERIFY(run.answers.waitUntilDone());
+    QCOMPARE(run.session.sensor().received().mid(sent), QByteArray("toff\rrcal\r"));
+    QCOMPARE(windowTitles(run.answers.seen()).mid(run.answers.seen().size() - 2),
+             QStringList({texts::kUserActionNeeded, texts::kValidationProcess}));
+    QCOMPARE(again.findChild<QLabel *>("infobar_status")->text(), texts::kWait);
+    // A loss on the new port is not the pulled cable's.
+    QVERIFY(run.session.linkLossNamer()(replugged).isEmpty());
+    QVERIFY(run.session.linkLossNamer()(unplugged).isEmpty());
+}
+
+// The product's screen has no namer: its box keeps the system's error text,
+// the one the trace gives.
+void TrainingTest::productBoxKeepsSystemError()
+{
+    TrainingOptions options;
+    options.fault = TrainingOptions::Fault::Unplug;
+    TrainingSession session(options);
+    DebugCapture debug;
+    CalibrationDlg screen(session.portLister());
+    screen.show();
+    ModalAnswerer answers;
+    answers.click(QMessageBox::Ok);
+    screen.findChild<QPushButton *>("calibrationPB_Connect")->click();
+    QVERIFY(session.sensor().isOpen());
+    session.pullCable();
+    QVERIFY(answers.waitUntilDone());
+    QCOMPARE(answers.seen().size(), 1);
+    QCOMPARE(answers.seen().first().title, texts::kErrorDetected);
+    QString reason;
+    for (const QString &line : debug.lines()) {
+        if (line.startsWith("Connection to sensor lost: \""))
+            reason = line.mid(int(qstrlen("Connection to sensor lost: \""))).chopped(1);
+    }
+    QVERIFY(!reason.isEmpty());
+    QVERIFY(reason != kCablePulled);
+    QVERIFY2(answers.seen().first().text.startsWith(texts::kLinkLostStart + reason + ")."),
+             qPrintable(answers.seen().first().text));
 }
 
 void TrainingTest::faultAtConnect_data()

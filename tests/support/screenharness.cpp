@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QTest>
 
@@ -39,6 +40,28 @@ ScreenHarness::~ScreenHarness()
 PortDescription ScreenHarness::sensorPort() const
 {
     return sensor.portDescription();
+}
+
+QString ScreenHarness::withoutPort(const QString &text) const
+{
+    // The path or the name QSerialPort reports ("pts/3"); never a part of
+    // another name ("pts/31", "/dev/xpts/3").
+    static const QString kDevicePrefix = QStringLiteral("/dev/");
+    QString name = sensor.portPath();
+    if (name.startsWith(kDevicePrefix))
+        name = name.mid(kDevicePrefix.size());
+    const QRegularExpression port(
+        QStringLiteral("(?<![\\w/])(?:%1)?%2(?![0-9])")
+            .arg(QRegularExpression::escape(kDevicePrefix), QRegularExpression::escape(name)));
+    return QString(text).replace(port, kPortPlaceholder);
+}
+
+QStringList ScreenHarness::traces() const
+{
+    QStringList lines = debug.lines();
+    for (QString &line : lines)
+        line = withoutPort(line);
+    return lines;
 }
 
 void ScreenHarness::connect()

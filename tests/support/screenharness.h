@@ -62,6 +62,14 @@ public:
     // The sensor's port, as the system would list an FTDI port.
     PortDescription sensorPort() const;
 
+    // The text with the sensor's port (its path, or the name the serial port
+    // gives it) replaced by kPortPlaceholder: which pseudo-terminal a run got
+    // is no part of what it did, and a suite running beside may take another.
+    QString withoutPort(const QString &text) const;
+    // The debug traces so far, each withoutPort().
+    QStringList traces() const;
+    static inline const QString kPortPlaceholder = QStringLiteral("<sensor port>");
+
     // Presses Connect.
     void connect();
     // Connects and answers the listing's prompts with OK; ends collecting the

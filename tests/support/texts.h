@@ -114,6 +114,15 @@ inline QString linkLostCheckCable(const QString &port)
         .arg(port);
 }
 
+// Connect with no sensor port listed.
+inline const QString kNoSensorPortTitle = QStringLiteral("No Sensor Port");
+inline const QString kNoSensorPort = QStringLiteral(
+    "No sensor port was found, so there is nothing to connect to.\r\nCheck the cable and that "
+    "the sensor is switched on and awake, then close and reopen the calibration screen.\r\nOn "
+    "Linux, check that the system sees the sensor's FTDI USB-serial converter (ls -l "
+    "/dev/ttyUSB*, dmesg | grep -i ftdi) and that you may open serial ports (the dialout group), "
+    "as the README explains.");
+
 // "Error Saving": the file name, ":\n", the system's reason and ".".
 inline const QString kCannotWrite = QStringLiteral("Cannot write to file ");
 inline const QString kCannotRead = QStringLiteral("Cannot read from file ");
@@ -123,6 +132,7 @@ inline const QString kCannotRead = QStringLiteral("Cannot read from file ");
 inline const QString kSelectPort =
     QStringLiteral("User must select correct port from dropdown box and press connect.");
 inline const QString kOpenFailed = QStringLiteral("device failed to open");
+inline const QString kNoSensorPortStatus = QStringLiteral("No sensor port found");
 inline const QString kInitializing = QStringLiteral("Initializing sensor");
 inline const QString kTimeoutSet = QStringLiteral("Sensor timeout set to 30 minutes");
 inline const QString kStartSequence =
