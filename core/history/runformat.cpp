@@ -1,11 +1,14 @@
 #include "core/history/runformat.h"
 
+#include "core/history/runfields.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QRegularExpression>
 
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <string_view>
 
@@ -14,11 +17,6 @@ namespace history
 
 namespace
 {
-QString timeText(const QDateTime &time)
-{
-    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
-}
-
 // JSON has no NaN or infinities; they travel as these strings.
 const QLatin1String kNaN("NaN");
 const QLatin1String kInfinity("Infinity");
@@ -33,14 +31,21 @@ QJsonValue numberValue(double value)
     return value;
 }
 
+// A reading's keys in its JSON object.
+constexpr char kReadingText[] = "text";
+constexpr char kReadingValue[] = "value";
+constexpr char kReadingLow[] = "windowLow";
+constexpr char kReadingHigh[] = "windowHigh";
+constexpr char kReadingVerdict[] = "verdict";
+
 QJsonObject readingObject(const Reading &reading)
 {
     return QJsonObject{
-        {QLatin1String("text"), reading.text},
-        {QLatin1String("value"), numberValue(reading.value)},
-        {QLatin1String("windowLow"), numberValue(reading.windowLow)},
-        {QLatin1String("windowHigh"), numberValue(reading.windowHigh)},
-        {QLatin1String("verdict"), verdictName(reading.verdict)},
+        {QLatin1String(kReadingText), reading.text},
+        {QLatin1String(kReadingValue), numberValue(reading.value)},
+        {QLatin1String(kReadingLow), numberValue(reading.windowLow)},
+        {QLatin1String(kReadingHigh), numberValue(reading.windowHigh)},
+        {QLatin1String(kReadingVerdict), verdictName(reading.verdict)},
     };
 }
 
@@ -137,12 +142,12 @@ public:
             return;
         }
         Fields fields(value.toObject());
-        fields.text("text", &out->text);
-        fields.number("value", &out->value);
-        fields.number("windowLow", &out->windowLow);
-        fields.number("windowHigh", &out->windowHigh);
+        fields.text(kReadingText, &out->text);
+        fields.number(kReadingValue, &out->value);
+        fields.number(kReadingLow, &out->windowLow);
+        fields.number(kReadingHigh, &out->windowHigh);
         QString verdict;
-        fields.text("verdict", &verdict);
+        fields.text(kReadingVerdict, &verdict);
         if (!verdict.isEmpty()) {
             const std::optional<Verdict> known = verdictFromName(verdict);
             if (known)
@@ -192,82 +197,43 @@ QString csvNumber(double value)
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-using Column = QString (*)(const Run &);
+// The export's words for a flag.
+const QLatin1String kCsvYes("yes");
+const QLatin1String kCsvNo("no");
 
-// A reading's five columns; a reading never taken leaves them empty.
-template <Reading Run::*R> QString readingText(const Run &run)
+// One field's cells in the export; a reading never taken leaves its five
+// empty.
+QStringList csvCells(const RunField &field, const Run &run)
 {
-    return (run.*R).taken() ? (run.*R).text : QString();
-}
-template <Reading Run::*R> QString readingValue(const Run &run)
-{
-    return (run.*R).taken() ? csvNumber((run.*R).value) : QString();
-}
-template <Reading Run::*R> QString readingLow(const Run &run)
-{
-    return (run.*R).taken() ? csvNumber((run.*R).windowLow) : QString();
-}
-template <Reading Run::*R> QString readingHigh(const Run &run)
-{
-    return (run.*R).taken() ? csvNumber((run.*R).windowHigh) : QString();
-}
-template <Reading Run::*R> QString readingVerdict(const Run &run)
-{
-    return (run.*R).taken() ? verdictName((run.*R).verdict) : QString();
-}
-
-#define ZOLVEX_READING_COLUMNS(prefix, member)                                                     \
-    {prefix "_text", readingText<&Run::member>}, {prefix "_value", readingValue<&Run::member>},    \
-        {prefix "_window_low", readingLow<&Run::member>},                                          \
-        {prefix "_window_high", readingHigh<&Run::member>},                                        \
-    {                                                                                              \
-        prefix "_verdict", readingVerdict<&Run::member>                                            \
+    switch (field.kind) {
+    case FieldKind::Text:
+        return {run.*field.text};
+    case FieldKind::Integer: {
+        const int value = run.*field.integer;
+        return {value == 0 && field.has(kBlankWhenZero) ? QString() : QString::number(value)};
     }
-
-struct CsvColumn {
-    const char *name;
-    Column value;
-};
-
-// The export's columns, header and rows from this one table.
-const CsvColumn kCsvColumns[] = {
-    {"key", [](const Run &r) { return r.key; }},
-    {"revision", [](const Run &r) { return QString::number(r.revision); }},
-    {"source", [](const Run &r) { return sourceName(r.source); }},
-    {"started", [](const Run &r) { return timeText(r.started); }},
-    {"ended", [](const Run &r) { return timeText(r.ended); }},
-    {"station", [](const Run &r) { return r.station; }},
-    {"sensor_type", [](const Run &r) { return r.sensorType; }},
-    {"serial_number", [](const Run &r) { return r.serialNumber; }},
-    {"firmware", [](const Run &r) { return r.firmware; }},
-    {"range", [](const Run &r) { return r.range; }},
-    {"tip", [](const Run &r) { return r.tipKind ? QString::number(r.tipKind) : QString(); }},
-    {"unit", [](const Run &r) { return r.unit; }},
-    {"old_slope", [](const Run &r) { return r.oldSlope; }},
-    {"old_offset", [](const Run &r) { return r.oldOffset; }},
-    ZOLVEX_READING_COLUMNS("found_high", foundHigh),
-    ZOLVEX_READING_COLUMNS("found_low", foundLow),
-    {"mean_counts",
-     [](const Run &r) { return r.meanCounts ? csvNumber(*r.meanCounts) : QString(); }},
-    {"new_slope", [](const Run &r) { return r.newSlope; }},
-    {"new_offset", [](const Run &r) { return r.newOffset; }},
-    ZOLVEX_READING_COLUMNS("left_high", leftHigh),
-    ZOLVEX_READING_COLUMNS("left_low", leftLow),
-    {"outcome", [](const Run &r) { return outcomeName(r.outcome); }},
-    {"outcome_detail", [](const Run &r) { return r.outcomeDetail; }},
-    {"unsaved_constants",
-     [](const Run &r) {
-         return r.unsavedConstants ? QStringLiteral("yes") : QStringLiteral("no");
-     }},
-    {"record_path", [](const Run &r) { return r.recordPath; }},
-    {"record_digest", [](const Run &r) { return r.recordDigest; }},
-    // Added later, so at the end: scripts reading the columns before keep working.
-    {"record_date",
-     [](const Run &r) { return r.date.isValid() ? r.date.toString(Qt::ISODate) : QString(); }},
-    {"operator", [](const Run &r) { return r.operatorName; }},
-    {"recorded_at", [](const Run &r) { return timeText(r.recordedAt); }},
-};
-#undef ZOLVEX_READING_COLUMNS
+    case FieldKind::Number:
+        return {run.*field.number ? csvNumber(*(run.*field.number)) : QString()};
+    case FieldKind::Reading: {
+        const Reading &reading = run.*field.reading;
+        if (!reading.taken())
+            return QStringList(std::size(kReadingSuffixes), QString());
+        return {reading.text, csvNumber(reading.value), csvNumber(reading.windowLow),
+                csvNumber(reading.windowHigh), verdictName(reading.verdict)};
+    }
+    case FieldKind::Time:
+        return {timeText(run.*field.time)};
+    case FieldKind::Date:
+        return {(run.*field.date).isValid() ? (run.*field.date).toString(Qt::ISODate) : QString()};
+    case FieldKind::Flag:
+        return {run.*field.flag ? kCsvYes : kCsvNo};
+    case FieldKind::Source:
+        return {sourceName(run.*field.source)};
+    case FieldKind::Outcome:
+        return {outcomeName(run.*field.outcome)};
+    }
+    return {};
+}
 
 struct Name {
     int value;
@@ -326,41 +292,111 @@ std::optional<Source> sourceFromName(const QString &name)
 
 QByteArray toJson(const Run &run)
 {
-    QJsonObject object{
-        {QLatin1String("key"), run.key},
-        {QLatin1String("revision"), run.revision},
-        {QLatin1String("source"), sourceName(run.source)},
-        {QLatin1String("started"), timeText(run.started)},
-        {QLatin1String("station"), run.station},
-        {QLatin1String("operator"), run.operatorName},
-        {QLatin1String("sensorType"), run.sensorType},
-        {QLatin1String("serialNumber"), run.serialNumber},
-        {QLatin1String("firmware"), run.firmware},
-        {QLatin1String("range"), run.range},
-        {QLatin1String("tipKind"), run.tipKind},
-        {QLatin1String("unit"), run.unit},
-        {QLatin1String("oldSlope"), run.oldSlope},
-        {QLatin1String("oldOffset"), run.oldOffset},
-        {QLatin1String("foundHigh"), readingObject(run.foundHigh)},
-        {QLatin1String("foundLow"), readingObject(run.foundLow)},
-        {QLatin1String("newSlope"), run.newSlope},
-        {QLatin1String("newOffset"), run.newOffset},
-        {QLatin1String("leftHigh"), readingObject(run.leftHigh)},
-        {QLatin1String("leftLow"), readingObject(run.leftLow)},
-        {QLatin1String("outcome"), outcomeName(run.outcome)},
-        {QLatin1String("outcomeDetail"), run.outcomeDetail},
-        {QLatin1String("unsavedConstants"), run.unsavedConstants},
-        {QLatin1String("recordPath"), run.recordPath},
-        {QLatin1String("recordDigest"), run.recordDigest},
-    };
-    if (run.ended.isValid())
-        object.insert(QLatin1String("ended"), timeText(run.ended));
-    if (run.date.isValid())
-        object.insert(QLatin1String("date"), run.date.toString(Qt::ISODate));
-    if (run.meanCounts)
-        object.insert(QLatin1String("meanCounts"), numberValue(*run.meanCounts));
+    QJsonObject object;
+    for (const RunField &field : runFields()) {
+        if (!field.json)
+            continue;
+        const QLatin1String key(field.json);
+        switch (field.kind) {
+        case FieldKind::Text:
+            object.insert(key, run.*field.text);
+            break;
+        case FieldKind::Integer:
+            object.insert(key, run.*field.integer);
+            break;
+        case FieldKind::Number:
+            if (run.*field.number)
+                object.insert(key, numberValue(*(run.*field.number)));
+            break;
+        case FieldKind::Reading:
+            object.insert(key, readingObject(run.*field.reading));
+            break;
+        case FieldKind::Time:
+            if (!field.has(kWhenSet) || (run.*field.time).isValid())
+                object.insert(key, timeText(run.*field.time));
+            break;
+        case FieldKind::Date:
+            if ((run.*field.date).isValid())
+                object.insert(key, (run.*field.date).toString(Qt::ISODate));
+            break;
+        case FieldKind::Flag:
+            object.insert(key, run.*field.flag);
+            break;
+        case FieldKind::Source:
+            object.insert(key, sourceName(run.*field.source));
+            break;
+        case FieldKind::Outcome:
+            object.insert(key, outcomeName(run.*field.outcome));
+            break;
+        }
+    }
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
+
+namespace
+{
+// A name (a source, an outcome) read into *out; empty keeps the default
+// unless the field is required; false for a name not known.
+template <typename T>
+bool readName(Fields &fields, const RunField &field, std::optional<T> (*fromName)(const QString &),
+              T *out)
+{
+    QString name;
+    fields.text(field.json, &name);
+    if (name.isEmpty() && !field.has(kRequired))
+        return true;
+    const std::optional<T> known = fromName(name);
+    if (known)
+        *out = *known;
+    return known.has_value();
+}
+
+// One field from the object into *run; false when its value makes the
+// object no run (a wrong type is noted in fields).
+bool readField(Fields &fields, const RunField &field, Run *run)
+{
+    const char *key = field.json;
+    switch (field.kind) {
+    case FieldKind::Text:
+        fields.text(key, &(run->*field.text));
+        return !field.has(kRequired) || !(run->*field.text).isEmpty();
+    case FieldKind::Integer:
+        if (field.has(kRequired) && !fields.has(key))
+            return false;
+        fields.integer(key, &(run->*field.integer));
+        return !field.has(kRequired) || run->*field.integer >= 0;
+    case FieldKind::Number:
+        if (fields.has(key)) {
+            double value = 0;
+            fields.number(key, &value);
+            run->*field.number = value;
+        }
+        return true;
+    case FieldKind::Reading:
+        fields.reading(key, &(run->*field.reading));
+        return true;
+    case FieldKind::Time:
+        fields.time(key, &(run->*field.time));
+        return true;
+    case FieldKind::Date: {
+        QString text;
+        fields.text(key, &text);
+        if (text.isEmpty())
+            return true;
+        run->*field.date = QDate::fromString(text, Qt::ISODate);
+        return (run->*field.date).isValid();
+    }
+    case FieldKind::Flag:
+        fields.boolean(key, &(run->*field.flag));
+        return true;
+    case FieldKind::Source:
+        return readName(fields, field, &sourceFromName, &(run->*field.source));
+    case FieldKind::Outcome:
+        return readName(fields, field, &outcomeFromName, &(run->*field.outcome));
+    }
+    return false;
+}
+} // namespace
 
 bool fromJson(const QByteArray &json, Run *run)
 {
@@ -368,64 +404,15 @@ bool fromJson(const QByteArray &json, Run *run)
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
         return false;
-    const QJsonObject object = document.object();
 
-    // What makes an object a run: its key, revision and outcome.
-    Fields fields(object);
+    // What makes an object a run: the required fields (its key, revision
+    // and outcome), and every field present of its type.
+    Fields fields(document.object());
     Run parsed;
-    fields.text("key", &parsed.key);
-    fields.integer("revision", &parsed.revision);
-    QString outcome;
-    fields.text("outcome", &outcome);
-    if (!fields.ok() || parsed.key.isEmpty() || !fields.has("revision") || parsed.revision < 0)
-        return false;
-    const std::optional<Outcome> knownOutcome = outcomeFromName(outcome);
-    if (!knownOutcome)
-        return false;
-    parsed.outcome = *knownOutcome;
-
-    QString source;
-    fields.text("source", &source);
-    if (!source.isEmpty()) {
-        const std::optional<Source> knownSource = sourceFromName(source);
-        if (!knownSource)
-            return false;
-        parsed.source = *knownSource;
-    }
-    fields.time("started", &parsed.started);
-    fields.time("ended", &parsed.ended);
-    fields.text("station", &parsed.station);
-    fields.text("operator", &parsed.operatorName);
-    QString date;
-    fields.text("date", &date);
-    if (!date.isEmpty()) {
-        parsed.date = QDate::fromString(date, Qt::ISODate);
-        if (!parsed.date.isValid())
+    for (const RunField &field : runFields()) {
+        if (field.json && !readField(fields, field, &parsed))
             return false;
     }
-    fields.text("sensorType", &parsed.sensorType);
-    fields.text("serialNumber", &parsed.serialNumber);
-    fields.text("firmware", &parsed.firmware);
-    fields.text("range", &parsed.range);
-    fields.integer("tipKind", &parsed.tipKind);
-    fields.text("unit", &parsed.unit);
-    fields.text("oldSlope", &parsed.oldSlope);
-    fields.text("oldOffset", &parsed.oldOffset);
-    fields.reading("foundHigh", &parsed.foundHigh);
-    fields.reading("foundLow", &parsed.foundLow);
-    if (fields.has("meanCounts")) {
-        double mean = 0;
-        fields.number("meanCounts", &mean);
-        parsed.meanCounts = mean;
-    }
-    fields.text("newSlope", &parsed.newSlope);
-    fields.text("newOffset", &parsed.newOffset);
-    fields.reading("leftHigh", &parsed.leftHigh);
-    fields.reading("leftLow", &parsed.leftLow);
-    fields.text("outcomeDetail", &parsed.outcomeDetail);
-    fields.boolean("unsavedConstants", &parsed.unsavedConstants);
-    fields.text("recordPath", &parsed.recordPath);
-    fields.text("recordDigest", &parsed.recordDigest);
     if (!fields.ok())
         return false;
     *run = parsed;
@@ -435,10 +422,12 @@ bool fromJson(const QByteArray &json, Run *run)
 QByteArray csvHeader()
 {
     QByteArray line(kCsvByteOrderMark);
-    for (const CsvColumn &column : kCsvColumns) {
-        if (line.size() > qsizetype(sizeof kCsvByteOrderMark - 1))
-            line += ',';
-        line += column.name;
+    for (const RunField &field : runFields()) {
+        for (const QString &name : field.csvColumns()) {
+            if (line.size() > qsizetype(sizeof kCsvByteOrderMark - 1))
+                line += ',';
+            line += name.toUtf8();
+        }
     }
     return line + "\r\n";
 }
@@ -447,11 +436,13 @@ QByteArray csvRow(const Run &run)
 {
     QByteArray line;
     bool first = true;
-    for (const CsvColumn &column : kCsvColumns) {
-        if (!first)
-            line += ',';
-        first = false;
-        line += csvField(column.value(run));
+    for (const RunField &field : runFields()) {
+        for (const QString &cell : csvCells(field, run)) {
+            if (!first)
+                line += ',';
+            first = false;
+            line += csvField(cell);
+        }
     }
     return line + "\r\n";
 }

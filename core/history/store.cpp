@@ -2,22 +2,17 @@
 
 #include "core/history/localfile.h"
 #include "core/history/privacy.h"
+#include "core/history/runfields.h"
 #include "core/history/runformat.h"
+#include "core/history/runrow.h"
+#include "core/history/schema.h"
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QThread>
-#include <QUuid>
 #include <QVariant>
-
-#include <cmath>
-#include <limits>
 
 namespace history
 {
@@ -34,348 +29,11 @@ QString tr(const char *text)
 constexpr int kBusyTimeoutMs = 2000;
 constexpr int kWriteAttempts = 3;
 constexpr int kRetryPauseMs = 100;
-// Serialises the migrations of stations that open a shared database at once.
-constexpr qint64 kMigrationLock = 0x5a4f4c5645580001; // "ZOLVEX", 1
-
 const QLatin1String kSQLiteDriver("QSQLITE");
 const QLatin1String kPostgresDriver("QPSQL");
 // SQLite's result codes for a database another connection holds.
 const QLatin1String kSQLiteBusy("5");
 const QLatin1String kSQLiteLocked("6");
-
-// The schema's history: each version's statements, applied in order, each
-// version in a transaction of its own. Never edit a published version; add
-// one. The same text serves both databases.
-struct Migration {
-    int version;
-    QList<const char *> statements;
-    // Run after the statements, in the same transaction; false fails it.
-    bool (*then)(QSqlQuery &query) = nullptr;
-};
-
-// A database's identity, given once when its schema is created.
-bool giveIdentity(QSqlQuery &query)
-{
-    return query.prepare(QStringLiteral(
-               "INSERT INTO history_identity (singleton, id, created) VALUES (1, ?, ?)")) &&
-           (query.addBindValue(QUuid::createUuid().toString(QUuid::WithoutBraces)),
-            query.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)),
-            query.exec());
-}
-
-const QList<Migration> &migrations()
-{
-    static const QList<Migration> list{
-        {1,
-         {
-             "CREATE TABLE schema_version ("
-             " version INTEGER PRIMARY KEY,"
-             " applied TEXT NOT NULL)",
-             "CREATE TABLE runs ("
-             " run_key TEXT PRIMARY KEY,"
-             " revision INTEGER NOT NULL,"
-             " source TEXT NOT NULL,"
-             " started TEXT NOT NULL,"
-             " ended TEXT,"
-             " station TEXT NOT NULL,"
-             " sensor_type TEXT NOT NULL,"
-             " serial_number TEXT NOT NULL,"
-             " firmware TEXT NOT NULL,"
-             " sensor_range TEXT NOT NULL,"
-             " tip_kind INTEGER NOT NULL,"
-             " unit TEXT NOT NULL,"
-             " old_slope TEXT NOT NULL,"
-             " old_offset TEXT NOT NULL,"
-             " found_high_text TEXT NOT NULL,"
-             " found_high_value DOUBLE PRECISION,"
-             " found_high_window_low DOUBLE PRECISION,"
-             " found_high_window_high DOUBLE PRECISION,"
-             " found_high_verdict TEXT NOT NULL,"
-             " found_low_text TEXT NOT NULL,"
-             " found_low_value DOUBLE PRECISION,"
-             " found_low_window_low DOUBLE PRECISION,"
-             " found_low_window_high DOUBLE PRECISION,"
-             " found_low_verdict TEXT NOT NULL,"
-             " mean_counts DOUBLE PRECISION,"
-             " new_slope TEXT NOT NULL,"
-             " new_offset TEXT NOT NULL,"
-             " left_high_text TEXT NOT NULL,"
-             " left_high_value DOUBLE PRECISION,"
-             " left_high_window_low DOUBLE PRECISION,"
-             " left_high_window_high DOUBLE PRECISION,"
-             " left_high_verdict TEXT NOT NULL,"
-             " left_low_text TEXT NOT NULL,"
-             " left_low_value DOUBLE PRECISION,"
-             " left_low_window_low DOUBLE PRECISION,"
-             " left_low_window_high DOUBLE PRECISION,"
-             " left_low_verdict TEXT NOT NULL,"
-             " outcome TEXT NOT NULL,"
-             " outcome_detail TEXT NOT NULL,"
-             " unsaved_constants INTEGER NOT NULL,"
-             " record_path TEXT NOT NULL)",
-         }},
-        // Record files read back are recognised by their digest; the sensor
-        // list and a sensor's runs are looked up by serial number.
-        {2,
-         {
-             "ALTER TABLE runs ADD COLUMN record_digest TEXT NOT NULL DEFAULT ''",
-             "CREATE INDEX runs_by_serial ON runs (serial_number, started, run_key)",
-             "CREATE INDEX runs_by_record_digest ON runs (record_digest)",
-         }},
-        // Runs become append-only: every snapshot is a row of its own with
-        // the database's time and the operator, and nothing is ever updated
-        // or deleted, so a station needs no more than INSERT and SELECT. The
-        // newest revision of each run is what "runs" shows. A record's date
-        // is kept as a date. The database gets its identity.
-        {3,
-         {
-             "CREATE TABLE run_revisions ("
-             " run_key TEXT NOT NULL,"
-             " revision INTEGER NOT NULL,"
-             " source TEXT NOT NULL,"
-             " started TEXT NOT NULL,"
-             " ended TEXT,"
-             " station TEXT NOT NULL,"
-             " sensor_type TEXT NOT NULL,"
-             " serial_number TEXT NOT NULL,"
-             " firmware TEXT NOT NULL,"
-             " sensor_range TEXT NOT NULL,"
-             " tip_kind INTEGER NOT NULL,"
-             " unit TEXT NOT NULL,"
-             " old_slope TEXT NOT NULL,"
-             " old_offset TEXT NOT NULL,"
-             " found_high_text TEXT NOT NULL,"
-             " found_high_value DOUBLE PRECISION,"
-             " found_high_window_low DOUBLE PRECISION,"
-             " found_high_window_high DOUBLE PRECISION,"
-             " found_high_verdict TEXT NOT NULL,"
-             " found_low_text TEXT NOT NULL,"
-             " found_low_value DOUBLE PRECISION,"
-             " found_low_window_low DOUBLE PRECISION,"
-             " found_low_window_high DOUBLE PRECISION,"
-             " found_low_verdict TEXT NOT NULL,"
-             " mean_counts DOUBLE PRECISION,"
-             " new_slope TEXT NOT NULL,"
-             " new_offset TEXT NOT NULL,"
-             " left_high_text TEXT NOT NULL,"
-             " left_high_value DOUBLE PRECISION,"
-             " left_high_window_low DOUBLE PRECISION,"
-             " left_high_window_high DOUBLE PRECISION,"
-             " left_high_verdict TEXT NOT NULL,"
-             " left_low_text TEXT NOT NULL,"
-             " left_low_value DOUBLE PRECISION,"
-             " left_low_window_low DOUBLE PRECISION,"
-             " left_low_window_high DOUBLE PRECISION,"
-             " left_low_verdict TEXT NOT NULL,"
-             " outcome TEXT NOT NULL,"
-             " outcome_detail TEXT NOT NULL,"
-             " unsaved_constants INTEGER NOT NULL,"
-             " record_path TEXT NOT NULL,"
-             " record_digest TEXT NOT NULL,"
-             " record_date TEXT NOT NULL,"
-             " operator_name TEXT NOT NULL,"
-             " recorded_at TEXT NOT NULL,"
-             " PRIMARY KEY (run_key, revision))",
-             // Imports were stored at midnight UTC of their record's date.
-             "INSERT INTO run_revisions SELECT run_key, revision, source, started, ended, station,"
-             " sensor_type, serial_number, firmware, sensor_range, tip_kind, unit, old_slope,"
-             " old_offset, found_high_text, found_high_value, found_high_window_low,"
-             " found_high_window_high, found_high_verdict, found_low_text, found_low_value,"
-             " found_low_window_low, found_low_window_high, found_low_verdict, mean_counts,"
-             " new_slope, new_offset, left_high_text, left_high_value, left_high_window_low,"
-             " left_high_window_high, left_high_verdict, left_low_text, left_low_value,"
-             " left_low_window_low, left_low_window_high, left_low_verdict, outcome,"
-             " outcome_detail, unsaved_constants, record_path, record_digest,"
-             " CASE WHEN source = 'import' THEN substr(started, 1, 10) ELSE '' END, '', ''"
-             " FROM runs",
-             "DROP TABLE runs",
-             "CREATE VIEW runs AS SELECT * FROM run_revisions r WHERE r.revision ="
-             " (SELECT MAX(m.revision) FROM run_revisions m WHERE m.run_key = r.run_key)",
-             "CREATE INDEX run_revisions_by_sensor"
-             " ON run_revisions (serial_number, sensor_type, started, run_key)",
-             "CREATE INDEX run_revisions_by_record_digest ON run_revisions (record_digest)",
-             "CREATE TABLE history_identity ("
-             " singleton INTEGER PRIMARY KEY CHECK (singleton = 1),"
-             " id TEXT NOT NULL,"
-             " created TEXT NOT NULL)",
-         },
-         giveIdentity},
-    };
-    return list;
-}
-
-// The columns a run is written to and read from, in this order.
-QStringList runColumns()
-{
-    QStringList names{
-        QStringLiteral("run_key"),      QStringLiteral("revision"),      QStringLiteral("source"),
-        QStringLiteral("started"),      QStringLiteral("ended"),         QStringLiteral("station"),
-        QStringLiteral("sensor_type"),  QStringLiteral("serial_number"), QStringLiteral("firmware"),
-        QStringLiteral("sensor_range"), QStringLiteral("tip_kind"),      QStringLiteral("unit"),
-        QStringLiteral("old_slope"),    QStringLiteral("old_offset"),
-    };
-    const auto reading = [&names](const QString &prefix) {
-        for (const char *part : {"_text", "_value", "_window_low", "_window_high", "_verdict"})
-            names << prefix + QLatin1String(part);
-    };
-    reading(QStringLiteral("found_high"));
-    reading(QStringLiteral("found_low"));
-    names << QStringLiteral("mean_counts") << QStringLiteral("new_slope")
-          << QStringLiteral("new_offset");
-    reading(QStringLiteral("left_high"));
-    reading(QStringLiteral("left_low"));
-    names << QStringLiteral("outcome") << QStringLiteral("outcome_detail")
-          << QStringLiteral("unsaved_constants") << QStringLiteral("record_path")
-          << QStringLiteral("record_digest") << QStringLiteral("record_date")
-          << QStringLiteral("operator_name");
-    return names;
-}
-
-// The time the database stored a revision, by its own clock, as timeText()
-// writes times.
-const QLatin1String kRecordedAt("recorded_at");
-const QLatin1String kSQLiteNow("strftime('%Y-%m-%dT%H:%M:%fZ', 'now')");
-const QLatin1String kPostgresNow(
-    "to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')");
-
-QString selectFrom(const char *table)
-{
-    return QLatin1String("SELECT ") + runColumns().join(u',') + u',' + kRecordedAt +
-           QLatin1String(" FROM ") + QLatin1String(table) + u' ';
-}
-
-const QString &selectRuns()
-{
-    static const QString text = selectFrom("runs");
-    return text;
-}
-
-QString timeText(const QDateTime &time)
-{
-    return time.isValid() ? time.toUTC().toString(Qt::ISODateWithMs) : QString();
-}
-
-QDateTime timeFrom(const QVariant &value)
-{
-    const QString text = value.toString();
-    if (text.isEmpty())
-        return QDateTime();
-    return QDateTime::fromString(text, Qt::ISODateWithMs).toUTC();
-}
-
-// SQLite keeps no NaN (it would store NULL); both databases store NULL for it.
-QVariant numberValue(double value)
-{
-    if (std::isnan(value))
-        return QVariant(QMetaType::fromType<double>());
-    return value;
-}
-
-double numberFrom(const QVariant &value)
-{
-    if (value.isNull())
-        return std::numeric_limits<double>::quiet_NaN();
-    return value.toDouble();
-}
-
-// The drivers bind a null QString as SQL NULL; the text columns hold ''.
-QVariant text(const QString &value)
-{
-    return value.isNull() ? QVariant(QStringLiteral("")) : QVariant(value);
-}
-
-void bindReading(QVariantList *values, const Reading &reading)
-{
-    *values << text(reading.text) << numberValue(reading.value) << numberValue(reading.windowLow)
-            << numberValue(reading.windowHigh) << text(verdictName(reading.verdict));
-}
-
-QVariantList runValues(const Run &run)
-{
-    QVariantList values;
-    values << text(run.key) << run.revision << text(sourceName(run.source))
-           << text(timeText(run.started))
-           << (run.ended.isValid() ? QVariant(timeText(run.ended))
-                                   : QVariant(QMetaType::fromType<QString>()))
-           << text(run.station) << text(run.sensorType) << text(run.serialNumber)
-           << text(run.firmware) << text(run.range) << run.tipKind << text(run.unit)
-           << text(run.oldSlope) << text(run.oldOffset);
-    bindReading(&values, run.foundHigh);
-    bindReading(&values, run.foundLow);
-    values << (run.meanCounts ? numberValue(*run.meanCounts)
-                              : QVariant(QMetaType::fromType<double>()))
-           << text(run.newSlope) << text(run.newOffset);
-    bindReading(&values, run.leftHigh);
-    bindReading(&values, run.leftLow);
-    values << text(outcomeName(run.outcome)) << text(run.outcomeDetail) << int(run.unsavedConstants)
-           << text(run.recordPath) << text(run.recordDigest)
-           << text(run.date.isValid() ? run.date.toString(Qt::ISODate) : QString())
-           << text(run.operatorName);
-    return values;
-}
-
-// Reads the columns of runColumns(), in order, from the query's current row.
-class RowReader
-{
-public:
-    explicit RowReader(const QSqlQuery &query) : query_(query) {}
-    QVariant next() { return query_.value(column_++); }
-    QString text() { return next().toString(); }
-    Reading reading()
-    {
-        Reading reading;
-        reading.text = text();
-        reading.value = numberFrom(next());
-        reading.windowLow = numberFrom(next());
-        reading.windowHigh = numberFrom(next());
-        reading.verdict = verdictFromName(text()).value_or(Verdict::None);
-        return reading;
-    }
-
-private:
-    const QSqlQuery &query_;
-    int column_ = 0;
-};
-
-Run runFrom(const QSqlQuery &query)
-{
-    RowReader row(query);
-    Run run;
-    run.key = row.text();
-    run.revision = row.next().toInt();
-    run.source = sourceFromName(row.text()).value_or(Source::Station);
-    run.started = timeFrom(row.next());
-    run.ended = timeFrom(row.next());
-    run.station = row.text();
-    run.sensorType = row.text();
-    run.serialNumber = row.text();
-    run.firmware = row.text();
-    run.range = row.text();
-    run.tipKind = row.next().toInt();
-    run.unit = row.text();
-    run.oldSlope = row.text();
-    run.oldOffset = row.text();
-    run.foundHigh = row.reading();
-    run.foundLow = row.reading();
-    const QVariant mean = row.next();
-    if (!mean.isNull())
-        run.meanCounts = numberFrom(mean);
-    run.newSlope = row.text();
-    run.newOffset = row.text();
-    run.leftHigh = row.reading();
-    run.leftLow = row.reading();
-    run.outcome = outcomeFromName(row.text()).value_or(Outcome::Interrupted);
-    run.outcomeDetail = row.text();
-    run.unsavedConstants = row.next().toInt() != 0;
-    run.recordPath = row.text();
-    run.recordDigest = row.text();
-    const QString date = row.text();
-    if (!date.isEmpty())
-        run.date = QDate::fromString(date, Qt::ISODate);
-    run.operatorName = row.text();
-    run.recordedAt = timeFrom(row.next());
-    return run;
-}
 
 // The names of the outcomes that count as a validation, as an SQL list.
 QString validationOutcomes()
@@ -394,6 +52,13 @@ QString validationOutcomes()
 }
 
 QAtomicInteger<quint64> connectionCount;
+
+// The newest revision of each run.
+const QString &selectRuns()
+{
+    static const QString text = selectRunSql(QStringLiteral("runs"));
+    return text;
+}
 
 bool isBusy(const QSqlError &error)
 {
@@ -460,71 +125,112 @@ bool applyTimeouts(QSqlDatabase &db, const Location &location, QSqlError *error)
     return true;
 }
 
-// Opens a transaction: for writes on SQLite an immediate one, which takes
-// the write lock at once (waiting for it as long as the busy timeout), so
-// that it never fails half-way for lack of it.
-bool begin(QSqlDatabase &db, bool sqlite, QSqlError *error)
+bool isSQLite(const Location &location)
 {
-    QSqlQuery query(db);
-    if (!query.exec(QLatin1String(sqlite ? "BEGIN IMMEDIATE" : "BEGIN"))) {
-        *error = query.lastError();
-        return false;
-    }
-    return true;
+    return location.kind == Location::Kind::SQLite;
 }
 
-bool commit(QSqlDatabase &db, QSqlError *error)
+// The connection's driver and parameters, and for SQLite its file; not yet
+// open.
+bool prepareConnection(QSqlDatabase &db, const Location &location, QString *error)
 {
-    QSqlQuery query(db);
-    if (!query.exec(QLatin1String("COMMIT"))) {
-        *error = query.lastError();
-        QSqlQuery(db).exec(QLatin1String("ROLLBACK"));
+    if (!db.isValid()) {
+        *error = failure(location, tr("its Qt SQL driver is not installed"), db.lastError());
         return false;
     }
-    return true;
-}
-
-void rollback(QSqlDatabase &db)
-{
-    QSqlQuery(db).exec(QLatin1String("ROLLBACK"));
-}
-
-// The schema version of the database; 0 when it has none yet.
-bool readVersion(QSqlDatabase &db, bool sqlite, int *version, QSqlError *error)
-{
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    // PostgreSQL: the catalog table itself, read in this statement's
-    // snapshot. A name look-up (to_regclass) may answer from a cache that
-    // predates the migration another station has just committed.
-    const char *exists = sqlite ? "SELECT COUNT(*) FROM sqlite_master"
-                                  " WHERE type = 'table' AND name = 'schema_version'"
-                                : "SELECT COUNT(*) FROM pg_catalog.pg_tables"
-                                  " WHERE schemaname = current_schema()"
-                                  " AND tablename = 'schema_version'";
-    if (!query.exec(QLatin1String(exists)) || !query.next()) {
-        *error = query.lastError();
-        return false;
-    }
-    if (query.value(0).toInt() == 0) {
-        *version = 0;
+    db.close();
+    if (isSQLite(location)) {
+        if (!prepareSQLiteFile(location, error))
+            return false;
+        db.setDatabaseName(location.path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
         return true;
     }
-    if (!query.exec(QLatin1String("SELECT MAX(version) FROM schema_version")) || !query.next()) {
-        *error = query.lastError();
-        return false;
-    }
-    *version = query.value(0).toInt();
+    db.setHostName(location.host);
+    db.setPort(location.port);
+    db.setDatabaseName(location.database);
+    db.setUserName(location.user);
+    db.setPassword(location.password);
+    db.setConnectOptions(connectionOptions(location));
     return true;
 }
 
-QString newerSchema(const Location &location, int version)
+bool connect(QSqlDatabase &db, const Location &location, QString *error)
 {
-    return location.describe() +
-           tr(": its history has schema version %1, newer than this program knows (%2); it "
-              "was left untouched. Use a newer ZOLVEX.")
-               .arg(version)
-               .arg(Store::kSchemaVersion);
+    if (!db.open()) {
+        *error = failure(location, tr("cannot connect"), db.lastError());
+        return false;
+    }
+    QSqlError sqlError;
+    if (!isSQLite(location) && !applyTimeouts(db, location, &sqlError)) {
+        *error = failure(location, tr("cannot set its timeouts"), sqlError);
+        return false;
+    }
+    return true;
+}
+
+// A newer program's database is refused before anything is written to it,
+// the journal mode included.
+bool checkVersion(QSqlDatabase &db, const Location &location, int *version, QString *error)
+{
+    QSqlError sqlError;
+    if (!schema::readVersion(db, isSQLite(location), version, &sqlError)) {
+        *error = failure(location, tr("cannot read the schema version"), sqlError);
+        return false;
+    }
+    if (*version > Store::kSchemaVersion) {
+        *error = schema::newerSchema(location, *version);
+        return false;
+    }
+    return true;
+}
+
+// One PRAGMA, tried again while another connection holds the file.
+bool pragma(QSqlDatabase &db, const char *statement, QSqlError *error)
+{
+    QSqlQuery query(db);
+    for (int attempt = 1;; ++attempt) {
+        const bool ok = query.exec(QLatin1String(statement));
+        *error = query.lastError();
+        query.finish();
+        if (ok)
+            return true;
+        if (!isBusy(*error) || attempt == kWriteAttempts)
+            return false;
+        QThread::msleep(kRetryPauseMs * attempt);
+    }
+}
+
+// WAL lets the history window read while a station writes. Switching a new
+// file to WAL needs it alone for a moment: a station that meets another one
+// doing the same is told "locked" at once, without the busy timeout, and
+// tries again. FULL: a commit is on the disk before the writer removes the
+// run's pending file (NORMAL would let a power cut take it back).
+bool setJournal(QSqlDatabase &db, const Location &location, QString *error)
+{
+    if (!isSQLite(location))
+        return true;
+    for (const char *statement : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
+        QSqlError sqlError;
+        if (!pragma(db, statement, &sqlError)) {
+            *error = failure(location, tr("cannot prepare the database"), sqlError);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool readIdentity(QSqlDatabase &db, const Location &location, QString *identity, QString *error)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QLatin1String("SELECT id FROM history_identity")) || !query.next() ||
+        query.value(0).toString().isEmpty()) {
+        *error =
+            failure(location, tr("cannot read the identity of the history"), query.lastError());
+        return false;
+    }
+    *identity = query.value(0).toString();
+    return true;
 }
 } // namespace
 
@@ -537,145 +243,20 @@ bool Store::open(QString *error)
         *error = location_.error;
         return false;
     }
-    const bool sqlite = location_.kind == Location::Kind::SQLite;
     QSqlDatabase db =
         QSqlDatabase::contains(connectionName_)
             ? QSqlDatabase::database(connectionName_, false)
-            : QSqlDatabase::addDatabase(sqlite ? kSQLiteDriver : kPostgresDriver, connectionName_);
-    if (!db.isValid()) {
-        *error = failure(location_, tr("its Qt SQL driver is not installed"), db.lastError());
+            : QSqlDatabase::addDatabase(isSQLite(location_) ? kSQLiteDriver : kPostgresDriver,
+                                        connectionName_);
+    if (!prepareConnection(db, location_, error))
         return false;
-    }
-    db.close();
-    if (sqlite) {
-        if (!prepareSQLiteFile(location_, error))
-            return false;
-        db.setDatabaseName(location_.path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-    } else {
-        db.setHostName(location_.host);
-        db.setPort(location_.port);
-        db.setDatabaseName(location_.database);
-        db.setUserName(location_.user);
-        db.setPassword(location_.password);
-        db.setConnectOptions(connectionOptions(location_));
-    }
-    if (!db.open()) {
-        *error = failure(location_, tr("cannot connect"), db.lastError());
-        return false;
-    }
-    QSqlError sqlError;
-    if (!sqlite && !applyTimeouts(db, location_, &sqlError)) {
-        *error = failure(location_, tr("cannot set its timeouts"), sqlError);
-        db.close();
-        return false;
-    }
-
-    // A newer program's database is refused before anything is written to
-    // it, the journal mode included.
     int version = 0;
-    if (!readVersion(db, sqlite, &version, &sqlError)) {
-        *error = failure(location_, tr("cannot read the schema version"), sqlError);
+    if (!connect(db, location_, error) || !checkVersion(db, location_, &version, error) ||
+        !setJournal(db, location_, error) || !schema::migrate(db, location_, version, error) ||
+        !readIdentity(db, location_, &identity_, error)) {
         db.close();
         return false;
     }
-    if (version > kSchemaVersion) {
-        *error = newerSchema(location_, version);
-        db.close();
-        return false;
-    }
-    if (sqlite) {
-        // WAL lets the history window read while a station writes.
-        // Switching a new file to WAL needs it alone for a moment: a station
-        // that meets another one doing the same is told "locked" at once,
-        // without the busy timeout, and tries again.
-        QSqlQuery query(db);
-        // FULL: a commit is on the disk before the writer removes the
-        // run's pending file (NORMAL would let a power cut take it back).
-        for (const char *pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
-            bool ok = false;
-            for (int attempt = 1; !ok; ++attempt) {
-                ok = query.exec(QLatin1String(pragma));
-                sqlError = query.lastError();
-                query.finish();
-                if (ok || !isBusy(sqlError) || attempt == kWriteAttempts)
-                    break;
-                QThread::msleep(kRetryPauseMs * attempt);
-            }
-            if (!ok) {
-                *error = failure(location_, tr("cannot prepare the database"), sqlError);
-                db.close();
-                return false;
-            }
-        }
-    }
-
-    for (const Migration &migration : migrations()) {
-        if (migration.version <= version)
-            continue;
-        if (!begin(db, sqlite, &sqlError)) {
-            *error = failure(location_, tr("cannot start the schema update"), sqlError);
-            db.close();
-            return false;
-        }
-        QSqlQuery query(db);
-        bool ok =
-            sqlite ||
-            query.exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kMigrationLock));
-        // Another station may have migrated while this one waited.
-        ok = ok && readVersion(db, sqlite, &version, &sqlError);
-        if (ok && version > kSchemaVersion) {
-            rollback(db);
-            *error = newerSchema(location_, version);
-            db.close();
-            return false;
-        }
-        if (ok && version < migration.version) {
-            for (const char *statement : migration.statements) {
-                ok = query.exec(QLatin1String(statement));
-                if (!ok)
-                    break;
-            }
-            if (ok && migration.then)
-                ok = migration.then(query);
-            if (ok) {
-                ok = query.prepare(
-                    QStringLiteral("INSERT INTO schema_version (version, applied) VALUES (?, ?)"));
-                query.addBindValue(migration.version);
-                query.addBindValue(timeText(QDateTime::currentDateTimeUtc()));
-                ok = ok && query.exec();
-            }
-            if (!ok)
-                sqlError = query.lastError();
-        }
-        query.finish();
-        if (!ok) {
-            rollback(db);
-            *error = failure(location_,
-                             tr("cannot update the schema to version %1").arg(migration.version),
-                             sqlError);
-            db.close();
-            return false;
-        }
-        if (!commit(db, &sqlError)) {
-            *error = failure(location_,
-                             tr("cannot update the schema to version %1").arg(migration.version),
-                             sqlError);
-            db.close();
-            return false;
-        }
-        version = std::max(version, migration.version);
-    }
-
-    QSqlQuery query(db);
-    if (!query.exec(QLatin1String("SELECT id FROM history_identity")) || !query.next() ||
-        query.value(0).toString().isEmpty()) {
-        *error =
-            failure(location_, tr("cannot read the identity of the history"), query.lastError());
-        db.close();
-        return false;
-    }
-    identity_ = query.value(0).toString();
     return true;
 }
 
@@ -694,8 +275,7 @@ int Store::schemaVersion() const
     QSqlDatabase db = database();
     int version = 0;
     QSqlError error;
-    if (!db.isOpen() ||
-        !readVersion(db, location_.kind == Location::Kind::SQLite, &version, &error))
+    if (!db.isOpen() || !schema::readVersion(db, isSQLite(location_), &version, &error))
         return 0;
     return version;
 }
@@ -710,17 +290,10 @@ WriteResult Store::write(const Run &run, QString *error)
         *error = location_.describe() + tr(": not open");
         return {};
     }
-    const bool sqlite = location_.kind == Location::Kind::SQLite;
+    const bool sqlite = isSQLite(location_);
     // A revision stored before (a pending file written twice, a copy of one)
     // is left as it was: nothing is ever updated.
-    const QString insert = [sqlite] {
-        const QStringList columns = runColumns();
-        return QLatin1String("INSERT INTO run_revisions (") + columns.join(u',') + u',' +
-               kRecordedAt + QLatin1String(") VALUES (") +
-               QStringList(columns.size(), QStringLiteral("?")).join(u',') + u',' +
-               (sqlite ? kSQLiteNow : kPostgresNow) +
-               QLatin1String(") ON CONFLICT (run_key, revision) DO NOTHING");
-    }();
+    const QString insert = insertRunSql(sqlite);
     const QVariantList values = runValues(run);
 
     QSqlError sqlError;
@@ -728,7 +301,7 @@ WriteResult Store::write(const Run &run, QString *error)
         // Freed after the transaction ends: PostgreSQL refuses to free a
         // statement inside a failed one.
         QSqlQuery query(db);
-        if (begin(db, sqlite, &sqlError)) {
+        if (schema::begin(db, sqlite, &sqlError)) {
             WriteResult result;
             bool ok = query.prepare(insert);
             for (const QVariant &value : values)
@@ -738,7 +311,7 @@ WriteResult Store::write(const Run &run, QString *error)
                 const bool inserted = query.numRowsAffected() > 0;
                 ok = query.prepare(
                     QStringLiteral("SELECT MAX(revision) FROM run_revisions WHERE run_key = ?"));
-                query.addBindValue(text(run.key));
+                query.addBindValue(sqlText(run.key));
                 ok = ok && query.exec() && query.next();
                 if (ok) {
                     const int newest = query.value(0).toInt();
@@ -750,10 +323,10 @@ WriteResult Store::write(const Run &run, QString *error)
             if (!ok)
                 sqlError = query.lastError();
             query.finish();
-            if (ok && commit(db, &sqlError))
+            if (ok && schema::commit(db, &sqlError))
                 return result;
             if (!ok)
-                rollback(db);
+                schema::rollback(db);
         }
         if (!sqlite || !isBusy(sqlError) || attempt == kWriteAttempts)
             break;
@@ -879,7 +452,7 @@ QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &s
         return runs;
     }
     while (query.next())
-        runs << runFrom(query);
+        runs << runFromRow(query);
     // A connection lost half-way ends the rows early: not every run was read.
     if (query.lastError().isValid()) {
         const QString why = failure(location, tr("cannot read the runs"), query.lastError());
@@ -905,15 +478,15 @@ QList<Run> Store::runsOf(const QString &serialNumber, const QString &sensorType,
     return queryRuns(location_, database(),
                      selectRuns() + QLatin1String("WHERE serial_number = ? AND sensor_type = ?"
                                                   " ORDER BY started, run_key"),
-                     {text(serialNumber), text(sensorType)}, error);
+                     {sqlText(serialNumber), sqlText(sensorType)}, error);
 }
 
 QList<Run> Store::revisionsOf(const QString &key, QString *error) const
 {
     return queryRuns(location_, database(),
-                     selectFrom("run_revisions") +
+                     selectRunSql(QStringLiteral("run_revisions")) +
                          QLatin1String("WHERE run_key = ? ORDER BY revision"),
-                     {text(key)}, error);
+                     {sqlText(key)}, error);
 }
 
 QList<Run> Store::allRuns(QString *error) const

@@ -1,7 +1,10 @@
 // A run as text: the JSON of the pending files and the CSV export.
 
 #include "core/history/csvfile.h"
+#include "core/history/runfields.h"
 #include "core/history/runformat.h"
+#include "core/history/runrow.h"
+#include "core/history/store.h"
 #include "tst_historydatabases.h"
 
 #include <QJsonDocument>
@@ -11,7 +14,9 @@
 #include <cmath>
 #include <limits>
 
+using history::FieldKind;
 using history::Run;
+using history::RunField;
 Q_DECLARE_METATYPE(history::Run)
 
 namespace
@@ -79,6 +84,142 @@ Run nonFiniteRun()
     run.meanCounts = std::numeric_limits<double>::quiet_NaN();
     return run;
 }
+
+// sampleRun(1) as a pending file of the previous version had it: the keys,
+// their types and the formatting that files waiting on disk still carry.
+const char kFrozenPendingRun[] =
+    "{\n"
+    "    \"date\": \"2026-03-02\",\n"
+    "    \"ended\": \"2026-03-02T08:31:31.125Z\",\n"
+    "    \"firmware\": \"Version 2.11\",\n"
+    "    \"foundHigh\": {\n"
+    "        \"text\": \"605.3\",\n"
+    "        \"value\": 605.25,\n"
+    "        \"verdict\": \"fail\",\n"
+    "        \"windowHigh\": 550,\n"
+    "        \"windowLow\": 500\n"
+    "    },\n"
+    "    \"foundLow\": {\n"
+    "        \"text\": \"231.5\",\n"
+    "        \"value\": 231.5,\n"
+    "        \"verdict\": \"fail\",\n"
+    "        \"windowHigh\": 210,\n"
+    "        \"windowLow\": 190\n"
+    "    },\n"
+    "    \"key\": \"{6a1f0c2e-0001-4c55-9d1e-3b7a51c2e9f0}\",\n"
+    "    \"leftHigh\": {\n"
+    "        \"text\": \"525.8\",\n"
+    "        \"value\": 525.75,\n"
+    "        \"verdict\": \"pass\",\n"
+    "        \"windowHigh\": 550,\n"
+    "        \"windowLow\": 500\n"
+    "    },\n"
+    "    \"leftLow\": {\n"
+    "        \"text\": \"200.1\",\n"
+    "        \"value\": 200.125,\n"
+    "        \"verdict\": \"pass\",\n"
+    "        \"windowHigh\": 210,\n"
+    "        \"windowLow\": 190\n"
+    "    },\n"
+    "    \"meanCounts\": 201235.5,\n"
+    "    \"newOffset\": \"0.01201\",\n"
+    "    \"newSlope\": \"0.8691\",\n"
+    "    \"oldOffset\": \"-0.01\",\n"
+    "    \"oldSlope\": \"1.01\",\n"
+    "    \"operator\": \"tech1\",\n"
+    "    \"outcome\": \"recalibrated\",\n"
+    "    \"outcomeDetail\": \"step \\\"1\\\", then\\r\\nretry; O'Brien — Übung\",\n"
+    "    \"range\": \"2000\",\n"
+    "    \"recordDigest\": \"1111111111111111111111111111111111111111111111111111111111111111\",\n"
+    "    \"recordPath\": \"/home/tech/records/40317 1, copy.txt\",\n"
+    "    \"revision\": 3,\n"
+    "    \"sensorType\": \"RT-5K-MQ\",\n"
+    "    \"serialNumber\": \"40317-00001\",\n"
+    "    \"source\": \"import\",\n"
+    "    \"started\": \"2026-03-02T08:16:30.125Z\",\n"
+    "    \"station\": \"bench-1.orvane.example\",\n"
+    "    \"tipKind\": 2,\n"
+    "    \"unit\": \"pS/cm\",\n"
+    "    \"unsavedConstants\": false\n"
+    "}\n";
+
+// The field `index` of the table with another value than in `run`, by its
+// kind alone: no knowledge of which field it is.
+Run withFieldChanged(Run run, const RunField &field)
+{
+    switch (field.kind) {
+    case FieldKind::Text:
+        run.*field.text += QStringLiteral("·changed");
+        break;
+    case FieldKind::Integer:
+        run.*field.integer += 1;
+        break;
+    case FieldKind::Number:
+        run.*field.number = (run.*field.number).value_or(0) + 1.5;
+        break;
+    case FieldKind::Reading:
+        (run.*field.reading).text += QStringLiteral("9");
+        (run.*field.reading).value += 1;
+        break;
+    case FieldKind::Time:
+        run.*field.time = (run.*field.time).isValid()
+                              ? (run.*field.time).addSecs(61)
+                              : QDateTime(QDate(2026, 4, 1), QTime(9, 0), Qt::UTC);
+        break;
+    case FieldKind::Date:
+        run.*field.date =
+            (run.*field.date).isValid() ? (run.*field.date).addDays(-1) : QDate(2026, 4, 1);
+        break;
+    case FieldKind::Flag:
+        run.*field.flag = !(run.*field.flag);
+        break;
+    case FieldKind::Source:
+        run.*field.source = run.*field.source == history::Source::Import ? history::Source::Station
+                                                                         : history::Source::Import;
+        break;
+    case FieldKind::Outcome:
+        run.*field.outcome = run.*field.outcome == history::Outcome::Cancelled
+                                 ? history::Outcome::LinkLost
+                                 : history::Outcome::Cancelled;
+        break;
+    }
+    return run;
+}
+
+// Whether the field holds something in `run` (another value than a run
+// just made has).
+bool fieldSet(const Run &run, const RunField &field)
+{
+    const Run blank;
+    switch (field.kind) {
+    case FieldKind::Text:
+        return !(run.*field.text).isEmpty();
+    case FieldKind::Integer:
+        return run.*field.integer != 0;
+    case FieldKind::Number:
+        return (run.*field.number).has_value();
+    case FieldKind::Reading:
+        return (run.*field.reading).taken();
+    case FieldKind::Time:
+        return (run.*field.time).isValid();
+    case FieldKind::Date:
+        return (run.*field.date).isValid();
+    case FieldKind::Flag:
+        return run.*field.flag != blank.*field.flag;
+    case FieldKind::Source:
+        return run.*field.source != blank.*field.source;
+    case FieldKind::Outcome:
+        return run.*field.outcome != blank.*field.outcome;
+    }
+    return false;
+}
+
+// The names between "(" and ")" of an INSERT, or between SELECT and FROM.
+QStringList sqlColumns(const QString &sql, const QString &open, const QString &close)
+{
+    const qsizetype from = sql.indexOf(open) + open.size();
+    return sql.mid(from, sql.indexOf(close, from) - from).split(u',');
+}
 } // namespace
 
 class TestHistoryFormat : public QObject
@@ -98,6 +239,11 @@ private slots:
     void csvFormulasMarked();
     void csvNumbersStayNumbers();
     void csvStartsWithByteOrderMark();
+    void fieldInEveryPlace_data();
+    void fieldInEveryPlace();
+    void frozenPendingRunReads();
+    void everyFieldRoundTrip_data();
+    void everyFieldRoundTrip();
 };
 
 void TestHistoryFormat::jsonRoundTrip_data()
@@ -383,6 +529,124 @@ void TestHistoryFormat::csvStartsWithByteOrderMark()
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), csv);
+}
+
+void TestHistoryFormat::fieldInEveryPlace_data()
+{
+    QTest::addColumn<int>("index");
+    const QList<RunField> &fields = history::runFields();
+    for (int i = 0; i < fields.size(); ++i)
+        QTest::newRow(fields.at(i).column) << i;
+}
+
+void TestHistoryFormat::fieldInEveryPlace()
+{
+    QFETCH(int, index);
+    const RunField &field = history::runFields().at(index);
+    const Run run = historytest::sampleRun(1);
+    const Run changed = withFieldChanged(run, field);
+
+    // Named in the insert, on both databases, and in the select.
+    for (bool sqlite : {true, false}) {
+        const QStringList inserted =
+            sqlColumns(history::insertRunSql(sqlite), QStringLiteral("("), QStringLiteral(")"));
+        for (const QString &column : field.columns())
+            QVERIFY2(inserted.contains(column), qPrintable(column));
+    }
+    const QStringList selected = sqlColumns(history::selectRunSql(QStringLiteral("runs")),
+                                            QStringLiteral("SELECT "), QStringLiteral(" FROM"));
+    for (const QString &column : field.columns())
+        QVERIFY2(selected.contains(column), qPrintable(column));
+    QCOMPARE(selected, history::runColumns());
+
+    // Bound with its value, unless the database gives it one.
+    const QVariantList values = history::runValues(run);
+    QCOMPARE(history::insertRunSql(true).count(u'?'), values.size());
+    QCOMPARE(history::runValues(changed) != values, !field.has(history::kByDatabase));
+
+    // Kept in a pending file, under its key, and read back from it.
+    const QJsonObject json = QJsonDocument::fromJson(history::toJson(run)).object();
+    if (field.json) {
+        QVERIFY2(json.contains(QLatin1String(field.json)), field.json);
+        QVERIFY(history::toJson(changed) != history::toJson(run));
+        Run back;
+        QVERIFY(history::fromJson(history::toJson(changed), &back));
+        QCOMPARE(history::toJson(back), history::toJson(changed));
+    } else {
+        QCOMPARE(history::toJson(changed), history::toJson(run));
+    }
+
+    // Exported under its column or columns, whose cells change with it.
+    const QList<QStringList> csv =
+        parseCsv(history::csvHeader().mid(3) + history::csvRow(run) + history::csvRow(changed));
+    QCOMPARE(csv.size(), 3);
+    const QStringList header = csv.at(0);
+    QCOMPARE(csv.at(1).size(), header.size());
+    bool cellChanged = false;
+    for (const QString &column : field.csvColumns()) {
+        const int at = header.indexOf(column);
+        QVERIFY2(at >= 0, qPrintable(column));
+        cellChanged = cellChanged || csv.at(1).at(at) != csv.at(2).at(at);
+    }
+    QVERIFY(cellChanged);
+}
+
+void TestHistoryFormat::frozenPendingRunReads()
+{
+    const QByteArray frozen(kFrozenPendingRun);
+    Run run;
+    QVERIFY(history::fromJson(frozen, &run));
+    const QString difference = historytest::runDifference(historytest::sampleRun(1), run);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    // And written the same way, key for key, byte for byte.
+    QCOMPARE(history::toJson(run), frozen);
+}
+
+void TestHistoryFormat::everyFieldRoundTrip_data()
+{
+    QTest::addColumn<QString>("database");
+    QTest::newRow("SQLite") << "sqlite";
+    QTest::newRow("PostgreSQL") << "postgresql";
+}
+
+void TestHistoryFormat::everyFieldRoundTrip()
+{
+    QFETCH(QString, database);
+    if (database == "postgresql")
+        HISTORY_NEED_POSTGRES();
+    historytest::TestDatabase db(database);
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+
+    // An import (it has a date) with constants left unsaved.
+    Run run = historytest::sampleRun(1);
+    run.unsavedConstants = true;
+    for (const RunField &field : history::runFields()) {
+        if (!field.has(history::kByDatabase))
+            QVERIFY2(fieldSet(run, field), field.column);
+    }
+
+    // A pending file, then the database, then the export.
+    Run pending;
+    QVERIFY(history::fromJson(history::toJson(run), &pending));
+    QString error;
+    history::Store store(db.location());
+    QVERIFY2(store.open(&error), qPrintable(error));
+    QVERIFY2(store.write(pending, &error), qPrintable(error));
+    const QList<Run> stored = store.revisionsOf(run.key, &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(stored.size(), 1);
+    const Run back = stored.first();
+    for (const RunField &field : history::runFields())
+        QVERIFY2(fieldSet(back, field), field.column);
+    const QString difference = historytest::runDifference(run, back);
+    QVERIFY2(difference.isEmpty(), qPrintable(difference));
+
+    Run expected = run;
+    expected.recordedAt = back.recordedAt;
+    QCOMPARE(history::csvRow(back), history::csvRow(expected));
+    const QList<QStringList> csv = parseCsv(history::toCsv({back}).mid(3));
+    QCOMPARE(csv.size(), 2);
+    QCOMPARE(csv.at(1).at(csv.at(0).indexOf("recorded_at")), history::timeText(back.recordedAt));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryFormat)
