@@ -225,15 +225,6 @@ int latestVersion()
     return migrations().constLast().version;
 }
 
-QList<const char *> statementsOf(int version)
-{
-    for (const Migration &migration : migrations()) {
-        if (migration.version == version)
-            return migration.statements;
-    }
-    return {};
-}
-
 bool migrate(QSqlDatabase &db, const Location &location, int version, QString *error)
 {
     const bool sqlite = location.kind == Location::Kind::SQLite;

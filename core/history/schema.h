@@ -16,9 +16,6 @@ namespace history::schema
 
 // The newest version the migrations lead to (Store::kSchemaVersion).
 int latestVersion();
-// The statements of one version, as they are applied; empty for a version
-// not known.
-QList<const char *> statementsOf(int version);
 
 // The schema version of the database; 0 when it has none yet.
 bool readVersion(QSqlDatabase &db, bool sqlite, int *version, QSqlError *error);
