@@ -7,6 +7,7 @@
 #include "core/history/location.h"
 #include "core/history/run.h"
 #include "core/history/store.h"
+#include "gui/history/historywindow.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
@@ -104,6 +105,13 @@ inline QString readAsMarkup(const QString &html)
 inline QString readToolTip(const QString &tip)
 {
     return Qt::mightBeRichText(tip) ? readAsMarkup(tip) : tip;
+}
+
+// The window's reads have come back and what they read is shown; false
+// when they have not within the timeout.
+inline bool loaded(const history::HistoryWindow *window, int timeoutMs = 20000)
+{
+    return QTest::qWaitFor([window] { return !window->isReading(); }, timeoutMs);
 }
 
 // A history in a fresh SQLite file of the test's own.

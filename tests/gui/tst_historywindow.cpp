@@ -255,7 +255,7 @@ std::unique_ptr<HistoryWindow> HistoryWindowTest::openWindow(const history::Loca
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         return nullptr;
-    if (window->openHistory() != opens)
+    if (window->openHistory() != opens || !loaded(window.get()))
         return nullptr;
     return window;
 }
@@ -308,6 +308,7 @@ void HistoryWindowTest::pickingASensorShowsItsRunsAndChart()
     const QModelIndex other = sensors->model()->index(1, 0);
     QCOMPARE(other.data().toString(), QString("40317-00101"));
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(other).center());
+    QVERIFY(loaded(window_.get()));
     QCOMPARE(window_->currentSerial(), QString("40317-00101"));
 
     QTableView *runs = view("runs");
@@ -367,6 +368,7 @@ void HistoryWindowTest::filterAsYouType()
     // it when the filter is cleared.
     filter->clear();
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     QTest::keyClicks(filter, "rt-5k-mq");
     QCOMPARE(shown().size(), 3);
     QCOMPARE(window_->currentSerial(), QString("40317-00101"));
@@ -404,6 +406,7 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     QCOMPARE(sensors->model()->index(1, 0).data().toString(), QString("(none)"));
     sensors->sortByColumn(5, Qt::AscendingOrder);
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(none).center());
+    QVERIFY(loaded(window_.get()));
     QCOMPARE(window_->currentSerial(), QString());
     QCOMPARE(view("runs")->model()->rowCount(), 1);
     QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("599.0"));
@@ -556,6 +559,7 @@ void HistoryWindowTest::exportSensor()
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
 
     // A name typed without an extension gets ".csv".
     const QString name = QDir(h.folder()).filePath("sensor-export");
@@ -565,6 +569,9 @@ void HistoryWindowTest::exportSensor()
     QCOMPARE(answers_->seen().size(), 1);
     QCOMPARE(answers_->seen().first().className, QString("QFileDialog"));
     QVERIFY(!QFile::exists(name));
+    // Written beside the window, which says so when the file is complete.
+    QTRY_COMPARE(window_->statusBar()->currentMessage(),
+                 "Runs exported to " + QDir::toNativeSeparators(name) + ".csv: 2");
     QCOMPARE(recordedMasked(readAll(name + ".csv")), kCsvHeader + kCsvSensor1);
 }
 
@@ -659,6 +666,7 @@ void HistoryWindowTest::lockedHistory()
         QElapsedTimer timer;
         timer.start();
         action("reloadAction")->trigger();
+        QVERIFY(loaded(window_.get()));
         const qint64 reloading = timer.elapsed();
         QVERIFY2(reloading < 3000, qPrintable(QString::number(reloading)));
         auto *problem = window_->findChild<QLabel *>("problem");
@@ -708,6 +716,7 @@ void HistoryWindowTest::reportPrintsToPdf()
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
 
     const QString pdf = QDir(h.folder()).filePath("report.pdf");
     answers_->printToPdf(pdf);
@@ -782,6 +791,7 @@ void HistoryWindowTest::sameSerialTwoTypes()
     const int cmRow = sensors->model()->index(0, 1).data().toString() == "RT-5K-MQ-CM" ? 0 : 1;
     const QModelIndex pick = sensors->model()->index(cmRow, 0);
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(pick).center());
+    QVERIFY(loaded(window_.get()));
     QCOMPARE(window_->currentType(), QString("RT-5K-MQ-CM"));
     QCOMPARE(view("runs")->model()->rowCount(), 1);
     QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("533.3"));
@@ -795,6 +805,7 @@ void HistoryWindowTest::sameSerialTwoTypes()
     answers_->fileName(name);
     action("exportSensorAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
+    QTRY_VERIFY(QFile::exists(name));
     const QList<QByteArray> lines = readAll(name).split('\n');
     QCOMPARE(lines.size(), 3); // the header, one run, the empty end
     QVERIFY2(lines.at(1).contains(",RT-5K-MQ-CM,40317-00101,"), lines.at(1).constData());
@@ -817,6 +828,7 @@ void HistoryWindowTest::outOfToleranceMarkedAndCounted()
     QVERIFY(window_);
     QTableView *sensors = view("sensors");
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     const QModelIndex failing = sensors->currentIndex().siblingAtColumn(5);
     QCOMPARE(failing.data().toString(), QString("2027-06-01, out of tolerance"));
     QVERIFY(failing.data(history::SensorListModel::OutOfToleranceRole).toBool());
@@ -825,6 +837,7 @@ void HistoryWindowTest::outOfToleranceMarkedAndCounted()
     QVERIFY(failingColour.isValid());
 
     window_->selectSensor("40317-00303");
+    QVERIFY(loaded(window_.get()));
     const QModelIndex late = sensors->currentIndex().siblingAtColumn(5);
     QCOMPARE(late.data().toString(), QString("2026-01-02, overdue"));
     QVERIFY(!late.data(history::SensorListModel::OutOfToleranceRole).toBool());
@@ -832,6 +845,7 @@ void HistoryWindowTest::outOfToleranceMarkedAndCounted()
     QVERIFY(late.data(Qt::ForegroundRole).value<QBrush>().color() != failingColour);
 
     window_->selectSensor("40317-00202");
+    QVERIFY(loaded(window_.get()));
     QVERIFY(!sensors->currentIndex().data(Qt::ForegroundRole).isValid());
     QCOMPARE(
         window_->statusBar()->currentMessage(),
@@ -880,6 +894,7 @@ void HistoryWindowTest::databaseGoneAndBack()
 
     QVERIFY2(server.stop(&error), qPrintable(error));
     action("reloadAction")->trigger();
+    QVERIFY(loaded(window_.get()));
     // What was shown stays, and the window says it may be out of date.
     QVERIFY(!problem->isHidden());
     QVERIFY2(problem->text().startsWith("The history cannot be read: ") &&
@@ -893,8 +908,10 @@ void HistoryWindowTest::databaseGoneAndBack()
     QVERIFY(!window_->findChild<QLabel *>("heading")->text().startsWith("No runs"));
     // Another sensor picked meanwhile: still no empty history.
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     QVERIFY(!window_->findChild<QLabel *>("heading")->text().startsWith("No runs"));
     action("reloadAction")->trigger();
+    QVERIFY(loaded(window_.get()));
     QVERIFY(!problem->isHidden());
 
     // Back, with a run another station recorded meanwhile.
@@ -906,6 +923,7 @@ void HistoryWindowTest::databaseGoneAndBack()
                  qPrintable(error));
     }
     action("reloadAction")->trigger();
+    QVERIFY(loaded(window_.get()));
     QVERIFY2(problem->isHidden(), qPrintable(problem->text()));
     QCOMPARE(view("sensors")->model()->rowCount(), 3);
     QVERIFY2(window_->statusBar()->currentMessage().startsWith("Sensors: 3, overdue: 1,"),
@@ -1034,6 +1052,7 @@ void HistoryWindowTest::fileDialogsStartInTheLastFolder()
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     auto chosen = std::make_unique<QTemporaryDir>();
     QVERIFY(chosen->isValid());
     const QString chosenPath = QFileInfo(chosen->path()).canonicalFilePath();
@@ -1056,7 +1075,7 @@ void HistoryWindowTest::fileDialogsStartInTheLastFolder()
     });
     action("exportSensorAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
-    QVERIFY(QFile::exists(QDir(chosenPath).filePath("first.csv")));
+    QTRY_VERIFY(QFile::exists(QDir(chosenPath).filePath("first.csv")));
     // ...where the next export and the import start.
     answers_->handle([&](QWidget *w) {
         startsIn(w);
@@ -1181,6 +1200,7 @@ void HistoryWindowTest::dueDatesMoveOnAtEveryMidnight()
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     QVERIFY(window_->openHistory());
+    QVERIFY(loaded(window_.get()));
 
     const auto overdue = [this] {
         const QString status = window_->statusBar()->currentMessage();
