@@ -7,7 +7,6 @@
 #include "core/history/location.h"
 #include "core/history/run.h"
 #include "core/history/store.h"
-#include "gui/history/historywindow.h"
 
 #include <QDateTime>
 #include <QTemporaryDir>
@@ -109,7 +108,8 @@ inline QString readToolTip(const QString &tip)
 
 // The window's reads have come back and what they read is shown; false
 // when they have not within the timeout.
-inline bool loaded(const history::HistoryWindow *window, int timeoutMs = 20000)
+// (A template: suites without widgets share this header.)
+template <typename HistoryWindow> bool loaded(const HistoryWindow *window, int timeoutMs = 20000)
 {
     return QTest::qWaitFor([window] { return !window->isReading(); }, timeoutMs);
 }

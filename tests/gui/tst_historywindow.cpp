@@ -10,6 +10,7 @@
 #include "gui/history/historywindow.h"
 #include "gui/history/revisionsdialog.h"
 #include "gui/history/sensorlistmodel.h"
+#include "gui/history/windowactions.h"
 #include "tests/core/tst_historydatabases.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -199,6 +201,9 @@ private slots:
     void runsSortByValue_data();
     void runsSortByValue();
     void dueDatesMoveOnAtEveryMidnight();
+    void staleRunsNeverShown();
+    void enabledActions_data();
+    void enabledActions();
 
 private:
     // The window on this history, opened as the program opens it.
@@ -674,6 +679,27 @@ void HistoryWindowTest::lockedHistory()
         QVERIFY2(problem->text().contains("The history is busy"), qPrintable(problem->text()));
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
         window_.reset();
+        QVERIFY(query.exec("ROLLBACK"));
+
+        // A read that waits for the lock holds nothing: the window's timers
+        // fire, it says what it loads, and it closes within its grace.
+        window_ = openWindow(patient, dir.filePath("pending"));
+        QVERIFY(window_);
+        QVERIFY(query.exec("BEGIN"));
+        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
+                 qPrintable(query.lastError().text()));
+        timer.restart();
+        action("reloadAction")->trigger();
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        bool fired = false;
+        QTimer::singleShot(50, window_.get(), [&fired] { fired = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(fired, 2000);
+        QVERIFY(window_->isReading());
+        QCOMPARE(window_->statusBar()->currentMessage(), QString("Loading the sensors..."));
+        QCOMPARE(view("sensors")->model()->rowCount(), 2);
+        timer.restart();
+        window_.reset();
+        QVERIFY2(timer.elapsed() < 4500, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(query.exec("ROLLBACK"));
 
         window_ = openWindow(patient, dir.filePath("pending"));
@@ -1219,6 +1245,88 @@ void HistoryWindowTest::dueDatesMoveOnAtEveryMidnight()
     }
     // And armed again for the next.
     QCOMPARE(clock->armedFor().date(), QDate(2026, 7, 3));
+}
+
+// A pick made while another sensor's runs load wins: the slower, older read
+// never shows, not even for a moment.
+void HistoryWindowTest::staleRunsNeverShown()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    const QString slow = "40317-00101";
+    QSemaphore reached;
+    QSemaphore release;
+    history::WindowOptions options;
+    options.location = h.location();
+    options.pendingFolder = h.pendingFolder();
+    options.readerHook = [&](history::HistoryReader::Kind kind, const QString &subject) {
+        if (kind == history::HistoryReader::Runs && subject == slow) {
+            reached.release();
+            release.tryAcquire(1, 20000);
+        }
+    };
+    window_ = std::make_unique<HistoryWindow>(options);
+    window_->setToday(kToday);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(window_->openHistory());
+    QVERIFY(loaded(window_.get()));
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+
+    QTableView *runs = view("runs");
+    QStringList shownFirst; // the newest run's date, at every change of the table
+    connect(runs->model(), &QAbstractItemModel::modelReset, window_.get(),
+            [&] { shownFirst << runs->model()->index(0, 0).data().toString(); });
+    window_->selectSensor(slow);
+    QVERIFY(reached.tryAcquire(1, 10000)); // its read is held now
+    QVERIFY(window_->findChild<QLabel *>("heading")->text().startsWith("Loading the runs of"));
+    window_->selectSensor("40317-00202");
+    release.release();
+    QVERIFY(loaded(window_.get()));
+
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+    QCOMPARE(runs->model()->rowCount(), 2);
+    QCOMPARE(runs->model()->index(0, 0).data().toString(), QString("2025-06-20 12:00"));
+    // 40317-00101's newest run (2026-06-01) was never in the table.
+    QCOMPARE(shownFirst, QStringList{"2025-06-20 12:00"});
+    QCOMPARE(window_->findChild<QLabel *>("heading")->text(),
+             QString("RT-5K-MQ 40317-00202 - runs: 2 - next due 2026-05-02, overdue"));
+}
+
+void HistoryWindowTest::enabledActions_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("sensor");
+    QTest::addColumn<bool>("importing");
+    QTest::addColumn<bool>("exporting");
+    // import, export sensor, export all, print, reload, lists
+    QTest::addColumn<QString>("enabled");
+
+    QTest::newRow("not open") << false << false << false << false << "-----L";
+    QTest::newRow("open, no sensor") << true << false << false << false << "I-A-RL";
+    QTest::newRow("open, a sensor") << true << true << false << false << "ISAPRL";
+    QTest::newRow("importing") << true << true << true << false << "------";
+    QTest::newRow("exporting") << true << true << false << true << "I--PRL";
+    QTest::newRow("exporting, no sensor") << true << false << false << true << "I---RL";
+}
+
+void HistoryWindowTest::enabledActions()
+{
+    QFETCH(bool, open);
+    QFETCH(bool, sensor);
+    QFETCH(bool, importing);
+    QFETCH(bool, exporting);
+    QFETCH(QString, enabled);
+    history::WindowState state;
+    state.historyOpen = open;
+    state.sensorShown = sensor;
+    state.importing = importing;
+    state.exporting = exporting;
+    const history::EnabledActions e = history::enabledActions(state);
+    const QString got = QString(e.import ? "I" : "-") + (e.exportSensor ? "S" : "-") +
+                        (e.exportAll ? "A" : "-") + (e.print ? "P" : "-") + (e.reload ? "R" : "-") +
+                        (e.lists ? "L" : "-");
+    QCOMPARE(got, enabled);
 }
 
 QTEST_MAIN(HistoryWindowTest)
