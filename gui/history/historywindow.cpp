@@ -1,22 +1,23 @@
 #include "gui/history/historywindow.h"
 
-#include "core/history/csvfile.h"
-#include "core/history/letgo.h"
 #include "core/history/writer.h"
+#include "gui/history/csvexport.h"
 #include "gui/history/driftchart.h"
-#include "gui/history/pendingruns.h"
+#include "gui/history/importflow.h"
+#include "gui/history/pendingnotice.h"
 #include "gui/history/recordimport.h"
-#include "gui/history/report.h"
+#include "gui/history/reportprint.h"
 #include "gui/history/revisionsdialog.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
+#include "gui/history/windowactions.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDeadlineTimer>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -24,18 +25,13 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMutex>
 #include <QPointer>
-#include <QPrintDialog>
-#include <QPrinter>
-#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
-#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -48,15 +44,9 @@ namespace
 
 constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV files (*.csv)");
 constexpr char kCsvSuffix[] = "csv";
-// Notices listed in the box itself; the rest are under its details.
-constexpr int kNoticesShown = 10;
-// An import shorter than this shows no progress dialog.
-constexpr int kProgressDelayMs = 400;
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
 const QSize kWindowSize(1260, 860);
-// How long a closing window lets an export finish its file.
-constexpr int kExportGraceMs = 3000;
 // The due dates move on just after midnight.
 constexpr int kSecondsAfterMidnight = 1;
 constexpr int kSensorPaneWidth = 700;
@@ -198,19 +188,10 @@ QString HistoryWindow::startFolder() const
 
 HistoryWindow::~HistoryWindow()
 {
-    // An export under way finishes its file first.
-    if (exporter_) {
-        // An export under way may finish its file, for a while: the file is
-        // replaced whole or not at all, so one left unfinished leaves none.
-        // A thread stuck in the database past that is let go (deliberately
-        // not destroyed, which would abort) and tells this window nothing.
-        {
-            QMutexLocker lock(&exportEnd_->mutex);
-            exportEnd_->windowGone = true;
-        }
-        if (!exporter_->wait(QDeadlineTimer(kExportGraceMs)))
-            keepReachable(exporter_.release());
-    }
+    // A read or an export under way is given a little while, then let go.
+    delete export_;
+    delete import_;
+    reader_.reset();
 }
 
 void HistoryWindow::buildActions()
@@ -392,73 +373,67 @@ void HistoryWindow::buildWidgets()
 
 bool HistoryWindow::openHistory()
 {
-    store_ = std::make_unique<Store>(options_.location);
+    reader_ = std::make_unique<HistoryReader>(options_.location, options_.readerHook);
+    connect(reader_.get(), &HistoryReader::sensorsRead, this, &HistoryWindow::sensorsRead);
+    connect(reader_.get(), &HistoryReader::runsRead, this, &HistoryWindow::runsRead);
+    connect(reader_.get(), &HistoryReader::opened, this, [this](const QString &error) {
+        if (historyOpen_ && !error.isEmpty())
+            readFailed(error); // a fresh connection failed too
+    });
+    connect(reader_.get(), &HistoryReader::pendingWritten, this,
+            [this](const PendingWrite &written) { pendingMessage_ = pendingWrittenText(written); });
+    connect(reader_.get(), &HistoryReader::revisionsRead, this,
+            [this](const QString &, const QList<Run> &revisions, const QString &error) {
+                RevisionsDialog dialog(revisions, error, this);
+                dialog.exec();
+            });
+
+    // Connecting (and migrating) may take a while: the window's events run
+    // meanwhile, and it says what it waits for.
+    heading_->setText(tr("Opening the history..."));
     QString error;
-    const bool opened = store_->open(&error);
+    bool answered = false;
+    QEventLoop wait;
+    connect(reader_.get(), &HistoryReader::opened, &wait, [&](const QString &e) {
+        error = e;
+        answered = true;
+        wait.quit();
+    });
+    reader_->open(false);
+    if (!answered)
+        wait.exec();
+    const bool opened = error.isEmpty();
 
     const QList<Pending> pending = pendingRuns(options_.pendingFolder);
     QStringList damaged;
     for (const DamagedFile &file : damagedPending(options_.pendingFolder))
         damaged << tr("%1: %2").arg(QDir::toNativeSeparators(file.path), file.reason);
-    showNotices(pendingNotices(pending), damaged, opened);
+    showPendingNotices(this, pendingNotices(pending), damaged, opened);
 
     if (!opened) {
+        heading_->clear();
         QMessageBox::critical(this, windowTitle(),
                               tr("The calibration history cannot be opened.\n\n%1").arg(error));
-        store_.reset();
+        reader_.reset();
         return false;
     }
-
-    const PendingWrite written = writePending(store_.get(), options_.pendingFolder, pending);
+    historyOpen_ = true;
+    // Written before the sensors are read: they are listed with the rest.
+    if (!pending.isEmpty())
+        reader_->writePending(options_.pendingFolder, pending);
     reload();
-    if (!written.errors.isEmpty())
-        statusBar()->showMessage(tr("Pending runs not written: %1 (%2)")
-                                     .arg(written.errors.size())
-                                     .arg(written.errors.first()));
-    else if (written.written > 0)
-        statusBar()->showMessage(
-            tr("Pending runs written into the history: %1").arg(written.written));
     return true;
 }
 
-void HistoryWindow::showNotices(const QStringList &notices, const QStringList &damaged, bool opened)
+bool HistoryWindow::isReading() const
 {
-    if (notices.isEmpty() && damaged.isEmpty())
-        return;
-    QStringList lines;
-    QStringList all;
-    if (!notices.isEmpty()) {
-        lines << tr("Runs that could not be recorded when they ended:") << QString();
-        lines << notices.mid(0, kNoticesShown);
-        if (notices.size() > kNoticesShown)
-            lines << tr("... and %1 more (see the details).").arg(notices.size() - kNoticesShown);
-        lines << QString()
-              << (opened ? tr("They are written into the history now.")
-                         : tr("They stay pending until the history can be reached."));
-        all << notices;
-    }
-    if (!damaged.isEmpty()) {
-        // Never deleted: an auditor may want to see what was in them.
-        if (!lines.isEmpty())
-            lines << QString();
-        lines << tr("Pending files that could not be taken, kept aside unchanged:") << QString();
-        lines << damaged.mid(0, kNoticesShown);
-        if (damaged.size() > kNoticesShown)
-            lines << tr("... and %1 more (see the details).").arg(damaged.size() - kNoticesShown);
-        all << damaged;
-    }
-    QMessageBox box(damaged.isEmpty() ? QMessageBox::Information : QMessageBox::Warning,
-                    windowTitle(), lines.join(QLatin1Char('\n')), QMessageBox::Ok, this);
-    box.setTextFormat(Qt::PlainText);
-    if (notices.size() > kNoticesShown || damaged.size() > kNoticesShown)
-        box.setDetailedText(all.join(QLatin1Char('\n')));
-    box.exec();
+    return reader_ && reader_->busy();
 }
 
 void HistoryWindow::setToday(const QDate &today)
 {
     sensorModel_->setToday(today);
-    refreshSensor();
+    updateHeading();
     updateStatus();
 }
 
@@ -474,23 +449,22 @@ void HistoryWindow::readFailed(const QString &error)
 
 void HistoryWindow::reload()
 {
-    if (!store_)
+    if (!reader_ || !historyOpen_)
         return;
-    if (readFailed_) {
-        // A connection that failed may stay broken (a server restarted, say):
-        // a fresh one.
-        auto fresh = std::make_unique<Store>(options_.location);
-        QString error;
-        if (!fresh->open(&error)) {
-            readFailed(error);
-            return;
-        }
-        store_ = std::move(fresh);
-    }
-    QString error;
-    const QList<SensorSummary> sensors = store_->sensors(&error, sensorModel_->today());
+    // A connection that failed may stay broken (a server restarted, say): a
+    // fresh one.
+    if (readFailed_)
+        reader_->open(true);
+    reader_->readSensors(sensorModel_->today());
+    statusBar()->showMessage(tr("Loading the sensors..."));
+    updateHeading();
+}
+
+void HistoryWindow::sensorsRead(const QList<SensorSummary> &sensors, const QString &error)
+{
     if (!error.isEmpty()) {
         readFailed(error); // what is shown stays: never an empty history in its place
+        updateHeading();
         return;
     }
     readFailed_ = false;
@@ -503,6 +477,8 @@ void HistoryWindow::reload()
     if (!sized_ && sensorModel_->rowCount() > 0)
         fitSensorPane();
     updateStatus();
+    if (!pendingMessage_.isEmpty())
+        statusBar()->showMessage(std::exchange(pendingMessage_, QString()));
     const int row = showing ? sensorModel_->rowOf(keep, keepType) : -1;
     if (row >= 0) {
         selectSensor(keep, keepType);
@@ -566,38 +542,65 @@ void HistoryWindow::clearSensor()
 void HistoryWindow::refreshSensor()
 {
     const int row = currentRow();
-    QList<Run> runs;
-    QString error;
-    if (row >= 0 && store_ && !readFailed_)
-        runs = store_->runsOf(current_, currentType_, &error);
     const bool same =
         runsShown_ && row >= 0 && runsSerial_ == current_ && runsType_ == currentType_;
-    if (row >= 0 && (readFailed_ || !error.isEmpty()) && same) {
-        // The runs shown stay; the window says they may be out of date.
-        if (!error.isEmpty())
-            readFailed(error);
+    if (row >= 0 && reader_ && historyOpen_ && !readFailed_)
+        reader_->readRuns(current_, currentType_);
+    else if (!same) // the runs shown stay; the window says they may be out of date
+        showRuns({});
+    updateActions();
+    updateHeading();
+}
+
+void HistoryWindow::runsRead(const QString &serialNumber, const QString &sensorType,
+                             const QList<Run> &runs, const QString &error)
+{
+    // Only the newest request comes back; the sensor may have gone since.
+    if (currentRow() < 0 || serialNumber != current_ || sensorType != currentType_)
+        return;
+    const bool same = runsShown_ && runsSerial_ == current_ && runsType_ == currentType_;
+    if (!error.isEmpty()) {
+        readFailed(error);
+        if (!same)
+            showRuns({});
     } else {
-        if (!error.isEmpty())
-            readFailed(error);
-        runModel_->setRuns(error.isEmpty() ? runs : QList<Run>());
-        runOutcome_->fit();
-        chart_->setRuns(error.isEmpty() ? runs : QList<Run>());
-        runsShown_ = row >= 0;
-        runsSerial_ = current_;
-        runsType_ = currentType_;
+        showRuns(runs);
     }
-    exportSensorAction_->setEnabled(row >= 0 && !importing_);
-    printAction_->setEnabled(row >= 0 && !importing_);
+    updateHeading();
+}
+
+void HistoryWindow::showRuns(const QList<Run> &runs)
+{
+    runModel_->setRuns(runs);
+    runOutcome_->fit();
+    chart_->setRuns(runs);
+    runsShown_ = currentRow() >= 0;
+    runsSerial_ = current_;
+    runsType_ = currentType_;
+}
+
+void HistoryWindow::updateHeading()
+{
+    const int row = currentRow();
+    const bool reading = reader_ && historyOpen_ && !readFailed_;
     if (row < 0) {
-        heading_->setText(store_ && !readFailed_ && sensorModel_->rowCount() == 0
-                              ? tr("No runs are recorded in this history yet.")
-                              : QString());
+        if (reading && reader_->waiting(HistoryReader::Sensors))
+            heading_->setText(tr("Loading the sensors..."));
+        else
+            heading_->setText(reading && sensorModel_->rowCount() == 0
+                                  ? tr("No runs are recorded in this history yet.")
+                                  : QString());
         return;
     }
     // As the list says it.
     const auto shown = [this, row](int column) {
         return sensorModel_->index(row, column).data().toString();
     };
+    if (reading && reader_->waiting(HistoryReader::Runs)) {
+        heading_->setText(tr("Loading the runs of %1 %2...")
+                              .arg(shown(SensorListModel::Type), shown(SensorListModel::Serial)));
+        return;
+    }
     heading_->setText(tr("%1 %2 - runs: %3 - next due %4")
                           .arg(shown(SensorListModel::Type), shown(SensorListModel::Serial),
                                shown(SensorListModel::Runs), shown(SensorListModel::NextDue)));
@@ -619,9 +622,25 @@ void HistoryWindow::updateStatus()
             .arg(sensorModel_->intervalDays()));
 }
 
+void HistoryWindow::updateActions()
+{
+    WindowState state;
+    state.historyOpen = historyOpen_;
+    state.sensorShown = currentRow() >= 0;
+    state.importing = import_ != nullptr;
+    state.exporting = export_ != nullptr;
+    const EnabledActions enabled = enabledActions(state);
+    importAction_->setEnabled(enabled.import);
+    exportSensorAction_->setEnabled(enabled.exportSensor);
+    exportAllAction_->setEnabled(enabled.exportAll);
+    printAction_->setEnabled(enabled.print);
+    reloadAction_->setEnabled(enabled.reload);
+    centralWidget()->setEnabled(enabled.lists);
+}
+
 void HistoryWindow::exportSensor()
 {
-    if (!store_ || currentRow() < 0)
+    if (!historyOpen_ || export_ || currentRow() < 0)
         return;
     // Both come from the sensor: nothing of them may name another folder.
     QString name = tr("%1 %2").arg(serialText(current_), currentType_);
@@ -629,46 +648,34 @@ void HistoryWindow::exportSensor()
     const QString path = askCsvPath(name + QLatin1Char('.') + QLatin1String(kCsvSuffix));
     if (path.isEmpty())
         return;
-    QString error;
-    const QList<Run> runs = store_->runsOf(current_, currentType_, &error);
-    if (error.isEmpty())
-        writeCsvFile(runs, path, &error);
-    exportFinished(path, error.isEmpty() ? int(runs.size()) : -1, error);
+    startExport(new CsvExport(options_.location, current_, currentType_, path, this));
 }
 
 void HistoryWindow::exportAll()
 {
-    if (!store_ || exporter_)
+    if (!historyOpen_ || export_)
         return;
     const QString path =
         askCsvPath(tr("calibration-history") + QLatin1Char('.') + QLatin1String(kCsvSuffix));
     if (path.isEmpty())
         return;
-    // Every run can take longer than a frame to read and write: that is done
-    // on a connection and a thread of its own, the window stays live.
-    exportAllAction_->setEnabled(false);
+    startExport(new CsvExport(options_.location, path, this));
+}
+
+void HistoryWindow::startExport(CsvExport *job)
+{
+    export_ = job;
+    connect(job, &CsvExport::finished, this,
+            [this, job](const QString &path, int runs, const QString &error) {
+                export_ = nullptr;
+                job->deleteLater();
+                updateActions();
+                showExportEnd(this, path, runs, error);
+            });
     statusBar()->showMessage(
-        tr("Exporting every run to %1...").arg(QDir::toNativeSeparators(path)));
-    const Location location = options_.location;
-    exportEnd_ = std::make_shared<ExportEnd>();
-    exporter_.reset(QThread::create([this, location, path, end = exportEnd_] {
-        QString error;
-        const int runs = exportHistoryToCsv(location, path, &error);
-        // Posted while the window is known to live; a posted call dies with it.
-        QMutexLocker lock(&end->mutex);
-        if (end->windowGone)
-            return;
-        QMetaObject::invokeMethod(
-            this,
-            [this, path, runs, error] {
-                exporter_->wait();
-                exporter_.reset();
-                exportAllAction_->setEnabled(!importing_);
-                exportFinished(path, runs, error);
-            },
-            Qt::QueuedConnection);
-    }));
-    exporter_->start();
+        tr("Exporting runs to %1...").arg(QDir::toNativeSeparators(job->path())));
+    job->start();
+    updateActions();
 }
 
 QString HistoryWindow::askCsvPath(const QString &suggestedName)
@@ -686,23 +693,10 @@ QString HistoryWindow::askCsvPath(const QString &suggestedName)
     return path;
 }
 
-void HistoryWindow::exportFinished(const QString &path, int runs, const QString &error)
-{
-    if (runs < 0) {
-        statusBar()->clearMessage();
-        QMessageBox::warning(
-            this, windowTitle(),
-            tr("Cannot write %1:\n%2.").arg(QDir::toNativeSeparators(path), error));
-        return;
-    }
-    statusBar()->showMessage(
-        tr("Runs exported to %1: %2").arg(QDir::toNativeSeparators(path)).arg(runs));
-}
-
 void HistoryWindow::printReport()
 {
     const int row = currentRow();
-    if (!store_ || row < 0)
+    if (!historyOpen_ || row < 0)
         return;
     ReportInputs inputs;
     inputs.sensor = sensorModel_->sensor(row);
@@ -712,65 +706,40 @@ void HistoryWindow::printReport()
     inputs.intervalDays = sensorModel_->intervalDays();
     inputs.printed = sensorModel_->today();
     inputs.training = options_.training;
-
-    const QString sensor = tr("%1 %2").arg(currentType_, serialText(current_));
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setDocName(tr("Calibration history of %1").arg(sensor));
-    QPrintDialog dialog(&printer, this);
-    dialog.setWindowTitle(tr("Print the history of %1").arg(sensor));
-    if (dialog.exec() != QDialog::Accepted)
-        return;
-    if (!printer.outputFileName().isEmpty())
-        lastFolder_ = QFileInfo(printer.outputFileName()).absolutePath();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    history::printReport(inputs, &printer);
-    QApplication::restoreOverrideCursor();
+    const QString folder = printReportWithDialog(inputs, this);
+    if (!folder.isEmpty())
+        lastFolder_ = folder;
 }
 
 void HistoryWindow::showRevisions()
 {
     const QModelIndex index = runSorter_->mapToSource(runView_->currentIndex());
-    if (!store_ || !index.isValid())
+    if (!reader_ || !historyOpen_ || !index.isValid())
         return;
-    const Run &run = runModel_->runs().at(index.row());
-    QString error;
-    const QList<Run> revisions = store_->revisionsOf(run.key, &error);
-    RevisionsDialog dialog(revisions, error, this);
-    dialog.exec();
+    reader_->readRevisions(runModel_->runs().at(index.row()).key);
 }
 
 void HistoryWindow::importRecords()
 {
-    if (!store_ || importing_)
+    if (!historyOpen_ || import_)
         return;
     const QString folder =
         QFileDialog::getExistingDirectory(this, tr("Import record files from"), startFolder());
     if (folder.isEmpty())
         return;
     lastFolder_ = folder;
-    const QStringList files = RecordImport::filesUnder(folder);
+    import_ = new ImportFlow(options_.location, ImportRules{options_.training}, folder, this);
+    connect(import_, &ImportFlow::finished, this,
+            [this, folder](const ImportResult &result) { importFinished(result, folder); });
+    updateActions();
+    import_->start();
+}
 
-    RecordImport import(store_.get(), ImportRules{options_.training});
-    // Gone before the summary shows: its delayed showing would otherwise put
-    // it, finished, over the summary and hold the summary's buttons.
-    auto progress = std::make_unique<QProgressDialog>(
-        tr("Importing the record files under %1...").arg(QDir::toNativeSeparators(folder)),
-        tr("Cancel"), 0, int(files.size()), this);
-    progress->setObjectName(QStringLiteral("importProgress"));
-    progress->setWindowTitle(windowTitle());
-    progress->setWindowModality(Qt::WindowModal);
-    progress->setMinimumDuration(kProgressDelayMs);
-    progress->setAutoReset(false);
-    connect(&import, &RecordImport::progress, progress.get(), &QProgressDialog::setValue);
-    connect(progress.get(), &QProgressDialog::canceled, &import, &RecordImport::cancel);
-
-    setBusy(true);
-    import_ = &import;
-    const ImportResult result = import.run(files);
+void HistoryWindow::importFinished(const ImportResult &result, const QString &folder)
+{
+    import_->deleteLater();
     import_ = nullptr;
-    progress.reset();
-    setBusy(false);
+    updateActions();
     reload();
     statusBar()->showMessage(tr("Record files imported: %1").arg(result.imported));
     if (closeAfterImport_) {
@@ -781,22 +750,9 @@ void HistoryWindow::importRecords()
     summary.exec();
 }
 
-void HistoryWindow::setBusy(bool busy)
-{
-    importing_ = busy;
-    const bool sensor = !busy && currentRow() >= 0;
-    importAction_->setEnabled(!busy);
-    exportAllAction_->setEnabled(!busy && !exporter_);
-    reloadAction_->setEnabled(!busy);
-    exportSensorAction_->setEnabled(sensor);
-    printAction_->setEnabled(sensor);
-    centralWidget()->setEnabled(!busy);
-}
-
 void HistoryWindow::closeEvent(QCloseEvent *event)
 {
-    // The import loop runs on this window's stack: let it stop between two
-    // files, then close.
+    // Let the import stop between two files, then close.
     if (import_) {
         closeAfterImport_ = true;
         event->ignore();

@@ -4,12 +4,13 @@
 // sensor's runs and its chart; export to CSV, a printed report, and the
 // import of calibration record files.
 
+#include "core/history/importer.h"
 #include "core/history/location.h"
 #include "core/history/store.h"
+#include "gui/history/historyreader.h"
 
 #include <QDate>
 #include <QMainWindow>
-#include <QMutex>
 
 #include <functional>
 #include <memory>
@@ -20,14 +21,14 @@ class QLineEdit;
 class QSortFilterProxyModel;
 class QSplitter;
 class QTableView;
-class QThread;
 
 namespace history
 {
 
+class CsvExport;
 class DriftChart;
+class ImportFlow;
 class OutcomeWidth;
-class RecordImport;
 class RunTableModel;
 class SensorFilter;
 class SensorListModel;
@@ -49,6 +50,8 @@ struct WindowOptions {
     int intervalDays = kDefaultIntervalDays;
     bool training = false;        // the training program's history
     std::shared_ptr<Clock> clock; // none: the system's
+    // Called on the reading thread before each read (tests hold a read with it).
+    HistoryReader::Hook readerHook;
 };
 
 class HistoryWindow : public QMainWindow
@@ -59,10 +62,15 @@ public:
     explicit HistoryWindow(const WindowOptions &options, QWidget *parent = nullptr);
     ~HistoryWindow() override;
 
-    // Shows the notices of runs that could not be recorded, opens the
-    // database, writes those runs into it and loads the sensors. False (after
-    // saying why) when the database cannot be opened.
+    // Shows the notices of runs that could not be recorded and opens the
+    // database (on the reading thread, this window's events running
+    // meanwhile); then writes those runs into it and starts loading the
+    // sensors. False (after saying why) when the database cannot be opened.
     bool openHistory();
+
+    // A read of the history has not come back yet (the window shows what it
+    // has meanwhile).
+    bool isReading() const;
 
     // The day the due dates are judged on: the system's date, and the next
     // one from midnight on.
@@ -96,23 +104,28 @@ private:
     // out of date.
     void readFailed(const QString &error);
     void clearSensor();
-    void refreshSensor();   // the runs, chart and heading of the sensor shown
+    void refreshSensor(); // asks for the runs of the sensor shown
+    void sensorsRead(const QList<SensorSummary> &sensors, const QString &error);
+    void runsRead(const QString &serialNumber, const QString &sensorType, const QList<Run> &runs,
+                  const QString &error);
+    void showRuns(const QList<Run> &runs);
+    void updateHeading();
     int currentRow() const; // in the sensor model; -1 when none is shown
-    void showNotices(const QStringList &notices, const QStringList &damaged, bool opened);
     // The file an export goes to, asked of the operator; empty when cancelled.
     QString askCsvPath(const QString &suggestedName);
-    // A status message, or a box saying why nothing was exported.
-    void exportFinished(const QString &path, int runs, const QString &error);
+    void startExport(CsvExport *job);
+    void importFinished(const ImportResult &result, const QString &folder);
     void updateStatus();
+    void updateActions();
     void fitSensorPane();
     void startDayTimer();
     // Where a file dialog starts: the folder last chosen in this window while
     // it still exists, else the home folder.
     QString startFolder() const;
-    void setBusy(bool busy);
 
     WindowOptions options_;
-    std::unique_ptr<Store> store_;
+    std::unique_ptr<HistoryReader> reader_;
+    bool historyOpen_ = false;
     QString current_; // may be empty: a sensor that gave no serial number
     QString currentType_;
     bool readFailed_ = false; // the last read of the history failed
@@ -121,15 +134,10 @@ private:
     QString runsType_;
     bool runsShown_ = false;
     bool showing_ = false;
-    bool importing_ = false;
-    RecordImport *import_ = nullptr;    // while an import runs
-    std::unique_ptr<QThread> exporter_; // while every run is being exported
-    // Shared with the export's thread: whether this window still takes its end.
-    struct ExportEnd {
-        QMutex mutex;
-        bool windowGone = false;
-    };
-    std::shared_ptr<ExportEnd> exportEnd_;
+    QString pendingMessage_; // what writing the pending runs did, said once loaded
+    // Children of this window while they run.
+    ImportFlow *import_ = nullptr;
+    CsvExport *export_ = nullptr;
     bool closeAfterImport_ = false;
     bool sized_ = false; // the sensor pane fitted to its columns
 

@@ -152,7 +152,8 @@ std::unique_ptr<HistoryWindow> HistoryImportTest::openWindow(TempHistory &h)
     options.pendingFolder = h.pendingFolder();
     auto window = std::make_unique<HistoryWindow>(options);
     window->show();
-    if (!QTest::qWaitForWindowExposed(window.get()) || !window->openHistory())
+    if (!QTest::qWaitForWindowExposed(window.get()) || !window->openHistory() ||
+        !loaded(window.get()))
         return nullptr;
     return window;
 }

@@ -68,7 +68,8 @@ std::unique_ptr<history::HistoryWindow> HistoryScaleTest::openWindow()
     options.pendingFolder = history_.pendingFolder();
     auto window = std::make_unique<history::HistoryWindow>(options);
     window->show();
-    if (!window->openHistory() || !QTest::qWaitForWindowExposed(window.get()))
+    if (!window->openHistory() || !QTest::qWaitForWindowExposed(window.get()) ||
+        !historytest::loaded(window.get()))
         return nullptr;
     return window;
 }
@@ -99,6 +100,7 @@ void HistoryScaleTest::pickingASensorShowsItsRunsAndChart()
     for (int i = 0; i < kPicks; ++i) {
         const QModelIndex index = sensors->model()->index((i * 37) % kSensors, 0);
         sensors->setCurrentIndex(index);
+        QVERIFY(historytest::loaded(window.get()));
         runs->viewport()->repaint();
         chart->viewport()->repaint();
         QCOMPARE(window->currentSerial(), index.data().toString());

@@ -106,6 +106,14 @@ inline QString readToolTip(const QString &tip)
     return Qt::mightBeRichText(tip) ? readAsMarkup(tip) : tip;
 }
 
+// The window's reads have come back and what they read is shown; false
+// when they have not within the timeout.
+// (A template: suites without widgets share this header.)
+template <typename HistoryWindow> bool loaded(const HistoryWindow *window, int timeoutMs = 20000)
+{
+    return QTest::qWaitFor([window] { return !window->isReading(); }, timeoutMs);
+}
+
 // A history in a fresh SQLite file of the test's own.
 class TempHistory
 {

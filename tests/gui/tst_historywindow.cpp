@@ -10,6 +10,7 @@
 #include "gui/history/historywindow.h"
 #include "gui/history/revisionsdialog.h"
 #include "gui/history/sensorlistmodel.h"
+#include "gui/history/windowactions.h"
 #include "tests/core/tst_historydatabases.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
@@ -27,6 +28,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSemaphore>
 #include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -199,6 +201,9 @@ private slots:
     void runsSortByValue_data();
     void runsSortByValue();
     void dueDatesMoveOnAtEveryMidnight();
+    void staleRunsNeverShown();
+    void enabledActions_data();
+    void enabledActions();
 
 private:
     // The window on this history, opened as the program opens it.
@@ -255,7 +260,7 @@ std::unique_ptr<HistoryWindow> HistoryWindowTest::openWindow(const history::Loca
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         return nullptr;
-    if (window->openHistory() != opens)
+    if (window->openHistory() != opens || !loaded(window.get()))
         return nullptr;
     return window;
 }
@@ -308,6 +313,7 @@ void HistoryWindowTest::pickingASensorShowsItsRunsAndChart()
     const QModelIndex other = sensors->model()->index(1, 0);
     QCOMPARE(other.data().toString(), QString("40317-00101"));
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(other).center());
+    QVERIFY(loaded(window_.get()));
     QCOMPARE(window_->currentSerial(), QString("40317-00101"));
 
     QTableView *runs = view("runs");
@@ -367,6 +373,7 @@ void HistoryWindowTest::filterAsYouType()
     // it when the filter is cleared.
     filter->clear();
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     QTest::keyClicks(filter, "rt-5k-mq");
     QCOMPARE(shown().size(), 3);
     QCOMPARE(window_->currentSerial(), QString("40317-00101"));
@@ -404,6 +411,7 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     QCOMPARE(sensors->model()->index(1, 0).data().toString(), QString("(none)"));
     sensors->sortByColumn(5, Qt::AscendingOrder);
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(none).center());
+    QVERIFY(loaded(window_.get()));
     QCOMPARE(window_->currentSerial(), QString());
     QCOMPARE(view("runs")->model()->rowCount(), 1);
     QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("599.0"));
@@ -556,6 +564,7 @@ void HistoryWindowTest::exportSensor()
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
 
     // A name typed without an extension gets ".csv".
     const QString name = QDir(h.folder()).filePath("sensor-export");
@@ -565,6 +574,9 @@ void HistoryWindowTest::exportSensor()
     QCOMPARE(answers_->seen().size(), 1);
     QCOMPARE(answers_->seen().first().className, QString("QFileDialog"));
     QVERIFY(!QFile::exists(name));
+    // Written beside the window, which says so when the file is complete.
+    QTRY_COMPARE(window_->statusBar()->currentMessage(),
+                 "Runs exported to " + QDir::toNativeSeparators(name) + ".csv: 2");
     QCOMPARE(recordedMasked(readAll(name + ".csv")), kCsvHeader + kCsvSensor1);
 }
 
@@ -659,6 +671,7 @@ void HistoryWindowTest::lockedHistory()
         QElapsedTimer timer;
         timer.start();
         action("reloadAction")->trigger();
+        QVERIFY(loaded(window_.get()));
         const qint64 reloading = timer.elapsed();
         QVERIFY2(reloading < 3000, qPrintable(QString::number(reloading)));
         auto *problem = window_->findChild<QLabel *>("problem");
@@ -666,6 +679,27 @@ void HistoryWindowTest::lockedHistory()
         QVERIFY2(problem->text().contains("The history is busy"), qPrintable(problem->text()));
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
         window_.reset();
+        QVERIFY(query.exec("ROLLBACK"));
+
+        // A read that waits for the lock holds nothing: the window's timers
+        // fire, it says what it loads, and it closes within its grace.
+        window_ = openWindow(patient, dir.filePath("pending"));
+        QVERIFY(window_);
+        QVERIFY(query.exec("BEGIN"));
+        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
+                 qPrintable(query.lastError().text()));
+        timer.restart();
+        action("reloadAction")->trigger();
+        QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+        bool fired = false;
+        QTimer::singleShot(50, window_.get(), [&fired] { fired = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(fired, 2000);
+        QVERIFY(window_->isReading());
+        QCOMPARE(window_->statusBar()->currentMessage(), QString("Loading the sensors..."));
+        QCOMPARE(view("sensors")->model()->rowCount(), 2);
+        timer.restart();
+        window_.reset();
+        QVERIFY2(timer.elapsed() < 4500, qPrintable(QString::number(timer.elapsed())));
         QVERIFY(query.exec("ROLLBACK"));
 
         window_ = openWindow(patient, dir.filePath("pending"));
@@ -708,6 +742,7 @@ void HistoryWindowTest::reportPrintsToPdf()
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
 
     const QString pdf = QDir(h.folder()).filePath("report.pdf");
     answers_->printToPdf(pdf);
@@ -782,6 +817,7 @@ void HistoryWindowTest::sameSerialTwoTypes()
     const int cmRow = sensors->model()->index(0, 1).data().toString() == "RT-5K-MQ-CM" ? 0 : 1;
     const QModelIndex pick = sensors->model()->index(cmRow, 0);
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {}, sensors->visualRect(pick).center());
+    QVERIFY(loaded(window_.get()));
     QCOMPARE(window_->currentType(), QString("RT-5K-MQ-CM"));
     QCOMPARE(view("runs")->model()->rowCount(), 1);
     QCOMPARE(view("runs")->model()->index(0, 3).data().toString(), QString("533.3"));
@@ -795,6 +831,7 @@ void HistoryWindowTest::sameSerialTwoTypes()
     answers_->fileName(name);
     action("exportSensorAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
+    QTRY_VERIFY(QFile::exists(name));
     const QList<QByteArray> lines = readAll(name).split('\n');
     QCOMPARE(lines.size(), 3); // the header, one run, the empty end
     QVERIFY2(lines.at(1).contains(",RT-5K-MQ-CM,40317-00101,"), lines.at(1).constData());
@@ -817,6 +854,7 @@ void HistoryWindowTest::outOfToleranceMarkedAndCounted()
     QVERIFY(window_);
     QTableView *sensors = view("sensors");
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     const QModelIndex failing = sensors->currentIndex().siblingAtColumn(5);
     QCOMPARE(failing.data().toString(), QString("2027-06-01, out of tolerance"));
     QVERIFY(failing.data(history::SensorListModel::OutOfToleranceRole).toBool());
@@ -825,6 +863,7 @@ void HistoryWindowTest::outOfToleranceMarkedAndCounted()
     QVERIFY(failingColour.isValid());
 
     window_->selectSensor("40317-00303");
+    QVERIFY(loaded(window_.get()));
     const QModelIndex late = sensors->currentIndex().siblingAtColumn(5);
     QCOMPARE(late.data().toString(), QString("2026-01-02, overdue"));
     QVERIFY(!late.data(history::SensorListModel::OutOfToleranceRole).toBool());
@@ -832,6 +871,7 @@ void HistoryWindowTest::outOfToleranceMarkedAndCounted()
     QVERIFY(late.data(Qt::ForegroundRole).value<QBrush>().color() != failingColour);
 
     window_->selectSensor("40317-00202");
+    QVERIFY(loaded(window_.get()));
     QVERIFY(!sensors->currentIndex().data(Qt::ForegroundRole).isValid());
     QCOMPARE(
         window_->statusBar()->currentMessage(),
@@ -880,6 +920,7 @@ void HistoryWindowTest::databaseGoneAndBack()
 
     QVERIFY2(server.stop(&error), qPrintable(error));
     action("reloadAction")->trigger();
+    QVERIFY(loaded(window_.get()));
     // What was shown stays, and the window says it may be out of date.
     QVERIFY(!problem->isHidden());
     QVERIFY2(problem->text().startsWith("The history cannot be read: ") &&
@@ -893,8 +934,10 @@ void HistoryWindowTest::databaseGoneAndBack()
     QVERIFY(!window_->findChild<QLabel *>("heading")->text().startsWith("No runs"));
     // Another sensor picked meanwhile: still no empty history.
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     QVERIFY(!window_->findChild<QLabel *>("heading")->text().startsWith("No runs"));
     action("reloadAction")->trigger();
+    QVERIFY(loaded(window_.get()));
     QVERIFY(!problem->isHidden());
 
     // Back, with a run another station recorded meanwhile.
@@ -906,6 +949,7 @@ void HistoryWindowTest::databaseGoneAndBack()
                  qPrintable(error));
     }
     action("reloadAction")->trigger();
+    QVERIFY(loaded(window_.get()));
     QVERIFY2(problem->isHidden(), qPrintable(problem->text()));
     QCOMPARE(view("sensors")->model()->rowCount(), 3);
     QVERIFY2(window_->statusBar()->currentMessage().startsWith("Sensors: 3, overdue: 1,"),
@@ -1034,6 +1078,7 @@ void HistoryWindowTest::fileDialogsStartInTheLastFolder()
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
     auto chosen = std::make_unique<QTemporaryDir>();
     QVERIFY(chosen->isValid());
     const QString chosenPath = QFileInfo(chosen->path()).canonicalFilePath();
@@ -1056,7 +1101,7 @@ void HistoryWindowTest::fileDialogsStartInTheLastFolder()
     });
     action("exportSensorAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
-    QVERIFY(QFile::exists(QDir(chosenPath).filePath("first.csv")));
+    QTRY_VERIFY(QFile::exists(QDir(chosenPath).filePath("first.csv")));
     // ...where the next export and the import start.
     answers_->handle([&](QWidget *w) {
         startsIn(w);
@@ -1181,6 +1226,7 @@ void HistoryWindowTest::dueDatesMoveOnAtEveryMidnight()
     window_->show();
     QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
     QVERIFY(window_->openHistory());
+    QVERIFY(loaded(window_.get()));
 
     const auto overdue = [this] {
         const QString status = window_->statusBar()->currentMessage();
@@ -1199,6 +1245,88 @@ void HistoryWindowTest::dueDatesMoveOnAtEveryMidnight()
     }
     // And armed again for the next.
     QCOMPARE(clock->armedFor().date(), QDate(2026, 7, 3));
+}
+
+// A pick made while another sensor's runs load wins: the slower, older read
+// never shows, not even for a moment.
+void HistoryWindowTest::staleRunsNeverShown()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    const QString slow = "40317-00101";
+    QSemaphore reached;
+    QSemaphore release;
+    history::WindowOptions options;
+    options.location = h.location();
+    options.pendingFolder = h.pendingFolder();
+    options.readerHook = [&](history::HistoryReader::Kind kind, const QString &subject) {
+        if (kind == history::HistoryReader::Runs && subject == slow) {
+            reached.release();
+            release.tryAcquire(1, 20000);
+        }
+    };
+    window_ = std::make_unique<HistoryWindow>(options);
+    window_->setToday(kToday);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(window_->openHistory());
+    QVERIFY(loaded(window_.get()));
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+
+    QTableView *runs = view("runs");
+    QStringList shownFirst; // the newest run's date, at every change of the table
+    connect(runs->model(), &QAbstractItemModel::modelReset, window_.get(),
+            [&] { shownFirst << runs->model()->index(0, 0).data().toString(); });
+    window_->selectSensor(slow);
+    QVERIFY(reached.tryAcquire(1, 10000)); // its read is held now
+    QVERIFY(window_->findChild<QLabel *>("heading")->text().startsWith("Loading the runs of"));
+    window_->selectSensor("40317-00202");
+    release.release();
+    QVERIFY(loaded(window_.get()));
+
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+    QCOMPARE(runs->model()->rowCount(), 2);
+    QCOMPARE(runs->model()->index(0, 0).data().toString(), QString("2025-06-20 12:00"));
+    // 40317-00101's newest run (2026-06-01) was never in the table.
+    QCOMPARE(shownFirst, QStringList{"2025-06-20 12:00"});
+    QCOMPARE(window_->findChild<QLabel *>("heading")->text(),
+             QString("RT-5K-MQ 40317-00202 - runs: 2 - next due 2026-05-02, overdue"));
+}
+
+void HistoryWindowTest::enabledActions_data()
+{
+    QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("sensor");
+    QTest::addColumn<bool>("importing");
+    QTest::addColumn<bool>("exporting");
+    // import, export sensor, export all, print, reload, lists
+    QTest::addColumn<QString>("enabled");
+
+    QTest::newRow("not open") << false << false << false << false << "-----L";
+    QTest::newRow("open, no sensor") << true << false << false << false << "I-A-RL";
+    QTest::newRow("open, a sensor") << true << true << false << false << "ISAPRL";
+    QTest::newRow("importing") << true << true << true << false << "------";
+    QTest::newRow("exporting") << true << true << false << true << "I--PRL";
+    QTest::newRow("exporting, no sensor") << true << false << false << true << "I---RL";
+}
+
+void HistoryWindowTest::enabledActions()
+{
+    QFETCH(bool, open);
+    QFETCH(bool, sensor);
+    QFETCH(bool, importing);
+    QFETCH(bool, exporting);
+    QFETCH(QString, enabled);
+    history::WindowState state;
+    state.historyOpen = open;
+    state.sensorShown = sensor;
+    state.importing = importing;
+    state.exporting = exporting;
+    const history::EnabledActions e = history::enabledActions(state);
+    const QString got = QString(e.import ? "I" : "-") + (e.exportSensor ? "S" : "-") +
+                        (e.exportAll ? "A" : "-") + (e.print ? "P" : "-") + (e.reload ? "R" : "-") +
+                        (e.lists ? "L" : "-");
+    QCOMPARE(got, enabled);
 }
 
 QTEST_MAIN(HistoryWindowTest)

@@ -1,0 +1,194 @@
+#include "gui/history/historyreader.h"
+
+#include "core/history/letgo.h"
+
+#include <QDeadlineTimer>
+#include <QMutex>
+#include <QThread>
+
+#include <atomic>
+
+namespace history
+{
+
+namespace
+{
+
+// How long a closing window lets a read under way end.
+constexpr int kCloseGraceMs = 3000;
+
+} // namespace
+
+// What the reader's thread and the window's share. The store is touched on
+// the reader's thread only.
+struct HistoryReader::Shared {
+    Location location;
+    Hook hook;
+    std::unique_ptr<Store> store;
+    QString openError; // why the store is not open
+    std::array<std::atomic<quint64>, KindCount> newest{};
+    // Whether the window still takes answers; held while one is posted.
+    QMutex mutex;
+    bool gone = false;
+};
+
+HistoryReader::HistoryReader(const Location &location, Hook hook, QObject *parent)
+    : QObject(parent), shared_(std::make_shared<Shared>())
+{
+    shared_->location = location;
+    shared_->hook = std::move(hook);
+    shared_->openError = tr("The history is not open.");
+    thread_ = new QThread;
+    thread_->setObjectName(QStringLiteral("history reader"));
+    worker_ = new QObject;
+    worker_->moveToThread(thread_);
+    thread_->start();
+}
+
+HistoryReader::~HistoryReader()
+{
+    {
+        QMutexLocker lock(&shared_->mutex);
+        shared_->gone = true;
+    }
+    // The connection ends on the thread that made it.
+    std::shared_ptr<Shared> shared = shared_;
+    QMetaObject::invokeMethod(
+        worker_, [shared] { shared->store.reset(); }, Qt::QueuedConnection);
+    thread_->quit();
+    if (thread_->wait(QDeadlineTimer(kCloseGraceMs))) {
+        delete worker_;
+        delete thread_;
+        return;
+    }
+    // Stuck in the database: let go, deliberately not destroyed (that would
+    // abort); it tells this window nothing more.
+    keepReachable(worker_);
+    keepReachable(thread_);
+    keepReachable(new std::shared_ptr<Shared>(shared_));
+}
+
+quint64 HistoryReader::request(Kind kind)
+{
+    const quint64 number = ++newest_[kind];
+    shared_->newest[kind] = number;
+    return number;
+}
+
+bool HistoryReader::waiting(Kind kind) const
+{
+    return answered_[kind] < newest_[kind];
+}
+
+bool HistoryReader::busy() const
+{
+    for (int k = 0; k < KindCount; ++k) {
+        if (waiting(Kind(k)))
+            return true;
+    }
+    return false;
+}
+
+void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
+                         std::function<std::function<void()>()> work)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    QMetaObject::invokeMethod(
+        worker_,
+        [this, shared, kind, number, subject, work = std::move(work)] {
+            // Pending runs are each written; any other request a newer one
+            // of its kind replaces need not be carried out.
+            std::function<void()> deliver;
+            if (kind == PendingRuns || number >= shared->newest[kind]) {
+                if (shared->hook)
+                    shared->hook(kind, subject);
+                deliver = work();
+            }
+            QMutexLocker lock(&shared->mutex);
+            if (shared->gone)
+                return;
+            QMetaObject::invokeMethod(
+                this,
+                [this, kind, number, deliver] {
+                    answered_[kind] = std::max(answered_[kind], number);
+                    if (deliver && (kind == PendingRuns || number == newest_[kind]))
+                        deliver();
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void HistoryReader::open(bool fresh)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Open, request(Open), QString(), [this, shared, fresh] {
+        if (fresh || !shared->store) {
+            shared->store.reset();
+            shared->store = std::make_unique<Store>(shared->location);
+            QString error;
+            if (shared->store->open(&error)) {
+                shared->openError.clear();
+            } else {
+                shared->openError = error;
+                shared->store.reset();
+            }
+        }
+        const QString error = shared->openError;
+        return std::function<void()>([this, error] { emit opened(error); });
+    });
+}
+
+void HistoryReader::readSensors(const QDate &today)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Sensors, request(Sensors), QString(), [this, shared, today] {
+        QString error = shared->openError;
+        QList<SensorSummary> sensors;
+        if (shared->store)
+            sensors = shared->store->sensors(&error, today);
+        return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
+    });
+}
+
+void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorType)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Runs, request(Runs), serialNumber, [this, shared, serialNumber, sensorType] {
+        QString error = shared->openError;
+        QList<Run> runs;
+        if (shared->store)
+            runs = shared->store->runsOf(serialNumber, sensorType, &error);
+        return std::function<void()>([this, serialNumber, sensorType, runs, error] {
+            emit runsRead(serialNumber, sensorType, runs, error);
+        });
+    });
+}
+
+void HistoryReader::readRevisions(const QString &key)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Revisions, request(Revisions), key, [this, shared, key] {
+        QString error = shared->openError;
+        QList<Run> revisions;
+        if (shared->store)
+            revisions = shared->store->revisionsOf(key, &error);
+        return std::function<void()>(
+            [this, key, revisions, error] { emit revisionsRead(key, revisions, error); });
+    });
+}
+
+void HistoryReader::writePending(const QString &pendingFolder, const QList<Pending> &pending)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(PendingRuns, request(PendingRuns), pendingFolder, [this, shared, pendingFolder, pending] {
+        PendingWrite written;
+        if (shared->store)
+            written = history::writePending(shared->store.get(), pendingFolder, pending);
+        else
+            written.errors.fill(shared->openError, pending.size());
+        return std::function<void()>([this, written] { emit pendingWritten(written); });
+    });
+}
+
+} // namespace history

@@ -1,0 +1,78 @@
+#pragma once
+
+// The history window's reads (and its writing of pending runs) on a thread
+// and a connection of their own, so the window never waits for a database.
+// Requests return at once; each result comes back as a signal on the
+// window's thread. A result older than the newest request of its kind is
+// dropped: a pick made while loading wins.
+
+#include "core/history/location.h"
+#include "core/history/store.h"
+#include "core/history/writer.h"
+#include "gui/history/pendingruns.h"
+
+#include <QDate>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QThread;
+
+namespace history
+{
+
+class HistoryReader : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, KindCount };
+    // Called on the reader's thread before each request is carried out, with
+    // what it is about (a serial number for runs); lets a test hold a read.
+    using Hook = std::function<void(Kind kind, const QString &subject)>;
+
+    explicit HistoryReader(const Location &location, Hook hook = {}, QObject *parent = nullptr);
+    // Waits for a read under way a little while, then lets its thread go.
+    ~HistoryReader() override;
+
+    // Connects and migrates; fresh: on a new connection (after a failure).
+    void open(bool fresh);
+    void readSensors(const QDate &today);
+    void readRuns(const QString &serialNumber, const QString &sensorType);
+    void readRevisions(const QString &key);
+    void writePending(const QString &pendingFolder, const QList<Pending> &pending);
+
+    // Some request has not been answered yet.
+    bool busy() const;
+    bool waiting(Kind kind) const;
+
+signals:
+    void opened(const QString &error); // empty when open
+    void sensorsRead(const QList<history::SensorSummary> &sensors, const QString &error);
+    void runsRead(const QString &serialNumber, const QString &sensorType,
+                  const QList<history::Run> &runs, const QString &error);
+    void revisionsRead(const QString &key, const QList<history::Run> &revisions,
+                       const QString &error);
+    void pendingWritten(const history::PendingWrite &written);
+
+private:
+    struct Shared;
+    // The next number of a kind; the reader skips requests already outdated.
+    quint64 request(Kind kind);
+    // Runs work on the reader's thread; its answer comes back here and is
+    // delivered unless a newer request of its kind was made meanwhile.
+    void post(Kind kind, quint64 number, const QString &subject,
+              std::function<std::function<void()>()> work);
+
+    std::shared_ptr<Shared> shared_;
+    std::array<quint64, KindCount> newest_{};
+    std::array<quint64, KindCount> answered_{};
+    QThread *thread_ = nullptr;
+    QObject *worker_ = nullptr; // lives on thread_
+};
+
+} // namespace history
