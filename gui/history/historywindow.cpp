@@ -32,6 +32,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTableView>
+#include <QThread>
 #include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -392,21 +393,35 @@ bool HistoryWindow::openHistory()
     // meanwhile, and it says what it waits for.
     heading_->setText(tr("Opening the history..."));
     QString error;
-    bool answered = false;
+    int waitingFor = 2; // the history, and the folder of pending runs
     QEventLoop wait;
+    const auto done = [&] {
+        if (--waitingFor == 0)
+            wait.quit();
+    };
     connect(reader_.get(), &HistoryReader::opened, &wait, [&](const QString &e) {
         error = e;
-        answered = true;
-        wait.quit();
+        done();
     });
+    // The pending folder is a disk, and its lock may be held by a station
+    // for a moment: read on a thread too.
+    QList<Pending> pending;
+    QList<DamagedFile> damagedFiles;
+    const QString folder = options_.pendingFolder;
+    std::unique_ptr<QThread> folderReader(QThread::create([&pending, &damagedFiles, folder] {
+        pending = pendingRuns(folder);
+        damagedFiles = damagedPending(folder);
+    }));
+    connect(folderReader.get(), &QThread::finished, &wait, done);
     reader_->open(false);
-    if (!answered)
+    folderReader->start();
+    if (waitingFor > 0)
         wait.exec();
+    folderReader->wait();
     const bool opened = error.isEmpty();
 
-    const QList<Pending> pending = pendingRuns(options_.pendingFolder);
     QStringList damaged;
-    for (const DamagedFile &file : damagedPending(options_.pendingFolder))
+    for (const DamagedFile &file : std::as_const(damagedFiles))
         damaged << tr("%1: %2").arg(QDir::toNativeSeparators(file.path), file.reason);
     showPendingNotices(this, pendingNotices(pending), damaged, opened);
 

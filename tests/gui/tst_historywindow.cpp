@@ -26,6 +26,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLockFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
@@ -37,6 +38,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QXYSeries>
 #include <QtTest>
@@ -186,6 +188,7 @@ private slots:
     void exportAll();
     void exportAllOfAnUnreadableHistory();
     void lockedHistory();
+    void pendingFolderHeldByAStation();
     void exportCancelled();
     void reportPrintsToPdf();
     void sameSerialTwoTypes();
@@ -720,6 +723,31 @@ void HistoryWindowTest::lockedHistory()
         QVERIFY(!QFile::exists(name));
     }
     QSqlDatabase::removeDatabase(holderName);
+}
+
+// A station holds the pending folder's lock for a moment while the window
+// opens: the window waits for it off its own thread, its events running.
+void HistoryWindowTest::pendingFolderHeldByAStation()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    QVERIFY(QDir().mkpath(h.pendingFolder()));
+    auto station = std::make_unique<QLockFile>(h.pendingFolder() + "/" + history::kLockName);
+    QVERIFY(station->tryLock(0));
+    int ticks = 0;
+    QTimer ticker;
+    ticker.setInterval(20);
+    connect(&ticker, &QTimer::timeout, this, [&] { ++ticks; });
+    ticker.start();
+    QTimer::singleShot(1000, this, [&] { station.reset(); });
+    QElapsedTimer timer;
+    timer.start();
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+    // About 50 ticks in that second; a window blocked on the lock gets none.
+    QVERIFY2(ticks >= 25, qPrintable(QString::number(ticks)));
+    QCOMPARE(view("sensors")->model()->rowCount(), 2);
 }
 
 void HistoryWindowTest::exportCancelled()
