@@ -42,8 +42,7 @@ constexpr int kKeepalivesCount = 3;
 constexpr int kTcpUserTimeoutMs = 30000;
 const QLatin1String kSslModeOption("sslmode");
 
-// The group of the settings file the history's keys are in, and its markers.
-const QLatin1String kHistoryGroup("history");
+// The markers of a quoted value in the settings file.
 constexpr QChar kQuote = u'"';
 constexpr QChar kEscape = u'\\';
 
