@@ -26,6 +26,7 @@
 // a run that shows something wrong says so on standard error and the program
 // ends with status 1.
 
+#include "bench/stallmeter.h"
 #include "core/history/location.h"
 #include "core/history/run.h"
 #include "core/history/runformat.h"
@@ -82,6 +83,8 @@ constexpr int kFilterTimeoutMs = 10000;
 constexpr int kPollMs = 5;
 // The record files' contents; another seed makes files a history has not seen.
 constexpr quint32 kRecordSeed = 7;
+const QDate kFirstRecordDay(2016, 1, 4);
+constexpr int kMostRecordDays = 3000;
 
 qint64 monotonicNs()
 {
@@ -454,7 +457,7 @@ int exportAll(BenchApplication &app, const QStringList &args)
 }
 
 // A record as the calibration screen writes it; no two alike.
-QByteArray recordText(int n, QRandomGenerator *random)
+QByteArray recordText(int n, const QDate &date, QRandomGenerator *random)
 {
     const auto around = [random](double value, double spread) {
         return QString::number(value + spread * (2 * random->generateDouble() - 1), 'f', 1);
@@ -465,7 +468,7 @@ QByteArray recordText(int n, QRandomGenerator *random)
     const double high = tip ? tip->highStandard : 525;
     const double low = tip ? (tip->lowWindow.low + tip->lowWindow.high) / 2 : 200;
     record::Inputs in;
-    in.date = QDate(2016, 1, 4).addDays(n);
+    in.date = date;
     in.locale = QLocale(QLocale::English);
     in.serialLine = QStringLiteral("serial number = 40317-%1").arg(30001 + n % 250);
     in.oldSlope = QString::number(0.0025 * (1 + 0.05 * random->generateDouble()), 'f', 6);
@@ -488,7 +491,9 @@ bool writeRecords(const QDir &folder, int count, quint32 seed = kRecordSeed)
 {
     QRandomGenerator random(seed);
     for (int n = 0; n < count; ++n) {
-        const QDate date = QDate(2016, 1, 4).addDays(n);
+        // A record a day; more a day when there are so many that a day each
+        // would reach past today, which an import refuses.
+        const QDate date = kFirstRecordDay.addDays(n / (1 + count / kMostRecordDays));
         const QString year = QString::number(date.year());
         if (!folder.mkpath(year))
             return fail(QStringLiteral("cannot make %1").arg(folder.filePath(year)));
@@ -497,7 +502,7 @@ bool writeRecords(const QDir &folder, int count, quint32 seed = kRecordSeed)
                                  .arg(30001 + n % 250)
                                  .arg(date.toString(Qt::ISODate));
         QFile file(folder.filePath(name));
-        const QByteArray bytes = recordText(n, &random);
+        const QByteArray bytes = recordText(n, date, &random);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             return fail(QStringLiteral("cannot write %1").arg(file.fileName()));
     }
@@ -627,37 +632,6 @@ int importRecords(BenchApplication &app, const QStringList &args)
     std::fflush(stdout);
     return 0;
 }
-
-// The longest gap between two ticks of a 1 ms timer in this thread: how long
-// the window's event loop was held at most since the last reset.
-class StallMeter
-{
-public:
-    StallMeter()
-    {
-        tick_.setTimerType(Qt::PreciseTimer);
-        tick_.setInterval(1);
-        QObject::connect(&tick_, &QTimer::timeout, [this] {
-            const qint64 now = monotonicNs();
-            longestNs_ = std::max(longestNs_, now - lastNs_);
-            lastNs_ = now;
-        });
-        reset();
-        tick_.start();
-    }
-    void reset()
-    {
-        lastNs_ = monotonicNs();
-        longestNs_ = 0;
-    }
-    // Counting a gap still open now.
-    double longestMs() const { return std::max(longestNs_, monotonicNs() - lastNs_) / kNsPerMs; }
-
-private:
-    QTimer tick_;
-    qint64 lastNs_ = 0;
-    qint64 longestNs_ = 0;
-};
 
 // "VmRSS" or "VmHWM" of this process, in kB; -1 when unknown.
 long statusKb(const char *key)
