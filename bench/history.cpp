@@ -26,6 +26,7 @@
 // a run that shows something wrong says so on standard error and the program
 // ends with status 1.
 
+#include "bench/stallmeter.h"
 #include "core/history/location.h"
 #include "core/history/run.h"
 #include "core/history/runformat.h"
@@ -44,7 +45,10 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QSaveFile>
@@ -58,6 +62,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -70,8 +75,16 @@ constexpr double kNsPerMs = 1e6;
 constexpr int kQuietMs = 300;
 constexpr int kPickTimeoutMs = 10000;
 constexpr int kExposeTimeoutMs = 10000;
+// Every run of a fleet, through a slow server, takes a while.
+constexpr int kExportTimeoutMs = 120000;
+constexpr int kListTimeoutMs = 60000;
+constexpr int kFilterTimeoutMs = 10000;
 // How often a wait looks at what it waits for.
 constexpr int kPollMs = 5;
+// The record files' contents; another seed makes files a history has not seen.
+constexpr quint32 kRecordSeed = 7;
+const QDate kFirstRecordDay(2016, 1, 4);
+constexpr int kMostRecordDays = 3000;
 
 qint64 monotonicNs()
 {
@@ -161,20 +174,41 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return condition();
 }
 
-history::WindowOptions windowOptions(const QString &file, const QString &pendingFolder)
+// A history as zolvex-history is pointed at one: a file, or a postgresql://
+// address (exits on one it cannot read).
+history::Location locationOf(const QString &text)
 {
-    // As zolvex-history's main() does, with the history named here.
-    const QSettings settings(history::settingsFile(), QSettings::IniFormat);
-    history::WindowOptions options;
-    options.intervalDays = history::intervalDays(settings);
-    options.location.path = file;
-    options.pendingFolder = pendingFolder;
-    return options;
+    history::Location location;
+    QString error;
+    if (!history::parseLocation(text, &location, &error)) {
+        fail(QStringLiteral("%1: %2").arg(text, error));
+        std::exit(2);
+    }
+    return location;
 }
 
 QString pendingBeside(const QString &file)
 {
     return file + QStringLiteral(".pending");
+}
+
+// A file's pending runs beside it; a server's in a folder of the bench's own.
+QString pendingFolderFor(const history::Location &location)
+{
+    return location.kind == history::Location::Kind::SQLite
+               ? pendingBeside(location.path)
+               : QDir::temp().filePath(QStringLiteral("zolvex-bench-server.pending"));
+}
+
+history::WindowOptions windowOptions(const QString &where)
+{
+    // As zolvex-history's main() does, with the history named here.
+    const QSettings settings(history::settingsFile(), QSettings::IniFormat);
+    history::WindowOptions options;
+    options.intervalDays = history::intervalDays(settings);
+    options.location = locationOf(where);
+    options.pendingFolder = pendingFolderFor(options.location);
+    return options;
 }
 
 // Shown, drawn, and nothing more to draw for a moment.
@@ -194,9 +228,7 @@ int fill(const QStringList &args)
 {
     if (args.size() < 6)
         return fail(QStringLiteral("fill <file> <sensors> <runs per sensor> <seed>")), 2;
-    history::Location location;
-    location.path = args.at(2);
-    history::Store store(location);
+    history::Store store(locationOf(args.at(2)));
     QString error;
     if (!store.open(&error))
         return fail(error), 1;
@@ -217,7 +249,7 @@ int window(BenchApplication &app, const QStringList &args, qint64 mainNs)
 {
     if (args.size() < 3)
         return fail(QStringLiteral("window <file>")), 2;
-    history::HistoryWindow window(windowOptions(args.at(2), pendingBeside(args.at(2))));
+    history::HistoryWindow window(windowOptions(args.at(2)));
     auto *sensors = window.findChild<QTableView *>(QStringLiteral("sensors"));
     if (!sensors)
         return fail(QStringLiteral("no sensor list")), 1;
@@ -247,7 +279,7 @@ int pick(BenchApplication &app, const QStringList &args)
         return fail(QStringLiteral("pick <file> <picks> <warm-up picks>")), 2;
     const int picks = args.at(3).toInt();
     const int warmUps = args.at(4).toInt();
-    history::HistoryWindow window(windowOptions(args.at(2), pendingBeside(args.at(2))));
+    history::HistoryWindow window(windowOptions(args.at(2)));
     auto *sensors = window.findChild<QTableView *>(QStringLiteral("sensors"));
     auto *runs = window.findChild<QTableView *>(QStringLiteral("runs"));
     auto *chart = window.findChild<history::DriftChart *>(QStringLiteral("chart"));
@@ -348,11 +380,9 @@ int exportAll(BenchApplication &app, const QStringList &args)
     const QString file = args.at(2);
     const QDir out(args.at(3));
     const int repetitions = args.at(4).toInt();
-    history::Location location;
-    location.path = file;
     QByteArray expected;
     {
-        history::Store store(location);
+        history::Store store(locationOf(file));
         QString error;
         if (!store.open(&error))
             return fail(error), 1;
@@ -380,7 +410,7 @@ int exportAll(BenchApplication &app, const QStringList &args)
         }
     }
 
-    history::HistoryWindow window(windowOptions(file, pendingBeside(file)));
+    history::HistoryWindow window(windowOptions(file));
     window.show();
     if (!window.openHistory() || !settle(app, &window))
         return 1;
@@ -406,8 +436,9 @@ int exportAll(BenchApplication &app, const QStringList &args)
             lastTick = now;
         });
         tick.start();
-        const bool finished = waitUntil(
-            [&] { return window.statusBar()->currentMessage().startsWith(done); }, kPickTimeoutMs);
+        const bool finished =
+            waitUntil([&] { return window.statusBar()->currentMessage().startsWith(done); },
+                      kExportTimeoutMs);
         const qint64 end = monotonicNs();
         tick.stop();
         QFile written(answer.path);
@@ -426,7 +457,7 @@ int exportAll(BenchApplication &app, const QStringList &args)
 }
 
 // A record as the calibration screen writes it; no two alike.
-QByteArray recordText(int n, QRandomGenerator *random)
+QByteArray recordText(int n, const QDate &date, QRandomGenerator *random)
 {
     const auto around = [random](double value, double spread) {
         return QString::number(value + spread * (2 * random->generateDouble() - 1), 'f', 1);
@@ -437,7 +468,7 @@ QByteArray recordText(int n, QRandomGenerator *random)
     const double high = tip ? tip->highStandard : 525;
     const double low = tip ? (tip->lowWindow.low + tip->lowWindow.high) / 2 : 200;
     record::Inputs in;
-    in.date = QDate(2016, 1, 4).addDays(n);
+    in.date = date;
     in.locale = QLocale(QLocale::English);
     in.serialLine = QStringLiteral("serial number = 40317-%1").arg(30001 + n % 250);
     in.oldSlope = QString::number(0.0025 * (1 + 0.05 * random->generateDouble()), 'f', 6);
@@ -456,11 +487,13 @@ QByteArray recordText(int n, QRandomGenerator *random)
 }
 
 // The files in a folder a year each, as a lab might keep them.
-bool writeRecords(const QDir &folder, int count)
+bool writeRecords(const QDir &folder, int count, quint32 seed = kRecordSeed)
 {
-    QRandomGenerator random(7);
+    QRandomGenerator random(seed);
     for (int n = 0; n < count; ++n) {
-        const QDate date = QDate(2016, 1, 4).addDays(n);
+        // A record a day; more a day when there are so many that a day each
+        // would reach past today, which an import refuses.
+        const QDate date = kFirstRecordDay.addDays(n / (1 + count / kMostRecordDays));
         const QString year = QString::number(date.year());
         if (!folder.mkpath(year))
             return fail(QStringLiteral("cannot make %1").arg(folder.filePath(year)));
@@ -469,7 +502,7 @@ bool writeRecords(const QDir &folder, int count)
                                  .arg(30001 + n % 250)
                                  .arg(date.toString(Qt::ISODate));
         QFile file(folder.filePath(name));
-        const QByteArray bytes = recordText(n, &random);
+        const QByteArray bytes = recordText(n, date, &random);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             return fail(QStringLiteral("cannot write %1").arg(file.fileName()));
     }
@@ -561,7 +594,7 @@ int importRecords(BenchApplication &app, const QStringList &args)
     for (int r = 0; r <= repetitions; ++r) {
         const QString file = work.filePath(QStringLiteral("window-%1.sqlite").arg(r));
         {
-            history::HistoryWindow window(windowOptions(file, pendingBeside(file)));
+            history::HistoryWindow window(windowOptions(file));
             window.show();
             if (!window.openHistory() || !settle(app, &window))
                 return 1;
@@ -600,6 +633,249 @@ int importRecords(BenchApplication &app, const QStringList &args)
     return 0;
 }
 
+// "VmRSS" or "VmHWM" of this process, in kB; -1 when unknown.
+long statusKb(const char *key)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(key) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// From now to the end of the first frame that draws `view` once the
+// condition holds; -1 on timeout.
+double toFrameWhere(BenchApplication &app, QAbstractItemView *view,
+                    const std::function<bool()> &condition, const std::function<void()> &act,
+                    int timeoutMs)
+{
+    bool ready = false;
+    qint64 frame = -1;
+    app.painted = [&](QObject *widget) {
+        ready = ready || (widget == view->viewport() && condition());
+    };
+    app.frameEnded = [&] {
+        if (ready && frame < 0)
+            frame = monotonicNs();
+    };
+    const qint64 start = monotonicNs();
+    act();
+    const bool drawn = waitUntil([&] { return frame >= 0; }, timeoutMs);
+    app.painted = nullptr;
+    app.frameEnded = nullptr;
+    return drawn ? msBetween(start, frame) : -1;
+}
+
+// The window on a fleet, in one process, its event loop watched throughout:
+// start, filter keystrokes, picks, sorting, reload, export of every run and
+// the import of record files; then its resident memory.
+int tour(BenchApplication &app, const QStringList &args)
+{
+    if (args.size() < 7)
+        return fail(QStringLiteral("tour <history> <work folder> <files> <picks> <records seed>")),
+               2;
+    const QString where = args.at(2);
+    const QDir work(args.at(3));
+    const int files = args.at(4).toInt();
+    const int picks = args.at(5).toInt();
+    const quint32 recordSeed = args.at(6).toUInt();
+    const QString recordFolder = work.filePath(QStringLiteral("records-%1").arg(recordSeed));
+    if (!writeRecords(QDir(recordFolder), files, recordSeed))
+        return 1;
+    QApplication::processEvents(); // the first gap is the window's, not the files'
+
+    StallMeter stall;
+    const auto phase = [&stall](const char *name, const QString &figures) {
+        std::printf("phase=%s %s stall_ms=%.1f\n", name, qPrintable(figures), stall.longestMs());
+        std::fflush(stdout);
+        stall.reset();
+    };
+
+    // Start: to the first frame that draws the sensor list filled.
+    const qint64 start = monotonicNs();
+    history::HistoryWindow window(windowOptions(where));
+    auto *filter = window.findChild<QLineEdit *>(QStringLiteral("filter"));
+    auto *sensors = window.findChild<QTableView *>(QStringLiteral("sensors"));
+    auto *runs = window.findChild<QTableView *>(QStringLiteral("runs"));
+    auto *chart = window.findChild<history::DriftChart *>(QStringLiteral("chart"));
+    if (!filter || !sensors || !runs || !chart)
+        return fail(QStringLiteral("the window lacks its filter, sensors, runs or chart")), 1;
+    app.watch(sensors->viewport());
+    app.watch(runs->viewport());
+    app.watch(chart->viewport());
+    const auto rows = [sensors] { return sensors->model()->rowCount(); };
+    const double listMs = toFrameWhere(
+        app, sensors, [&] { return rows() > 0; },
+        [&] {
+            window.show();
+            window.openHistory();
+        },
+        kListTimeoutMs);
+    const int allRows = rows();
+    if (listMs < 0)
+        return fail(QStringLiteral("the sensor list was never drawn filled")), 1;
+    if (!settle(app, &window))
+        return 1;
+    phase("start", QStringLiteral("list_ms=%1 rows=%2 from_construction_ms=%3")
+                       .arg(listMs, 0, 'f', 1)
+                       .arg(allRows)
+                       .arg(msBetween(start, monotonicNs()), 0, 'f', 1));
+
+    // Filtering: keystrokes that each change the list, then back to all.
+    filter->setFocus();
+    struct Key {
+        int key;
+        const char *text;
+    };
+    const Key keys[] = {
+        {Qt::Key_9, "9"}, {Qt::Key_9, "9"}, {Qt::Key_Backspace, ""}, {Qt::Key_Backspace, ""}};
+    for (const Key &key : keys) {
+        const int before = rows();
+        const QString textBefore = filter->text();
+        const double ms = toFrameWhere(
+            app, sensors, [&] { return filter->text() != textBefore && rows() != before; },
+            [&] {
+                QCoreApplication::postEvent(
+                    filter, new QKeyEvent(QEvent::KeyPress, key.key, Qt::NoModifier, key.text));
+                QCoreApplication::postEvent(
+                    filter, new QKeyEvent(QEvent::KeyRelease, key.key, Qt::NoModifier, key.text));
+            },
+            kFilterTimeoutMs);
+        if (ms < 0)
+            return fail(QStringLiteral("the filter \"%1\" never changed the list")
+                            .arg(filter->text())),
+                   1;
+        std::printf("filter_ms=%.1f text=%s rows=%d\n", ms, qPrintable(filter->text()), rows());
+    }
+    if (rows() != allRows)
+        return fail(QStringLiteral("the list has %1 rows after the filter was emptied, not %2")
+                        .arg(rows())
+                        .arg(allRows)),
+               1;
+    settle(app, &window);
+    phase("filter", QString());
+
+    // Picks: to the last frame that draws the sensor's runs and chart.
+    for (int i = 1; i <= picks; ++i) {
+        const QModelIndex index =
+            sensors->model()->index((i * 997) % allRows, history::SensorListModel::Serial);
+        const QString serial = index.data(history::SensorListModel::SerialRole).toString();
+        const int expected = index.siblingAtColumn(history::SensorListModel::Runs).data().toInt();
+        bool runsDrawn = false;
+        bool chartDrawn = false;
+        qint64 lastFrame = -1;
+        app.painted = [&](QObject *widget) {
+            if (window.currentSerial() != serial || runs->model()->rowCount() != expected)
+                return;
+            runsDrawn = runsDrawn || widget == runs->viewport();
+            chartDrawn = chartDrawn || widget == chart->viewport();
+        };
+        app.frameEnded = [&] {
+            if (runsDrawn && chartDrawn)
+                lastFrame = monotonicNs();
+        };
+        const qint64 pickStart = monotonicNs();
+        sensors->setCurrentIndex(index);
+        const bool drawn = waitUntil(
+            [&] { return lastFrame >= 0 && msBetween(lastFrame, monotonicNs()) > kQuietMs; },
+            kPickTimeoutMs);
+        app.painted = nullptr;
+        app.frameEnded = nullptr;
+        if (!drawn || !chart->chart()->title().contains(serial))
+            return fail(QStringLiteral("pick of %1: its %2 runs never drawn")
+                            .arg(serial)
+                            .arg(expected)),
+                   1;
+        std::printf("pick_ms=%.1f runs=%d serial=%s\n", msBetween(pickStart, lastFrame), expected,
+                    qPrintable(serial));
+    }
+    phase("pick", QString());
+
+    // Sorting the sensor list by each column, both ways.
+    {
+        const qint64 sortStart = monotonicNs();
+        for (int column = 0; column < history::SensorListModel::ColumnCount; ++column) {
+            for (Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
+                sensors->sortByColumn(column, order);
+                waitUntil([] { return false; }, 2 * kPollMs);
+            }
+        }
+        sensors->sortByColumn(history::SensorListModel::Serial, Qt::AscendingOrder);
+        settle(app, &window);
+        if (rows() != allRows)
+            return fail(QStringLiteral("sorting changed the list")), 1;
+        phase("sort",
+              QStringLiteral("sort_all_ms=%1").arg(msBetween(sortStart, monotonicNs()), 0, 'f', 1));
+    }
+
+    // Reload: to the frame that draws the list again.
+    {
+        bool emptied = false;
+        const double ms = toFrameWhere(
+            app, sensors, [&] { return rows() == allRows; },
+            [&] {
+                window.reload();
+                emptied = rows() != allRows;
+            },
+            kListTimeoutMs);
+        settle(app, &window);
+        if (ms < 0)
+            return fail(QStringLiteral("the list was never drawn after reload")), 1;
+        phase("reload", QStringLiteral("reload_ms=%1 emptied=%2").arg(ms, 0, 'f', 1).arg(emptied));
+    }
+
+    // Export of every run through Export all, its dialog answered at once.
+    {
+        DialogAnswer answer;
+        answer.path = work.filePath(QStringLiteral("fleet.csv"));
+        QFile::remove(answer.path);
+        app.shown = [&answer](QWidget *w) { answer(w); };
+        const QString done = QStringLiteral("Runs exported to ");
+        const qint64 exportStart = monotonicNs();
+        window.exportAll();
+        const bool finished =
+            waitUntil([&] { return window.statusBar()->currentMessage().startsWith(done); },
+                      kExportTimeoutMs);
+        const qint64 end = monotonicNs();
+        app.shown = nullptr;
+        if (!finished || answer.answeredNs < 0 || QFileInfo(answer.path).size() == 0)
+            return fail(QStringLiteral("Export all never finished")), 1;
+        phase("export",
+              QStringLiteral("export_ms=%1 bytes=%2")
+                  .arg(msBetween(exportStart, answer.shownNs) + msBetween(answer.answeredNs, end),
+                       0, 'f', 1)
+                  .arg(QFileInfo(answer.path).size()));
+        QFile::remove(answer.path);
+    }
+
+    // Import of the record files through the Import action.
+    {
+        DialogAnswer folder;
+        folder.path = recordFolder;
+        Summary summary;
+        app.shown = [&](QWidget *w) {
+            folder(w);
+            summary(w);
+        };
+        window.importRecords();
+        app.shown = nullptr;
+        if (folder.answeredNs < 0 || summary.shownNs < 0)
+            return fail(QStringLiteral("the import's dialogs were not seen")), 1;
+        if (!summary.text.startsWith(QStringLiteral("Imported: %1\n").arg(files)))
+            return fail(QStringLiteral("the import's summary says %1").arg(summary.text)), 1;
+        phase("import", QStringLiteral("import_ms=%1 files=%2")
+                            .arg(msBetween(folder.answeredNs, summary.shownNs), 0, 'f', 1)
+                            .arg(files));
+    }
+    std::printf("rss_kb=%ld hwm_kb=%ld\n", statusKb("VmRSS"), statusKb("VmHWM"));
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -621,6 +897,8 @@ int main(int argc, char *argv[])
         return exportAll(app, args);
     if (mode == QLatin1String("import"))
         return importRecords(app, args);
-    std::fprintf(stderr, "usage: zolvex_bench_history fill|window|pick|export|import ...\n");
+    if (mode == QLatin1String("tour"))
+        return tour(app, args);
+    std::fprintf(stderr, "usage: zolvex_bench_history fill|window|pick|export|import|tour ...\n");
     return 2;
 }

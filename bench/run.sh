@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Builds the benchmark helpers in a build directory of their own and prints
-# two tables. The first: start-up and memory against a bare Qt program, CPU
+# three tables. The first: start-up and memory against a bare Qt program, CPU
 # while collecting at the line's full rate, a 1 MB burst, and the quiet after
 # a hang-up. The second: the calibration history window on 10,000 runs of 500
 # sensors in an SQLite file (the sensor list from start, one sensor, CSV
 # export of everything, the import of 1,000 record files and a second import
-# of them). Everything runs on a fresh Xvfb display (xcb platform), so that no
-# desktop, window manager or compositor takes part.
+# of them). The third, "fleet scale" (bench/fleet.sh): the history window on
+# 100,000 runs of 5,000 sensors in SQLite, on PostgreSQL and through a
+# delaying proxy. Everything runs on a fresh Xvfb display (xcb platform), so
+# that no desktop, window manager or compositor takes part.
 #
 #   bash bench/run.sh                 # ZOLVEX_BENCH_RUNS start-ups each (default 15)
 #   ZOLVEX_BENCH_BUILD_DIR=...        # where to build (default build-bench/)
+#   ZOLVEX_BENCH_ONLY_FLEET=1         # the fleet table alone
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${ZOLVEX_BENCH_BUILD_DIR:-$root/build-bench}"
@@ -45,13 +48,14 @@ export QT_QPA_PLATFORM=xcb
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 bin="$build/bench"
 logs="$(mktemp -d)"
+if [ "${ZOLVEX_BENCH_ONLY_FLEET:-}" = 1 ]; then
+    bash "$root/bench/fleet.sh" "$build" "$logs"
+    echo
+    echo "Per-run results: $logs"
+    exit 0
+fi
 
-# The value of key=... in a result line.
-field() { sed -n "s/.*\b$1=\([^ ]*\).*/\1/p"; }
-median() { sort -g | awk '{v[NR]=$1} END {if (NR == 0) print "-"; else if (NR % 2) print v[(NR+1)/2]; else printf "%.1f\n", (v[NR/2]+v[NR/2+1])/2}'; }
-range() { sort -g | awk 'NR==1{lo=$1} {hi=$1} END {print lo "–" hi}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
-verdict() { awk -v v="$1" -v aim="$2" 'BEGIN {print (v + 0 <= aim + 0) ? "meets" : "**misses**"}'; }
+source "$root/bench/stats.sh"
 
 start_up() { "$bin/zolvex_bench_startup" "$settle_ms" "$@" 2>>"$logs/startup.err"; }
 
@@ -241,5 +245,6 @@ $(history_row "a second import of the same folder: all ${record_files} recognise
 $(history_row "the same through the window's Import action" import window_reimport_ms 3000)
 TABLE
 
+bash "$root/bench/fleet.sh" "$build" "$logs"
 echo
 echo "Per-run results: $logs"
