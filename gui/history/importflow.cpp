@@ -40,6 +40,7 @@ ImportFlow::ImportFlow(const Location &location, const ImportRules &rules, const
 
 ImportFlow::~ImportFlow()
 {
+    dropProgress();
     shared_->cancelled = true;
     {
         QMutexLocker lock(&shared_->mutex);
@@ -54,12 +55,22 @@ ImportFlow::~ImportFlow()
         keepReachable(thread); // deliberately not destroyed: that would abort
 }
 
+void ImportFlow::dropProgress()
+{
+    if (!progress_)
+        return;
+    progress_->reset();
+    progress_->hide();
+    progress_->deleteLater();
+    progress_.clear();
+}
+
 void ImportFlow::start()
 {
     if (shared_->thread)
         return;
     // Shown from the start: while the folder is walked its size is unknown.
-    progress_ = std::make_unique<QProgressDialog>(
+    progress_ = new QProgressDialog(
         tr("Importing the record files under %1...").arg(QDir::toNativeSeparators(folder_)),
         tr("Cancel"), 0, 0, window_);
     progress_->setObjectName(QStringLiteral("importProgress"));
@@ -68,7 +79,7 @@ void ImportFlow::start()
     progress_->setMinimumDuration(kProgressDelayMs);
     progress_->setAutoReset(false);
     progress_->setAutoClose(false);
-    connect(progress_.get(), &QProgressDialog::canceled, this, &ImportFlow::cancel);
+    connect(progress_, &QProgressDialog::canceled, this, &ImportFlow::cancel);
 
     shared_->thread = QThread::create(
         [this, shared = shared_, location = location_, rules = rules_, folder = folder_] {
@@ -132,8 +143,9 @@ void ImportFlow::end(const ImportResult &result)
         return;
     ended_ = true;
     // Gone before the summary shows: its delayed showing would otherwise put
-    // it, finished, over the summary and hold the summary's buttons.
-    progress_.reset();
+    // it, finished, over the summary and hold the summary's buttons. Reset
+    // stops that timer; the dialog itself goes once this call has unwound.
+    dropProgress();
     emit finished(result);
 }
 

@@ -9,6 +9,7 @@
 #include "core/history/location.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <memory>
@@ -45,12 +46,15 @@ private:
     struct Shared;
     void progressed(int done, int total);
     void end(const ImportResult &result);
+    void dropProgress();
 
     Location location_;
     ImportRules rules_;
     QString folder_;
     QWidget *window_;
-    std::unique_ptr<QProgressDialog> progress_;
+    // A child of the window; never deleted at once: setValue() of a modal
+    // progress dialog runs the event loop, which may end the import.
+    QPointer<QProgressDialog> progress_;
     std::shared_ptr<Shared> shared_;
     bool ended_ = false;
 };
