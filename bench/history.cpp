@@ -77,6 +77,7 @@ constexpr int kPickTimeoutMs = 10000;
 constexpr int kExposeTimeoutMs = 10000;
 // Every run of a fleet, through a slow server, takes a while.
 constexpr int kExportTimeoutMs = 120000;
+constexpr int kImportTimeoutMs = 300000;
 constexpr int kListTimeoutMs = 60000;
 constexpr int kFilterTimeoutMs = 10000;
 // How often a wait looks at what it waits for.
@@ -610,6 +611,8 @@ int importRecords(BenchApplication &app, const QStringList &args)
             for (int pass = 0; pass < 2; ++pass) {
                 folder.answeredNs = summary.shownNs = -1;
                 window.importRecords();
+                // The import runs on a thread of its own: its summary ends it.
+                waitUntil([&] { return summary.shownNs >= 0; }, kImportTimeoutMs);
                 if (folder.answeredNs < 0 || summary.shownNs < 0)
                     return fail(QStringLiteral("the import's dialogs were not seen")), 1;
                 times[pass] = msBetween(folder.answeredNs, summary.shownNs);
@@ -862,6 +865,8 @@ int tour(BenchApplication &app, const QStringList &args)
             summary(w);
         };
         window.importRecords();
+        // The import runs on a thread of its own: its summary ends it.
+        waitUntil([&] { return summary.shownNs >= 0; }, kImportTimeoutMs);
         app.shown = nullptr;
         if (folder.answeredNs < 0 || summary.shownNs < 0)
             return fail(QStringLiteral("the import's dialogs were not seen")), 1;
