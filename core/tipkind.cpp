@@ -14,7 +14,7 @@ constexpr TipKind kTipKinds[] = {
      "pS/m",
      "2000",
      false,
-     QT_TRANSLATE_NOOP("CalibrationDlg",
+     QT_TRANSLATE_NOOP("Procedure",
                        "You should be using the VF tip that has a low range value of 200 pS/m  and "
                        "a high range value of 525 pS/m.\r\nPlace VF tip onto sensor stem and "
                        "secure cable to power port.\r\nPlace switch in high position."),
@@ -29,7 +29,7 @@ constexpr TipKind kTipKinds[] = {
      "pS/cm",
      "2000",
      true,
-     QT_TRANSLATE_NOOP("CalibrationDlg",
+     QT_TRANSLATE_NOOP("Procedure",
                        "You should be using the VF tip that has a low range value of 225 pS/cm  "
                        "and a high range value of 545 pS/cm.\r\nPlace VF tip onto sensor stem and "
                        "secure cable to power port.\r\nPlace switch in high position."),
@@ -44,7 +44,7 @@ constexpr TipKind kTipKinds[] = {
      "pS/cm",
      "10000",
      true,
-     QT_TRANSLATE_NOOP("CalibrationDlg",
+     QT_TRANSLATE_NOOP("Procedure",
                        "You should be using the VF tip that has a low range value of 105 pS/cm and "
                        "a high range value of 1055 pS/cm.\r\nPlace VF tip onto sensor stem and "
                        "secure cable to power port.\r\nPlace switch in high position."),

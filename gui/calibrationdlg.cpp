@@ -3,8 +3,6 @@
 
 #include "gui/calibrationdlg.h"
 
-#include "core/sequence.h"
-#include "core/tipkind.h"
 #include "gui/dialogfont.h"
 #include "ui_calibrationdlg.h"
 
@@ -52,7 +50,6 @@ CalibrationDlg::CalibrationDlg(PortLister portLister, QWidget *parent)
     useDialogFont(this);
     ui->calibrationDlg_Print->hide();
     ui->calibrationPB_Connect->setFocus(Qt::OtherFocusReason);
-    countdown = 0;
 
     tickTimer = new QTimer(this);
     tickTimer->setObjectName(QStringLiteral("tickTimer"));
@@ -60,12 +57,12 @@ CalibrationDlg::CalibrationDlg(PortLister portLister, QWidget *parent)
     sendTimer = new QTimer(this);
     sendTimer->setObjectName(QStringLiteral("sendTimer"));
     connect(sendTimer, &QTimer::timeout, this, &CalibrationDlg::sendParameters);
+    connectProcedure();
 
     ui->calDlg_statusbar->setText(
         tr("User must select correct port from dropdown box and press connect."));
     fillPortList(portLister);
     portCreated = false;
-    validationRun = true;
 }
 
 CalibrationDlg::~CalibrationDlg()
@@ -88,18 +85,17 @@ void CalibrationDlg::on_CalibrationPB_Close_clicked()
     popCursor();
     // With unsaved constants in the sensor the port is still needed to put
     // the previous ones back; done() releases it afterwards.
-    if (!unsavedConstants_)
+    if (!procedure_->hasUnsavedConstants())
         releasePort();
     reject();
 }
 
 void CalibrationDlg::done(int result)
 {
-    if (unsavedConstants_ && portUsable()) {
-        beginRestoreBeforeClose();
+    if (procedure_->hasUnsavedConstants() && portUsable()) {
+        procedure_->beginRestoreBeforeClose();
         return;
     }
-    closeAfterRestore_ = false;
     recordEndOfScreen();
     stopTimers();
     releasePort();
@@ -107,33 +103,14 @@ void CalibrationDlg::done(int result)
     QDialog::done(result);
 }
 
-void CalibrationDlg::beginRestoreBeforeClose()
-{
-    closeAfterRestore_ = true;
-    const bool restoring =
-        sendTimer->isActive() && sequence::kindOf(commandStep) == sequence::Kind::Restore;
-    if (restoring)
-        return;
-    tickTimer->stop();
-    sendTimer->stop();
-    ui->calDlg_statusbar->setText(tr("Restoring Previous Constants"));
-    qDebug() << "Restore Previous Constants";
-    commandStep = sequence::kRestoreStep;
-    pushWaitCursor();
-    sendTimer->start(kSendIntervalMs);
-}
-
 void CalibrationDlg::StopTimer()
 {
-    tickTimer->stop();
-    popCursor();
-    qDebug() << "End of StopTimer method";
+    procedure_->stopWaiting();
 }
 
 void CalibrationDlg::stopTimers()
 {
-    tickTimer->stop();
-    sendTimer->stop();
+    procedure_->stopTimers();
 }
 
 int CalibrationDlg::runBox(QMessageBox *&slot, QMessageBox::Icon icon, const QString &title,
@@ -153,17 +130,6 @@ int CalibrationDlg::runBox(QMessageBox *&slot, QMessageBox::Icon icon, const QSt
     else if (escape == Escape::Ignored)
         box->installEventFilter(new EscapeIgnorer(box));
     return box->exec();
-}
-
-CalibrationDlg::Answer CalibrationDlg::prompt(QMessageBox::Icon icon, const QString &title,
-                                              const QString &text,
-                                              QMessageBox::StandardButtons buttons,
-                                              QMessageBox **slot, Escape escape)
-{
-    const int button = runBox(slot ? *slot : msgBox, icon, title, text, buttons, escape);
-    if (linkLost_)
-        return std::nullopt;
-    return QMessageBox::StandardButton(button);
 }
 
 void CalibrationDlg::pushWaitCursor()
@@ -189,7 +155,7 @@ void CalibrationDlg::restoreAllCursors()
 
 bool CalibrationDlg::portUsable() const
 {
-    return port && port->isOpen() && !linkLost_;
+    return port && port->isOpen() && !procedure_->isLinkLost();
 }
 
 bool CalibrationDlg::writeToPort(const QByteArray &bytes)
@@ -203,7 +169,7 @@ bool CalibrationDlg::writeToPort(const QByteArray &bytes)
     // Handed to the device now rather than later from the event loop: a
     // dead line must show before the caller counts the command as sent.
     port->flush();
-    return !linkLost_;
+    return !procedure_->isLinkLost();
 }
 
 void CalibrationDlg::releasePort(bool deferDelete)
@@ -214,10 +180,10 @@ void CalibrationDlg::releasePort(bool deferDelete)
     if (port->isOpen()) {
         // Commands still queued in the port (the last one of a sequence)
         // would be dropped by close().
-        if (!linkLost_ && port->bytesToWrite() > 0)
+        if (!procedure_->isLinkLost() && port->bytesToWrite() > 0)
             port->waitForBytesWritten(kFlushTimeoutMs);
         port->close();
-        qDebug() << "Disconnect port";
+        qCDebug(lcCalibration) << "Disconnect port";
     }
     // A port that is reporting an error right now is deleted once its signal
     // has returned.
@@ -246,38 +212,6 @@ void CalibrationDlg::onPortError(QSerialPort::SerialPortError error)
 
 void CalibrationDlg::linkLost(const QString &reason)
 {
-    if (linkLost_)
-        return;
-    linkLost_ = true;
-    const bool unsaved = unsavedConstants_;
-    run_.unsavedConstants = unsaved;
-    recordOutcome(history::Outcome::LinkLost, phase());
-    const bool closeAfterwards = closeAfterRestore_;
-    unsavedConstants_ = false;
-    closeAfterRestore_ = false;
-    stopTimers();
-    releasePort(true);
-    restoreAllCursors();
-    qDebug() << "Connection to sensor lost:" << reason;
-    ui->calDlg_statusbar->setText(tr("Program can not continue"));
-
     const QString named = linkLossNamer_ ? linkLossNamer_(portName) : QString();
-    QString text = tr("The connection to the sensor was lost (%1).\r\n"
-                      "The procedure must be repeated.")
-                       .arg(named.isEmpty() ? reason : named);
-    if (unsaved)
-        text += tr("\r\nNew constants were sent to the sensor but not saved. "
-                   "Do not use the sensor before the procedure has been repeated.");
-    text += tr("\r\nCheck the cable on port %1 and that the sensor is switched on, then close "
-               "the calibration screen and start again from the main window.")
-                .arg(portName);
-    runBox(msgBox, QMessageBox::Critical, tr("Error Detected"), text, QMessageBox::NoButton,
-           Escape::QtDefault);
-    if (closeAfterwards)
-        reject();
-}
-
-const TipKind *CalibrationDlg::tip() const
-{
-    return tipKindById(tipKind);
+    procedure_->linkLost(reason, named.isEmpty() ? reason : named);
 }

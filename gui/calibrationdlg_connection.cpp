@@ -4,7 +4,6 @@
 
 #include "ui_calibrationdlg.h"
 
-#include <QDebug>
 #include <QTimer>
 
 namespace
@@ -38,19 +37,19 @@ void CalibrationDlg::fillPortList(const PortLister &portLister)
 void CalibrationDlg::on_calibrationDlgCB_comport_activated(int)
 {
     portName = ui->calibrationDlgCB_comport->currentText();
-    qDebug() << portName;
+    qCDebug(lcCalibration) << portName;
 }
 
 void CalibrationDlg::on_calibrationPB_Connect_clicked()
 {
-    qDebug() << "you hit the Connect Button";
+    qCDebug(lcCalibration) << "you hit the Connect Button";
     // A run that ended before the listing was accepted (firmware, unknown
     // tip, no response) is over: the next identification is a new run.
     runIdentified_ = false;
     connectedAt_ = QDateTime::currentDateTimeUtc();
-    receiveBuffer.clear();
+    procedure_->clearReceived();
     portName = ui->calibrationDlgCB_comport->currentText();
-    qDebug() << portName;
+    qCDebug(lcCalibration) << portName;
     if (portName.isEmpty()) {
         noSensorPort();
         return;
@@ -64,7 +63,7 @@ void CalibrationDlg::on_calibrationPB_Connect_clicked()
     // A retry after a failed open or an unanswered command: the previous
     // port object would otherwise keep the device busy.
     releasePort();
-    linkLost_ = false;
+    procedure_->resetLink();
 
     port = new QSerialPort(portName);
     portCreated = true;
@@ -73,11 +72,11 @@ void CalibrationDlg::on_calibrationPB_Connect_clicked()
     if (port->open(QIODevice::ReadWrite)) {
         connect(port, &QSerialPort::readyRead, this, &CalibrationDlg::onReadyRead);
         connect(port, &QSerialPort::errorOccurred, this, &CalibrationDlg::onPortError);
-        qDebug() << "listening for data on" << port->portName();
+        qCDebug(lcCalibration) << "listening for data on" << port->portName();
         ui->calDlg_statusbar->setText(tr("Initializing sensor"));
-        awaitReply(AwaitingTimeoutReply, protocol::kTimeoutCommand);
+        procedure_->start(portName);
     } else {
-        qDebug() << "device failed to open:" << port->errorString();
+        qCDebug(lcCalibration) << "device failed to open:" << port->errorString();
         popCursor();
         ui->calDlg_statusbar->setText(tr("device failed to open"));
     }
@@ -85,8 +84,8 @@ void CalibrationDlg::on_calibrationPB_Connect_clicked()
 
 void CalibrationDlg::noSensorPort()
 {
-    qDebug() << "no sensor port listed";
+    qCDebug(lcCalibration) << "no sensor port listed";
     ui->calDlg_statusbar->setText(tr(kNoPortStatus));
     runBox(msgBox, QMessageBox::Warning, tr(kNoPortTitle), tr(kNoPortText), QMessageBox::Ok,
-           Escape::QtDefault);
+           Escape::Default);
 }

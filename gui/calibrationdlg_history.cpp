@@ -5,12 +5,9 @@
 #include "gui/calibrationdlg.h"
 
 #include "core/history/sink.h"
-#include "core/sequence.h"
 #include "core/tipkind.h"
-#include "ui_calibrationdlg.h"
 
 #include <QSysInfo>
-#include <QTimer>
 #include <QUuid>
 
 void CalibrationDlg::recordIdentification(const listing::Reading &reading)
@@ -29,7 +26,7 @@ void CalibrationDlg::recordIdentification(const listing::Reading &reading)
     run_.firmware = p.version;
     run_.range = p.range;
     run_.tipKind = reading.tipKind;
-    run_.unit = tip() ? QLatin1String(tip()->unit) : QString();
+    run_.unit = procedure_->tip() ? QLatin1String(procedure_->tip()->unit) : QString();
     run_.oldSlope = p.slope;
     run_.oldOffset = p.offset;
 
@@ -49,6 +46,9 @@ void CalibrationDlg::recordIdentification(const listing::Reading &reading)
 
 void CalibrationDlg::recordOutcome(history::Outcome outcome, const QString &detail)
 {
+    // A lost link records whether the sensor held unsaved constants then.
+    if (outcome == history::Outcome::LinkLost)
+        run_.unsavedConstants = procedure_->hasUnsavedConstants();
     // The first end counts: a link lost after the constants were saved does
     // not undo the save.
     if (!runIdentified_ || run_.outcome != history::Outcome::Interrupted)
@@ -64,54 +64,26 @@ void CalibrationDlg::recordSnapshot()
     history::Sink *sink = history::installedSink();
     if (!runIdentified_ || !sink)
         return;
+    using procedure::Field;
     using readings::Position;
-    run_.foundHigh =
-        history::judgedReading(tip(), Position::High, ui->calLE_HighValue_Validate->text());
-    run_.foundLow =
-        history::judgedReading(tip(), Position::Low, ui->calLE_LowValue_Validate->text());
-    run_.leftHigh = history::judgedReading(tip(), Position::High, ui->calLE_HighValue->text());
-    run_.leftLow = history::judgedReading(tip(), Position::Low, ui->calLE_LowValue->text());
-    run_.newSlope = ui->calLE_NewCslp->text();
-    run_.newOffset = ui->calLE_NewCoff->text();
+    const Procedure &p = *procedure_;
+    run_.foundHigh = history::judgedReading(p.tip(), Position::High, p.field(Field::HighValidate));
+    run_.foundLow = history::judgedReading(p.tip(), Position::Low, p.field(Field::LowValidate));
+    run_.leftHigh = history::judgedReading(p.tip(), Position::High, p.field(Field::High));
+    run_.leftLow = history::judgedReading(p.tip(), Position::Low, p.field(Field::Low));
+    run_.newSlope = p.field(Field::NewSlope);
+    run_.newOffset = p.field(Field::NewOffset);
     if (!run_.newSlope.isEmpty())
-        run_.meanCounts = highCounts;
+        run_.meanCounts = p.meanCounts();
     // While the run goes on, whether the sensor holds constants never saved;
     // a lost link records what it was when the link went.
     if (run_.outcome == history::Outcome::Interrupted)
-        run_.unsavedConstants = unsavedConstants_;
+        run_.unsavedConstants = p.hasUnsavedConstants();
     ++run_.revision;
     sink->record(run_);
 }
 
 void CalibrationDlg::recordEndOfScreen()
 {
-    recordOutcome(history::Outcome::Cancelled, tr("screen closed during %1").arg(phase()));
-}
-
-QString CalibrationDlg::phase() const
-{
-    if (sendTimer->isActive()) {
-        switch (sequence::kindOf(commandStep)) {
-        case sequence::Kind::Save:
-            return validationRun ? tr("saving the calibration date") : tr("saving new constants");
-        case sequence::Kind::SendForVerification:
-            return tr("sending new constants");
-        case sequence::Kind::Restore:
-            return tr("restoring previous constants");
-        case sequence::Kind::None:
-            break;
-        }
-    }
-    switch (stateMachine) {
-    case AwaitingTimeoutReply:
-    case AwaitingConstantsReply:
-        return tr("identification");
-    case CollectingHighValues:
-        return validationRun ? tr("validation high reading") : tr("verification high reading");
-    case CollectingLowValues:
-        return validationRun ? tr("validation low reading") : tr("verification low reading");
-    case CollectingCalibrationData:
-        return tr("calibration data");
-    }
-    return QString();
+    procedure_->closing();
 }

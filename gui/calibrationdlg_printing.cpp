@@ -4,7 +4,6 @@
 
 #include "core/record.h"
 
-#include <QDebug>
 #include <QFile>
 #include <QFileDialog>
 #include <QPainter>
@@ -36,7 +35,7 @@ void CalibrationDlg::on_calibrationDlg_Print_clicked()
     QPrintDialog dialog(&printer);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    qDebug() << "we have a printer device";
+    qCDebug(lcCalibration) << "we have a printer device";
 
     QPainter painter;
     painter.begin(&printer);
@@ -49,7 +48,7 @@ void CalibrationDlg::on_calibrationDlg_Print_clicked()
             tr("Cannot read from file %1:\n%2.").arg(fileName, file.errorString()));
         return; // the painter ends the empty job
     }
-    qDebug() << "File Opened";
+    qCDebug(lcCalibration) << "File Opened";
 
     // One font line per printed line, so lines never overlap, and a new page
     // before a line would pass the bottom of the printable area. A line wider

@@ -7,7 +7,6 @@
 #include "core/tipkind.h"
 #include "ui_calibrationdlg.h"
 
-#include <QDebug>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -24,7 +23,7 @@ void CalibrationDlg::writeCalibrationRecord()
         const QString fileName =
             dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
         // The operator has been told the procedure must be repeated.
-        if (linkLost_)
+        if (procedure_->isLinkLost())
             return;
         // The previous content of the file is replaced only once the whole
         // record has been written, so a failed write loses nothing.
@@ -32,21 +31,10 @@ void CalibrationDlg::writeCalibrationRecord()
         file.setDirectWriteFallback(true);
         bool written = false;
         if (file.open(QIODevice::WriteOnly)) {
-            record::Inputs inputs;
+            record::Inputs inputs = procedure_->recordInputs();
             inputs.date = QDate::currentDate();
             inputs.locale = QLocale::system();
-            inputs.serialLine = replyLines[protocol::kSerialLine];
-            inputs.oldSlope = ui->calLE_OldCslp->text();
-            inputs.oldOffset = ui->calLE_OldCoff->text();
-            inputs.validationHigh = ui->calLE_HighValue_Validate->text();
-            inputs.validationLow = ui->calLE_LowValue_Validate->text();
-            inputs.newSlope = ui->calLE_NewCslp->text();
-            inputs.newOffset = ui->calLE_NewCoff->text();
-            inputs.verificationHigh = ui->calLE_HighValue->text();
-            inputs.verificationLow = ui->calLE_LowValue->text();
-            inputs.tip = tip();
-            inputs.validationRun = validationRun;
-            qDebug() << record::runDate(inputs.date, inputs.locale);
+            qCDebug(lcCalibration) << record::runDate(inputs.date, inputs.locale);
 
             // 8-bit text in the system's encoding, as written; the history
             // keeps a digest of these bytes to know the file again.
@@ -70,7 +58,7 @@ void CalibrationDlg::writeCalibrationRecord()
             return;
     }
     ui->calDlg_statusbar->setText(tr("Process Complete - Use Print Button for hard copy"));
-    qDebug() << "about to show the button";
+    qCDebug(lcCalibration) << "about to show the button";
     ui->calibrationDlg_Print->show();
     recordSnapshot();
 }
