@@ -161,6 +161,8 @@ private slots:
     // The link
     void linkLostDuringTransfer();
     void linkLostUnderPrompt();
+    // Traces
+    void tracesInTheirCategory();
 };
 
 void TestProcedureModel::identification()
@@ -427,6 +429,33 @@ void TestProcedureModel::linkLostUnderPrompt()
     QCOMPARE(b.prompts.last().title, QString("Error Detected"));
     QVERIFY(b.model.isValidationRun());
     QCOMPARE(b.model.state(), Procedure::CollectingLowValues);
+}
+
+namespace
+{
+QStringList traced;
+void traceCollector(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    traced << QString::fromLatin1(context.category) + QStringLiteral(": ") + message;
+}
+} // namespace
+
+void TestProcedureModel::tracesInTheirCategory()
+{
+    // On by default, so the debug output keeps every trace.
+    QVERIFY(lcCalibration().isDebugEnabled());
+    traced.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(traceCollector);
+    {
+        Bench b;
+        b.model.start(QStringLiteral("ttyTEST0"));
+        b.failWrites = true; // "rcal" does not go out
+        b.model.receive("Timeout in 30 minutes\r\n");
+    }
+    qInstallMessageHandler(previous);
+    QCOMPARE(traced,
+             QStringList({"zolvex.calibration: End of StopTimer method",
+                          "zolvex.calibration: Connection to sensor lost: \"write failed\""}));
 }
 
 QTEST_GUILESS_MAIN(TestProcedureModel)
