@@ -26,13 +26,11 @@ int main(int argc, char *argv[])
     // cannot be written keeps its runs pending and never holds up a screen.
     const history::Home home = history::productHome();
     history::Writer writer(home.location, home.pendingFolder);
-    history::installSink(&writer);
 
     // Declared after the application object and the writer, so destroyed before them.
     Widget window;
+    window.setHistorySink(&writer);
     QObject::connect(&writer, &history::Writer::lost, &window, &Widget::runLost);
     window.show();
-    const int result = app.exec();
-    history::installSink(nullptr);
-    return result;
+    return app.exec();
 }

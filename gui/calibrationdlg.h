@@ -6,6 +6,7 @@
 // .cpp files by concern (screen, connection, procedure, record, printing).
 
 #include "core/history/run.h"
+#include "core/history/sink.h"
 #include "core/listing.h"
 #include "core/ports.h"
 #include "core/procedure.h"
@@ -42,6 +43,10 @@ public:
     // How the lost-connection box names the loss; without one it shows the
     // system's error text.
     void setLinkLossNamer(LinkLossNamer namer);
+
+    // Where this screen's runs are recorded (not owned); without one, nowhere.
+    void setHistorySink(history::Sink *sink);
+    history::Sink *historySink() const { return sink_; }
 
     // The procedure this screen shows.
     const Procedure &procedure() const { return *procedure_; }
@@ -128,6 +133,7 @@ private:
     history::Run run_;
     bool runIdentified_ = false;
     QDateTime connectedAt_;
+    history::Sink *sink_ = nullptr;
 
     LinkLossNamer linkLossNamer_;
 };

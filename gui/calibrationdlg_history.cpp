@@ -1,6 +1,6 @@
-// Recording the run in the calibration history, beside the procedure and
-// never in its way: snapshots go to the installed sink, which never waits for
-// a database. Without a sink nothing is recorded.
+// Recording the run in the calibration history from the procedure's values,
+// beside it and never in its way: snapshots go to the sink the screen was
+// given, which never waits for a database. Without a sink nothing is recorded.
 
 #include "gui/calibrationdlg.h"
 
@@ -9,6 +9,11 @@
 
 #include <QSysInfo>
 #include <QUuid>
+
+void CalibrationDlg::setHistorySink(history::Sink *sink)
+{
+    sink_ = sink;
+}
 
 void CalibrationDlg::recordIdentification(const listing::Reading &reading)
 {
@@ -61,8 +66,7 @@ void CalibrationDlg::recordOutcome(history::Outcome outcome, const QString &deta
 
 void CalibrationDlg::recordSnapshot()
 {
-    history::Sink *sink = history::installedSink();
-    if (!runIdentified_ || !sink)
+    if (!runIdentified_ || !sink_)
         return;
     using procedure::Field;
     using readings::Position;
@@ -80,7 +84,7 @@ void CalibrationDlg::recordSnapshot()
     if (run_.outcome == history::Outcome::Interrupted)
         run_.unsavedConstants = p.hasUnsavedConstants();
     ++run_.revision;
-    sink->record(run_);
+    sink_->record(run_);
 }
 
 void CalibrationDlg::recordEndOfScreen()

@@ -111,6 +111,7 @@ void Widget::on_mainPB_OK_clicked()
     CalibrationDlg *screen = portLister_ ? new CalibrationDlg(portLister_) : new CalibrationDlg();
     if (linkLossNamer_)
         screen->setLinkLossNamer(linkLossNamer_);
+    screen->setHistorySink(historySink_);
     screenOpen_ = true;
     if (screen->exec())
         qDebug() << "Accept";
@@ -124,6 +125,11 @@ void Widget::on_mainPB_OK_clicked()
 void Widget::setLinkLossNamer(LinkLossNamer namer)
 {
     linkLossNamer_ = std::move(namer);
+}
+
+void Widget::setHistorySink(history::Sink *sink)
+{
+    historySink_ = sink;
 }
 
 void Widget::runLost(const QString &key, const QString &run, const QString &reason)

@@ -10,6 +10,11 @@
 
 class QMessageBox;
 
+namespace history
+{
+class Sink;
+}
+
 namespace Ui
 {
 class Widget;
@@ -28,6 +33,9 @@ public:
 
     // Calibration screens opened from this window name a lost link with it.
     void setLinkLossNamer(LinkLossNamer namer);
+    // Calibration screens opened from this window record their runs there
+    // (not owned); without one they record nothing.
+    void setHistorySink(history::Sink *sink);
 
 public slots:
     // A run could be kept neither in the history nor pending: said once per
@@ -51,4 +59,5 @@ private:
     Ui::Widget *ui;
     PortLister portLister_;
     LinkLossNamer linkLossNamer_;
+    history::Sink *historySink_ = nullptr;
 };

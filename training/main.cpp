@@ -52,16 +52,14 @@ int main(int argc, char *argv[])
     // --training shows it), never into the real one.
     const history::Home home = history::trainingHome();
     history::Writer writer(home.location, home.pendingFolder);
-    history::installSink(&writer);
 
     // Destroyed before the session, whose sensor its screens may hold open,
     // and before the writer.
     Widget window(session.portLister());
     window.setLinkLossNamer(session.linkLossNamer());
+    window.setHistorySink(&writer);
     QObject::connect(&writer, &history::Writer::lost, &window, &Widget::runLost);
     window.setWindowTitle(window.windowTitle() + QStringLiteral(" - TRAINING"));
     window.show();
-    const int result = app.exec();
-    history::installSink(nullptr);
-    return result;
+    return app.exec();
 }

@@ -1,8 +1,9 @@
 #pragma once
 
-// Where the calibration screens of this process send their runs. A program
-// installs one at start (the product its history, the training program its
-// own); without one, nothing is recorded.
+// Where a calibration screen sends its runs. A program hands its sink to the
+// main window, which hands it to every screen it opens (the product its
+// history, the training program its own); a screen without one records
+// nothing.
 
 #include "core/history/run.h"
 
@@ -16,8 +17,5 @@ public:
     // Takes a snapshot of a run; never waits for a database.
     virtual void record(const Run &run) = 0;
 };
-
-void installSink(Sink *sink); // not owned; nullptr removes it
-Sink *installedSink();
 
 } // namespace history

@@ -41,8 +41,8 @@ QByteArray fileBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// A history of its own in a temporary folder, installed for the screens of
-// this process while it lives.
+// A history of its own in a temporary folder; screens record into it once
+// attached.
 class History
 {
 public:
@@ -50,9 +50,8 @@ public:
     {
         location.path = dir.filePath("history.sqlite");
         writer = std::make_unique<history::Writer>(location, pendingFolder());
-        history::installSink(writer.get());
     }
-    ~History() { history::installSink(nullptr); }
+    void attach(ScreenHarness &h) { h.screen->setHistorySink(writer.get()); }
     QString pendingFolder() const { return dir.filePath("pending"); }
 
     // Every run in the database once the writer is idle.
@@ -109,6 +108,7 @@ void HistoryRunsTest::firstEntryAtIdentification()
 {
     History history;
     ScreenHarness h(quiet(metreProfile()));
+    history.attach(h);
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
     QVERIFY(h.driveTo(Phase::ValidationHigh));
     const QList<Run> runs = history.runs();
@@ -192,6 +192,7 @@ void HistoryRunsTest::outcomes()
     QTemporaryDir records;
     const QString recordPath = records.filePath("record.txt");
     ScreenHarness h(profileNamed(profile));
+    history.attach(h);
 
     if (road == "date") {
         QVERIFY2(h.driveTo(Phase::DateRecordDialog), h.failedStep());
@@ -322,6 +323,7 @@ void HistoryRunsTest::noEntryWithoutIdentification()
 {
     History history;
     ScreenHarness h;
+    history.attach(h);
     QVERIFY2(h.driveTo(Phase::EndNoResponse), h.failedStep());
     QVERIFY(history.writer->waitForIdle(5000));
     QVERIFY(history.runs().isEmpty());
@@ -386,8 +388,9 @@ void HistoryRunsTest::unwritableHistoryChangesNothing()
         QStringList debug;
     };
     QTemporaryDir dir;
-    const auto drive = [&](const QString &recordName, Road *out) {
+    const auto drive = [&](const QString &recordName, history::Sink *sink, Road *out) {
         ScreenHarness h(driftedMetre());
+        h.screen->setHistorySink(sink);
         const QString path = dir.filePath(recordName);
         if (!h.driveTo(Phase::EndRecorded, path))
             return false;
@@ -402,7 +405,7 @@ void HistoryRunsTest::unwritableHistoryChangesNothing()
     };
 
     Road without;
-    QVERIFY(drive("without.txt", &without));
+    QVERIFY(drive("without.txt", nullptr, &without));
 
     if (problem == "server stopped")
         HISTORY_NEED_POSTGRES();
@@ -418,10 +421,8 @@ void HistoryRunsTest::unwritableHistoryChangesNothing()
         history::Writer writer(location, pending);
         QObject::connect(&writer, &history::Writer::failed, &writer,
                          [&](const QString &, const QString &reason) { reasons << reason; });
-        history::installSink(&writer);
-        const bool driven = drive("with.txt", &with);
+        const bool driven = drive("with.txt", &writer, &with);
         QVERIFY(writer.waitForIdle(30000));
-        history::installSink(nullptr);
         QVERIFY(driven);
     }
     QVERIFY2(unwritable.repair(&error), qPrintable(error));

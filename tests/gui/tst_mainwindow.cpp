@@ -1,6 +1,7 @@
 // The main window: its form, the scroll-to-end gate, the About toggle and the
 // road through the directive box to a calibration screen and back.
 
+#include "core/history/writer.h"
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
 #include "gui/widget.h"
@@ -14,6 +15,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -150,6 +152,7 @@ struct ScreenSeen {
     bool parentless = false;
     QStringList ports;
     QString status;
+    history::Sink *sink = nullptr;
 };
 
 std::function<void(QWidget *)> closeScreen(ScreenSeen &seen)
@@ -162,6 +165,7 @@ std::function<void(QWidget *)> closeScreen(ScreenSeen &seen)
         }
         seen.screen = screen;
         seen.parentless = screen->parentWidget() == nullptr;
+        seen.sink = screen->historySink();
         if (auto *ports =
                 screen->findChild<QComboBox *>(QStringLiteral("calibrationDlgCB_comport")))
             for (int i = 0; i < ports->count(); ++i)
@@ -199,6 +203,8 @@ private slots:
     void aboutTogglesContent();
     void contentSwitchOntoMaximumOpensGate();
     void okRunsDirectiveThenScreen();
+    void screenRecordsWhereWindowDoes_data();
+    void screenRecordsWhereWindowDoes();
     void okAgainAfterEscapedDirective();
     void closeEndsWindow();
 
@@ -443,6 +449,36 @@ void TestMainWindow::okRunsDirectiveThenScreen()
     QVERIFY(screen.screen.isNull()); // not kept once its run is over
     QVERIFY(ok->isEnabled());
     QVERIFY(window.isVisible());
+}
+
+void TestMainWindow::screenRecordsWhereWindowDoes_data()
+{
+    QTest::addColumn<bool>("withHistory");
+    QTest::newRow("history") << true;
+    QTest::newRow("none") << false;
+}
+
+// The screen records into the history the window was given, or nowhere.
+void TestMainWindow::screenRecordsWhereWindowDoes()
+{
+    QFETCH(bool, withHistory);
+    QTemporaryDir dir;
+    history::Location location;
+    location.path = dir.filePath("history.sqlite");
+    history::Writer writer(location, dir.filePath("pending"));
+    Widget window(&oneSensorPort);
+    if (withHistory)
+        window.setHistorySink(&writer);
+    showAndWait(window);
+    bar(window)->triggerAction(QAbstractSlider::SliderToMaximum);
+
+    ScreenSeen screen;
+    ModalAnswerer answerer;
+    answerer.click(QMessageBox::Ok).handle(closeScreen(screen));
+    QTest::mouseClick(child<QPushButton>(window, "mainPB_OK"), Qt::LeftButton);
+    QVERIFY(answerer.waitUntilDone());
+    QCOMPARE(answerer.seen().size(), 2);
+    QCOMPARE(screen.sink, withHistory ? static_cast<history::Sink *>(&writer) : nullptr);
 }
 
 void TestMainWindow::okAgainAfterEscapedDirective()

@@ -21,9 +21,9 @@ int main(int argc, char *argv[])
     history::Location location;
     location.path = QString::fromLocal8Bit(argv[1]);
     history::Writer writer(location, QString::fromLocal8Bit(argv[2]));
-    history::installSink(&writer);
 
     ScreenHarness h(driftedMetre());
+    h.screen->setHistorySink(&writer);
     if (!h.driveTo(Phase::VerificationHigh)) {
         std::fprintf(stderr, "zolvex_historyscreen: stopped at %s\n", h.failedStep());
         return 1;
