@@ -58,6 +58,7 @@ struct Prompt {
     QString title;
     QString text;                   // plain text, never markup: some carries bytes from the sensor
     Buttons buttons = Button::None; // None: the toolkit's single OK
+    Button defaultButton = Button::None; // None: the toolkit's choice
     Escape escape = Escape::Default;
     Box box = Box::Main;
 };

@@ -7,7 +7,6 @@
 #include "ui_calibrationdlg.h"
 
 #include <QApplication>
-#include <QDebug>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -114,7 +113,8 @@ void CalibrationDlg::stopTimers()
 }
 
 int CalibrationDlg::runBox(QMessageBox *&slot, QMessageBox::Icon icon, const QString &title,
-                           const QString &text, QMessageBox::StandardButtons buttons, Escape escape)
+                           const QString &text, QMessageBox::StandardButtons buttons, Escape escape,
+                           QMessageBox::StandardButton defaultButton)
 {
     auto *box = new QMessageBox();
     slot = box;
@@ -125,6 +125,8 @@ int CalibrationDlg::runBox(QMessageBox *&slot, QMessageBox::Icon icon, const QSt
     box->setText(text);
     if (buttons != QMessageBox::NoButton)
         box->setStandardButtons(buttons);
+    if (defaultButton != QMessageBox::NoButton)
+        box->setDefaultButton(defaultButton);
     if (escape == Escape::AnswersYes)
         box->setEscapeButton(QMessageBox::Yes);
     else if (escape == Escape::Ignored)

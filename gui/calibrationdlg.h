@@ -79,7 +79,8 @@ private:
     // A new parentless box, deleted on close, run modally. Texts are plain,
     // never markup: some carry bytes from the sensor.
     static int runBox(QMessageBox *&slot, QMessageBox::Icon icon, const QString &title,
-                      const QString &text, QMessageBox::StandardButtons buttons, Escape escape);
+                      const QString &text, QMessageBox::StandardButtons buttons, Escape escape,
+                      QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
     // The procedure's prompts, bytes and timers.
     procedure::Answer ask(const procedure::Prompt &prompt) override;

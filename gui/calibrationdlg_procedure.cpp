@@ -46,6 +46,14 @@ QMessageBox::StandardButtons boxButtons(procedure::Buttons buttons)
     return result;
 }
 
+QMessageBox::StandardButton boxButton(procedure::Button button)
+{
+    for (const ButtonPair &pair : kButtons)
+        if (pair.answer == button)
+            return pair.box;
+    return QMessageBox::NoButton;
+}
+
 procedure::Button answerOf(int button)
 {
     for (const ButtonPair &pair : kButtons)
@@ -99,8 +107,9 @@ void CalibrationDlg::onReadyRead()
 procedure::Answer CalibrationDlg::ask(const procedure::Prompt &prompt)
 {
     QMessageBox *&slot = prompt.box == procedure::Box::Verification ? verifyMsgBox : msgBox;
-    const int button = runBox(slot, boxIcon(prompt.icon), prompt.title, prompt.text,
-                              boxButtons(prompt.buttons), prompt.escape);
+    const int button =
+        runBox(slot, boxIcon(prompt.icon), prompt.title, prompt.text, boxButtons(prompt.buttons),
+               prompt.escape, boxButton(prompt.defaultButton));
     if (procedure_->isLinkLost())
         return std::nullopt;
     return answerOf(button);
