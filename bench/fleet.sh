@@ -2,8 +2,10 @@
 # The "fleet scale" table of bench/run.sh: the history window on 5,000
 # sensors and 100,000 runs (the sample generator) in an SQLite file, on a
 # throwaway PostgreSQL server on this machine, and on that server through
-# bench/delayproxy.py (loopback only, a delay each way). Run by run.sh on its
-# display; by hand: bash bench/fleet.sh <build dir> <log folder>.
+# bench/delayproxy.py (loopback only, a delay each way); then the calibration
+# screen's longest stall through whole training runs (zolvex_bench_screenrun)
+# with the history in that SQLite file and through the proxy. Run by run.sh on
+# its display; by hand: bash bench/fleet.sh <build dir> <log folder>.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build=$1
@@ -22,6 +24,8 @@ proxy_record_files=20
 proxy_delay_ms=20
 proxy_lifetime_s=1200 # the proxy ends by itself, whatever happens here
 settle_ms=500
+screen_runs="${ZOLVEX_BENCH_SCREEN_RUNS:-3}" # training runs per history, about 3 min each
+screen_timeout_s=300                          # a run that hangs is ended, and fails the bench
 # A list that fills after the window shows reports later than its first drawing.
 export ZOLVEX_BENCH_PAINT_GRACE_MS=20000
 # Aims in ms (and kB for memory); the proxy's where they differ.
@@ -31,6 +35,7 @@ aim_export=3000 aim_import=15000 aim_memory_kb=153600 aim_stall=17
 aim_import_proxy=$((aim_import * proxy_record_files / record_files))
 
 hbench="$build/bench/zolvex_bench_history"
+screenrun="$build/bench/zolvex_bench_screenrun"
 work="$(mktemp -d)"
 server=""
 proxy=""
@@ -92,6 +97,19 @@ for ((i = 0; i < reps; i++)); do
 done
 load=$(cut -d ' ' -f 1-3 /proc/loadavg)
 
+# Whole training runs, the histories interleaved, after the tours so that
+# their runs do not change what the tours read.
+screen_kinds=(sqlite proxy)
+for k in "${screen_kinds[@]}"; do : >"$logs/fleet-screen-$k"; done
+for ((i = 0; i < screen_runs; i++)); do
+    for k in "${screen_kinds[@]}"; do
+        mkdir "$work/screen-$k-$i"
+        must "$logs/fleet-screen-$k.err" in_bench timeout "$screen_timeout_s" "$screenrun" \
+            "$(where "$k")" "$work/screen-$k-$i" >>"$logs/fleet-screen-$k"
+    done
+done
+screen_load=$(cut -d ' ' -f 1-3 /proc/loadavg)
+
 values() { # log, key[, phase]
     if [ -n "${3:-}" ]; then grep "phase=$3 " "$logs/$1"; else cat "$logs/$1"; fi |
         field "$2" | grep -v '^-$' || true
@@ -149,4 +167,11 @@ $(fleet_row "… sorting the list by each column both ways" fleet-tour stall_ms 
 $(fleet_row "… reload" fleet-tour stall_ms "$aim_stall" "$aim_stall" " ms" reload)
 $(fleet_row "… export" fleet-tour stall_ms "$aim_stall" "$aim_stall" " ms" export)
 $(fleet_row "… import" fleet-tour stall_ms "$aim_stall" "$aim_stall" " ms" import)
+| calibration screen stall, training run: the longest gap of a 1 ms timer from Connect to the record saved (${screen_runs} runs a history) | < ${aim_stall} ms | $(cell fleet-screen-sqlite stall_ms "$aim_stall" " ms") | not taken | | $(cell fleet-screen-proxy stall_ms "$aim_stall" " ms") |
+| … the longest call of the history writer's record() in it, for reference | – | $(values fleet-screen-sqlite record_max_ms | median) ms ($(values fleet-screen-sqlite record_max_ms | range)) | | | | $(values fleet-screen-proxy record_max_ms | median) ms ($(values fleet-screen-proxy record_max_ms | range)) | |
+
+The training runs (\`zolvex_bench_screenrun\`): the training program's simulated sensor and
+calibration screen on its real timers, the history writer installed as its sink, every prompt and
+the record's file dialog answered at once by the suites' modal answerer; load average ${screen_load}
+after them. Each gap longer than a frame is in \`fleet-screen-*.err\` with what the screen showed.
 TABLE

@@ -7,8 +7,10 @@
 # export of everything, the import of 1,000 record files and a second import
 # of them). The third, "fleet scale" (bench/fleet.sh): the history window on
 # 100,000 runs of 5,000 sensors in SQLite, on PostgreSQL and through a
-# delaying proxy. Everything runs on a fresh Xvfb display (xcb platform), so
-# that no desktop, window manager or compositor takes part.
+# delaying proxy, and the calibration screen's longest stall through whole
+# training runs with the history in SQLite and through that proxy. Everything
+# runs on a fresh Xvfb display (xcb platform), so that no desktop, window
+# manager or compositor takes part.
 #
 #   bash bench/run.sh                 # ZOLVEX_BENCH_RUNS start-ups each (default 15)
 #   ZOLVEX_BENCH_BUILD_DIR=...        # where to build (default build-bench/)
@@ -39,7 +41,7 @@ if [ "${1:-}" != "--on-display" ]; then
         -DZOLVEX_BENCH=ON -DZOLVEX_BUILD_TESTS=OFF >/dev/null
     cmake --build "$build" --target zolvex zolvex_bench_bare zolvex_bench_baretext \
         zolvex_bench_mainwindow zolvex_bench_startup zolvex_bench_sensor zolvex_bench_collect \
-        zolvex-history zolvex_bench_history >/dev/null
+        zolvex-history zolvex_bench_history zolvex_bench_screenrun >/dev/null
     export ZOLVEX_BENCH_BUILD_DIR="$build"
     exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" bash "$0" --on-display
 fi

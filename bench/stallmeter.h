@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
 
 class StallMeter
 {
@@ -19,8 +20,11 @@ public:
         tick_.setInterval(1);
         QObject::connect(&tick_, &QTimer::timeout, [this] {
             const long long now = nowNs();
-            longestNs_ = std::max(longestNs_, now - lastNs_);
+            const long long gap = now - lastNs_;
+            longestNs_ = std::max(longestNs_, gap);
             lastNs_ = now;
+            if (onLongGap_ && gap > longGapNs_)
+                onLongGap_(double(gap) / 1e6);
         });
         reset();
         tick_.start();
@@ -29,6 +33,13 @@ public:
     {
         lastNs_ = nowNs();
         longestNs_ = 0;
+    }
+    // Called after each gap longer than thresholdMs, with its length: to
+    // find out what held the loop.
+    void watchGaps(double thresholdMs, std::function<void(double)> onLongGap)
+    {
+        longGapNs_ = static_cast<long long>(thresholdMs * 1e6);
+        onLongGap_ = std::move(onLongGap);
     }
     // Counting a gap still open now.
     double longestMs() const { return double(std::max(longestNs_, nowNs() - lastNs_)) / 1e6; }
@@ -43,4 +54,6 @@ private:
     QTimer tick_;
     long long lastNs_ = 0;
     long long longestNs_ = 0;
+    long long longGapNs_ = 0;
+    std::function<void(double)> onLongGap_;
 };
