@@ -137,15 +137,15 @@ int main(int argc, char *argv[])
     TrainingSession session{TrainingOptions()};
     if (!session.sensor().isOpen())
         giveUp(QStringLiteral("cannot create the simulated sensor's port"));
-    // As zolvex-training's main() installs its writer.
+    // As zolvex-training's main() hands its writer to the screens.
     history::Writer writer(location, pendingFolder);
     TimedSink timed(&writer);
-    history::installSink(&timed);
 
     // The screen as the training program's main window opens it, shown
     // rather than run modally, so that the answerer sees the prompts alone.
     CalibrationDlg screen(session.portLister());
     screen.setLinkLossNamer(session.linkLossNamer());
+    screen.setHistorySink(&timed);
     auto *connectButton = screen.findChild<QPushButton *>(QStringLiteral("calibrationPB_Connect"));
     auto *printButton = screen.findChild<QPushButton *>(QStringLiteral("calibrationDlg_Print"));
     auto *status = screen.findChild<QLabel *>(QStringLiteral("infobar_status"));
@@ -210,6 +210,5 @@ int main(int argc, char *argv[])
                 stallMs, framesMissed, timed.longestMs(), timed.records(), runSeconds,
                 idle && pendingLeft == 0 ? "yes" : "no", int(pendingLeft));
     std::fflush(stdout);
-    history::installSink(nullptr);
     return idle && pendingLeft == 0 ? 0 : 1;
 }

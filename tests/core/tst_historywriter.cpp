@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 
 using history::Location;
+using history::Outcome;
 using history::Pending;
 using history::Run;
 using history::Store;
@@ -131,6 +132,10 @@ private slots:
     void earlierFailuresWrittenWhenBack();
     void lostRunMadeKnownAndRetried();
     void closingWhileDatabaseHangs();
+    void snapshotsKeptInOrder_data();
+    void snapshotsKeptInOrder();
+    void killedStationLeavesItsRuns();
+    void closingKeepsLastSnapshots();
 };
 
 void TestHistoryWriter::initTestCase()
@@ -744,6 +749,154 @@ void TestHistoryWriter::closingWhileDatabaseHangs()
     // The let-go thread finishes its write and clears the file.
     QTRY_VERIFY_WITH_TIMEOUT(history::pendingRuns(pending).isEmpty(), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(differenceFromStored(location, run).isEmpty(), 10000);
+}
+
+void TestHistoryWriter::snapshotsKeptInOrder_data()
+{
+    QTest::addColumn<QList<int>>("revisions");
+    QTest::addColumn<int>("runs");
+    QTest::newRow("one snapshot") << QList<int>{1} << 1;
+    QTest::newRow("a run's snapshots") << QList<int>{1, 2, 3, 4, 5} << 1;
+    QTest::newRow("an older one late") << QList<int>{1, 3, 2} << 1;
+    QTest::newRow("three runs in turn") << QList<int>{1, 2, 3} << 3;
+    QTest::newRow("a burst") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12} << 4;
+}
+
+// Each snapshot is whole in its file by the time record() returns, whatever
+// is left to flush to the disk, and a file never goes back to an older
+// snapshot; the database ends with each run's newest.
+void TestHistoryWriter::snapshotsKeptInOrder()
+{
+    QFETCH(QList<int>, revisions);
+    QFETCH(int, runs);
+    TestDatabase db("sqlite");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    QVERIFY(!createHistory(db.location()).isEmpty());
+    WriteLock lock(db.location().path);
+    QVERIFY(lock.held());
+    const QString pending = db.folder() + "/pending";
+    QList<Run> newest;
+    for (int i = 0; i < runs; ++i)
+        newest << sample(20 + i);
+
+    Writer writer(db.location(), pending);
+    for (const int revision : revisions) {
+        for (Run &run : newest) {
+            Run snapshot = run;
+            snapshot.revision = revision;
+            snapshot.outcome = Outcome(revision % 3);
+            writer.record(snapshot);
+            if (revision >= run.revision)
+                run = snapshot;
+            const history::PendingRead file =
+                history::readPendingFile(history::pendingPath(pending, run.key));
+            QCOMPARE(file.state, history::PendingRead::Ok);
+            QCOMPARE(file.entry.run.revision, run.revision);
+        }
+    }
+    lock.release();
+    QVERIFY(writer.waitForIdle(30000));
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    for (const Run &run : newest) {
+        const QString difference = differenceFromStored(db.location(), run);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+}
+
+// A station killed while it records leaves every run it began in its file,
+// whole and in order: all but the newest with their last snapshot, the
+// newest interrupted or ended. The next start writes them as they are.
+void TestHistoryWriter::killedStationLeavesItsRuns()
+{
+    constexpr int kRuns = 200;
+    constexpr int kRunsBeforeKill = 30;
+    constexpr int kLastRevision = 3; // the station's end of a run
+    TestDatabase db("sqlite");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    QVERIFY(!createHistory(db.location()).isEmpty());
+    // Nothing reaches the database: what the station leaves is in its files.
+    WriteLock lock(db.location().path);
+    QVERIFY(lock.held());
+    const QString pending = db.folder() + "/pending";
+    const QString station = "station-k";
+
+    QProcess process;
+    process.start(ZOLVEX_HISTORYSTATION, {db.url(), pending, station, QString::number(kRuns)});
+    QVERIFY2(process.waitForStarted(), qPrintable(process.errorString()));
+    const auto files = [&] {
+        return QDir(pending).entryList({QString("*") + history::kPendingSuffix}, QDir::Files);
+    };
+    process.write("go\n");
+    process.closeWriteChannel();
+    QVERIFY(QTest::qWaitFor([&] { return files().size() >= kRunsBeforeKill; }, 60000));
+    process.kill();
+    QVERIFY(process.waitForFinished());
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+
+    const int left = files().size();
+    QVERIFY2(left >= kRunsBeforeKill && left < kRuns, qPrintable(QString::number(left)));
+    const QList<Pending> waiting = history::pendingRuns(pending);
+    QVERIFY(history::damagedPending(pending).isEmpty());
+    QCOMPARE(waiting.size(), left);
+    for (int i = 0; i < left; ++i) {
+        const Run &run = waiting.at(i).run;
+        QCOMPARE(run.key, QString("%1/%2").arg(station).arg(i));
+        if (i + 1 < left)
+            QCOMPARE(run.revision, kLastRevision);
+        QCOMPARE(run.outcome,
+                 run.revision == kLastRevision ? Outcome::ValidatedDateSet : Outcome::Interrupted);
+    }
+
+    lock.release();
+    {
+        Writer nextStart(db.location(), pending);
+        QVERIFY(nextStart.waitForIdle(30000));
+    }
+    QVERIFY(history::pendingRuns(pending).isEmpty());
+    for (const Pending &entry : waiting) {
+        const QString difference = differenceFromStored(db.location(), entry.run);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
+}
+
+// Closing straight after a burst of snapshots, the database held, stays
+// within its bound and leaves each run's last snapshot in its file.
+void TestHistoryWriter::closingKeepsLastSnapshots()
+{
+    constexpr int kRuns = 30;
+    constexpr int kSnapshots = 3;
+    constexpr qint64 kBoundMs = 4500; // the grace, the last call and the flushing
+    TestDatabase db("sqlite");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    QVERIFY(!createHistory(db.location()).isEmpty());
+    WriteLock lock(db.location().path);
+    QVERIFY(lock.held());
+    const QString pending = db.folder() + "/pending";
+    QHash<QString, Run> last;
+    QElapsedTimer clock;
+    {
+        Writer writer(db.location(), pending);
+        for (int i = 0; i < kRuns; ++i) {
+            Run run = sample(40 + i);
+            for (int revision = 1; revision <= kSnapshots; ++revision) {
+                run.revision = revision;
+                run.outcome = revision == kSnapshots ? Outcome::Recalibrated : Outcome::Interrupted;
+                writer.record(run);
+            }
+            last.insert(run.key, run);
+        }
+        clock.start();
+    }
+    const qint64 took = clock.elapsed();
+    qInfo("closing took %lld ms", took);
+    QVERIFY2(took < kBoundMs, qPrintable(QString::number(took)));
+    const QList<Pending> waiting = history::pendingRuns(pending);
+    QCOMPARE(waiting.size(), kRuns);
+    for (const Pending &entry : waiting) {
+        QVERIFY(last.contains(entry.run.key));
+        const QString difference = historytest::runDifference(last.value(entry.run.key), entry.run);
+        QVERIFY2(difference.isEmpty(), qPrintable(difference));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestHistoryWriter)
