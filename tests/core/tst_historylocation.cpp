@@ -7,7 +7,7 @@
 #include "core/history/location.h"
 #include "core/history/privacy.h"
 #include "core/history/store.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include <QElapsedTimer>
 #include <QProcessEnvironment>

@@ -10,7 +10,7 @@
 #include "core/history/verifier.h"
 #include "core/record.h"
 #include "core/tipkind.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,7 +6,7 @@
 
 #include "core/history/store.h"
 #include "core/history/writer.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include "core/history/pendingfiles.h"
 #include "core/history/runformat.h"

@@ -11,8 +11,8 @@
 #include "gui/history/revisionsdialog.h"
 #include "gui/history/sensorlistmodel.h"
 #include "gui/history/windowactions.h"
-#include "tests/core/tst_historydatabases.h"
 #include "tests/support/guisuite.h"
+#include "tests/support/historydatabases.h"
 #include "tests/support/modalanswerer.h"
 #include "tst_historysupport.h"
 

@@ -1,4 +1,4 @@
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include <QDir>
 #include <QFile>
