@@ -27,9 +27,11 @@ fuzz_seconds="${ZOLVEX_FUZZ_SECONDS:-60}"
 fuzz_targets=(fuzz_receive fuzz_firmware fuzz_dataline fuzz_constants fuzz_record fuzz_recordreader)
 # The suites skipped by --quick: the real-timer run and the fleet-scale window.
 quick_excluded_labels='slow|scale'
-# The suites mostly wait (timers, the server, the pseudo-terminal), so two
-# run beside each other on two cores; the fuzzers compute, one per core.
-ctest_jobs=2
+# The suites mostly wait (timers, the server, the pseudo-terminal): four at a
+# time keep two cores busy. Under the sanitizers they compute, two at a time;
+# so do the fuzzers, one per core.
+ctest_jobs=4
+asan_ctest_jobs=2
 fuzz_jobs=2
 
 mode=all
@@ -64,7 +66,7 @@ cmake --build "$asan_build"
 (cd "$asan_build" &&
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         QT_QPA_PLATFORM=offscreen bash "$root/scripts/with-postgres.sh" \
-        ctest --output-on-failure -j"$ctest_jobs" -LE slow)
+        ctest --output-on-failure -j"$asan_ctest_jobs" -LE slow)
 
 stage "Fuzz targets: one pass over each seed corpus"
 CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
