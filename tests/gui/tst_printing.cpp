@@ -10,6 +10,7 @@
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
 #include "tests/support/pdf.h"
+#include "tests/support/records.h"
 #include "tests/support/texts.h"
 
 #include <QApplication>
@@ -172,30 +173,10 @@ void checkDrawnInFull(const QString &pdf, const QString &text)
     QCOMPARE(inkedCharacters(drawn), inkedCharacters(text));
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
+// A record of the drifted sensor with verification tip `tipId`.
+QByteArray sampleRecord(int tipId, bool validationRun)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray sampleRecord(int tipId = 1, bool validationRun = false)
-{
-    record::Inputs in;
-    in.date = QDate(2026, 12, 6);
-    in.locale = QLocale(QLocale::English);
-    in.serialLine = QStringLiteral("serial number = 40317-20415");
-    in.oldSlope = QStringLiteral("0.002875");
-    in.oldOffset = QStringLiteral("-14.37500");
-    in.validationHigh = QStringLiteral("603.8");
-    in.validationLow = QStringLiteral("230.0");
-    in.newSlope = QStringLiteral("0.002500");
-    in.newOffset = QStringLiteral("-12.50000");
-    in.verificationHigh = QStringLiteral("525.0");
-    in.verificationLow = QStringLiteral("200.0");
-    in.tip = tipKindById(tipId);
-    in.validationRun = validationRun;
-    return record::text(in).toLatin1();
+    return testrecords::driftedRecord("40317-20415", QDate(2026, 12, 6), !validationRun, tipId);
 }
 
 // The application font the printing takes: the toolkit's default, the
@@ -299,8 +280,8 @@ void PrintingTest::recordReadsBackLineForLine()
 {
     const QString txt = dir_.filePath("record.txt");
     const QString pdf = dir_.filePath("record.pdf");
-    const QByteArray record = sampleRecord();
-    writeFile(txt, record);
+    const QByteArray record = sampleRecord(1, false);
+    QVERIFY(testrecords::writeFile(txt, record));
 
     answers_->printToPdf(pdf).fileName(txt);
     print();
@@ -331,7 +312,7 @@ void PrintingTest::longFileRunsOverPages()
         expected.append(line);
         text += line.toLatin1() + "\r\n";
     }
-    writeFile(txt, text);
+    QVERIFY(testrecords::writeFile(txt, text));
 
     answers_->printToPdf(pdf).fileName(txt);
     print();
@@ -397,7 +378,7 @@ void PrintingTest::everyCharacterIsOnPaper()
     QFETCH(int, maxPages);
     const QString txt = dir_.filePath("file.txt");
     const QString pdf = dir_.filePath("file.pdf");
-    writeFile(txt, file);
+    QVERIFY(testrecords::writeFile(txt, file));
     QApplication::setFont(printFont(font, toolkitFont_));
 
     answers_->printToPdf(pdf).fileName(txt);
@@ -445,7 +426,7 @@ void PrintingTest::tableColumnsLineUp()
     QFETCH(QString, font);
     const QString txt = dir_.filePath("table.txt");
     const QString pdf = dir_.filePath("table.pdf");
-    writeFile(txt, sampleRecord(tipId, false));
+    QVERIFY(testrecords::writeFile(txt, sampleRecord(tipId, false)));
     QApplication::setFont(printFont(font, toolkitFont_));
     answers_->printToPdf(pdf).fileName(txt);
     print();
@@ -524,7 +505,7 @@ void PrintingTest::vanishedFileGivesWarningAndEmptyJob()
     // program deletes it meanwhile.
     const QString txt = dir_.filePath("vanished.txt");
     const QString pdf = dir_.filePath("vanished.pdf");
-    writeFile(txt, "soon gone\r\n");
+    QVERIFY(testrecords::writeFile(txt, "soon gone\r\n"));
     answers_->printToPdf(pdf)
         .handle([txt](QWidget *window) {
             auto *dialog = qobject_cast<QFileDialog *>(window);
