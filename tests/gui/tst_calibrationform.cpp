@@ -3,6 +3,7 @@
 
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
+#include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/texts.h"
 
@@ -125,72 +126,65 @@ void TestCalibrationForm::widgets_data()
     const QString screen = QStringLiteral("CalibrationDlg");
     const QString frame = QStringLiteral("calFRM_Properties");
     const QString none;
+    const auto at = [](const char *name) {
+        return formgeometry::of(formgeometry::kCalibrationScreen, name);
+    };
 
     QTest::newRow("CalibrationPB_Close")
-        << button << screen << QRect(170, 130, 100, 28) << "Close" << none << false;
+        << button << screen << at("CalibrationPB_Close") << "Close" << none << false;
     QTest::newRow("calibrationDlg_Print")
-        << button << screen << QRect(170, 90, 100, 28) << "Print" << none << false;
+        << button << screen << at("calibrationDlg_Print") << "Print" << none << false;
     QTest::newRow("calDlg_statusbar")
-        << QStringLiteral("InfoBar") << screen << QRect(0, 269, 461, 31) << none << none << false;
+        << QStringLiteral("InfoBar") << screen << at("calDlg_statusbar") << none << none << false;
     QTest::newRow("calibrationPB_Connect")
-        << button << screen << QRect(170, 90, 100, 28) << "Connect" << none << false;
-    QTest::newRow("calibrationDlgCB_comport") << QStringLiteral("QComboBox") << screen
-                                              << QRect(160, 60, 121, 22) << none << none << false;
-    QTest::newRow("calFRM_Properties") << QStringLiteral("QFrame") << screen << QRect(0, 0, 471, 41)
-                                       << none << "Propertis of attached sensor" << false;
-    QTest::newRow("calLBL_type") << label << frame << QRect(10, 13, 46, 13) << "Type" << none
-                                 << false;
-    QTest::newRow("calLBL_SN") << label << frame << QRect(180, 13, 50, 16) << "Serial No." << none
+        << button << screen << at("calibrationPB_Connect") << "Connect" << none << false;
+    QTest::newRow("calibrationDlgCB_comport")
+        << QStringLiteral("QComboBox") << screen << at("calibrationDlgCB_comport") << none << none
+        << false;
+    QTest::newRow("calFRM_Properties")
+        << QStringLiteral("QFrame") << screen << at("calFRM_Properties") << none
+        << "Propertis of attached sensor" << false;
+    QTest::newRow("calLBL_type") << label << frame << at("calLBL_type") << "Type" << none << false;
+    QTest::newRow("calLBL_SN") << label << frame << at("calLBL_SN") << "Serial No." << none
                                << false;
-    QTest::newRow("calLE_Type") << edit << frame << QRect(40, 10, 125, 20) << none
+    QTest::newRow("calLE_Type") << edit << frame << at("calLE_Type") << none
                                 << "type of sensor attached" << true;
-    QTest::newRow("calLE_SN") << edit << frame << QRect(230, 10, 75, 20) << none << none << true;
-    QTest::newRow("calLE_Version")
-        << edit << frame << QRect(382, 10, 81, 20) << none << none << true;
-    QTest::newRow("label_11") << label << frame << QRect(330, 13, 46, 13) << "Firmware" << none
-                              << false;
+    QTest::newRow("calLE_SN") << edit << frame << at("calLE_SN") << none << none << true;
+    QTest::newRow("calLE_Version") << edit << frame << at("calLE_Version") << none << none << true;
+    QTest::newRow("label_11") << label << frame << at("label_11") << "Firmware" << none << false;
     QTest::newRow("calLE_OldCslp")
-        << edit << screen << QRect(40, 190, 113, 20) << none << none << false;
+        << edit << screen << at("calLE_OldCslp") << none << none << false;
     QTest::newRow("calLE_OldCoff")
-        << edit << screen << QRect(40, 220, 113, 20) << none << none << false;
+        << edit << screen << at("calLE_OldCoff") << none << none << false;
     QTest::newRow("calLE_NewCslp")
-        << edit << screen << QRect(200, 190, 113, 20) << none << none << false;
+        << edit << screen << at("calLE_NewCslp") << none << none << false;
     QTest::newRow("calLE_LowValue")
-        << edit << screen << QRect(350, 190, 113, 20) << none << none << false;
+        << edit << screen << at("calLE_LowValue") << none << none << false;
     QTest::newRow("calLE_NewCoff")
-        << edit << screen << QRect(200, 220, 113, 20) << none << none << false;
+        << edit << screen << at("calLE_NewCoff") << none << none << false;
     QTest::newRow("calLE_HighValue")
-        << edit << screen << QRect(350, 220, 113, 20) << none << none << false;
-    QTest::newRow("label") << label << screen << QRect(50, 170, 101, 20) << "Old Cal Constants"
-                           << none << true;
-    QTest::newRow("label_2") << label << screen << QRect(210, 170, 101, 20) << "New Cal Constants"
-                             << none << true;
-    QTest::newRow("label_3") << label << screen << QRect(352, 170, 101, 20) << "Verification Values"
-                             << none << true;
-    QTest::newRow("label_4") << label << screen << QRect(10, 190, 24, 16) << "Cslp" << none
-                             << false;
-    QTest::newRow("label_5") << label << screen << QRect(170, 190, 24, 16) << "Cslp" << none
-                             << false;
-    QTest::newRow("label_6") << label << screen << QRect(10, 220, 21, 16) << "Coff" << none
-                             << false;
-    QTest::newRow("label_7") << label << screen << QRect(170, 220, 21, 16) << "Coff" << none
-                             << false;
-    QTest::newRow("label_8") << label << screen << QRect(330, 190, 21, 16) << "Low" << none
-                             << false;
-    QTest::newRow("label_9") << label << screen << QRect(329, 220, 23, 16) << "High" << none
-                             << false;
-    QTest::newRow("CalLBL_Timer") << label << screen << QRect(360, 240, 91, 21) << "Green = Passing"
+        << edit << screen << at("calLE_HighValue") << none << none << false;
+    QTest::newRow("label") << label << screen << at("label") << "Old Cal Constants" << none << true;
+    QTest::newRow("label_2") << label << screen << at("label_2") << "New Cal Constants" << none
+                             << true;
+    QTest::newRow("label_3") << label << screen << at("label_3") << "Verification Values" << none
+                             << true;
+    QTest::newRow("label_4") << label << screen << at("label_4") << "Cslp" << none << false;
+    QTest::newRow("label_5") << label << screen << at("label_5") << "Cslp" << none << false;
+    QTest::newRow("label_6") << label << screen << at("label_6") << "Coff" << none << false;
+    QTest::newRow("label_7") << label << screen << at("label_7") << "Coff" << none << false;
+    QTest::newRow("label_8") << label << screen << at("label_8") << "Low" << none << false;
+    QTest::newRow("label_9") << label << screen << at("label_9") << "High" << none << false;
+    QTest::newRow("CalLBL_Timer") << label << screen << at("CalLBL_Timer") << "Green = Passing"
                                   << none << false;
     QTest::newRow("calLE_HighValue_Validate")
-        << edit << screen << QRect(350, 140, 113, 20) << none << none << false;
+        << edit << screen << at("calLE_HighValue_Validate") << none << none << false;
     QTest::newRow("calLE_LowValue_Validate")
-        << edit << screen << QRect(350, 110, 113, 20) << none << none << false;
-    QTest::newRow("label_10") << label << screen << QRect(355, 90, 101, 20) << "Validation Values"
-                              << none << true;
-    QTest::newRow("label_12") << label << screen << QRect(330, 110, 21, 16) << "Low" << none
-                              << false;
-    QTest::newRow("label_13") << label << screen << QRect(329, 140, 23, 16) << "High" << none
-                              << false;
+        << edit << screen << at("calLE_LowValue_Validate") << none << none << false;
+    QTest::newRow("label_10") << label << screen << at("label_10") << "Validation Values" << none
+                              << true;
+    QTest::newRow("label_12") << label << screen << at("label_12") << "Low" << none << false;
+    QTest::newRow("label_13") << label << screen << at("label_13") << "High" << none << false;
 }
 
 void TestCalibrationForm::widgets()
@@ -278,11 +272,11 @@ void TestCalibrationForm::widgetsStayPutOnResize()
     screen.resize(640, 400);
     QTRY_COMPARE(screen.size(), QSize(640, 400));
     QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("CalibrationPB_Close"))->geometry(),
-             QRect(170, 130, 100, 28));
+             formgeometry::of(formgeometry::kCalibrationScreen, "CalibrationPB_Close"));
     QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("calDlg_statusbar"))->geometry(),
-             QRect(0, 269, 461, 31));
+             formgeometry::of(formgeometry::kCalibrationScreen, "calDlg_statusbar"));
     QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("calLE_HighValue"))->geometry(),
-             QRect(350, 220, 113, 20));
+             formgeometry::of(formgeometry::kCalibrationScreen, "calLE_HighValue"));
 }
 
 void TestCalibrationForm::infoBarOnItsOwn()
@@ -294,7 +288,7 @@ void TestCalibrationForm::infoBarOnItsOwn()
     QCOMPARE(widgetChildNames(&bar), QStringList{"infobar_status"});
     auto *label = bar.findChild<QLabel *>(QStringLiteral("infobar_status"));
     QVERIFY(label);
-    QCOMPARE(label->geometry(), QRect(2, 0, 466, 21));
+    QCOMPARE(label->geometry(), formgeometry::of(formgeometry::kInfoBar, "infobar_status"));
     QCOMPARE(bar.text(), QStringLiteral("TextLabel"));
 
     bar.setText(QStringLiteral("Collecting Data"));
@@ -328,7 +322,7 @@ void TestCalibrationForm::statusLineIsAnInfoBar()
     QVERIFY(status);
     auto *label = status->findChild<QLabel *>(QStringLiteral("infobar_status"));
     QVERIFY(label);
-    QCOMPARE(label->geometry(), QRect(2, 0, 466, 21));
+    QCOMPARE(label->geometry(), formgeometry::of(formgeometry::kInfoBar, "infobar_status"));
     QCOMPARE(label->text(), status->text());
     status->setText(texts::kStopped);
     QCOMPARE(label->text(), texts::kStopped);

@@ -5,6 +5,7 @@
 #include "gui/infobar.h"
 #include "gui/widget.h"
 #include "tests/support/debugcapture.h"
+#include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
 #include "tests/support/texts.h"
@@ -254,24 +255,24 @@ void TestMainWindow::childWidgets_data()
 
     const QString button = QStringLiteral("QPushButton");
     const QString label = QStringLiteral("QLabel");
-    QTest::newRow("mainPB_OK") << button << QRect(141, 340, 93, 28) << "OK" << 0 << false;
-    QTest::newRow("MainPB_Close") << button << QRect(329, 340, 93, 28) << "Close" << 0 << false;
-    QTest::newRow("mainPB_About") << button << QRect(517, 340, 93, 28) << "About" << 0 << false;
-    QTest::newRow("mainLBL_zolvex") << label << QRect(190, 70, 361, 31) << "ZOLVEX" << 0 << true;
+    const auto at = [](const char *name) {
+        return formgeometry::of(formgeometry::kMainWindow, name);
+    };
+    QTest::newRow("mainPB_OK") << button << at("mainPB_OK") << "OK" << 0 << false;
+    QTest::newRow("MainPB_Close") << button << at("MainPB_Close") << "Close" << 0 << false;
+    QTest::newRow("mainPB_About") << button << at("mainPB_About") << "About" << 0 << false;
+    QTest::newRow("mainLBL_zolvex") << label << at("mainLBL_zolvex") << "ZOLVEX" << 0 << true;
     QTest::newRow("mainLBL_Utility")
-        << label << QRect(190, 110, 361, 31) << "Conductivity Validation and Calibration Utility"
-        << 0 << true;
-    QTest::newRow("mainLBL_Instruct") << label << QRect(190, 250, 361, 31)
+        << label << at("mainLBL_Utility") << "Conductivity Validation and Calibration Utility" << 0
+        << true;
+    QTest::newRow("mainLBL_Instruct") << label << at("mainLBL_Instruct")
                                       << "Read all instructions before proceeding" << 0 << true;
-    QTest::newRow("label") << label << QRect(40, 0, 165, 16) << "ORVANE INCORPORATED" << 10
-                           << false;
-    QTest::newRow("label_2") << label << QRect(520, 15, 181, 16) << "WWW.QUILLMERE.EXAMPLE" << 10
-                             << false;
-    QTest::newRow("label_4") << label << QRect(590, 0, 111, 16) << "QUILLMERE" << 10 << false;
-    QTest::newRow("label_3") << label << QRect(40, 30, 46, 16) << "U.S.A." << 10 << false;
-    QTest::newRow("label_5") << label << QRect(40, 15, 165, 16) << "WWW.ORVANE.EXAMPLE" << 10
-                             << false;
-    QTest::newRow("label_6") << label << QRect(590, 30, 120, 16) << "UNITED KINGDOM" << 10 << false;
+    QTest::newRow("label") << label << at("label") << "ORVANE INCORPORATED" << 10 << false;
+    QTest::newRow("label_2") << label << at("label_2") << "WWW.QUILLMERE.EXAMPLE" << 10 << false;
+    QTest::newRow("label_4") << label << at("label_4") << "QUILLMERE" << 10 << false;
+    QTest::newRow("label_3") << label << at("label_3") << "U.S.A." << 10 << false;
+    QTest::newRow("label_5") << label << at("label_5") << "WWW.ORVANE.EXAMPLE" << 10 << false;
+    QTest::newRow("label_6") << label << at("label_6") << "UNITED KINGDOM" << 10 << false;
 }
 
 void TestMainWindow::childWidgets()
@@ -306,7 +307,7 @@ void TestMainWindow::instructionsDocument()
     auto *box = child<QTextEdit>(window, "mainTE_Instructions");
     QVERIFY(box->isReadOnly());
     QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(box->geometry(), QRect(190, 160, 371, 87));
+    QCOMPARE(box->geometry(), formgeometry::of(formgeometry::kMainWindow, "mainTE_Instructions"));
     QCOMPARE(box->toolTip(), QStringLiteral("Please Read before continuing"));
 
     const QTextDocument *document = box->document();
