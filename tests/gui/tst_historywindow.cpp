@@ -645,23 +645,13 @@ void HistoryWindowTest::lockedHistory()
             QVERIFY2(store.write(run, &error), qPrintable(error));
     }
     QTemporaryDir dir;
-    const QString holderName = "lock holder";
     {
-        QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", holderName);
-        holder.setHostName(quick.host);
-        holder.setPort(quick.port);
-        holder.setDatabaseName(quick.database);
-        holder.setUserName(quick.user);
-        QVERIFY2(holder.open(), qPrintable(holder.lastError().text()));
-        QSqlQuery query(holder);
-        QVERIFY(query.exec("SET idle_in_transaction_session_timeout = '30s'"));
-
+        historytest::TableLock holder(quick);
+        QVERIFY2(holder.open(&error), qPrintable(error));
         window_ = openWindow(quick, dir.filePath("pending"));
         QVERIFY(window_);
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
+        QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
         QElapsedTimer timer;
         timer.start();
         action("reloadAction")->trigger();
@@ -673,15 +663,13 @@ void HistoryWindowTest::lockedHistory()
         QVERIFY2(problem->text().contains("The history is busy"), qPrintable(problem->text()));
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
         window_.reset();
-        QVERIFY(query.exec("ROLLBACK"));
+        holder.release();
 
         // A read that waits for the lock holds nothing: the window's timers
         // fire, it says what it loads, and it closes within its grace.
         window_ = openWindow(patient, dir.filePath("pending"));
         QVERIFY(window_);
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
+        QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
         timer.restart();
         action("reloadAction")->trigger();
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
@@ -694,13 +682,11 @@ void HistoryWindowTest::lockedHistory()
         timer.restart();
         window_.reset();
         QVERIFY2(timer.elapsed() < 4500, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(query.exec("ROLLBACK"));
+        holder.release();
 
         window_ = openWindow(patient, dir.filePath("pending"));
         QVERIFY(window_);
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
+        QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
         const QString name = dir.filePath("all.csv");
         answers_->fileName(name);
         action("exportAllAction")->trigger();
@@ -709,11 +695,10 @@ void HistoryWindowTest::lockedHistory()
         timer.restart();
         window_.reset();
         const qint64 closing = timer.elapsed();
-        query.exec("ROLLBACK");
+        holder.release();
         QVERIFY2(closing < 4500, qPrintable(QString::number(closing)));
         QVERIFY(!QFile::exists(name));
     }
-    QSqlDatabase::removeDatabase(holderName);
 }
 
 // A station holds the pending folder's lock for a moment while the window
