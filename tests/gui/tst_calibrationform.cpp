@@ -115,7 +115,6 @@ void TestCalibrationForm::widgets_data()
 {
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("parentName");
-    QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<bool>("centred");
@@ -126,72 +125,49 @@ void TestCalibrationForm::widgets_data()
     const QString screen = QStringLiteral("CalibrationDlg");
     const QString frame = QStringLiteral("calFRM_Properties");
     const QString none;
-    const auto at = [](const char *name) {
-        return formgeometry::of(formgeometry::kCalibrationScreen, name);
-    };
 
-    QTest::newRow("CalibrationPB_Close")
-        << button << screen << at("CalibrationPB_Close") << "Close" << none << false;
-    QTest::newRow("calibrationDlg_Print")
-        << button << screen << at("calibrationDlg_Print") << "Print" << none << false;
+    QTest::newRow("CalibrationPB_Close") << button << screen << "Close" << none << false;
+    QTest::newRow("calibrationDlg_Print") << button << screen << "Print" << none << false;
     QTest::newRow("calDlg_statusbar")
-        << QStringLiteral("InfoBar") << screen << at("calDlg_statusbar") << none << none << false;
-    QTest::newRow("calibrationPB_Connect")
-        << button << screen << at("calibrationPB_Connect") << "Connect" << none << false;
+        << QStringLiteral("InfoBar") << screen << none << none << false;
+    QTest::newRow("calibrationPB_Connect") << button << screen << "Connect" << none << false;
     QTest::newRow("calibrationDlgCB_comport")
-        << QStringLiteral("QComboBox") << screen << at("calibrationDlgCB_comport") << none << none
-        << false;
+        << QStringLiteral("QComboBox") << screen << none << none << false;
     QTest::newRow("calFRM_Properties")
-        << QStringLiteral("QFrame") << screen << at("calFRM_Properties") << none
-        << "Propertis of attached sensor" << false;
-    QTest::newRow("calLBL_type") << label << frame << at("calLBL_type") << "Type" << none << false;
-    QTest::newRow("calLBL_SN") << label << frame << at("calLBL_SN") << "Serial No." << none
-                               << false;
-    QTest::newRow("calLE_Type") << edit << frame << at("calLE_Type") << none
-                                << "type of sensor attached" << true;
-    QTest::newRow("calLE_SN") << edit << frame << at("calLE_SN") << none << none << true;
-    QTest::newRow("calLE_Version") << edit << frame << at("calLE_Version") << none << none << true;
-    QTest::newRow("label_11") << label << frame << at("label_11") << "Firmware" << none << false;
-    QTest::newRow("calLE_OldCslp")
-        << edit << screen << at("calLE_OldCslp") << none << none << false;
-    QTest::newRow("calLE_OldCoff")
-        << edit << screen << at("calLE_OldCoff") << none << none << false;
-    QTest::newRow("calLE_NewCslp")
-        << edit << screen << at("calLE_NewCslp") << none << none << false;
-    QTest::newRow("calLE_LowValue")
-        << edit << screen << at("calLE_LowValue") << none << none << false;
-    QTest::newRow("calLE_NewCoff")
-        << edit << screen << at("calLE_NewCoff") << none << none << false;
-    QTest::newRow("calLE_HighValue")
-        << edit << screen << at("calLE_HighValue") << none << none << false;
-    QTest::newRow("label") << label << screen << at("label") << "Old Cal Constants" << none << true;
-    QTest::newRow("label_2") << label << screen << at("label_2") << "New Cal Constants" << none
-                             << true;
-    QTest::newRow("label_3") << label << screen << at("label_3") << "Verification Values" << none
-                             << true;
-    QTest::newRow("label_4") << label << screen << at("label_4") << "Cslp" << none << false;
-    QTest::newRow("label_5") << label << screen << at("label_5") << "Cslp" << none << false;
-    QTest::newRow("label_6") << label << screen << at("label_6") << "Coff" << none << false;
-    QTest::newRow("label_7") << label << screen << at("label_7") << "Coff" << none << false;
-    QTest::newRow("label_8") << label << screen << at("label_8") << "Low" << none << false;
-    QTest::newRow("label_9") << label << screen << at("label_9") << "High" << none << false;
-    QTest::newRow("CalLBL_Timer") << label << screen << at("CalLBL_Timer") << "Green = Passing"
-                                  << none << false;
-    QTest::newRow("calLE_HighValue_Validate")
-        << edit << screen << at("calLE_HighValue_Validate") << none << none << false;
-    QTest::newRow("calLE_LowValue_Validate")
-        << edit << screen << at("calLE_LowValue_Validate") << none << none << false;
-    QTest::newRow("label_10") << label << screen << at("label_10") << "Validation Values" << none
-                              << true;
-    QTest::newRow("label_12") << label << screen << at("label_12") << "Low" << none << false;
-    QTest::newRow("label_13") << label << screen << at("label_13") << "High" << none << false;
+        << QStringLiteral("QFrame") << screen << none << "Propertis of attached sensor" << false;
+    QTest::newRow("calLBL_type") << label << frame << "Type" << none << false;
+    QTest::newRow("calLBL_SN") << label << frame << "Serial No." << none << false;
+    QTest::newRow("calLE_Type") << edit << frame << none << "type of sensor attached" << true;
+    QTest::newRow("calLE_SN") << edit << frame << none << none << true;
+    QTest::newRow("calLE_Version") << edit << frame << none << none << true;
+    QTest::newRow("label_11") << label << frame << "Firmware" << none << false;
+    QTest::newRow("calLE_OldCslp") << edit << screen << none << none << false;
+    QTest::newRow("calLE_OldCoff") << edit << screen << none << none << false;
+    QTest::newRow("calLE_NewCslp") << edit << screen << none << none << false;
+    QTest::newRow("calLE_LowValue") << edit << screen << none << none << false;
+    QTest::newRow("calLE_NewCoff") << edit << screen << none << none << false;
+    QTest::newRow("calLE_HighValue") << edit << screen << none << none << false;
+    QTest::newRow("label") << label << screen << "Old Cal Constants" << none << true;
+    QTest::newRow("label_2") << label << screen << "New Cal Constants" << none << true;
+    QTest::newRow("label_3") << label << screen << "Verification Values" << none << true;
+    QTest::newRow("label_4") << label << screen << "Cslp" << none << false;
+    QTest::newRow("label_5") << label << screen << "Cslp" << none << false;
+    QTest::newRow("label_6") << label << screen << "Coff" << none << false;
+    QTest::newRow("label_7") << label << screen << "Coff" << none << false;
+    QTest::newRow("label_8") << label << screen << "Low" << none << false;
+    QTest::newRow("label_9") << label << screen << "High" << none << false;
+    QTest::newRow("CalLBL_Timer") << label << screen << "Green = Passing" << none << false;
+    QTest::newRow("calLE_HighValue_Validate") << edit << screen << none << none << false;
+    QTest::newRow("calLE_LowValue_Validate") << edit << screen << none << none << false;
+    QTest::newRow("label_10") << label << screen << "Validation Values" << none << true;
+    QTest::newRow("label_12") << label << screen << "Low" << none << false;
+    QTest::newRow("label_13") << label << screen << "High" << none << false;
 }
 
 void TestCalibrationForm::widgets()
 {
     QFETCH(QString, className);
     QFETCH(QString, parentName);
-    QFETCH(QRect, geometry);
     QFETCH(QString, text);
     QFETCH(QString, toolTip);
     QFETCH(bool, centred);
@@ -202,7 +178,8 @@ void TestCalibrationForm::widgets()
     QCOMPARE(widget->metaObject()->className(), className);
     QVERIFY(widget->parentWidget());
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->geometry(),
+             formgeometry::of(formgeometry::kCalibrationScreen, QTest::currentDataTag()));
     QCOMPARE(widget->toolTip(), toolTip);
     QVERIFY(widget->isEnabled());
 

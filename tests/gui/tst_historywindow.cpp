@@ -663,7 +663,7 @@ void HistoryWindowTest::lockedHistory()
         QVERIFY2(problem->text().contains("The history is busy"), qPrintable(problem->text()));
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
         window_.reset();
-        holder.release();
+        QVERIFY(holder.release());
 
         // A read that waits for the lock holds nothing: the window's timers
         // fire, it says what it loads, and it closes within its grace.
@@ -682,7 +682,7 @@ void HistoryWindowTest::lockedHistory()
         timer.restart();
         window_.reset();
         QVERIFY2(timer.elapsed() < 4500, qPrintable(QString::number(timer.elapsed())));
-        holder.release();
+        QVERIFY(holder.release());
 
         window_ = openWindow(patient, dir.filePath("pending"));
         QVERIFY(window_);

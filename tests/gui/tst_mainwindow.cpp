@@ -248,37 +248,31 @@ void TestMainWindow::childrenInCreationOrder()
 void TestMainWindow::childWidgets_data()
 {
     QTest::addColumn<QString>("className");
-    QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("pointSize"); // 0: the window's own font
     QTest::addColumn<bool>("centred");
 
     const QString button = QStringLiteral("QPushButton");
     const QString label = QStringLiteral("QLabel");
-    const auto at = [](const char *name) {
-        return formgeometry::of(formgeometry::kMainWindow, name);
-    };
-    QTest::newRow("mainPB_OK") << button << at("mainPB_OK") << "OK" << 0 << false;
-    QTest::newRow("MainPB_Close") << button << at("MainPB_Close") << "Close" << 0 << false;
-    QTest::newRow("mainPB_About") << button << at("mainPB_About") << "About" << 0 << false;
-    QTest::newRow("mainLBL_zolvex") << label << at("mainLBL_zolvex") << "ZOLVEX" << 0 << true;
+    QTest::newRow("mainPB_OK") << button << "OK" << 0 << false;
+    QTest::newRow("MainPB_Close") << button << "Close" << 0 << false;
+    QTest::newRow("mainPB_About") << button << "About" << 0 << false;
+    QTest::newRow("mainLBL_zolvex") << label << "ZOLVEX" << 0 << true;
     QTest::newRow("mainLBL_Utility")
-        << label << at("mainLBL_Utility") << "Conductivity Validation and Calibration Utility" << 0
-        << true;
-    QTest::newRow("mainLBL_Instruct") << label << at("mainLBL_Instruct")
-                                      << "Read all instructions before proceeding" << 0 << true;
-    QTest::newRow("label") << label << at("label") << "ORVANE INCORPORATED" << 10 << false;
-    QTest::newRow("label_2") << label << at("label_2") << "WWW.QUILLMERE.EXAMPLE" << 10 << false;
-    QTest::newRow("label_4") << label << at("label_4") << "QUILLMERE" << 10 << false;
-    QTest::newRow("label_3") << label << at("label_3") << "U.S.A." << 10 << false;
-    QTest::newRow("label_5") << label << at("label_5") << "WWW.ORVANE.EXAMPLE" << 10 << false;
-    QTest::newRow("label_6") << label << at("label_6") << "UNITED KINGDOM" << 10 << false;
+        << label << "Conductivity Validation and Calibration Utility" << 0 << true;
+    QTest::newRow("mainLBL_Instruct")
+        << label << "Read all instructions before proceeding" << 0 << true;
+    QTest::newRow("label") << label << "ORVANE INCORPORATED" << 10 << false;
+    QTest::newRow("label_2") << label << "WWW.QUILLMERE.EXAMPLE" << 10 << false;
+    QTest::newRow("label_4") << label << "QUILLMERE" << 10 << false;
+    QTest::newRow("label_3") << label << "U.S.A." << 10 << false;
+    QTest::newRow("label_5") << label << "WWW.ORVANE.EXAMPLE" << 10 << false;
+    QTest::newRow("label_6") << label << "UNITED KINGDOM" << 10 << false;
 }
 
 void TestMainWindow::childWidgets()
 {
     QFETCH(QString, className);
-    QFETCH(QRect, geometry);
     QFETCH(QString, text);
     QFETCH(int, pointSize);
     QFETCH(bool, centred);
@@ -288,7 +282,8 @@ void TestMainWindow::childWidgets()
     QVERIFY(widget);
     QCOMPARE(widget->metaObject()->className(), className);
     QCOMPARE(widget->parentWidget(), &window);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->geometry(),
+             formgeometry::of(formgeometry::kMainWindow, QTest::currentDataTag()));
     QCOMPARE(widget->property("text").toString(), text);
     if (pointSize == 0) {
         QVERIFY(!widget->testAttribute(Qt::WA_SetFont));

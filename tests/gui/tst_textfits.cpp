@@ -239,36 +239,32 @@ void TestTextFits::formPlacesAndSizesKept_data()
 {
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("geometry");
     QTest::addColumn<int>("pointSize");
 
     const QString main = formgeometry::kMainWindow;
     const QString screen = formgeometry::kCalibrationScreen;
     // The widened boxes: same corner, same size of type, only wider.
-    QTest::newRow("main label") << main << "label" << formgeometry::of(main, "label") << 10;
-    QTest::newRow("main label_5") << main << "label_5" << formgeometry::of(main, "label_5") << 10;
-    QTest::newRow("main label_6") << main << "label_6" << formgeometry::of(main, "label_6") << 10;
-    QTest::newRow("calLBL_SN") << screen << "calLBL_SN" << formgeometry::of(screen, "calLBL_SN")
-                               << 8;
-    QTest::newRow("cal label_4") << screen << "label_4" << formgeometry::of(screen, "label_4") << 8;
-    QTest::newRow("cal label_5") << screen << "label_5" << formgeometry::of(screen, "label_5") << 8;
-    QTest::newRow("cal label_9") << screen << "label_9" << formgeometry::of(screen, "label_9") << 8;
-    QTest::newRow("cal label_13") << screen << "label_13" << formgeometry::of(screen, "label_13")
-                                  << 8;
+    QTest::newRow("main label") << main << "label" << 10;
+    QTest::newRow("main label_5") << main << "label_5" << 10;
+    QTest::newRow("main label_6") << main << "label_6" << 10;
+    QTest::newRow("calLBL_SN") << screen << "calLBL_SN" << 8;
+    QTest::newRow("cal label_4") << screen << "label_4" << 8;
+    QTest::newRow("cal label_5") << screen << "label_5" << 8;
+    QTest::newRow("cal label_9") << screen << "label_9" << 8;
+    QTest::newRow("cal label_13") << screen << "label_13" << 8;
 }
 
 void TestTextFits::formPlacesAndSizesKept()
 {
     QFETCH(QString, window);
     QFETCH(QString, name);
-    QFETCH(QRect, geometry);
     QFETCH(int, pointSize);
 
     const std::unique_ptr<QWidget> shown = makeWindow(window);
     QVERIFY(shown);
     auto *widget = shown->findChild<QWidget *>(name);
     QVERIFY(widget);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->geometry(), formgeometry::of(window, name));
     QCOMPARE(widget->font().pointSizeF(), qreal(pointSize));
 }
 

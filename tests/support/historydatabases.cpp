@@ -157,11 +157,10 @@ bool TableLock::take(const QString &table, QString *error)
     return true;
 }
 
-void TableLock::release()
+bool TableLock::release()
 {
     QSqlDatabase holder = QSqlDatabase::database(connection_, false);
-    if (holder.isOpen())
-        QSqlQuery(holder).exec("ROLLBACK");
+    return holder.isOpen() && QSqlQuery(holder).exec("ROLLBACK");
 }
 
 TestDatabase::TestDatabase(const QString &kind)

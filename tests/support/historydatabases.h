@@ -153,7 +153,8 @@ public:
     // Begins a transaction and locks the table (a name of the history's
     // schema); false with a reason.
     bool take(const QString &table, QString *error);
-    void release();
+    // Ends the transaction; false when it could not.
+    bool release();
 
 private:
     history::Location server_;
