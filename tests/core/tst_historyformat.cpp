@@ -5,7 +5,7 @@
 #include "core/history/runformat.h"
 #include "core/history/runrow.h"
 #include "core/history/store.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

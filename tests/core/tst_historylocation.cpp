@@ -7,7 +7,7 @@
 #include "core/history/location.h"
 #include "core/history/privacy.h"
 #include "core/history/store.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include <QElapsedTimer>
 #include <QProcessEnvironment>
@@ -913,35 +913,24 @@ void TestHistoryLocation::lockedHistoryAnswers()
     history::Store store(location);
     QVERIFY2(store.open(&error), qPrintable(error));
 
-    const QString holderName = "lock holder";
     {
-        QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", holderName);
-        holder.setHostName(location.host);
-        holder.setPort(location.port);
-        holder.setDatabaseName(location.database);
-        holder.setUserName(location.user);
-        holder.setPassword(location.password);
-        QVERIFY2(holder.open(), qPrintable(holder.lastError().text()));
-        QSqlQuery query(holder);
         // Should the store wait after all, the lock goes in the end and the
         // test fails on the time instead of hanging.
-        QVERIFY(query.exec("SET idle_in_transaction_session_timeout = '20s'"));
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE runs IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
+        historytest::TableLock holder(location);
+        QVERIFY2(holder.open(&error), qPrintable(error));
+        QVERIFY2(holder.take("runs", &error), qPrintable(error));
 
         QElapsedTimer timer;
         timer.start();
         const QList<history::Run> runs = store.runsOf("40317-00001", &error);
         const qint64 elapsed = timer.elapsed();
-        query.exec("ROLLBACK");
+        holder.release();
         QVERIFY(runs.isEmpty());
         QVERIFY2(elapsed < kLockTimeoutMs + 3000, qPrintable(QString::number(elapsed)));
         QVERIFY2(error.startsWith(location.describe() + ": "), qPrintable(error));
         QVERIFY2(error.contains("lock timeout"), qPrintable(error));
         QVERIFY2(error.contains("The history is busy"), qPrintable(error));
     }
-    QSqlDatabase::removeDatabase(holderName);
 }
 
 void TestHistoryLocation::networkFileSystem_data()

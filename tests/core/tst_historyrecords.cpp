@@ -10,7 +10,8 @@
 #include "core/history/verifier.h"
 #include "core/record.h"
 #include "core/tipkind.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
+#include "tests/support/records.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,38 +28,12 @@ using historytest::TestDatabase;
 namespace
 {
 
-// A record as the calibration screen writes it.
-QByteArray recordOf(const QString &serial, const QDate &date, bool newConstants = false)
-{
-    record::Inputs in;
-    in.date = date;
-    in.locale = QLocale(QLocale::English);
-    in.serialLine = "serial number = " + serial;
-    in.oldSlope = "0.002875";
-    in.oldOffset = "-14.37500";
-    in.validationHigh = "603.8";
-    in.validationLow = "230.0";
-    in.newSlope = "0.002500";
-    in.newOffset = "-12.50000";
-    in.verificationHigh = "525.0";
-    in.verificationLow = "200.0";
-    in.tip = tipKindById(1);
-    in.validationRun = !newConstants;
-    return record::text(in).toUtf8();
-}
-
 QByteArray withLineFeeds(QByteArray bytes)
 {
     return bytes.replace("\r\n", "\n");
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using testrecords::writeFile;
 
 // A station's run that wrote a record, as the calibration screen keeps it.
 Run stationRun(const QString &serial, const QString &path, const QString &digest)
@@ -148,23 +123,26 @@ void TestHistoryRecords::importDecisions_data()
 
     const auto imported = int(FileImport::Verdict::Imported);
     const auto refused = int(FileImport::Verdict::Refused);
-    QTest::newRow("a record") << recordOf("40317-03001", {2025, 4, 7}) << false << imported << "";
-    QTest::newRow("dated today") << recordOf("40317-03002", kToday) << false << imported << "";
+    QTest::newRow("a record") << testrecords::driftedRecord("40317-03001", {2025, 4, 7}) << false
+                              << imported << "";
+    QTest::newRow("dated today") << testrecords::driftedRecord("40317-03002", kToday) << false
+                                 << imported << "";
     QTest::newRow("dated tomorrow: a time zone ahead")
-        << recordOf("40317-03003", kToday.addDays(1)) << false << imported << "";
+        << testrecords::driftedRecord("40317-03003", kToday.addDays(1)) << false << imported << "";
     QTest::newRow("dated the day after tomorrow")
-        << recordOf("40317-03004", kToday.addDays(2), true) << false << refused
+        << testrecords::driftedRecord("40317-03004", kToday.addDays(2), true) << false << refused
         << "dated in the future: 2026-06-17";
-    QTest::newRow("dated years ahead") << recordOf("40317-03005", {2031, 1, 2}) << true << refused
-                                       << "dated in the future: 2031-01-02";
+    QTest::newRow("dated years ahead") << testrecords::driftedRecord("40317-03005", {2031, 1, 2})
+                                       << true << refused << "dated in the future: 2031-01-02";
     QTest::newRow("practice record into the real history")
-        << recordOf("TR-20415", {2026, 6, 1}) << false << refused << "training program";
+        << testrecords::driftedRecord("TR-20415", {2026, 6, 1}) << false << refused
+        << "training program";
     QTest::newRow("practice record into the training history")
-        << recordOf("TR-20415", {2026, 6, 1}) << true << imported << "";
+        << testrecords::driftedRecord("TR-20415", {2026, 6, 1}) << true << imported << "";
     QTest::newRow("real record into the training history")
-        << recordOf("40317-03006", {2026, 6, 1}) << true << imported << "";
-    QTest::newRow("damaged") << recordOf("40317-03007", {2026, 6, 1}).left(300) << false << refused
-                             << "damaged";
+        << testrecords::driftedRecord("40317-03006", {2026, 6, 1}) << true << imported << "";
+    QTest::newRow("damaged") << testrecords::driftedRecord("40317-03007", {2026, 6, 1}).left(300)
+                             << false << refused << "damaged";
     QTest::newRow("too large") << QByteArray(history::kMaxRecordSize + 1, 'x') << false << refused
                                << "too large";
 }
@@ -213,7 +191,7 @@ void TestHistoryRecords::stationRecordIsOneRun()
     NEED_DATABASE(db);
     Store store(db->location());
     OPEN_STORE(store);
-    const QByteArray written = recordOf("40317-05010", {2026, 5, 2}, true);
+    const QByteArray written = testrecords::driftedRecord("40317-05010", {2026, 5, 2}, true);
     const QString path = QDir(db->folder()).filePath("station/record.txt");
     QVERIFY(writeFile(path, written));
     QString error;
@@ -252,7 +230,7 @@ void TestHistoryRecords::olderRawDigestsRecognised()
     NEED_DATABASE(db);
     Store store(db->location());
     OPEN_STORE(store);
-    const QByteArray written = recordOf("40317-05020", {2025, 3, 4});
+    const QByteArray written = testrecords::driftedRecord("40317-05020", {2025, 3, 4});
     const QString rawDigest = history::rawRecordDigest(written);
     QVERIFY(rawDigest != history::recordDigest(written));
     Run imported = history::readRecord(written, "/old/place.txt").run;
@@ -298,7 +276,7 @@ void TestHistoryRecords::verifyFolder()
     QString error;
     for (const Made &m : made) {
         const QString path = root.filePath(m.file);
-        QByteArray bytes = recordOf(m.serial, {2026, 1, 20});
+        QByteArray bytes = testrecords::driftedRecord(m.serial, {2026, 1, 20});
         if (m.recorded)
             QVERIFY2(store.write(stationRun(m.serial, path, history::recordDigest(bytes)), &error),
                      qPrintable(error));
@@ -338,8 +316,10 @@ void TestHistoryRecords::verifyFolder()
     QVERIFY(!result.allWell());
 
     // Put right: the altered file back as written, the gone one restored.
-    QVERIFY(writeFile(root.filePath("sub/c.txt"), recordOf("40317-07003", {2026, 1, 20})));
-    QVERIFY(writeFile(root.filePath("gone.txt"), recordOf("40317-07004", {2026, 1, 20})));
+    QVERIFY(writeFile(root.filePath("sub/c.txt"),
+                      testrecords::driftedRecord("40317-07003", {2026, 1, 20})));
+    QVERIFY(writeFile(root.filePath("gone.txt"),
+                      testrecords::driftedRecord("40317-07004", {2026, 1, 20})));
     const history::Verification again = history::verifyRecordFiles(store, root.path());
     QVERIFY(again.missing.isEmpty());
     QCOMPARE(again.count(VerifiedFile::State::Altered), 0);

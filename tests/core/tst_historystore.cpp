@@ -3,7 +3,7 @@
 // schema's migration from version 1 and the refusal of a newer one.
 
 #include "core/history/store.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

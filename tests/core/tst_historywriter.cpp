@@ -6,7 +6,7 @@
 
 #include "core/history/store.h"
 #include "core/history/writer.h"
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include "core/history/pendingfiles.h"
 #include "core/history/runformat.h"
@@ -714,21 +714,10 @@ void TestHistoryWriter::closingWhileDatabaseHangs()
     QVERIFY2(db.ok(), qPrintable(db.error()));
     QVERIFY(!createHistory(db.location()).isEmpty());
     const Location location = db.location();
-    const QString connection = "table-holder";
-    const auto removeConnection = qScopeGuard([&] { QSqlDatabase::removeDatabase(connection); });
-    {
-        QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", connection);
-        holder.setHostName(location.host);
-        holder.setPort(location.port);
-        holder.setDatabaseName(location.database);
-        holder.setUserName(location.user);
-        holder.setPassword(location.password);
-        QVERIFY2(holder.open(), qPrintable(holder.lastError().text()));
-        QSqlQuery query(holder);
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
-    }
+    historytest::TableLock holder(location);
+    QString error;
+    QVERIFY2(holder.open(&error), qPrintable(error));
+    QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
     const QString pending = db.folder() + "/pending";
     const Run run = sample(10);
     QElapsedTimer clock;
@@ -743,9 +732,7 @@ void TestHistoryWriter::closingWhileDatabaseHangs()
     QVERIFY2(took < 4500, qPrintable(QString::number(took)));
     QCOMPARE(history::pendingRuns(pending).size(), 1);
 
-    QSqlDatabase holder = QSqlDatabase::database(connection);
-    QSqlQuery(holder).exec("ROLLBACK");
-    holder.close();
+    holder.release();
     // The let-go thread finishes its write and clears the file.
     QTRY_VERIFY_WITH_TIMEOUT(history::pendingRuns(pending).isEmpty(), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(differenceFromStored(location, run).isEmpty(), 10000);

@@ -4,6 +4,7 @@
 #include "core/history/recordreader.h"
 #include "core/record.h"
 #include "core/tipkind.h"
+#include "tests/support/records.h"
 
 #include <QProcess>
 #include <QRandomGenerator>
@@ -73,13 +74,6 @@ record::Inputs inputsOf(const Case &c)
     in.tip = tipKindById(c.tip);
     in.validationRun = c.validationRun;
     return in;
-}
-
-// As the screen writes the file.
-QByteArray written(const record::Inputs &in)
-{
-    QStringEncoder encode(QStringConverter::System);
-    return encode(record::text(in));
 }
 
 const char kChildVariable[] = "ZOLVEX_TEST_SYSTEM_LOCALE_CHILD";
@@ -163,7 +157,7 @@ void TestRecordReader::roundTrip()
     QFETCH(Case, c);
     const record::Inputs in = inputsOf(c);
     const QString text = record::text(in);
-    QList<QByteArray> encodings{written(in)};
+    QList<QByteArray> encodings{testrecords::fileBytes(in)};
     if (QString::fromLatin1(text.toLatin1()) == text)
         encodings.append(text.toLatin1());
 
@@ -239,7 +233,7 @@ void TestRecordReader::monthsOfEachLocale()
         record::Inputs in;
         in.date = QDate(2026, month, month + 10);
         in.locale = QLocale(language);
-        const history::RecordReading reading = history::readRecord(written(in));
+        const history::RecordReading reading = history::readRecord(testrecords::fileBytes(in));
         QVERIFY2(reading.ok, qPrintable(record::runDate(in.date, in.locale) + reading.error));
         QCOMPARE(reading.run.date, in.date);
     }
@@ -291,7 +285,7 @@ void TestRecordReader::systemLocaleComesFirst()
         in.date = QDate(2026, 10, 6);
         in.locale = QLocale::system();
         QVERIFY(record::text(in).contains(QStringLiteral("06/lis/2026")));
-        const history::RecordReading reading = history::readRecord(written(in));
+        const history::RecordReading reading = history::readRecord(testrecords::fileBytes(in));
         QVERIFY2(reading.ok, qPrintable(reading.error));
         QCOMPARE(reading.run.date, in.date);
         return;
@@ -317,9 +311,9 @@ void TestRecordReader::damaged_data()
         recalibrated(kept(2, QLocale::English, QDate(2026, 12, 6), "serial number = 40317-00815",
                           "", "0.002550", "-12.75000", "600.2", "219"),
                      "0.002725", "0.00000", "545", "219.5", Verdict::None, Verdict::None));
-    const QByteArray good = written(in);
+    const QByteArray good = testrecords::fileBytes(in);
     in.tip = tipKindById(3);
-    const QList<QByteArray> otherTip = written(in).split('\n');
+    const QList<QByteArray> otherTip = testrecords::fileBytes(in).split('\n');
     const auto edited = [&good](const char *from, const char *to) {
         QByteArray bytes = good;
         Q_ASSERT(bytes.count(from) == 1);
@@ -398,7 +392,7 @@ void TestRecordReader::everyPrefixIsRefused()
             if (!validationRun)
                 c = recalibrated(c, "3", "4", "501", "201", Verdict::None, Verdict::None);
             const record::Inputs in = inputsOf(c);
-            const QByteArray bytes = written(in);
+            const QByteArray bytes = testrecords::fileBytes(in);
             QVERIFY(history::readRecord(bytes).ok);
             for (qsizetype size = 0; size < bytes.size(); ++size) {
                 const history::RecordReading reading = history::readRecord(bytes.left(size));
@@ -443,9 +437,9 @@ void TestRecordReader::lineEndsGiveOneDigest_data()
     QTest::addColumn<QByteArray>("copy");
     QTest::addColumn<bool>("readable");
 
-    const QByteArray crlf =
-        written(inputsOf(kept(1, QLocale::English, QDate(2026, 2, 3), "serial number = 40317-20415",
-                              "40317-20415", "0.002701", "-13.50000", "524.7", "200.4")));
+    const QByteArray crlf = testrecords::fileBytes(
+        inputsOf(kept(1, QLocale::English, QDate(2026, 2, 3), "serial number = 40317-20415",
+                      "40317-20415", "0.002701", "-13.50000", "524.7", "200.4")));
     QVERIFY(crlf.contains("\r\r\n")); // the run date's own carriage return
     QByteArray lf = crlf;
     lf.replace("\r\n", "\n"); // as dos2unix leaves it: the date keeps its CR
@@ -469,9 +463,9 @@ void TestRecordReader::lineEndsGiveOneDigest()
 {
     QFETCH(QByteArray, copy);
     QFETCH(bool, readable);
-    const QByteArray original =
-        written(inputsOf(kept(1, QLocale::English, QDate(2026, 2, 3), "serial number = 40317-20415",
-                              "40317-20415", "0.002701", "-13.50000", "524.7", "200.4")));
+    const QByteArray original = testrecords::fileBytes(
+        inputsOf(kept(1, QLocale::English, QDate(2026, 2, 3), "serial number = 40317-20415",
+                      "40317-20415", "0.002701", "-13.50000", "524.7", "200.4")));
     QCOMPARE(history::recordDigest(copy), history::recordDigest(original));
     const QStringList known = history::knownDigests(copy);
     QCOMPARE(known.first(), history::recordDigest(original));

@@ -3,6 +3,7 @@
 
 #include "gui/calibrationdlg.h"
 #include "gui/infobar.h"
+#include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/texts.h"
 
@@ -114,7 +115,6 @@ void TestCalibrationForm::widgets_data()
 {
     QTest::addColumn<QString>("className");
     QTest::addColumn<QString>("parentName");
-    QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("toolTip");
     QTest::addColumn<bool>("centred");
@@ -126,78 +126,48 @@ void TestCalibrationForm::widgets_data()
     const QString frame = QStringLiteral("calFRM_Properties");
     const QString none;
 
-    QTest::newRow("CalibrationPB_Close")
-        << button << screen << QRect(170, 130, 100, 28) << "Close" << none << false;
-    QTest::newRow("calibrationDlg_Print")
-        << button << screen << QRect(170, 90, 100, 28) << "Print" << none << false;
+    QTest::newRow("CalibrationPB_Close") << button << screen << "Close" << none << false;
+    QTest::newRow("calibrationDlg_Print") << button << screen << "Print" << none << false;
     QTest::newRow("calDlg_statusbar")
-        << QStringLiteral("InfoBar") << screen << QRect(0, 269, 461, 31) << none << none << false;
-    QTest::newRow("calibrationPB_Connect")
-        << button << screen << QRect(170, 90, 100, 28) << "Connect" << none << false;
-    QTest::newRow("calibrationDlgCB_comport") << QStringLiteral("QComboBox") << screen
-                                              << QRect(160, 60, 121, 22) << none << none << false;
-    QTest::newRow("calFRM_Properties") << QStringLiteral("QFrame") << screen << QRect(0, 0, 471, 41)
-                                       << none << "Propertis of attached sensor" << false;
-    QTest::newRow("calLBL_type") << label << frame << QRect(10, 13, 46, 13) << "Type" << none
-                                 << false;
-    QTest::newRow("calLBL_SN") << label << frame << QRect(180, 13, 50, 16) << "Serial No." << none
-                               << false;
-    QTest::newRow("calLE_Type") << edit << frame << QRect(40, 10, 125, 20) << none
-                                << "type of sensor attached" << true;
-    QTest::newRow("calLE_SN") << edit << frame << QRect(230, 10, 75, 20) << none << none << true;
-    QTest::newRow("calLE_Version")
-        << edit << frame << QRect(382, 10, 81, 20) << none << none << true;
-    QTest::newRow("label_11") << label << frame << QRect(330, 13, 46, 13) << "Firmware" << none
-                              << false;
-    QTest::newRow("calLE_OldCslp")
-        << edit << screen << QRect(40, 190, 113, 20) << none << none << false;
-    QTest::newRow("calLE_OldCoff")
-        << edit << screen << QRect(40, 220, 113, 20) << none << none << false;
-    QTest::newRow("calLE_NewCslp")
-        << edit << screen << QRect(200, 190, 113, 20) << none << none << false;
-    QTest::newRow("calLE_LowValue")
-        << edit << screen << QRect(350, 190, 113, 20) << none << none << false;
-    QTest::newRow("calLE_NewCoff")
-        << edit << screen << QRect(200, 220, 113, 20) << none << none << false;
-    QTest::newRow("calLE_HighValue")
-        << edit << screen << QRect(350, 220, 113, 20) << none << none << false;
-    QTest::newRow("label") << label << screen << QRect(50, 170, 101, 20) << "Old Cal Constants"
-                           << none << true;
-    QTest::newRow("label_2") << label << screen << QRect(210, 170, 101, 20) << "New Cal Constants"
-                             << none << true;
-    QTest::newRow("label_3") << label << screen << QRect(352, 170, 101, 20) << "Verification Values"
-                             << none << true;
-    QTest::newRow("label_4") << label << screen << QRect(10, 190, 24, 16) << "Cslp" << none
-                             << false;
-    QTest::newRow("label_5") << label << screen << QRect(170, 190, 24, 16) << "Cslp" << none
-                             << false;
-    QTest::newRow("label_6") << label << screen << QRect(10, 220, 21, 16) << "Coff" << none
-                             << false;
-    QTest::newRow("label_7") << label << screen << QRect(170, 220, 21, 16) << "Coff" << none
-                             << false;
-    QTest::newRow("label_8") << label << screen << QRect(330, 190, 21, 16) << "Low" << none
-                             << false;
-    QTest::newRow("label_9") << label << screen << QRect(329, 220, 23, 16) << "High" << none
-                             << false;
-    QTest::newRow("CalLBL_Timer") << label << screen << QRect(360, 240, 91, 21) << "Green = Passing"
-                                  << none << false;
-    QTest::newRow("calLE_HighValue_Validate")
-        << edit << screen << QRect(350, 140, 113, 20) << none << none << false;
-    QTest::newRow("calLE_LowValue_Validate")
-        << edit << screen << QRect(350, 110, 113, 20) << none << none << false;
-    QTest::newRow("label_10") << label << screen << QRect(355, 90, 101, 20) << "Validation Values"
-                              << none << true;
-    QTest::newRow("label_12") << label << screen << QRect(330, 110, 21, 16) << "Low" << none
-                              << false;
-    QTest::newRow("label_13") << label << screen << QRect(329, 140, 23, 16) << "High" << none
-                              << false;
+        << QStringLiteral("InfoBar") << screen << none << none << false;
+    QTest::newRow("calibrationPB_Connect") << button << screen << "Connect" << none << false;
+    QTest::newRow("calibrationDlgCB_comport")
+        << QStringLiteral("QComboBox") << screen << none << none << false;
+    QTest::newRow("calFRM_Properties")
+        << QStringLiteral("QFrame") << screen << none << "Propertis of attached sensor" << false;
+    QTest::newRow("calLBL_type") << label << frame << "Type" << none << false;
+    QTest::newRow("calLBL_SN") << label << frame << "Serial No." << none << false;
+    QTest::newRow("calLE_Type") << edit << frame << none << "type of sensor attached" << true;
+    QTest::newRow("calLE_SN") << edit << frame << none << none << true;
+    QTest::newRow("calLE_Version") << edit << frame << none << none << true;
+    QTest::newRow("label_11") << label << frame << "Firmware" << none << false;
+    QTest::newRow("calLE_OldCslp") << edit << screen << none << none << false;
+    QTest::newRow("calLE_OldCoff") << edit << screen << none << none << false;
+    QTest::newRow("calLE_NewCslp") << edit << screen << none << none << false;
+    QTest::newRow("calLE_LowValue") << edit << screen << none << none << false;
+    QTest::newRow("calLE_NewCoff") << edit << screen << none << none << false;
+    QTest::newRow("calLE_HighValue") << edit << screen << none << none << false;
+    QTest::newRow("label") << label << screen << "Old Cal Constants" << none << true;
+    QTest::newRow("label_2") << label << screen << "New Cal Constants" << none << true;
+    QTest::newRow("label_3") << label << screen << "Verification Values" << none << true;
+    QTest::newRow("label_4") << label << screen << "Cslp" << none << false;
+    QTest::newRow("label_5") << label << screen << "Cslp" << none << false;
+    QTest::newRow("label_6") << label << screen << "Coff" << none << false;
+    QTest::newRow("label_7") << label << screen << "Coff" << none << false;
+    QTest::newRow("label_8") << label << screen << "Low" << none << false;
+    QTest::newRow("label_9") << label << screen << "High" << none << false;
+    QTest::newRow("CalLBL_Timer") << label << screen << "Green = Passing" << none << false;
+    QTest::newRow("calLE_HighValue_Validate") << edit << screen << none << none << false;
+    QTest::newRow("calLE_LowValue_Validate") << edit << screen << none << none << false;
+    QTest::newRow("label_10") << label << screen << "Validation Values" << none << true;
+    QTest::newRow("label_12") << label << screen << "Low" << none << false;
+    QTest::newRow("label_13") << label << screen << "High" << none << false;
 }
 
 void TestCalibrationForm::widgets()
 {
     QFETCH(QString, className);
     QFETCH(QString, parentName);
-    QFETCH(QRect, geometry);
     QFETCH(QString, text);
     QFETCH(QString, toolTip);
     QFETCH(bool, centred);
@@ -208,7 +178,8 @@ void TestCalibrationForm::widgets()
     QCOMPARE(widget->metaObject()->className(), className);
     QVERIFY(widget->parentWidget());
     QCOMPARE(widget->parentWidget()->objectName(), parentName);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->geometry(),
+             formgeometry::of(formgeometry::kCalibrationScreen, QTest::currentDataTag()));
     QCOMPARE(widget->toolTip(), toolTip);
     QVERIFY(widget->isEnabled());
 
@@ -278,11 +249,11 @@ void TestCalibrationForm::widgetsStayPutOnResize()
     screen.resize(640, 400);
     QTRY_COMPARE(screen.size(), QSize(640, 400));
     QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("CalibrationPB_Close"))->geometry(),
-             QRect(170, 130, 100, 28));
+             formgeometry::of(formgeometry::kCalibrationScreen, "CalibrationPB_Close"));
     QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("calDlg_statusbar"))->geometry(),
-             QRect(0, 269, 461, 31));
+             formgeometry::of(formgeometry::kCalibrationScreen, "calDlg_statusbar"));
     QCOMPARE(screen.findChild<QWidget *>(QStringLiteral("calLE_HighValue"))->geometry(),
-             QRect(350, 220, 113, 20));
+             formgeometry::of(formgeometry::kCalibrationScreen, "calLE_HighValue"));
 }
 
 void TestCalibrationForm::infoBarOnItsOwn()
@@ -294,7 +265,7 @@ void TestCalibrationForm::infoBarOnItsOwn()
     QCOMPARE(widgetChildNames(&bar), QStringList{"infobar_status"});
     auto *label = bar.findChild<QLabel *>(QStringLiteral("infobar_status"));
     QVERIFY(label);
-    QCOMPARE(label->geometry(), QRect(2, 0, 466, 21));
+    QCOMPARE(label->geometry(), formgeometry::of(formgeometry::kInfoBar, "infobar_status"));
     QCOMPARE(bar.text(), QStringLiteral("TextLabel"));
 
     bar.setText(QStringLiteral("Collecting Data"));
@@ -328,7 +299,7 @@ void TestCalibrationForm::statusLineIsAnInfoBar()
     QVERIFY(status);
     auto *label = status->findChild<QLabel *>(QStringLiteral("infobar_status"));
     QVERIFY(label);
-    QCOMPARE(label->geometry(), QRect(2, 0, 466, 21));
+    QCOMPARE(label->geometry(), formgeometry::of(formgeometry::kInfoBar, "infobar_status"));
     QCOMPARE(label->text(), status->text());
     status->setText(texts::kStopped);
     QCOMPARE(label->text(), texts::kStopped);

@@ -28,18 +28,11 @@ using Fault = SimulatedSensor::Fault;
 namespace
 {
 
-// The drifted sensor's constants (see driftedMetre()).
-constexpr double kOldSlope = 0.002875;
-constexpr double kOldOffset = -14.375;
-constexpr double kNewSlope = 0.0025;
-constexpr double kNewOffset = -12.5;
-const QString kOldSlopeText = QStringLiteral("0.002875");
-const QString kOldOffsetText = QStringLiteral("-14.37500");
-const QString kNewSlopeText = QStringLiteral("0.002500");
-const QString kNewOffsetText = QStringLiteral("-12.50000");
+using driftedsensor::kNewOffset;
+using driftedsensor::kNewSlope;
+using driftedsensor::kOldOffset;
+using driftedsensor::kOldSlope;
 
-// Long enough for an error loop to show itself as more boxes, traces or bytes.
-constexpr int kQuietMs = 300;
 // Between the chunks of a split reply: long enough for the screen to read
 // each chunk on its own.
 constexpr int kTwoChunkGapMs = 50;
@@ -70,198 +63,6 @@ QString unsupported(const QString &type, const QString &range)
 {
     return texts::boxed(texts::kErrorDetected, texts::unsupported(type, range));
 }
-
-SensorProfile profileOfTip(int tip)
-{
-    return quiet(tip == 1   ? metreProfile()
-                 : tip == 2 ? centimetreProfile()
-                            : centimetreWideProfile());
-}
-
-QByteArrayList inChunks(const QByteArray &bytes, int size)
-{
-    QByteArrayList chunks;
-    for (int i = 0; i < bytes.size(); i += size)
-        chunks.append(bytes.mid(i, size));
-    return chunks;
-}
-
-// Two chunks, cut inside the marker.
-QByteArrayList cutInside(const QByteArray &bytes, const QByteArray &marker)
-{
-    const qsizetype cut = bytes.indexOf(marker) + marker.size() / 2;
-    return {bytes.left(cut), bytes.mid(cut)};
-}
-
-QByteArray dataLine(qint64 counts, const QByteArray &reading = "525.0")
-{
-    return QByteArray::number(counts) + ",21.5," + reading + ",0\r\n";
-}
-
-QByteArray countLines(const QList<qint64> &counts)
-{
-    QByteArray lines;
-    for (qint64 c : counts)
-        lines += dataLine(c);
-    return lines;
-}
-
-// Deterministic binary garbage: every byte value, line ends and NULs included.
-QByteArray garbage(int size)
-{
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = 2463534242u;
-    for (int i = 0; i < size; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = char(state & 0xff);
-    }
-    return bytes;
-}
-
-// Where driveTo() last found the road going otherwise.
-const char *failedStep = "";
-
-// True when ok; otherwise notes the step.
-bool reached(bool ok, const char *step)
-{
-    if (!ok)
-        failedStep = step;
-    return ok;
-}
-
-// Brings a fresh harness on the drifted sensor to the phase, with three data
-// lines in where a collection runs; false when the road went otherwise
-// (failedStep says where). The harness sends the constants the screen shows:
-// on the drifted sensor, these.
-bool driveTo(ScreenHarness &h, Phase phase, const QString &recordPath)
-{
-    failedStep = "";
-    if (!h.driveTo(phase, recordPath))
-        return reached(false, h.failedStep());
-    const bool newShown = h.field("calLE_NewCslp")->text() == kNewSlopeText &&
-                          h.field("calLE_NewCoff")->text() == kNewOffsetText;
-    const bool previousShown = h.field("calLE_OldCslp")->text() == kOldSlopeText &&
-                               h.field("calLE_OldCoff")->text() == kOldOffsetText;
-    switch (phase) {
-    case Phase::SendingForVerification:
-    case Phase::SavingConstants:
-    case Phase::RecordDialog:
-    case Phase::EndRecorded:
-        return reached(newShown, "new constants");
-    case Phase::Restoring:
-    case Phase::EndRestored:
-        return reached(previousShown, "previous constants");
-    case Phase::ValidationHigh:
-        return reached(h.feed(Position::High, 3), "validation high data");
-    case Phase::ValidationLow:
-        return reached(h.feed(Position::Low, 3), "validation low data");
-    case Phase::CalibrationData:
-        return reached(h.feed(Position::High, 3), "calibration data");
-    case Phase::VerificationHigh:
-        return reached(newShown, "new constants") &&
-               reached(h.feed(Position::High, 3), "verification high data");
-    case Phase::VerificationLow:
-        return reached(newShown, "new constants") &&
-               reached(h.feed(Position::Low, 3), "verification low data");
-    default:
-        return true;
-    }
-}
-
-// New constants are in the sensor's working memory, unsaved.
-bool holdsUnsavedConstants(Phase phase)
-{
-    switch (phase) {
-    case Phase::SendingForVerification:
-    case Phase::VerificationHigh:
-    case Phase::VerificationLow:
-    case Phase::SavingConstants:
-    case Phase::Restoring:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool anyBoxSays(const ScreenHarness &h, const QString &words)
-{
-    for (const SeenWindow &window : h.answers.seen()) {
-        if (window.text.contains(words))
-            return true;
-    }
-    return false;
-}
-
-int tracesStartingWith(const ScreenHarness &h, const QString &start)
-{
-    int n = 0;
-    for (const QString &line : h.debug.lines())
-        n += line.startsWith(start);
-    return n;
-}
-
-void expectNoUnexpectedWindow(const ScreenHarness &h)
-{
-    for (const SeenWindow &window : h.answers.seen())
-        QVERIFY2(!window.answer.startsWith("unexpected"),
-                 qPrintable(window.className + " \"" + window.title + "\": " + window.answer));
-}
-
-// The procedure has stopped: no timer runs, and within a few hundred ms no
-// box, trace line or byte on the wire follows (no error loop).
-void expectStopped(ScreenHarness &h)
-{
-    QVERIFY(!h.timer("tickTimer")->isActive());
-    QVERIFY(!h.timer("sendTimer")->isActive());
-    const qsizetype boxes = h.answers.seen().size();
-    const qsizetype traces = h.debug.lines().size();
-    const qsizetype wire = h.sensor.received().size();
-    QTest::qWait(kQuietMs);
-    QCOMPARE(h.answers.seen().size(), boxes);
-    QCOMPARE(h.debug.lines().size(), traces);
-    QCOMPARE(h.sensor.received().size(), wire);
-    QVERIFY(!h.timer("tickTimer")->isActive());
-    QVERIFY(!h.timer("sendTimer")->isActive());
-    QVERIFY(!QGuiApplication::overrideCursor());
-    expectNoUnexpectedWindow(h);
-}
-
-// No record and no Print button unless the sensor saved; constants other
-// than the saved ones only after a box said so.
-void expectHonestEnd(const ScreenHarness &h, const QTemporaryDir &recordDir)
-{
-    const QStringList files = QDir(recordDir.path()).entryList(QDir::Files);
-    if (h.sensor.saveCount() == 0) {
-        QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
-        QVERIFY2(files.isEmpty(), qPrintable(files.join(", ")));
-    }
-    if (h.button("calibrationDlg_Print")->isVisible())
-        QCOMPARE(files.size(), 1);
-    // Fuzzy: the sensor parses the texts it is sent.
-    const bool unverified = !qFuzzyCompare(h.sensor.workingSlope(), h.sensor.savedSlope()) ||
-                            !qFuzzyCompare(h.sensor.workingOffset(), h.sensor.savedOffset());
-    if (unverified)
-        QVERIFY2(anyBoxSays(h, "not saved"), "the sensor holds unsaved constants, untold");
-}
-
-void expectConstants(const ScreenHarness &h, double workingSlope, double workingOffset,
-                     double savedSlope, double savedOffset)
-{
-    QCOMPARE(h.sensor.workingSlope(), workingSlope);
-    QCOMPARE(h.sensor.workingOffset(), workingOffset);
-    QCOMPARE(h.sensor.savedSlope(), savedSlope);
-    QCOMPARE(h.sensor.savedOffset(), savedOffset);
-}
-
-// Stops the test function when a helper failed.
-#define CHECK(call)                                                                                \
-    do {                                                                                           \
-        call;                                                                                      \
-        if (QTest::currentTestFailed())                                                            \
-            return;                                                                                \
-    } while (false)
 
 } // namespace
 
@@ -459,10 +260,10 @@ void FaultMatrixTest::identification()
             }
         }
     };
-    CHECK(play(timeoutReply, protocol::kTimeoutReply, texts::kInitializing));
+    STOP_ON_FAILURE(play(timeoutReply, protocol::kTimeoutReply, texts::kInitializing));
     if (!listing.isEmpty()) {
         QVERIFY(h.waitForReceived(10));
-        CHECK(play(listing, protocol::kListingEnd, texts::kTimeoutSet));
+        STOP_ON_FAILURE(play(listing, protocol::kListingEnd, texts::kTimeoutSet));
     }
     if (boxes.first() == kNoResponse) {
         // The wait cursor shows while "toff" is unanswered. The reply is given
@@ -501,11 +302,11 @@ void FaultMatrixTest::identification()
         // Abort: the screen ends and lets go of the device.
         QVERIFY(!h.screen->isVisible());
         QVERIFY(!h.deviceHeld());
-        CHECK(expectStopped(h));
+        STOP_ON_FAILURE(expectStopped(h));
     } else {
         QCOMPARE(h.status(), status);
         QVERIFY(h.screen->isVisible());
-        CHECK(expectStopped(h));
+        STOP_ON_FAILURE(expectStopped(h));
     }
     if (status == texts::kStopped) {
         // Refused: a warning, and Connect stays for another sensor.
@@ -513,9 +314,9 @@ void FaultMatrixTest::identification()
         QVERIFY(h.button("calibrationPB_Connect")->isVisible());
     }
     const SensorProfile before = quiet(metreProfile());
-    CHECK(expectConstants(h, before.slope, before.offset, before.slope, before.offset));
+    STOP_ON_FAILURE(expectConstants(h, before.slope, before.offset, before.slope, before.offset));
     QCOMPARE(h.sensor.saveCount(), 0);
-    CHECK(expectHonestEnd(h, dir));
+    STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 }
 
 // --- The reading of a validation collection ---------------------------------
@@ -588,7 +389,7 @@ void FaultMatrixTest::readings()
     QFETCH(bool, echoed);
 
     QTemporaryDir dir;
-    const SensorProfile profile = profileOfTip(tip);
+    const SensorProfile profile = quietProfileOfTip(tip);
     ScreenHarness h(profile);
     QVERIFY(h.reachValidation());
 
@@ -630,7 +431,7 @@ void FaultMatrixTest::readings()
         QVERIFY(!h.screen->isVisible());
         QCOMPARE(h.screen->result(), int(QDialog::Rejected));
         QVERIFY(!h.deviceHeld());
-        CHECK(expectStopped(h));
+        STOP_ON_FAILURE(expectStopped(h));
         QCOMPARE(h.sensor.received().size(), wire);
     } else {
         QCOMPARE(titles(h.answers.seen()).last(), kLowPrompt);
@@ -640,8 +441,9 @@ void FaultMatrixTest::readings()
         QVERIFY(h.timer("tickTimer")->isActive()); // the low collection runs
         QVERIFY(!h.timer("sendTimer")->isActive());
     }
-    CHECK(expectConstants(h, profile.slope, profile.offset, profile.slope, profile.offset));
-    CHECK(expectHonestEnd(h, dir));
+    STOP_ON_FAILURE(
+        expectConstants(h, profile.slope, profile.offset, profile.slope, profile.offset));
+    STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 }
 
 // --- The calibration data --------------------------------------------------
@@ -716,7 +518,7 @@ void FaultMatrixTest::calibrationData()
     QFETCH(QString, newSlope);
 
     QTemporaryDir dir;
-    SensorProfile profile = profileOfTip(tip);
+    SensorProfile profile = quietProfileOfTip(tip);
     // Constants of the row's own, which give no usable line.
     const bool unusableConstants = slope != 0 || offset != 0;
     if (unusableConstants) {
@@ -757,7 +559,7 @@ void FaultMatrixTest::calibrationData()
         QCOMPARE(h.status(), texts::kCancelledCalibration);
         QVERIFY(!h.screen->isVisible());
         QVERIFY(!h.deviceHeld());
-        CHECK(expectStopped(h));
+        STOP_ON_FAILURE(expectStopped(h));
         QCOMPARE(h.sensor.received().size(), wire);
     } else {
         QCOMPARE(h.field("calLE_NewCslp")->text(), newSlope);
@@ -767,11 +569,12 @@ void FaultMatrixTest::calibrationData()
         // Nothing has gone out yet: Close ends at once.
         h.button("CalibrationPB_Close")->click();
         QVERIFY(!h.screen->isVisible());
-        CHECK(expectStopped(h));
+        STOP_ON_FAILURE(expectStopped(h));
     }
-    CHECK(expectConstants(h, profile.slope, profile.offset, profile.slope, profile.offset));
+    STOP_ON_FAILURE(
+        expectConstants(h, profile.slope, profile.offset, profile.slope, profile.offset));
     QCOMPARE(h.sensor.saveCount(), 0);
-    CHECK(expectHonestEnd(h, dir));
+    STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 }
 
 // --- The cable pulled -------------------------------------------------------
@@ -828,7 +631,7 @@ void FaultMatrixTest::linkLoss()
     QTemporaryDir dir;
     const QString record = dir.filePath("record.txt");
     ScreenHarness h(driftedMetre());
-    QVERIFY2(driveTo(h, phase, record), failedStep);
+    QVERIFY2(h.driveToWithData(phase, record), h.failedStep());
     if (stepsFirst > 0) {
         const int before = int(h.sensor.received().size());
         h.send(stepsFirst);
@@ -882,9 +685,9 @@ void FaultMatrixTest::linkLoss()
                      qPrintable(line));
     }
     QCOMPARE(h.status(), texts::kStopped);
-    QCOMPARE(tracesStartingWith(h, "Connection to sensor lost"), 1);
-    QCOMPARE(tracesStartingWith(h, "Disconnect port"), 1);
-    CHECK(expectStopped(h));
+    QCOMPARE(h.tracesStartingWith("Connection to sensor lost"), 1);
+    QCOMPARE(h.tracesStartingWith("Disconnect port"), 1);
+    STOP_ON_FAILURE(expectStopped(h));
 
     // Nothing is left to tick or send.
     const int after = int(h.answers.seen().size());
@@ -896,12 +699,12 @@ void FaultMatrixTest::linkLoss()
 
     const double savedSlope = savedNew ? kNewSlope : kOldSlope;
     const double savedOffset = savedNew ? kNewOffset : kOldOffset;
-    CHECK(expectConstants(h, workingSlope, workingOffset, savedSlope, savedOffset));
+    STOP_ON_FAILURE(expectConstants(h, workingSlope, workingOffset, savedSlope, savedOffset));
     QCOMPARE(h.sensor.saveCount(), savedNew ? 1 : 0);
     // After a link loss no record is written, saved or not.
     QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
     QVERIFY(!QFile::exists(record));
-    CHECK(expectHonestEnd(h, dir));
+    STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 
     // Closing now neither restores nor hangs: there is no link to restore over.
     h.button("CalibrationPB_Close")->click();
@@ -950,7 +753,7 @@ void FaultMatrixTest::closing()
 
     QTemporaryDir dir;
     ScreenHarness h(driftedMetre());
-    QVERIFY2(driveTo(h, phase, dir.filePath("record.txt")), failedStep);
+    QVERIFY2(h.driveToWithData(phase, dir.filePath("record.txt")), h.failedStep());
     if (holdsUnsavedConstants(phase) && phase != Phase::Restoring)
         QVERIFY(h.waitUntil([&] { return h.sensor.workingSlope() == kNewSlope; }));
     const int boxes = int(h.answers.seen().size());
@@ -986,18 +789,18 @@ void FaultMatrixTest::closing()
     QVERIFY(!h.screen->isVisible());
     QCOMPARE(h.screen->result(), int(QDialog::Rejected));
     QVERIFY(!h.deviceHeld());
-    CHECK(expectStopped(h));
+    STOP_ON_FAILURE(expectStopped(h));
     QCOMPARE(h.answers.seen().size(), boxes);
 
     if (phase == Phase::EndRecorded) {
-        CHECK(expectConstants(h, kNewSlope, kNewOffset, kNewSlope, kNewOffset));
+        STOP_ON_FAILURE(expectConstants(h, kNewSlope, kNewOffset, kNewSlope, kNewOffset));
         QCOMPARE(h.sensor.saveCount(), 1);
         QVERIFY(QFile::exists(dir.filePath("record.txt")));
     } else {
-        CHECK(expectConstants(h, kOldSlope, kOldOffset, kOldSlope, kOldOffset));
+        STOP_ON_FAILURE(expectConstants(h, kOldSlope, kOldOffset, kOldSlope, kOldOffset));
         QCOMPARE(h.sensor.saveCount(), 0);
     }
-    CHECK(expectHonestEnd(h, dir));
+    STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 }
 
 // --- The record file --------------------------------------------------------
@@ -1030,7 +833,8 @@ void FaultMatrixTest::recordFile()
     QVERIFY(plain.open(QIODevice::WriteOnly));
     plain.close();
     ScreenHarness h(driftedMetre());
-    QVERIFY2(driveTo(h, changed ? Phase::RecordDialog : Phase::DateRecordDialog, good), failedStep);
+    QVERIFY2(h.driveToWithData(changed ? Phase::RecordDialog : Phase::DateRecordDialog, good),
+             h.failedStep());
     QVERIFY(h.sentLast("***e\r"));
     const QString status = h.status();
 
@@ -1060,15 +864,15 @@ void FaultMatrixTest::recordFile()
     QCOMPARE(h.button("calibrationDlg_Print")->isVisible(), retry);
     QCOMPARE(QFile::exists(good), retry);
     QCOMPARE(h.status(), retry ? texts::kCompletePrint : status);
-    CHECK(expectStopped(h));
+    STOP_ON_FAILURE(expectStopped(h));
 
     // The sensor saved in every case; the record is only the written proof.
     QCOMPARE(h.sensor.saveCount(), 1);
     if (changed)
-        CHECK(expectConstants(h, kNewSlope, kNewOffset, kNewSlope, kNewOffset));
+        STOP_ON_FAILURE(expectConstants(h, kNewSlope, kNewOffset, kNewSlope, kNewOffset));
     else
-        CHECK(expectConstants(h, kOldSlope, kOldOffset, kOldSlope, kOldOffset));
-    CHECK(expectHonestEnd(h, dir));
+        STOP_ON_FAILURE(expectConstants(h, kOldSlope, kOldOffset, kOldSlope, kOldOffset));
+    STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 }
 
 // --- Printing the record ----------------------------------------------------
@@ -1090,7 +894,7 @@ void FaultMatrixTest::printing()
     QTemporaryDir printDir;
     const QString pdf = printDir.filePath("printed.pdf");
     ScreenHarness h(quiet(metreProfile()));
-    QVERIFY2(driveTo(h, Phase::SavingDate, record), failedStep);
+    QVERIFY2(h.driveToWithData(Phase::SavingDate, record), h.failedStep());
     h.answers.fileName(record);
     h.send(2);
     QVERIFY(h.answers.waitUntilDone());
@@ -1130,9 +934,9 @@ void FaultMatrixTest::printing()
     QCOMPARE(h.status(), status);
     QVERIFY(h.button("calibrationDlg_Print")->isVisible());
     QVERIFY(h.screen->isVisible());
-    CHECK(expectStopped(h));
+    STOP_ON_FAILURE(expectStopped(h));
     QCOMPARE(h.sensor.saveCount(), 1);
-    CHECK(expectHonestEnd(h, dir));
+    STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 }
 
 // --- A megabyte of garbage ---------------------------------------------------
@@ -1168,8 +972,8 @@ void FaultMatrixTest::garbageBurstWhileCollecting()
         QCOMPARE(h.field("calLE_HighValue_Validate")->text(), QString("525.0"));
         QVERIFY(h.timer("tickTimer")->isActive());
         const SensorProfile p = quiet(metreProfile());
-        CHECK(expectConstants(h, p.slope, p.offset, p.slope, p.offset));
-        CHECK(expectHonestEnd(h, dir));
+        STOP_ON_FAILURE(expectConstants(h, p.slope, p.offset, p.slope, p.offset));
+        STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
     }
     qInfo("1 MB of garbage taken in %lld ms (%lld ms of CPU, sensor and screen)", wallMs, cpuMs);
     QVERIFY(wallMs < kBurstWallLimitMs);

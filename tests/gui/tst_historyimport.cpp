@@ -10,6 +10,7 @@
 #include "gui/history/recordimport.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/records.h"
 #include "tst_historysupport.h"
 
 #include <QAbstractButton>
@@ -33,33 +34,7 @@ using namespace historytest;
 namespace
 {
 
-// A record as the calibration screen writes it.
-QByteArray recordOf(const QString &serial, const QDate &date, bool newConstants)
-{
-    record::Inputs in;
-    in.date = date;
-    in.locale = QLocale(QLocale::English);
-    in.serialLine = "serial number = " + serial;
-    in.oldSlope = "0.002875";
-    in.oldOffset = "-14.37500";
-    in.validationHigh = "603.8";
-    in.validationLow = "230.0";
-    in.newSlope = "0.002500";
-    in.newOffset = "-12.50000";
-    in.verificationHigh = "525.0";
-    in.verificationLow = "200.0";
-    in.tip = tipKindById(1);
-    in.validationRun = !newConstants;
-    return record::text(in).toLatin1();
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    if (!QDir().mkpath(QFileInfo(path).path()))
-        return false;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using testrecords::writeFile;
 
 // Runs in the history that came from record files.
 int importedRuns(history::Store &store)
@@ -80,8 +55,8 @@ struct Tree {
 // already holds.
 bool makeTree(const QString &root, const QByteArray &known, Tree *tree)
 {
-    const QByteArray a = recordOf("40317-03001", {2025, 4, 7}, true);
-    const QByteArray b = recordOf("40317-03002", {2025, 9, 30}, false);
+    const QByteArray a = testrecords::driftedRecord("40317-03001", {2025, 4, 7}, true);
+    const QByteArray b = testrecords::driftedRecord("40317-03002", {2025, 9, 30}, false);
     QByteArray binary(4096, '\0');
     for (int i = 0; i < binary.size(); ++i)
         binary[i] = char((i * 7919) & 0xff);
@@ -164,7 +139,7 @@ void HistoryImportTest::goodDuplicateAndBadFiles()
     QVERIFY2(h.ok(), qPrintable(h.error()));
     QTemporaryDir folder;
     QVERIFY(folder.isValid());
-    const QByteArray known = recordOf("40317-03009", {2024, 11, 11}, false);
+    const QByteArray known = testrecords::driftedRecord("40317-03009", {2024, 11, 11}, false);
     Tree tree;
     QVERIFY(makeTree(folder.path(), known, &tree));
 
@@ -221,8 +196,8 @@ void HistoryImportTest::cancelKeepsWhatWasImported()
     QStringList files;
     for (int i = 0; i < 5; ++i) {
         files << folder.filePath(QString("r%1.txt").arg(i));
-        QVERIFY(writeFile(files.last(),
-                          recordOf(QString("40317-0400%1").arg(i), {2025, 1, 1 + i}, true)));
+        QVERIFY(writeFile(files.last(), testrecords::driftedRecord(QString("40317-0400%1").arg(i),
+                                                                   {2025, 1, 1 + i}, true)));
     }
     RecordImport import(&h.store());
     QList<int> seen;
@@ -266,10 +241,12 @@ void HistoryImportTest::practiceAndFutureRecords()
     TempHistory h;
     QVERIFY2(h.ok(), qPrintable(h.error()));
     QTemporaryDir folder;
-    QVERIFY(writeFile(folder.filePath("1 real.txt"), recordOf("40317-08001", {2025, 5, 5}, true)));
-    QVERIFY(writeFile(folder.filePath("2 practice.txt"), recordOf("TR-20415", {2025, 5, 6}, true)));
-    QVERIFY(
-        writeFile(folder.filePath("3 future.txt"), recordOf("40317-08002", {2099, 1, 1}, true)));
+    QVERIFY(writeFile(folder.filePath("1 real.txt"),
+                      testrecords::driftedRecord("40317-08001", {2025, 5, 5}, true)));
+    QVERIFY(writeFile(folder.filePath("2 practice.txt"),
+                      testrecords::driftedRecord("TR-20415", {2025, 5, 6}, true)));
+    QVERIFY(writeFile(folder.filePath("3 future.txt"),
+                      testrecords::driftedRecord("40317-08002", {2099, 1, 1}, true)));
     history::ImportRules rules;
     rules.training = training;
     RecordImport import(&h.store(), rules);
@@ -295,7 +272,7 @@ void HistoryImportTest::windowImportsAndSummarises()
              qPrintable(h.error()));
     QTemporaryDir folder;
     Tree tree;
-    const QByteArray known = recordOf("40317-03009", {2024, 11, 11}, false);
+    const QByteArray known = testrecords::driftedRecord("40317-03009", {2024, 11, 11}, false);
     QVERIFY(makeTree(folder.path(), known, &tree));
     RecordImport earlier(&h.store());
     QTemporaryDir other;
@@ -346,8 +323,8 @@ void HistoryImportTest::progressDialogCancels()
     constexpr int kFiles = 1500;
     for (int i = 0; i < kFiles; ++i)
         QVERIFY(writeFile(folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
-                          recordOf(QString("40317-%1").arg(10000 + i), QDate(2020, 1, 1).addDays(i),
-                                   i % 2 == 0)));
+                          testrecords::driftedRecord(QString("40317-%1").arg(10000 + i),
+                                                     QDate(2020, 1, 1).addDays(i), i % 2 == 0)));
     auto window = openWindow(h);
     QVERIFY(window);
 
@@ -387,9 +364,9 @@ void HistoryImportTest::closingTheWindowStopsTheImport()
     QTemporaryDir folder;
     constexpr int kFiles = 1500;
     for (int i = 0; i < kFiles; ++i)
-        QVERIFY(writeFile(
-            folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
-            recordOf(QString("40317-%1").arg(10000 + i), QDate(2020, 1, 1).addDays(i), true)));
+        QVERIFY(writeFile(folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
+                          testrecords::driftedRecord(QString("40317-%1").arg(10000 + i),
+                                                     QDate(2020, 1, 1).addDays(i), true)));
     auto window = openWindow(h);
     QVERIFY(window);
     HistoryWindow *w = window.get();
@@ -409,7 +386,8 @@ void HistoryImportTest::summaryClosesAtTheFirstClick()
     QVERIFY2(h.ok(), qPrintable(h.error()));
     QTemporaryDir folder;
     Tree tree;
-    QVERIFY(makeTree(folder.path(), recordOf("40317-03009", {2024, 11, 11}, false), &tree));
+    QVERIFY(makeTree(folder.path(),
+                     testrecords::driftedRecord("40317-03009", {2024, 11, 11}, false), &tree));
     auto window = openWindow(h);
     QVERIFY(window);
 

@@ -8,6 +8,8 @@
 #include "core/history/store.h"
 #include "core/record.h"
 #include "core/tipkind.h"
+#include "tests/support/drifted.h"
+#include "tests/support/records.h"
 #include "tst_historysupport.h"
 
 #include <QDir>
@@ -55,12 +57,7 @@ Output run(const QStringList &arguments, const QProcessEnvironment &env)
     return out;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
+using testrecords::writeFile;
 
 // Standard output and standard error apart.
 struct Split {
@@ -83,20 +80,17 @@ Split runSplit(const QStringList &arguments, const QProcessEnvironment &env)
     return result;
 }
 
-// A record as the calibration screen writes it.
+// A record as the calibration screen writes it, of a validation on a sensor
+// in calibration: the drifted sensor's new constants and readings as left are
+// its own.
 QByteArray recordOf(const QString &serial, const QDate &date)
 {
-    record::Inputs in;
-    in.date = date;
-    in.locale = QLocale(QLocale::English);
-    in.serialLine = "serial number = " + serial;
-    in.oldSlope = "0.002500";
-    in.oldOffset = "-12.50000";
-    in.validationHigh = "525.0";
-    in.validationLow = "200.0";
-    in.tip = tipKindById(1);
-    in.validationRun = true;
-    return record::text(in).toUtf8();
+    record::Inputs in = testrecords::driftedInputs(serial, date);
+    in.oldSlope = driftedsensor::kNewSlopeText;
+    in.oldOffset = driftedsensor::kNewOffsetText;
+    in.validationHigh = driftedsensor::kLeftHighText;
+    in.validationLow = driftedsensor::kLeftLowText;
+    return testrecords::fileBytes(in);
 }
 
 const QDate kToday = QDate::currentDate();

@@ -3,12 +3,12 @@
 // "interrupted", then with how the run ended; a history that cannot be
 // written changes nothing of the procedure.
 
-#include "../core/tst_historydatabases.h"
 #include "core/history/store.h"
 #include "core/history/writer.h"
 #include "gui/history/pendingruns.h"
 #include "gui/widget.h"
 #include "tests/support/guisuite.h"
+#include "tests/support/historydatabases.h"
 #include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 

@@ -11,9 +11,10 @@
 #include "gui/history/revisionsdialog.h"
 #include "gui/history/sensorlistmodel.h"
 #include "gui/history/windowactions.h"
-#include "tests/core/tst_historydatabases.h"
 #include "tests/support/guisuite.h"
+#include "tests/support/historydatabases.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/pdf.h"
 #include "tst_historysupport.h"
 
 #include <QAction>
@@ -27,14 +28,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSemaphore>
 #include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
@@ -54,20 +53,13 @@ namespace
 {
 
 const QDate kToday(2026, 7, 1);
+// Enough to count the chart's blue pixels.
+constexpr double kReportDpi = 50;
 
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(cannot read)");
-}
-
-QString tool(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(30000) || process.exitCode() != 0)
-        return QString();
-    return QString::fromUtf8(process.readAllStandardOutput());
 }
 
 QStringList pendingFiles(const QString &folder)
@@ -228,10 +220,9 @@ void HistoryWindowTest::initTestCase()
     // Local times are shown; the expected texts are written for UTC.
     qputenv("TZ", "UTC");
     tzset();
-    if (QStandardPaths::findExecutable("pdftotext").isEmpty() ||
-        QStandardPaths::findExecutable("pdfinfo").isEmpty() ||
-        QStandardPaths::findExecutable("pdfimages").isEmpty())
-        QFAIL("pdftotext, pdfinfo and pdfimages (poppler-utils) are needed");
+    const QString missing = pdfread::toolsMissing();
+    if (!missing.isEmpty())
+        QFAIL(qPrintable(missing));
 }
 
 void HistoryWindowTest::init()
@@ -654,23 +645,13 @@ void HistoryWindowTest::lockedHistory()
             QVERIFY2(store.write(run, &error), qPrintable(error));
     }
     QTemporaryDir dir;
-    const QString holderName = "lock holder";
     {
-        QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", holderName);
-        holder.setHostName(quick.host);
-        holder.setPort(quick.port);
-        holder.setDatabaseName(quick.database);
-        holder.setUserName(quick.user);
-        QVERIFY2(holder.open(), qPrintable(holder.lastError().text()));
-        QSqlQuery query(holder);
-        QVERIFY(query.exec("SET idle_in_transaction_session_timeout = '30s'"));
-
+        historytest::TableLock holder(quick);
+        QVERIFY2(holder.open(&error), qPrintable(error));
         window_ = openWindow(quick, dir.filePath("pending"));
         QVERIFY(window_);
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
+        QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
         QElapsedTimer timer;
         timer.start();
         action("reloadAction")->trigger();
@@ -682,15 +663,13 @@ void HistoryWindowTest::lockedHistory()
         QVERIFY2(problem->text().contains("The history is busy"), qPrintable(problem->text()));
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
         window_.reset();
-        QVERIFY(query.exec("ROLLBACK"));
+        QVERIFY(holder.release());
 
         // A read that waits for the lock holds nothing: the window's timers
         // fire, it says what it loads, and it closes within its grace.
         window_ = openWindow(patient, dir.filePath("pending"));
         QVERIFY(window_);
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
+        QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
         timer.restart();
         action("reloadAction")->trigger();
         QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
@@ -703,13 +682,11 @@ void HistoryWindowTest::lockedHistory()
         timer.restart();
         window_.reset();
         QVERIFY2(timer.elapsed() < 4500, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(query.exec("ROLLBACK"));
+        QVERIFY(holder.release());
 
         window_ = openWindow(patient, dir.filePath("pending"));
         QVERIFY(window_);
-        QVERIFY(query.exec("BEGIN"));
-        QVERIFY2(query.exec("LOCK TABLE run_revisions IN ACCESS EXCLUSIVE MODE"),
-                 qPrintable(query.lastError().text()));
+        QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
         const QString name = dir.filePath("all.csv");
         answers_->fileName(name);
         action("exportAllAction")->trigger();
@@ -718,11 +695,10 @@ void HistoryWindowTest::lockedHistory()
         timer.restart();
         window_.reset();
         const qint64 closing = timer.elapsed();
-        query.exec("ROLLBACK");
+        holder.release();
         QVERIFY2(closing < 4500, qPrintable(QString::number(closing)));
         QVERIFY(!QFile::exists(name));
     }
-    QSqlDatabase::removeDatabase(holderName);
 }
 
 // A station holds the pending folder's lock for a moment while the window
@@ -779,12 +755,11 @@ void HistoryWindowTest::reportPrintsToPdf()
     QCOMPARE(answers_->seen().first().className, QString("QPrintDialog"));
     QVERIFY(QFile::exists(pdf));
 
-    const QRegularExpression pages("^Pages:\\s+(\\d+)$", QRegularExpression::MultilineOption);
-    const QRegularExpressionMatch count = pages.match(tool("pdfinfo", {pdf}));
-    QVERIFY(count.hasMatch());
-    QVERIFY(count.captured(1).toInt() >= 1);
+    const int pages = pdfread::pageCount(pdf);
+    QVERIFY2(pages != -1, "pdfinfo gave no page count");
+    QVERIFY(pages >= 1);
 
-    const QString text = tool("pdftotext", {pdf, "-"}).simplified();
+    const QString text = pdfread::plainText(pdf);
     QVERIFY2(text.contains("Calibration history of sensor 40317-00101"), qPrintable(text));
     QVERIFY2(text.contains("Recalibrated and saved"), qPrintable(text));
     QVERIFY2(text.contains("Validated, date set"), qPrintable(text));
@@ -793,12 +768,8 @@ void HistoryWindowTest::reportPrintsToPdf()
     QVERIFY2(!text.contains("40317-00202"), qPrintable(text)); // one sensor only
     // The chart is on paper, as an image, and drawn: its blue line and band
     // are the only blue on the page.
-    const QStringList images =
-        tool("pdfimages", {"-list", pdf}).split('\n', Qt::SkipEmptyParts).mid(2);
-    QVERIFY2(images.size() >= 1, "no image in the report");
-    tool("pdftoppm",
-         {"-r", "50", "-png", "-f", "1", "-l", "1", pdf, QDir(h.folder()).filePath("page")});
-    const QImage page(QDir(h.folder()).filePath("page-1.png"));
+    QVERIFY2(pdfread::imageCount(pdf) >= 1, "no image in the report");
+    const QImage page = pdfread::renderPage(pdf, 1, kReportDpi, pdfread::Colours::Full);
     QVERIFY(!page.isNull());
     int blue = 0;
     for (int y = 0; y < page.height(); ++y) {
@@ -818,7 +789,7 @@ QString HistoryWindowTest::printedReport(const QString &folder)
     action("printAction")->trigger();
     if (!answers_->waitUntilDone())
         return QString();
-    return tool("pdftotext", {pdf, "-"}).simplified();
+    return pdfread::plainText(pdf);
 }
 
 void HistoryWindowTest::sameSerialTwoTypes()

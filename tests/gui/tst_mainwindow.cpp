@@ -6,6 +6,7 @@
 #include "gui/infobar.h"
 #include "gui/widget.h"
 #include "tests/support/debugcapture.h"
+#include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
 #include "tests/support/texts.h"
@@ -253,37 +254,31 @@ void TestMainWindow::childrenInCreationOrder()
 void TestMainWindow::childWidgets_data()
 {
     QTest::addColumn<QString>("className");
-    QTest::addColumn<QRect>("geometry");
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("pointSize"); // 0: the window's own font
     QTest::addColumn<bool>("centred");
 
     const QString button = QStringLiteral("QPushButton");
     const QString label = QStringLiteral("QLabel");
-    QTest::newRow("mainPB_OK") << button << QRect(141, 340, 93, 28) << "OK" << 0 << false;
-    QTest::newRow("MainPB_Close") << button << QRect(329, 340, 93, 28) << "Close" << 0 << false;
-    QTest::newRow("mainPB_About") << button << QRect(517, 340, 93, 28) << "About" << 0 << false;
-    QTest::newRow("mainLBL_zolvex") << label << QRect(190, 70, 361, 31) << "ZOLVEX" << 0 << true;
+    QTest::newRow("mainPB_OK") << button << "OK" << 0 << false;
+    QTest::newRow("MainPB_Close") << button << "Close" << 0 << false;
+    QTest::newRow("mainPB_About") << button << "About" << 0 << false;
+    QTest::newRow("mainLBL_zolvex") << label << "ZOLVEX" << 0 << true;
     QTest::newRow("mainLBL_Utility")
-        << label << QRect(190, 110, 361, 31) << "Conductivity Validation and Calibration Utility"
-        << 0 << true;
-    QTest::newRow("mainLBL_Instruct") << label << QRect(190, 250, 361, 31)
-                                      << "Read all instructions before proceeding" << 0 << true;
-    QTest::newRow("label") << label << QRect(40, 0, 165, 16) << "ORVANE INCORPORATED" << 10
-                           << false;
-    QTest::newRow("label_2") << label << QRect(520, 15, 181, 16) << "WWW.QUILLMERE.EXAMPLE" << 10
-                             << false;
-    QTest::newRow("label_4") << label << QRect(590, 0, 111, 16) << "QUILLMERE" << 10 << false;
-    QTest::newRow("label_3") << label << QRect(40, 30, 46, 16) << "U.S.A." << 10 << false;
-    QTest::newRow("label_5") << label << QRect(40, 15, 165, 16) << "WWW.ORVANE.EXAMPLE" << 10
-                             << false;
-    QTest::newRow("label_6") << label << QRect(590, 30, 120, 16) << "UNITED KINGDOM" << 10 << false;
+        << label << "Conductivity Validation and Calibration Utility" << 0 << true;
+    QTest::newRow("mainLBL_Instruct")
+        << label << "Read all instructions before proceeding" << 0 << true;
+    QTest::newRow("label") << label << "ORVANE INCORPORATED" << 10 << false;
+    QTest::newRow("label_2") << label << "WWW.QUILLMERE.EXAMPLE" << 10 << false;
+    QTest::newRow("label_4") << label << "QUILLMERE" << 10 << false;
+    QTest::newRow("label_3") << label << "U.S.A." << 10 << false;
+    QTest::newRow("label_5") << label << "WWW.ORVANE.EXAMPLE" << 10 << false;
+    QTest::newRow("label_6") << label << "UNITED KINGDOM" << 10 << false;
 }
 
 void TestMainWindow::childWidgets()
 {
     QFETCH(QString, className);
-    QFETCH(QRect, geometry);
     QFETCH(QString, text);
     QFETCH(int, pointSize);
     QFETCH(bool, centred);
@@ -293,7 +288,8 @@ void TestMainWindow::childWidgets()
     QVERIFY(widget);
     QCOMPARE(widget->metaObject()->className(), className);
     QCOMPARE(widget->parentWidget(), &window);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->geometry(),
+             formgeometry::of(formgeometry::kMainWindow, QTest::currentDataTag()));
     QCOMPARE(widget->property("text").toString(), text);
     if (pointSize == 0) {
         QVERIFY(!widget->testAttribute(Qt::WA_SetFont));
@@ -312,7 +308,7 @@ void TestMainWindow::instructionsDocument()
     auto *box = child<QTextEdit>(window, "mainTE_Instructions");
     QVERIFY(box->isReadOnly());
     QCOMPARE(box->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    QCOMPARE(box->geometry(), QRect(190, 160, 371, 87));
+    QCOMPARE(box->geometry(), formgeometry::of(formgeometry::kMainWindow, "mainTE_Instructions"));
     QCOMPARE(box->toolTip(), QStringLiteral("Please Read before continuing"));
 
     const QTextDocument *document = box->document();

@@ -9,6 +9,8 @@
 #include "tests/support/debugcapture.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/pdf.h"
+#include "tests/support/records.h"
 #include "tests/support/texts.h"
 
 #include <QApplication>
@@ -18,9 +20,7 @@
 #include <QFont>
 #include <QImage>
 #include <QPrinter>
-#include <QProcess>
 #include <QRegularExpression>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,43 +29,6 @@
 
 namespace
 {
-
-// Whether a poppler tool ran and succeeded; its output in `out`.
-bool runTool(const QString &tool, const QStringList &arguments, QByteArray *out)
-{
-    QProcess process;
-    process.start(tool, arguments);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit ||
-        process.exitCode() != 0)
-        return false;
-    *out = process.readAllStandardOutput();
-    return true;
-}
-
-// Output of a poppler tool, or a null array when it could not run.
-QByteArray runTool(const QString &tool, const QStringList &arguments)
-{
-    QByteArray out;
-    return runTool(tool, arguments, &out) ? out : QByteArray();
-}
-
-// The text of each page, in layout mode.
-QStringList pageTexts(const QString &pdf)
-{
-    const QByteArray out = runTool("pdftotext", {"-layout", pdf, "-"});
-    QStringList pages = QString::fromUtf8(out).split(QChar('\f'));
-    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
-        pages.removeLast(); // pdftotext ends every page with a form feed
-    return pages;
-}
-
-int pageCount(const QString &pdf)
-{
-    const QString info = QString::fromUtf8(runTool("pdfinfo", {pdf}));
-    const QRegularExpressionMatch m =
-        QRegularExpression("^Pages:\\s+(\\d+)$", QRegularExpression::MultilineOption).match(info);
-    return m.hasMatch() ? m.captured(1).toInt() : -1;
-}
 
 // Lines that carry text, with each run of blanks or tabs made one blank (the
 // PDF keeps positions, not tab characters) and ligatures such as "fi" undone.
@@ -81,67 +44,14 @@ QStringList textLines(const QString &text)
     return lines;
 }
 
-// One word as pdftotext -bbox reports it, in points from the page's top left.
-struct Word {
-    QString text;
-    QRectF box;
-};
-
-struct PdfPage {
-    QSizeF size; // points
-    QList<Word> words;
-};
-
-QString unescapeXml(QString text)
-{
-    text.replace("&lt;", "<").replace("&gt;", ">").replace("&quot;", "\"");
-    text.replace("&apos;", "'").replace("&#39;", "'");
-    return text.replace("&amp;", "&");
-}
-
-// Every page's size and words, the words in reading order: lines from top to
-// bottom, each line left to right.
-QList<PdfPage> pdfWords(const QString &pdf)
-{
-    const QString html = QString::fromUtf8(runTool("pdftotext", {"-bbox", pdf, "-"}));
-    const QRegularExpression pageStart("<page width=\"([^\"]*)\" height=\"([^\"]*)\">");
-    const QRegularExpression word("<word xMin=\"([^\"]*)\" yMin=\"([^\"]*)\" "
-                                  "xMax=\"([^\"]*)\" yMax=\"([^\"]*)\">([^<]*)</word>");
-    QList<PdfPage> pages;
-    const QStringList chunks = html.split("<page ");
-    for (int i = 1; i < chunks.size(); ++i) {
-        const QString chunk = "<page " + chunks.at(i);
-        const QRegularExpressionMatch size = pageStart.match(chunk);
-        if (!size.hasMatch())
-            return {};
-        PdfPage page;
-        page.size = QSizeF(size.captured(1).toDouble(), size.captured(2).toDouble());
-        auto it = word.globalMatch(chunk);
-        while (it.hasNext()) {
-            const QRegularExpressionMatch m = it.next();
-            const QPointF topLeft(m.captured(1).toDouble(), m.captured(2).toDouble());
-            const QPointF bottomRight(m.captured(3).toDouble(), m.captured(4).toDouble());
-            page.words.append({unescapeXml(m.captured(5)), QRectF(topLeft, bottomRight)});
-        }
-        // pdftotext gives a table column by column; words of one line share
-        // their top.
-        std::sort(page.words.begin(), page.words.end(), [](const Word &a, const Word &b) {
-            return std::make_pair(a.box.top(), a.box.left()) <
-                   std::make_pair(b.box.top(), b.box.left());
-        });
-        pages.append(page);
-    }
-    return pages;
-}
-
 // The vertical extent of each printed line, page by page, from the word boxes
 // pdftotext reports.
 QList<QList<QPair<double, double>>> lineExtents(const QString &pdf)
 {
     QList<QList<QPair<double, double>>> pages;
-    for (const PdfPage &page : pdfWords(pdf)) {
+    for (const pdfread::Page &page : pdfread::words(pdf)) {
         QList<QPair<double, double>> lines;
-        for (const Word &word : page.words) {
+        for (const pdfread::Word &word : page.words) {
             if (lines.isEmpty() || qAbs(lines.last().first - word.box.top()) > 0.01)
                 lines.append({word.box.top(), word.box.bottom()});
         }
@@ -173,21 +83,7 @@ void checkNoOverlap(const QString &pdf)
 constexpr double kRenderDpi = 144;
 constexpr double kPixelsPerPoint = kRenderDpi / 72;
 
-// Page `number` (from 1) rendered in grey levels, or a null image.
-QImage renderPage(const QString &pdf, int number)
-{
-    const QString prefix = pdf + QString("-page%1").arg(number);
-    const QString n = QString::number(number);
-    QByteArray ignored;
-    if (!runTool("pdftoppm",
-                 {"-r", QString::number(kRenderDpi), "-gray", "-png", "-f", n, "-l", n,
-                  "-singlefile", pdf, prefix},
-                 &ignored))
-        return QImage();
-    return QImage(prefix + ".png").convertToFormat(QImage::Format_Grayscale8);
-}
-
-// Dark pixels inside `area` (points) of a page rendered by renderPage().
+// Dark pixels inside `area` (points) of a page rendered at kRenderDpi.
 int inkIn(const QImage &image, const QRectF &area)
 {
     const QRect pixels = QRectF(area.topLeft() * kPixelsPerPoint, area.size() * kPixelsPerPoint)
@@ -228,20 +124,20 @@ QString inkedCharacters(const QString &text)
 // last characters carry ink, and no ink lies outside the area.
 void checkDrawnInFull(const QString &pdf, const QString &text)
 {
-    const QList<PdfPage> pages = pdfWords(pdf);
+    const QList<pdfread::Page> pages = pdfread::words(pdf);
     QVERIFY(!pages.isEmpty());
     const QRectF area = textArea();
     const double slack = 0.5; // points; pdftotext rounds boxes
     QString drawn;
     for (int p = 0; p < pages.size(); ++p) {
-        const PdfPage &page = pages.at(p);
+        const pdfread::Page &page = pages.at(p);
         const QString where = QString("page %1: ").arg(p + 1);
         QVERIFY2(QRectF(QPointF(), page.size).contains(area), qPrintable(where + "page too small"));
-        const QImage image = renderPage(pdf, p + 1);
+        const QImage image = pdfread::renderPage(pdf, p + 1, kRenderDpi, pdfread::Colours::Grey);
         QVERIFY2(!image.isNull(), qPrintable(where + "pdftoppm failed"));
         QVERIFY(qAbs(image.width() - page.size.width() * kPixelsPerPoint) <= 1);
         QVERIFY(qAbs(image.height() - page.size.height() * kPixelsPerPoint) <= 1);
-        for (const Word &word : page.words) {
+        for (const pdfread::Word &word : page.words) {
             const QString what =
                 QString("%1\"%2\" at (%3, %4)-(%5, %6), text area (%7, %8)-(%9, %10)")
                     .arg(where, word.text)
@@ -277,30 +173,10 @@ void checkDrawnInFull(const QString &pdf, const QString &text)
     QCOMPARE(inkedCharacters(drawn), inkedCharacters(text));
 }
 
-void writeFile(const QString &path, const QByteArray &bytes)
+// A record of the drifted sensor with verification tip `tipId`.
+QByteArray sampleRecord(int tipId, bool validationRun)
 {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray sampleRecord(int tipId = 1, bool validationRun = false)
-{
-    record::Inputs in;
-    in.date = QDate(2026, 12, 6);
-    in.locale = QLocale(QLocale::English);
-    in.serialLine = QStringLiteral("serial number = 40317-20415");
-    in.oldSlope = QStringLiteral("0.002875");
-    in.oldOffset = QStringLiteral("-14.37500");
-    in.validationHigh = QStringLiteral("603.8");
-    in.validationLow = QStringLiteral("230.0");
-    in.newSlope = QStringLiteral("0.002500");
-    in.newOffset = QStringLiteral("-12.50000");
-    in.verificationHigh = QStringLiteral("525.0");
-    in.verificationLow = QStringLiteral("200.0");
-    in.tip = tipKindById(tipId);
-    in.validationRun = validationRun;
-    return record::text(in).toLatin1();
+    return testrecords::driftedRecord("40317-20415", QDate(2026, 12, 6), !validationRun, tipId);
 }
 
 // The application font the printing takes: the toolkit's default, the
@@ -350,10 +226,9 @@ private:
 
 void PrintingTest::initTestCase()
 {
-    if (QStandardPaths::findExecutable("pdftotext").isEmpty() ||
-        QStandardPaths::findExecutable("pdfinfo").isEmpty() ||
-        QStandardPaths::findExecutable("pdftoppm").isEmpty())
-        QFAIL("pdftotext, pdfinfo and pdftoppm (poppler-utils) are needed");
+    const QString missing = pdfread::toolsMissing();
+    if (!missing.isEmpty())
+        QFAIL(qPrintable(missing));
     QVERIFY(dir_.isValid());
     toolkitFont_ = QApplication::font();
 }
@@ -386,8 +261,8 @@ void PrintingTest::print()
 void PrintingTest::checkEmptyJob(const QString &pdf)
 {
     QVERIFY2(QFile::exists(pdf), "the print job was not finished");
-    QCOMPARE(pageCount(pdf), 1);
-    const QStringList pages = pageTexts(pdf);
+    QCOMPARE(pdfread::pageCount(pdf), 1);
+    const QStringList pages = pdfread::pageTexts(pdf);
     QVERIFY2(textLines(pages.join(QString())).isEmpty(), qPrintable(pages.join("|")));
 }
 
@@ -405,8 +280,8 @@ void PrintingTest::recordReadsBackLineForLine()
 {
     const QString txt = dir_.filePath("record.txt");
     const QString pdf = dir_.filePath("record.pdf");
-    const QByteArray record = sampleRecord();
-    writeFile(txt, record);
+    const QByteArray record = sampleRecord(1, false);
+    QVERIFY(testrecords::writeFile(txt, record));
 
     answers_->printToPdf(pdf).fileName(txt);
     print();
@@ -419,10 +294,10 @@ void PrintingTest::recordReadsBackLineForLine()
     QVERIFY(debug_->contains("File Opened"));
 
     // The record is short: one page, every line once and in order.
-    QCOMPARE(pageCount(pdf), 1);
+    QCOMPARE(pdfread::pageCount(pdf), 1);
     const QStringList expected = textLines(QString::fromLatin1(record));
     QVERIFY(expected.size() > 25);
-    QCOMPARE(textLines(pageTexts(pdf).join(QString())), expected);
+    QCOMPARE(textLines(pdfread::pageTexts(pdf).join(QString())), expected);
     checkNoOverlap(pdf);
 }
 
@@ -437,15 +312,15 @@ void PrintingTest::longFileRunsOverPages()
         expected.append(line);
         text += line.toLatin1() + "\r\n";
     }
-    writeFile(txt, text);
+    QVERIFY(testrecords::writeFile(txt, text));
 
     answers_->printToPdf(pdf).fileName(txt);
     print();
     QCOMPARE(answers_->pending(), 0);
     QCOMPARE(answers_->seen().size(), 2);
 
-    const QStringList pages = pageTexts(pdf);
-    const int pageTotal = pageCount(pdf);
+    const QStringList pages = pdfread::pageTexts(pdf);
+    const int pageTotal = pdfread::pageCount(pdf);
     QVERIFY2(pageTotal >= 2, qPrintable(QString::number(pageTotal)));
     QCOMPARE(pages.size(), pageTotal);
     // Every page carries lines, and together they are the file, in order.
@@ -503,7 +378,7 @@ void PrintingTest::everyCharacterIsOnPaper()
     QFETCH(int, maxPages);
     const QString txt = dir_.filePath("file.txt");
     const QString pdf = dir_.filePath("file.pdf");
-    writeFile(txt, file);
+    QVERIFY(testrecords::writeFile(txt, file));
     QApplication::setFont(printFont(font, toolkitFont_));
 
     answers_->printToPdf(pdf).fileName(txt);
@@ -511,7 +386,7 @@ void PrintingTest::everyCharacterIsOnPaper()
     QCOMPARE(answers_->pending(), 0);
     QCOMPARE(answers_->seen().size(), 2);
 
-    const int pages = pageCount(pdf);
+    const int pages = pdfread::pageCount(pdf);
     QVERIFY2(pages >= minPages && pages <= maxPages, qPrintable(QString::number(pages)));
     checkDrawnInFull(pdf, QString::fromLatin1(file));
     checkNoOverlap(pdf);
@@ -551,32 +426,32 @@ void PrintingTest::tableColumnsLineUp()
     QFETCH(QString, font);
     const QString txt = dir_.filePath("table.txt");
     const QString pdf = dir_.filePath("table.pdf");
-    writeFile(txt, sampleRecord(tipId, false));
+    QVERIFY(testrecords::writeFile(txt, sampleRecord(tipId, false)));
     QApplication::setFont(printFont(font, toolkitFont_));
     answers_->printToPdf(pdf).fileName(txt);
     print();
     QCOMPARE(answers_->pending(), 0);
 
-    const QList<PdfPage> pages = pdfWords(pdf);
+    const QList<pdfread::Page> pages = pdfread::words(pdf);
     QCOMPARE(pages.size(), 1);
     // The words, line by line.
-    QList<QList<Word>> lines;
-    for (const Word &word : pages.at(0).words) {
+    QList<QList<pdfread::Word>> lines;
+    for (const pdfread::Word &word : pages.at(0).words) {
         if (lines.isEmpty() || qAbs(lines.last().first().box.top() - word.box.top()) > 0.01)
-            lines.append(QList<Word>());
+            lines.append(QList<pdfread::Word>());
         lines.last().append(word);
     }
     const QStringList headings = {"STANDARD", "SENSOR", "DELTA"};
     int tables = 0;
     for (int i = 0; i + 2 < lines.size(); ++i) {
         QStringList texts;
-        for (const Word &word : lines.at(i))
+        for (const pdfread::Word &word : lines.at(i))
             texts.append(word.text);
         if (texts != headings)
             continue;
         ++tables;
         for (int r = 1; r <= 2; ++r) {
-            const QList<Word> &row = lines.at(i + r);
+            const QList<pdfread::Word> &row = lines.at(i + r);
             QCOMPARE(row.size(), 4);
             QCOMPARE(row.at(0).text, QString(r == 1 ? "High" : "Low"));
             for (int c = 0; c < 3; ++c) {
@@ -630,7 +505,7 @@ void PrintingTest::vanishedFileGivesWarningAndEmptyJob()
     // program deletes it meanwhile.
     const QString txt = dir_.filePath("vanished.txt");
     const QString pdf = dir_.filePath("vanished.pdf");
-    writeFile(txt, "soon gone\r\n");
+    QVERIFY(testrecords::writeFile(txt, "soon gone\r\n"));
     answers_->printToPdf(pdf)
         .handle([txt](QWidget *window) {
             auto *dialog = qobject_cast<QFileDialog *>(window);

@@ -67,8 +67,8 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(h.answers.seen().at(1).text, texts::kStartSampling);
     QCOMPARE(h.field("calLE_Type")->text(), QString("RT-5K-MQ"));
     QCOMPARE(h.field("calLE_Version")->text(), QString("Version 2.12"));
-    QCOMPARE(h.field("calLE_OldCslp")->text(), QString("0.002875"));
-    QCOMPARE(h.field("calLE_OldCoff")->text(), QString("-14.37500"));
+    QCOMPARE(h.field("calLE_OldCslp")->text(), driftedsensor::kOldSlopeText);
+    QCOMPARE(h.field("calLE_OldCoff")->text(), driftedsensor::kOldOffsetText);
     QVERIFY(h.button("calibrationPB_Connect")->isHidden());
     QVERIFY(h.timer("tickTimer")->isActive());
 
@@ -106,8 +106,8 @@ void ProcedureTest::changeAndSave()
     QVERIFY(h.feed(Position::High));
     QVERIFY(h.status().startsWith(texts::kDataSet));
     h.collectionTicks();
-    QCOMPARE(h.field("calLE_NewCslp")->text(), QString("0.002500"));
-    QCOMPARE(h.field("calLE_NewCoff")->text(), QString("-12.50000"));
+    QCOMPARE(h.field("calLE_NewCslp")->text(), driftedsensor::kNewSlopeText);
+    QCOMPARE(h.field("calLE_NewCoff")->text(), driftedsensor::kNewOffsetText);
     QCOMPARE(h.status(), texts::kSending);
     QVERIFY(h.timer("sendTimer")->isActive());
     QCOMPARE(h.timer("sendTimer")->interval(), 5000);
@@ -125,7 +125,7 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(h.answers.seen().last().text, texts::kHighVerification);
     QVERIFY(h.waitForReceived(before + 34));
     QCOMPARE(h.sensor.received().mid(before), QByteArray("Cslp=0.002500\rCoff=-12.50000\rtoff\r"));
-    QCOMPARE(h.sensor.workingSlope(), 0.0025);
+    QCOMPARE(h.sensor.workingSlope(), driftedsensor::kNewSlope);
     QVERIFY(!h.timer("sendTimer")->isActive());
     QVERIFY(h.timer("tickTimer")->isActive());
 
@@ -166,8 +166,8 @@ void ProcedureTest::changeAndSave()
         "Cslp=0.002500\rCoff=-12.50000\rcdate=" + today() + "\r***e\rtoff\r";
     QVERIFY(h.waitForReceived(saveStart + expectedSave.size()));
     QCOMPARE(h.sensor.received().mid(saveStart), expectedSave);
-    QCOMPARE(h.sensor.savedSlope(), 0.0025);
-    QCOMPARE(h.sensor.savedOffset(), -12.5);
+    QCOMPARE(h.sensor.savedSlope(), driftedsensor::kNewSlope);
+    QCOMPARE(h.sensor.savedOffset(), driftedsensor::kNewOffset);
     QCOMPARE(h.sensor.savedDate(), QString::fromLatin1(today()));
     QCOMPARE(h.status(), texts::kCompletePrint);
     QVERIFY(h.button("calibrationDlg_Print")->isVisible());
@@ -257,7 +257,7 @@ void ProcedureTest::changeAndAbortRestoresPrevious()
     QVERIFY(h.waitForReceived(start + expected.size()));
     QCOMPARE(h.sensor.received().mid(start), expected);
     QCOMPARE(h.status(), texts::kCompleteRestored);
-    QCOMPARE(h.sensor.workingSlope(), 0.002875);
+    QCOMPARE(h.sensor.workingSlope(), driftedsensor::kOldSlope);
     QCOMPARE(h.sensor.saveCount(), 0);
     QVERIFY(!h.timer("sendTimer")->isActive());
     QVERIFY(!h.button("calibrationDlg_Print")->isVisible());

@@ -60,7 +60,7 @@ void SafetyTest::cancelAfterBadVerificationRestores()
     QVERIFY(h.screen->isVisible());
     QCOMPARE(h.status(), texts::kRestoring);
     h.send(3);
-    QVERIFY(h.waitUntil([&] { return h.sensor.workingSlope() == 0.002875; }));
+    QVERIFY(h.waitUntil([&] { return h.sensor.workingSlope() == driftedsensor::kOldSlope; }));
     QVERIFY(!h.screen->isVisible());
     QVERIFY(!h.deviceHeld());
 }

@@ -8,6 +8,7 @@
 #include "gui/dialogfont.h"
 #include "gui/infobar.h"
 #include "gui/widget.h"
+#include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
 
 #include <QApplication>
@@ -238,34 +239,32 @@ void TestTextFits::formPlacesAndSizesKept_data()
 {
     QTest::addColumn<QString>("window");
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QRect>("geometry");
     QTest::addColumn<int>("pointSize");
 
-    const QString main = QStringLiteral("Widget");
-    const QString screen = QStringLiteral("CalibrationDlg");
+    const QString main = formgeometry::kMainWindow;
+    const QString screen = formgeometry::kCalibrationScreen;
     // The widened boxes: same corner, same size of type, only wider.
-    QTest::newRow("main label") << main << "label" << QRect(40, 0, 165, 16) << 10;
-    QTest::newRow("main label_5") << main << "label_5" << QRect(40, 15, 165, 16) << 10;
-    QTest::newRow("main label_6") << main << "label_6" << QRect(590, 30, 120, 16) << 10;
-    QTest::newRow("calLBL_SN") << screen << "calLBL_SN" << QRect(180, 13, 50, 16) << 8;
-    QTest::newRow("cal label_4") << screen << "label_4" << QRect(10, 190, 24, 16) << 8;
-    QTest::newRow("cal label_5") << screen << "label_5" << QRect(170, 190, 24, 16) << 8;
-    QTest::newRow("cal label_9") << screen << "label_9" << QRect(329, 220, 23, 16) << 8;
-    QTest::newRow("cal label_13") << screen << "label_13" << QRect(329, 140, 23, 16) << 8;
+    QTest::newRow("main label") << main << "label" << 10;
+    QTest::newRow("main label_5") << main << "label_5" << 10;
+    QTest::newRow("main label_6") << main << "label_6" << 10;
+    QTest::newRow("calLBL_SN") << screen << "calLBL_SN" << 8;
+    QTest::newRow("cal label_4") << screen << "label_4" << 8;
+    QTest::newRow("cal label_5") << screen << "label_5" << 8;
+    QTest::newRow("cal label_9") << screen << "label_9" << 8;
+    QTest::newRow("cal label_13") << screen << "label_13" << 8;
 }
 
 void TestTextFits::formPlacesAndSizesKept()
 {
     QFETCH(QString, window);
     QFETCH(QString, name);
-    QFETCH(QRect, geometry);
     QFETCH(int, pointSize);
 
     const std::unique_ptr<QWidget> shown = makeWindow(window);
     QVERIFY(shown);
     auto *widget = shown->findChild<QWidget *>(name);
     QVERIFY(widget);
-    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->geometry(), formgeometry::of(window, name));
     QCOMPARE(widget->font().pointSizeF(), qreal(pointSize));
 }
 

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDate>
+#include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -426,4 +428,165 @@ QByteArray joined(const QByteArrayList &lines, const QByteArray &lineEnd)
     for (const QByteArray &line : lines)
         text += line + lineEnd;
     return text;
+}
+
+bool ScreenHarness::driveToWithData(Phase phase, const QString &recordPath)
+{
+    if (!driveTo(phase, recordPath))
+        return false;
+    const bool newShown = field("calLE_NewCslp")->text() == driftedsensor::kNewSlopeText &&
+                          field("calLE_NewCoff")->text() == driftedsensor::kNewOffsetText;
+    const bool previousShown = field("calLE_OldCslp")->text() == driftedsensor::kOldSlopeText &&
+                               field("calLE_OldCoff")->text() == driftedsensor::kOldOffsetText;
+    switch (phase) {
+    case Phase::SendingForVerification:
+    case Phase::SavingConstants:
+    case Phase::RecordDialog:
+    case Phase::EndRecorded:
+        return reached(newShown, "new constants");
+    case Phase::Restoring:
+    case Phase::EndRestored:
+        return reached(previousShown, "previous constants");
+    case Phase::ValidationHigh:
+        return reached(feed(Position::High, 3), "validation high data");
+    case Phase::ValidationLow:
+        return reached(feed(Position::Low, 3), "validation low data");
+    case Phase::CalibrationData:
+        return reached(feed(Position::High, 3), "calibration data");
+    case Phase::VerificationHigh:
+        return reached(newShown, "new constants") &&
+               reached(feed(Position::High, 3), "verification high data");
+    case Phase::VerificationLow:
+        return reached(newShown, "new constants") &&
+               reached(feed(Position::Low, 3), "verification low data");
+    default:
+        return true;
+    }
+}
+
+bool ScreenHarness::anyBoxSays(const QString &words) const
+{
+    for (const SeenWindow &window : answers.seen()) {
+        if (window.text.contains(words))
+            return true;
+    }
+    return false;
+}
+
+int ScreenHarness::tracesStartingWith(const QString &start) const
+{
+    int n = 0;
+    for (const QString &line : debug.lines())
+        n += line.startsWith(start);
+    return n;
+}
+
+bool holdsUnsavedConstants(Phase phase)
+{
+    switch (phase) {
+    case Phase::SendingForVerification:
+    case Phase::VerificationHigh:
+    case Phase::VerificationLow:
+    case Phase::SavingConstants:
+    case Phase::Restoring:
+        return true;
+    default:
+        return false;
+    }
+}
+
+SensorProfile quietProfileOfTip(int tip)
+{
+    return quiet(tip == 1   ? metreProfile()
+                 : tip == 2 ? centimetreProfile()
+                            : centimetreWideProfile());
+}
+
+QByteArrayList inChunks(const QByteArray &bytes, int size)
+{
+    QByteArrayList chunks;
+    for (int i = 0; i < bytes.size(); i += size)
+        chunks.append(bytes.mid(i, size));
+    return chunks;
+}
+
+QByteArrayList cutInside(const QByteArray &bytes, const QByteArray &marker)
+{
+    const qsizetype cut = bytes.indexOf(marker) + marker.size() / 2;
+    return {bytes.left(cut), bytes.mid(cut)};
+}
+
+QByteArray dataLine(qint64 counts, const QByteArray &reading)
+{
+    return QByteArray::number(counts) + ",21.5," + reading + ",0\r\n";
+}
+
+QByteArray countLines(const QList<qint64> &counts)
+{
+    QByteArray lines;
+    for (qint64 c : counts)
+        lines += dataLine(c);
+    return lines;
+}
+
+QByteArray garbage(int size)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    quint32 state = 2463534242u; // xorshift32
+    for (int i = 0; i < size; ++i) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        bytes[i] = char(state & 0xff);
+    }
+    return bytes;
+}
+
+void expectNoUnexpectedWindow(const ScreenHarness &h)
+{
+    for (const SeenWindow &window : h.answers.seen())
+        QVERIFY2(!window.answer.startsWith("unexpected"),
+                 qPrintable(window.className + " \"" + window.title + "\": " + window.answer));
+}
+
+void expectStopped(ScreenHarness &h)
+{
+    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(!h.timer("sendTimer")->isActive());
+    const qsizetype boxes = h.answers.seen().size();
+    const qsizetype traces = h.debug.lines().size();
+    const qsizetype wire = h.sensor.received().size();
+    QTest::qWait(ScreenHarness::kQuietMs);
+    QCOMPARE(h.answers.seen().size(), boxes);
+    QCOMPARE(h.debug.lines().size(), traces);
+    QCOMPARE(h.sensor.received().size(), wire);
+    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(!QGuiApplication::overrideCursor());
+    expectNoUnexpectedWindow(h);
+}
+
+void expectHonestEnd(const ScreenHarness &h, const QString &recordFolder)
+{
+    const QStringList files = QDir(recordFolder).entryList(QDir::Files);
+    if (h.sensor.saveCount() == 0) {
+        QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
+        QVERIFY2(files.isEmpty(), qPrintable(files.join(", ")));
+    }
+    if (h.button("calibrationDlg_Print")->isVisible())
+        QCOMPARE(files.size(), 1);
+    // Fuzzy: the sensor parses the texts it is sent.
+    const bool unverified = !qFuzzyCompare(h.sensor.workingSlope(), h.sensor.savedSlope()) ||
+                            !qFuzzyCompare(h.sensor.workingOffset(), h.sensor.savedOffset());
+    if (unverified)
+        QVERIFY2(h.anyBoxSays("not saved"), "the sensor holds unsaved constants, untold");
+}
+
+void expectConstants(const ScreenHarness &h, double workingSlope, double workingOffset,
+                     double savedSlope, double savedOffset)
+{
+    QCOMPARE(h.sensor.workingSlope(), workingSlope);
+    QCOMPARE(h.sensor.workingOffset(), workingOffset);
+    QCOMPARE(h.sensor.savedSlope(), savedSlope);
+    QCOMPARE(h.sensor.savedOffset(), savedOffset);
 }

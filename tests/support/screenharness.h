@@ -11,12 +11,14 @@
 #include "gui/calibrationdlg.h"
 #include "simulator/simulatedsensor.h"
 #include "tests/support/debugcapture.h"
+#include "tests/support/drifted.h"
 #include "tests/support/modalanswerer.h"
 
 #include <QByteArrayList>
 #include <QColor>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
@@ -83,6 +85,10 @@ public:
     // (recordPath names the record where the phase writes one). False when
     // the road went otherwise; failedStep() says where.
     bool driveTo(Phase phase, const QString &recordPath = QString());
+    // driveTo() on driftedMetre(), then: the constants the phase shows are
+    // the drifted sensor's (the new ones once computed, the previous ones
+    // while restored), and where a collection runs three data lines are in.
+    bool driveToWithData(Phase phase, const QString &recordPath);
     const char *failedStep() const { return failedStep_; }
 
     // Lets the sensor write n data lines and waits until the screen took them.
@@ -120,8 +126,15 @@ public:
     // True while some QSerialPort holds the sensor's device (the screen's):
     // a second open of it is refused then.
     bool deviceHeld() const;
+    // Whether any window seen so far says these words.
+    bool anyBoxSays(const QString &words) const;
+    // The debug traces that start so.
+    int tracesStartingWith(const QString &start) const;
 
     static constexpr int kWaitMs = 5000;
+    // Long enough for an error loop to show itself as more boxes, traces or
+    // bytes.
+    static constexpr int kQuietMs = 300;
 
 private:
     bool waitForStatusWhere(const std::function<bool(const QString &)> &matches, int timeoutMs);
@@ -156,3 +169,41 @@ QByteArrayList listingLines(const QByteArray &type = "RT-5K-MQ",
                             const QByteArray &range = "2000");
 QByteArray joined(const QByteArrayList &lines, const QByteArray &lineEnd = "\r\n");
 inline const QByteArray kTimeoutReply = QByteArrayLiteral("Timeout in 30 minutes\r\n");
+
+// New constants are in the sensor's working memory, unsaved.
+bool holdsUnsavedConstants(Phase phase);
+// A quiet profile of the verification tip 1 (metre), 2 (centimetre) or 3
+// (centimetre, wide range).
+SensorProfile quietProfileOfTip(int tip);
+
+// Bytes as a sensor may send them: in chunks of `size`; in two chunks cut
+// inside the marker; data lines with these counts; deterministic binary
+// garbage (every byte value, line ends and NULs included).
+QByteArrayList inChunks(const QByteArray &bytes, int size);
+QByteArrayList cutInside(const QByteArray &bytes, const QByteArray &marker);
+QByteArray dataLine(qint64 counts, const QByteArray &reading = "525.0");
+QByteArray countLines(const QList<qint64> &counts);
+QByteArray garbage(int size);
+
+// What every ending is checked for. Each fails the running test function;
+// wrap the call in STOP_ON_FAILURE() to return from it then.
+//
+// No window came that no answer was queued for.
+void expectNoUnexpectedWindow(const ScreenHarness &h);
+// The procedure has stopped: no timer runs, and within kQuietMs no box,
+// trace line or byte on the wire follows (no error loop).
+void expectStopped(ScreenHarness &h);
+// No record and no Print button unless the sensor saved; constants other
+// than the saved ones only after a box said "not saved".
+void expectHonestEnd(const ScreenHarness &h, const QString &recordFolder);
+// The constants in the sensor's working memory and saved.
+void expectConstants(const ScreenHarness &h, double workingSlope, double workingOffset,
+                     double savedSlope, double savedOffset);
+
+// Returns from the test function when the call failed it.
+#define STOP_ON_FAILURE(call)                                                                      \
+    do {                                                                                           \
+        call;                                                                                      \
+        if (QTest::currentTestFailed())                                                            \
+            return;                                                                                \
+    } while (false)

@@ -134,6 +134,33 @@ private:
 bool createPostgresDatabase(const history::Location &server, const QString &name, QString *error);
 bool dropPostgresDatabase(const history::Location &server, const QString &name);
 
+// Holds an ACCESS EXCLUSIVE lock on a table of a PostgreSQL history, on a
+// connection of its own, as another station in the middle of a long write
+// would. The lock goes with release() or this; should a test hang, the
+// server ends the transaction after kIdleTimeout.
+class TableLock
+{
+public:
+    static constexpr char kIdleTimeout[] = "30s";
+
+    explicit TableLock(const history::Location &server);
+    ~TableLock();
+    TableLock(const TableLock &) = delete;
+    TableLock &operator=(const TableLock &) = delete;
+
+    // Connects; false with a reason.
+    bool open(QString *error);
+    // Begins a transaction and locks the table (a name of the history's
+    // schema); false with a reason.
+    bool take(const QString &table, QString *error);
+    // Ends the transaction; false when it could not.
+    bool release();
+
+private:
+    history::Location server_;
+    QString connection_;
+};
+
 // Runs with every field set, different for each seed; `sensor` picks the
 // serial number.
 history::Run sampleRun(int seed, const QString &sensor = QString());

@@ -1,10 +1,11 @@
-#include "tst_historydatabases.h"
+#include "tests/support/historydatabases.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -106,6 +107,60 @@ bool dropPostgresDatabase(const Location &server, const QString &name)
     QString error;
     return execOn(admin, {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name)},
                   &error);
+}
+
+TableLock::TableLock(const Location &server)
+    : server_(server), connection_(QStringLiteral("table-lock-%1").arg(quintptr(this)))
+{
+}
+
+TableLock::~TableLock()
+{
+    release();
+    QSqlDatabase::database(connection_, false).close();
+    QSqlDatabase::removeDatabase(connection_);
+}
+
+bool TableLock::open(QString *error)
+{
+    QSqlDatabase holder = QSqlDatabase::addDatabase("QPSQL", connection_);
+    holder.setHostName(server_.host);
+    holder.setPort(server_.port);
+    holder.setDatabaseName(server_.database);
+    holder.setUserName(server_.user);
+    holder.setPassword(server_.password);
+    if (!holder.open()) {
+        *error = holder.lastError().text();
+        return false;
+    }
+    QSqlQuery query(holder);
+    if (!query.exec(QStringLiteral("SET idle_in_transaction_session_timeout = '%1'")
+                        .arg(QLatin1String(kIdleTimeout)))) {
+        *error = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool TableLock::take(const QString &table, QString *error)
+{
+    // A name cannot be bound: only plain ones are taken.
+    if (!QRegularExpression("^[a-z_]+$").match(table).hasMatch()) {
+        *error = "not a table name: " + table;
+        return false;
+    }
+    QSqlQuery query(QSqlDatabase::database(connection_, false));
+    if (!query.exec("BEGIN") || !query.exec("LOCK TABLE " + table + " IN ACCESS EXCLUSIVE MODE")) {
+        *error = query.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool TableLock::release()
+{
+    QSqlDatabase holder = QSqlDatabase::database(connection_, false);
+    return holder.isOpen() && QSqlQuery(holder).exec("ROLLBACK");
 }
 
 TestDatabase::TestDatabase(const QString &kind)
