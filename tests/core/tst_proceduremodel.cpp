@@ -327,7 +327,7 @@ void TestProcedureModel::badData()
     const QByteArray wireBefore = b.wire;
     if (answer == Button::Retry) {
         QCOMPARE(b.prompts.last().title, QString("User Action Required"));
-        QVERIFY(b.prompts.last().text.endsWith("start sampling process. \r\n\n\t\tTHEN CLICK OK"));
+        QVERIFY(b.prompts.last().text.endsWith(kStartSampling));
         QVERIFY(b.isActive(Timer::Tick));
         QCOMPARE(b.model.state(), calibration ? Procedure::CollectingCalibrationData
                                               : Procedure::CollectingHighValues);
