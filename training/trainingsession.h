@@ -13,8 +13,6 @@
 
 #include <QObject>
 
-class Procedure;
-
 class TrainingSession : public QObject
 {
     Q_OBJECT
