@@ -61,6 +61,16 @@ Answer Procedure::ask(Icon icon, const QString &title, const QString &text, Butt
     return answer;
 }
 
+bool Procedure::askToSample(readings::Position position, const QString &title, const QString &text,
+                            Icon icon, Box box)
+{
+    emit samplingRequested(position);
+    if (!ask(icon, title, text, Button::None, Escape::Default, box))
+        return false;
+    emit samplingConfirmed(position);
+    return true;
+}
+
 void Procedure::setStatus(const QString &text)
 {
     emit statusChanged(text);
@@ -72,14 +82,30 @@ void Procedure::setField(Field field, const QString &text, Mark mark)
     emit fieldChanged(field, text, mark);
 }
 
+void Procedure::setReading(Field field, const Reading &reading)
+{
+    readings_[size_t(field) - size_t(Field::HighValidate)] = reading;
+    const Mark mark = !reading.taken     ? Mark::Plain
+                      : reading.inWindow ? Mark::InWindow
+                                         : Mark::OutWindow;
+    emit fieldChanged(field, reading.text, mark);
+}
+
 void Procedure::clearReading(Field field)
 {
-    setField(field, QString());
+    setReading(field, Reading());
 }
 
 QString Procedure::field(Field field) const
 {
-    return fields_[size_t(field)];
+    return isReading(field) ? reading(field).text : fields_[size_t(field)];
+}
+
+Reading Procedure::reading(Field field) const
+{
+    if (!isReading(field))
+        return Reading();
+    return readings_[size_t(field) - size_t(Field::HighValidate)];
 }
 
 bool Procedure::write(const QByteArray &bytes)
@@ -284,7 +310,7 @@ void Procedure::acceptListing()
         return;
     setStatus(tr("Start sampling sequence with high value setting"));
     emit connectionFixed();
-    if (!ask(Icon::Information, tr(kValidationTitle), tr(kStartSampling)))
+    if (!askToSample(readings::Position::High, tr(kValidationTitle), tr(kStartSampling)))
         return;
     startCollecting(CollectingHighValues);
     setStatus(tr(kCollecting));
@@ -367,6 +393,9 @@ void Procedure::tick()
         return;
     }
     stopTimer();
+    if (stateMachine == CollectingCalibrationData || stateMachine == CollectingHighValues ||
+        stateMachine == CollectingLowValues)
+        emit collectionEnded();
 
     switch (stateMachine) {
     case CollectingCalibrationData:
@@ -396,16 +425,16 @@ void Procedure::tick()
             handleBadReading();
             return;
         }
-        const Answer next =
+        const bool next =
             validationRun
-                ? ask(Icon::Information, tr(kValidationTitle),
-                      tr("User should now perform Validation Test\r\nVerify switch is in Low "
-                         "position\r\n") +
-                          tr(kStartSampling))
-                : ask(Icon::Information, tr("VERIFICATION PROCESS"),
-                      tr("User should now perform Verfication Test\r\nVerify switch is in Low "
-                         "position\r\n") +
-                          tr(kStartSampling));
+                ? askToSample(readings::Position::Low, tr(kValidationTitle),
+                              tr("User should now perform Validation Test\r\nVerify switch is in "
+                                 "Low position\r\n") +
+                                  tr(kStartSampling))
+                : askToSample(readings::Position::Low, tr("VERIFICATION PROCESS"),
+                              tr("User should now perform Verfication Test\r\nVerify switch is "
+                                 "in Low position\r\n") +
+                                  tr(kStartSampling));
         if (!next)
             return;
         startCollecting(CollectingLowValues);
@@ -435,8 +464,10 @@ bool Procedure::retryOrCancel(const QString &retryText, const QString &cancelSta
         ask(Icon::Critical, tr(kErrorDetected), tr(kBadData), Button::Retry | Button::Cancel);
     if (!answer)
         return false;
+    // Both retries start again in the high position.
     if (*answer == Button::Retry)
-        return !!ask(Icon::Critical, tr(kUserActionRequired), retryText);
+        return askToSample(readings::Position::High, tr(kUserActionRequired), retryText,
+                           Icon::Critical);
     clock_.stop(Timer::Tick);
     if (statusFirst) {
         setStatus(cancelStatus);
@@ -486,8 +517,8 @@ void Procedure::decideAfterLowReading()
             return;
         if (*answer == Button::No) {
             validationRun = false;
-            if (!ask(Icon::Information, tr(kUserActionRequired),
-                     tr("Verify switch is in High position.\r\n") + tr(kStartSampling)))
+            if (!askToSample(readings::Position::High, tr(kUserActionRequired),
+                             tr("Verify switch is in High position.\r\n") + tr(kStartSampling)))
                 return;
             startCollecting(CollectingCalibrationData);
             setStatus(tr(kCollecting));
@@ -583,18 +614,18 @@ void Procedure::finishSequence(int step)
         emit recordDue();
         break;
     case sequence::Kind::SendForVerification: {
-        const Answer next =
+        const bool next =
             validationRun
-                ? ask(Icon::Information, tr("Validation Process"),
-                      tr("User should now perform Validation Test\r\nVerify switch is in High "
-                         "position\r\n") +
-                          tr(kStartSampling),
-                      Button::None, Escape::Default, Box::Verification)
-                : ask(Icon::Information, tr("Verfication Process"),
-                      tr("User should now perform Verification Test\r\nVerify switch is in "
-                         "High position\r\n") +
-                          tr(kStartSampling),
-                      Button::None, Escape::Default, Box::Verification);
+                ? askToSample(readings::Position::High, tr("Validation Process"),
+                              tr("User should now perform Validation Test\r\nVerify switch is "
+                                 "in High position\r\n") +
+                                  tr(kStartSampling),
+                              Icon::Information, Box::Verification)
+                : askToSample(readings::Position::High, tr("Verfication Process"),
+                              tr("User should now perform Verification Test\r\nVerify switch "
+                                 "is in High position\r\n") +
+                                  tr(kStartSampling),
+                              Icon::Information, Box::Verification);
         if (!next)
             return;
         commandStep = 0;
@@ -644,10 +675,16 @@ bool Procedure::checkValidationData()
     const bool high = stateMachine == CollectingHighValues;
     const Field target = high ? (validationRun ? Field::HighValidate : Field::High)
                               : (validationRun ? Field::LowValidate : Field::Low);
-    if (tip()) {
-        const bool inWindow = readings::inWindow(
-            tip(), high ? readings::Position::High : readings::Position::Low, reading.value);
-        setField(target, reading.text, inWindow ? Mark::InWindow : Mark::OutWindow);
+    if (const TipKind *t = tip()) {
+        const readings::Position position =
+            high ? readings::Position::High : readings::Position::Low;
+        Reading taken;
+        taken.taken = true;
+        taken.text = reading.text;
+        taken.value = reading.value;
+        taken.window = high ? t->highWindow : t->lowWindow;
+        taken.inWindow = readings::inWindow(t, position, reading.value);
+        setReading(target, taken);
     }
     return true;
 }

@@ -10,7 +10,9 @@
 #include "core/history/run.h"
 #include "core/listing.h"
 #include "core/protocol.h"
+#include "core/readings.h"
 #include "core/record.h"
+#include "core/tipkind.h"
 
 #include <QByteArray>
 #include <QFlags>
@@ -20,8 +22,6 @@
 
 #include <array>
 #include <optional>
-
-struct TipKind;
 
 Q_DECLARE_LOGGING_CATEGORY(lcCalibration)
 
@@ -110,6 +110,23 @@ enum class Field {
     Low,
 };
 inline constexpr int kFieldCount = int(Field::Low) + 1;
+inline constexpr int kReadingCount = int(Field::Low) - int(Field::HighValidate) + 1;
+
+// The four readings come last; the others are texts.
+constexpr bool isReading(Field field)
+{
+    return field >= Field::HighValidate;
+}
+
+// A reading as the procedure took it: the sensor's field as shown, its number
+// and the window it was judged against.
+struct Reading {
+    bool taken = false; // false: none yet, or cleared
+    QString text;       // the sensor's reading field, as shown
+    double value = 0;   // the field as a number; 0 when it is not one
+    Window<double> window{0, 0};
+    bool inWindow = false;
+};
 
 enum class Mark {
     Plain,     // a text, no judgement
@@ -175,6 +192,8 @@ public:
     double meanCounts() const { return highCounts; }
     const TipKind *tip() const;
     QString field(procedure::Field field) const;
+    // A reading field's value and verdict; a text field gives no reading.
+    procedure::Reading reading(procedure::Field field) const;
     // What the procedure is doing, as the history names it.
     QString phase() const;
     // The record of a finished save, as the fields show it.
@@ -196,15 +215,29 @@ signals:
     void identified(const listing::Reading &reading);
     void ended(history::Outcome outcome, const QString &detail);
     void changed();
+    // A prompt asks the operator to set the switch and start sampling.
+    void samplingRequested(readings::Position position);
+    // That prompt was answered: the operator has started sampling and the
+    // collection begins now.
+    void samplingConfirmed(readings::Position position);
+    // A reading's collection is over: lines the sensor sends from now on
+    // belong to no reading.
+    void collectionEnded();
 
 private:
     procedure::Answer ask(procedure::Icon icon, const QString &title, const QString &text,
                           procedure::Buttons buttons = procedure::Button::None,
                           procedure::Escape escape = procedure::Escape::Default,
                           procedure::Box box = procedure::Box::Main);
+    // A prompt that asks to start sampling in that position; false when the
+    // link was lost meanwhile.
+    bool askToSample(readings::Position position, const QString &title, const QString &text,
+                     procedure::Icon icon = procedure::Icon::Information,
+                     procedure::Box box = procedure::Box::Main);
     void setStatus(const QString &text);
     void setField(procedure::Field field, const QString &text,
                   procedure::Mark mark = procedure::Mark::Plain);
+    void setReading(procedure::Field field, const procedure::Reading &reading);
     void clearReading(procedure::Field field);
     bool write(const QByteArray &bytes);
     void stopTimer();
@@ -247,8 +280,10 @@ private:
     double zeroCounts = 0;
     double newCslp = 0;
     double newCoff = 0;
-    // Texts as shown: the sensor's own, the new constants and the readings.
+    // Texts as shown: the sensor's own and the new constants (reading fields
+    // unused: readings_ holds them).
     std::array<QString, procedure::kFieldCount> fields_;
+    std::array<procedure::Reading, procedure::kReadingCount> readings_;
     QString portName_;
 
     // New constants are in the sensor's working memory but not saved.

@@ -10,6 +10,25 @@
 #include <QSysInfo>
 #include <QUuid>
 
+namespace
+{
+// The procedure's reading as the history keeps it: value, window and verdict
+// as the procedure judged them. An empty text is no reading there, as an
+// empty field of a record file is not.
+history::Reading recorded(const procedure::Reading &taken)
+{
+    history::Reading reading;
+    reading.text = taken.text;
+    reading.value = taken.value;
+    if (!taken.taken || taken.text.isEmpty())
+        return reading;
+    reading.windowLow = taken.window.low;
+    reading.windowHigh = taken.window.high;
+    reading.verdict = taken.inWindow ? history::Verdict::Pass : history::Verdict::Fail;
+    return reading;
+}
+} // namespace
+
 void CalibrationDlg::setHistorySink(history::Sink *sink)
 {
     sink_ = sink;
@@ -69,12 +88,11 @@ void CalibrationDlg::recordSnapshot()
     if (!runIdentified_ || !sink_)
         return;
     using procedure::Field;
-    using readings::Position;
     const Procedure &p = *procedure_;
-    run_.foundHigh = history::judgedReading(p.tip(), Position::High, p.field(Field::HighValidate));
-    run_.foundLow = history::judgedReading(p.tip(), Position::Low, p.field(Field::LowValidate));
-    run_.leftHigh = history::judgedReading(p.tip(), Position::High, p.field(Field::High));
-    run_.leftLow = history::judgedReading(p.tip(), Position::Low, p.field(Field::Low));
+    run_.foundHigh = recorded(p.reading(Field::HighValidate));
+    run_.foundLow = recorded(p.reading(Field::LowValidate));
+    run_.leftHigh = recorded(p.reading(Field::High));
+    run_.leftLow = recorded(p.reading(Field::Low));
     run_.newSlope = p.field(Field::NewSlope);
     run_.newOffset = p.field(Field::NewOffset);
     if (!run_.newSlope.isEmpty())

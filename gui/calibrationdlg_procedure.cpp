@@ -184,8 +184,7 @@ void CalibrationDlg::showField(procedure::Field field, const QString &text, proc
     QLineEdit *edit = lineEditOf(field);
     if (!edit)
         return;
-    const bool reading = field >= procedure::Field::HighValidate;
-    if (reading) {
+    if (procedure::isReading(field)) {
         // A judged reading is green or red; a cleared one white again.
         QPalette palette = edit->palette();
         palette.setColor(QPalette::Base, mark == procedure::Mark::InWindow    ? Qt::green

@@ -1,17 +1,14 @@
 #include "training/trainingsession.h"
 
+#include "core/procedure.h"
 #include "core/protocol.h"
+#include "gui/calibrationdlg.h"
 
-#include <QCoreApplication>
-#include <QEvent>
-#include <QMessageBox>
+#include <QApplication>
 #include <QTimer>
 
 namespace
 {
-// Words of every prompt after which the operator starts sampling.
-const char kStartSamplingWords[] = "start sampling process";
-const char kLowPositionWords[] = "Low position";
 // The calibration data are the third reading of a run: validation high and
 // low come first. The cable is pulled a few lines into it.
 constexpr int kUnplugDuringRun = 3;
@@ -47,17 +44,16 @@ TrainingSession::TrainingSession(const TrainingOptions &options, QObject *parent
     // on "toff": the program writes it just before some sampling prompts, and
     // it may arrive after the operator has started sampling.
     connect(&sensor_, &SimulatedSensor::commandReceived, this, [this](const QByteArray &command) {
+        // The main window opens the screens and hands them to nobody: the one
+        // that talks to the sensor is among the application's windows now,
+        // long before it asks for sampling.
+        watchScreens();
         if (startsSequence(command))
             sensor_.stopSampling();
     });
-    QCoreApplication::instance()->installEventFilter(this);
 }
 
-TrainingSession::~TrainingSession()
-{
-    if (QCoreApplication *app = QCoreApplication::instance())
-        app->removeEventFilter(this);
-}
+TrainingSession::~TrainingSession() = default;
 
 PortDescription TrainingSession::sensorPort() const
 {
@@ -91,34 +87,37 @@ void TrainingSession::pullCable()
     sensor_.hangUp();
 }
 
-bool TrainingSession::eventFilter(QObject *watched, QEvent *event)
+void TrainingSession::watchScreens()
 {
-    if (event->type() == QEvent::Show && watched->isWidgetType()) {
-        if (auto *box = qobject_cast<QMessageBox *>(watched))
-            promptShown(box);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget *window : windows) {
+        auto *screen = qobject_cast<CalibrationDlg *>(window);
+        if (!screen)
+            continue;
+        const Procedure *procedure = &screen->procedure();
+        connect(procedure, &Procedure::collectionEnded, this, &TrainingSession::readingOver,
+                Qt::UniqueConnection);
+        connect(procedure, &Procedure::samplingRequested, this, &TrainingSession::readingOver,
+                Qt::UniqueConnection);
+        connect(procedure, &Procedure::samplingConfirmed, this, &TrainingSession::samplingConfirmed,
+                Qt::UniqueConnection);
     }
-    return QObject::eventFilter(watched, event);
 }
 
-void TrainingSession::promptShown(QMessageBox *box)
+void TrainingSession::readingOver()
 {
-    // A prompt means the reading is over: lines sampled while it is open would
-    // reach the next reading.
+    // Lines sampled after the collection would reach the next reading.
     sensor_.stopSampling();
     // A short first reading is enough to practise; the retry gets full data.
     if (options_.fault == TrainingOptions::Fault::BadData && samplingRuns_ > 0)
         sensor_.setFault(SimulatedSensor::Fault::None);
+}
 
-    const QString text = box->text();
-    if (!text.contains(QLatin1String(kStartSamplingWords)))
-        return;
-    const auto position = text.contains(QLatin1String(kLowPositionWords))
-                              ? SimulatedSensor::Position::Low
-                              : SimulatedSensor::Position::High;
+void TrainingSession::samplingConfirmed(readings::Position position)
+{
     // The operator starts sampling, then clicks OK: the collection begins with the click.
-    connect(
-        box, &QDialog::finished, this, [this, position] { startSampling(position); },
-        Qt::SingleShotConnection);
+    startSampling(position == readings::Position::Low ? SimulatedSensor::Position::Low
+                                                      : SimulatedSensor::Position::High);
 }
 
 void TrainingSession::startSampling(SimulatedSensor::Position position)

@@ -1,23 +1,24 @@
 #pragma once
 
 // The training program's simulated sensor and the operator's hands on it:
-// when a prompt that asks to set the switch and start sampling is closed
-// with OK, the sensor starts sampling in the position the prompt names; any
-// other prompt, or a command from the program, stops it.
+// when the procedure's prompt to set the switch and start sampling is
+// answered, the sensor starts sampling in the position the procedure names;
+// the end of that reading's collection, a new sampling prompt or a command
+// from the program stops it.
 
 #include "core/ports.h"
+#include "core/readings.h"
 #include "simulator/simulatedsensor.h"
 #include "training/trainingoptions.h"
 
 #include <QObject>
 
-class QMessageBox;
-
 class TrainingSession : public QObject
 {
     Q_OBJECT
 public:
-    // Watches every window of the application from construction on.
+    // Watches the procedure of every calibration screen that talks to the
+    // sensor, from construction on.
     explicit TrainingSession(const TrainingOptions &options, QObject *parent = nullptr);
     ~TrainingSession() override;
 
@@ -42,11 +43,10 @@ public:
 signals:
     void samplingStarted(SimulatedSensor::Position position);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
-    void promptShown(QMessageBox *box);
+    void watchScreens();
+    void readingOver();
+    void samplingConfirmed(readings::Position position);
     void startSampling(SimulatedSensor::Position position);
 
     TrainingOptions options_;

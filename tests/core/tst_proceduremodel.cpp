@@ -2,6 +2,7 @@
 // in; prompts, status texts, outcomes and the exact bytes on the wire out.
 
 #include "core/procedure.h"
+#include "core/tipkind.h"
 
 #include <QtTest>
 
@@ -11,6 +12,7 @@ using procedure::Answer;
 using procedure::Button;
 using procedure::Field;
 using procedure::Timer;
+using readings::Position;
 
 namespace
 {
@@ -35,6 +37,8 @@ const QByteArray kHigh = dataLines("215000,25.0,525.0,0");
 const QByteArray kLow = dataLines("85000,25.0,200.0,0");
 const QByteArray kOutOfWindow = dataLines("300000,25.0,737.5,0");
 const QByteArray kTooFew = "215000,25.0,525.0,0\r\n";
+// Ends every prompt that asks to start sampling.
+const QString kStartSampling = QStringLiteral("start sampling process. \r\n\n\t\tTHEN CLICK OK");
 
 QByteArray dateCommand()
 {
@@ -140,6 +144,9 @@ public:
 
 Q_DECLARE_METATYPE(history::Outcome)
 Q_DECLARE_METATYPE(procedure::Button)
+Q_DECLARE_METATYPE(procedure::Field)
+Q_DECLARE_METATYPE(procedure::Mark)
+Q_DECLARE_METATYPE(readings::Position)
 
 class TestProcedureModel : public QObject
 {
@@ -158,6 +165,12 @@ private slots:
     void noResponse();
     void communicationErrorAbort();
     void closeWithUnsavedConstants();
+    // What the operator's hands and the history follow
+    void samplingSignals_data();
+    void samplingSignals();
+    void noSamplingAfterLinkLostUnderPrompt();
+    void readingsAsValues_data();
+    void readingsAsValues();
     // The link
     void linkLostDuringTransfer();
     void linkLostUnderPrompt();
@@ -261,6 +274,7 @@ void TestProcedureModel::changeAndSave()
     QVERIFY(!b.model.hasUnsavedConstants());
     // The record sees the verification readings only when they are kept.
     QCOMPARE(b.model.recordInputs().verificationLow.isEmpty(), final == Button::Abort);
+    QCOMPARE(b.model.reading(Field::Low).taken, final == Button::Save);
     QVERIFY(!b.model.recordInputs().validationRun);
 }
 
@@ -313,7 +327,7 @@ void TestProcedureModel::badData()
     const QByteArray wireBefore = b.wire;
     if (answer == Button::Retry) {
         QCOMPARE(b.prompts.last().title, QString("User Action Required"));
-        QVERIFY(b.prompts.last().text.endsWith("start sampling process. \r\n\n\t\tTHEN CLICK OK"));
+        QVERIFY(b.prompts.last().text.endsWith(kStartSampling));
         QVERIFY(b.isActive(Timer::Tick));
         QCOMPARE(b.model.state(), calibration ? Procedure::CollectingCalibrationData
                                               : Procedure::CollectingHighValues);
@@ -375,6 +389,160 @@ void TestProcedureModel::closeWithUnsavedConstants()
     QCOMPARE(b.events.first(), QString("status: Restoring Previous Constants"));
     QCOMPARE(b.events.last(), QString("close"));
     QCOMPARE(b.outcomes.last().first, history::Outcome::Cancelled);
+}
+
+void TestProcedureModel::samplingSignals_data()
+{
+    QTest::addColumn<QList<QByteArray>>("collections");
+    QTest::addColumn<QList<Button>>("answers");
+    QTest::addColumn<QList<Position>>("positions");
+
+    QTest::newRow("validation only")
+        << QList<QByteArray>{kHigh, kLow} << QList<Button>{Button::Yes, Button::No}
+        << QList<Position>{Position::High, Position::Low};
+    QTest::newRow("change and save")
+        << QList<QByteArray>{kHigh, kLow, kHigh, kHigh, kLow}
+        << QList<Button>{Button::No, Button::Save}
+        << QList<Position>{Position::High, Position::Low, Position::High, Position::High,
+                           Position::Low};
+    // A bad low reading restarts the pair from the high one.
+    QTest::newRow("low reading retried")
+        << QList<QByteArray>{kHigh, kTooFew} << QList<Button>{Button::Retry}
+        << QList<Position>{Position::High, Position::Low, Position::High};
+    QTest::newRow("counts retried")
+        << QList<QByteArray>{kHigh, kLow, kOutOfWindow} << QList<Button>{Button::No, Button::Retry}
+        << QList<Position>{Position::High, Position::Low, Position::High, Position::High};
+}
+
+// Each prompt to start sampling is announced with its switch position before
+// it is asked and confirmed once answered, before the collection starts; each
+// collection's end is announced once.
+void TestProcedureModel::samplingSignals()
+{
+    QFETCH(QList<QByteArray>, collections);
+    QFETCH(QList<Button>, answers);
+    QFETCH(QList<Position>, positions);
+    Bench b;
+    QList<Position> requested;
+    QList<Position> confirmed;
+    int ended = 0;
+    qsizetype promptsWhenRequested = -1;
+    QObject::connect(&b.model, &Procedure::samplingRequested, [&](Position position) {
+        requested << position;
+        promptsWhenRequested = b.prompts.size();
+    });
+    QObject::connect(&b.model, &Procedure::samplingConfirmed, [&](Position position) {
+        confirmed << position;
+        // Its prompt, the one asked right after the request, was answered;
+        // the collection has not begun yet.
+        QCOMPARE(b.prompts.size(), promptsWhenRequested + 1);
+        QVERIFY(b.prompts.last().text.endsWith(kStartSampling));
+        QVERIFY(!b.isActive(Timer::Tick));
+    });
+    QObject::connect(&b.model, &Procedure::collectionEnded, [&] {
+        ++ended;
+        QVERIFY(!b.isActive(Timer::Tick));
+    });
+
+    b.identify();
+    b.answers = answers;
+    for (const QByteArray &lines : collections) {
+        b.collect(lines);
+        b.sendAll();
+    }
+
+    QVERIFY(b.unexpected.isEmpty());
+    QCOMPARE(requested, positions);
+    QCOMPARE(confirmed, positions);
+    QCOMPARE(ended, collections.size());
+    // Every prompt that asks for sampling was announced, and no other.
+    int sampling = 0;
+    for (const procedure::Prompt &prompt : std::as_const(b.prompts))
+        sampling += prompt.text.endsWith(kStartSampling) ? 1 : 0;
+    QCOMPARE(sampling, positions.size());
+}
+
+void TestProcedureModel::noSamplingAfterLinkLostUnderPrompt()
+{
+    // The cable goes while the first prompt to start sampling is open.
+    Bench b;
+    QSignalSpy requested(&b.model, &Procedure::samplingRequested);
+    QSignalSpy confirmed(&b.model, &Procedure::samplingConfirmed);
+    QObject::connect(&b.model, &Procedure::samplingRequested, [&b] {
+        b.whileAsked = [&b] { b.model.linkLost(QStringLiteral("gone"), QStringLiteral("gone")); };
+    });
+    b.identify();
+    QCOMPARE(requested.size(), 1);
+    QCOMPARE(confirmed.size(), 0);
+    QVERIFY(!b.isActive(Timer::Tick));
+    QCOMPARE(b.prompts.last().title, QString("Error Detected"));
+}
+
+void TestProcedureModel::readingsAsValues_data()
+{
+    QTest::addColumn<QByteArray>("high");
+    QTest::addColumn<QByteArray>("low"); // empty: the high reading only
+    QTest::addColumn<Field>("field");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<bool>("inWindow");
+
+    QTest::newRow("high inside") << kHigh << QByteArray() << Field::HighValidate << "525.0" << 525.0
+                                 << true;
+    QTest::newRow("high on its bound") << dataLines("215000,25.0,585.0,0") << QByteArray()
+                                       << Field::HighValidate << "585.0" << 585.0 << true;
+    QTest::newRow("high above") << kOutOfWindow << QByteArray() << Field::HighValidate << "737.5"
+                                << 737.5 << false;
+    QTest::newRow("high not a number") << dataLines("215000,25.0,5x5,0") << QByteArray()
+                                       << Field::HighValidate << "5x5" << 0.0 << false;
+    QTest::newRow("low inside") << kHigh << kLow << Field::LowValidate << "200.0" << 200.0 << true;
+    QTest::newRow("low below") << kHigh << dataLines("85000,25.0,174.9,0") << Field::LowValidate
+                               << "174.9" << 174.9 << false;
+}
+
+// A reading is kept as the number the sensor sent and its verdict, and the
+// field shows the sensor's own text, marked by that verdict.
+void TestProcedureModel::readingsAsValues()
+{
+    QFETCH(QByteArray, high);
+    QFETCH(QByteArray, low);
+    QFETCH(Field, field);
+    QFETCH(QString, text);
+    QFETCH(double, value);
+    QFETCH(bool, inWindow);
+    Bench b;
+    QSignalSpy shown(&b.model, &Procedure::fieldChanged);
+    b.identify();
+    QVERIFY(!b.model.reading(field).taken);
+    b.collect(high);
+    if (!low.isEmpty()) {
+        b.answers << Button::Yes << Button::No;
+        b.collect(low);
+    }
+    QVERIFY(b.unexpected.isEmpty());
+
+    const procedure::Reading reading = b.model.reading(field);
+    QVERIFY(reading.taken);
+    QCOMPARE(reading.text, text);
+    QCOMPARE(reading.value, value);
+    QCOMPARE(reading.inWindow, inWindow);
+    const TipKind *tip = tipKindById(1); // the listing's RT-5K-MQ, range 2000
+    QCOMPARE(b.model.tip(), tip);
+    const Window<double> window = field == Field::HighValidate ? tip->highWindow : tip->lowWindow;
+    QCOMPARE(reading.window.low, window.low);
+    QCOMPARE(reading.window.high, window.high);
+    QCOMPARE(b.model.field(field), text);
+
+    QList<QVariant> last;
+    for (const QList<QVariant> &signal : std::as_const(shown))
+        if (signal.at(0).value<Field>() == field)
+            last = signal;
+    QCOMPARE(last.size(), 3);
+    QCOMPARE(last.at(1).toString(), text);
+    QCOMPARE(last.at(2).value<procedure::Mark>(),
+             inWindow ? procedure::Mark::InWindow : procedure::Mark::OutWindow);
+    // A text field holds no reading.
+    QVERIFY(!b.model.reading(Field::SerialNumber).taken);
 }
 
 void TestProcedureModel::linkLostDuringTransfer()

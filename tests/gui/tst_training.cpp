@@ -25,6 +25,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <memory>
+
 using Position = SimulatedSensor::Position;
 Q_DECLARE_METATYPE(TrainingOptions::Model)
 Q_DECLARE_METATYPE(TrainingOptions::Fault)
@@ -160,6 +162,7 @@ private slots:
     void badDataOnceThenRetry();
     void unplugDuringCalibrationData();
     void productBoxKeepsSystemError();
+    void everyScreenIsFollowed();
     void faultAtConnect_data();
     void faultAtConnect();
     void serialShownWhole_data();
@@ -440,6 +443,34 @@ void TrainingTest::productBoxKeepsSystemError()
     QVERIFY(reason != kCablePulled);
     QVERIFY2(answers.seen().first().text.startsWith(texts::kLinkLostStart + reason + ")."),
              qPrintable(answers.seen().first().text));
+}
+
+// The main window opens a new screen for every run and deletes it afterwards:
+// the session follows each one that talks to the sensor, once, and outlives it.
+void TrainingTest::everyScreenIsFollowed()
+{
+    TrainingOptions options;
+    options.samplingIntervalMs = kFastLineIntervalMs;
+    TrainingSession session(options);
+    QList<Position> positions;
+    QObject::connect(&session, &TrainingSession::samplingStarted, &session,
+                     [&positions](Position position) { positions.append(position); });
+    ModalAnswerer answers;
+    constexpr int kScreens = 2;
+    for (int opened = 1; opened <= kScreens; ++opened) {
+        auto screen = std::make_unique<CalibrationDlg>(session.portLister());
+        screen->show();
+        answers.click(QMessageBox::Ok).click(QMessageBox::Ok); // the tip, start sampling
+        screen->findChild<QPushButton *>("calibrationPB_Connect")->click();
+        QVERIFY(answers.waitUntilDone());
+        QVERIFY(QTest::qWaitFor([&] { return positions.size() == opened; }));
+        QVERIFY(session.sensor().isSampling());
+        // The trainee stops sampling and the screen goes, as after a run.
+        session.sensor().stopSampling();
+        screen.reset();
+    }
+    QCOMPARE(positions, QList<Position>(kScreens, Position::High));
+    QCOMPARE(session.samplingRuns(), kScreens);
 }
 
 void TrainingTest::faultAtConnect_data()
