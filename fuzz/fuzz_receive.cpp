@@ -262,6 +262,9 @@ private:
     size_t back_;
 };
 
+// What a prompt offers the operator.
+enum class Offer { Other, Change, SaveDate };
+
 // What a command does to the sensor.
 enum class Effect { Query, Restore, NewConstants, Date, Save, Unknown };
 
@@ -298,6 +301,15 @@ public:
 
     Answer ask(const procedure::Prompt &prompt) override
     {
+        // The two Yes/No prompts come one after the other: the first offers
+        // to change the constants (No), the second to set the date and save
+        // (Yes). Known by their place, not by what Escape answers there.
+        const bool yesOrNo = prompt.buttons == (Button::Yes | Button::No);
+        yesNoInARow_ = yesOrNo ? yesNoInARow_ + 1 : 0;
+        const Offer offer = !yesOrNo            ? Offer::Other
+                            : yesNoInARow_ == 1 ? Offer::Change
+                            : yesNoInARow_ == 2 ? Offer::SaveDate
+                                                : Offer::Other;
         QList<Button> offered;
         const Buttons buttons =
             prompt.buttons == Button::None ? Buttons(Button::Ok) : prompt.buttons;
@@ -320,7 +332,7 @@ public:
             }
             const int choice = byte % choices;
             if (choice < offered.size())
-                return click(prompt, offered[choice]);
+                return click(prompt, offer, offered[choice]);
             if (choice == offered.size()) {
                 if (const std::optional<Button> escaped = escapeAnswer(prompt, buttons)) {
                     trace("escape", *escaped);
@@ -335,7 +347,7 @@ public:
             trace("escape", *escaped);
             return *escaped;
         }
-        return click(prompt, offered.first());
+        return click(prompt, offer, offered.first());
     }
 
     // --- The port ---------------------------------------------------------------
@@ -373,16 +385,13 @@ private:
     }
 
     // What the operator chose, by the prompt that offered it.
-    Button click(const procedure::Prompt &prompt, Button button)
+    Button click(const procedure::Prompt &prompt, Offer offer, Button button)
     {
         trace("click", button);
         const bool saveOrAbort = prompt.buttons.testFlag(Button::Save);
-        const bool yesOrNo = prompt.buttons == (Button::Yes | Button::No);
-        // Where Escape answers Yes, No is the choice to change the constants.
-        if (yesOrNo && prompt.escape == Escape::AnswersYes && button == Button::No)
+        if (offer == Offer::Change && button == Button::No)
             changeChosen_ = true;
-        // The other Yes/No prompt: Yes sets the date and saves.
-        if (yesOrNo && prompt.escape != Escape::AnswersYes && button == Button::Yes)
+        if (offer == Offer::SaveDate && button == Button::Yes)
             saveChosen_ = true;
         if (saveOrAbort && button == Button::Save)
             saveChosen_ = true;
@@ -641,6 +650,7 @@ private:
     bool fixed_ = false;
     bool failNextWrite_ = false;
     int nesting_ = 0;
+    int yesNoInARow_ = 0;
     QByteArray pending_;  // in the port, not yet handed over
     QByteArray received_; // handed over since the listing was asked for
 
