@@ -6,7 +6,12 @@ change and save, change and abort, closing and losing the link with new
 constants in the sensor, bad data, no response, and the listings and data
 lines of the earlier seeds.
 
-    python3 fuzz/seeds/fuzz_receive_seeds.py fuzz/corpus/fuzz_receive
+    python3 fuzz/seeds/fuzz_receive_seeds.py fuzz/corpus/fuzz_receive [OLD]
+
+OLD is a directory of the seeds fuzz_receive had before it drove the
+procedure (a state byte, a chunk size, the sensor's bytes; git history of
+fuzz/corpus/fuzz_receive/ before the procedure target): their bytes are sent
+at the point of a whole run where that state is reached.
 """
 
 import pathlib
@@ -21,7 +26,7 @@ MAX_CHUNK = 255
 # Retry, Cancel order); one past the buttons is Escape, two past is the link
 # lost under the prompt.
 OK = 0            # the single OK
-OK_ESCAPE = 1
+OK_ESCAPE, OK_LOST = 1, 2
 YES, NO, YESNO_ESCAPE, YESNO_LOST = 0, 1, 2, 3
 SAVE, ABORT, SAVEABORT_ESCAPE, SAVEABORT_LOST = 0, 1, 2, 3
 ABORT_OF_RETRY, RETRY_OF_ABORT = 0, 1   # Abort | Retry
@@ -140,6 +145,9 @@ def whole_runs():
     seeds["no_response_then_connect"] = (
         Run().send(TIMEOUT_REPLY).ticks(5).answer(OK).event(CONNECT).identify()
         .collect(high, OK).collect(low, YES, NO))
+    seeds["connect_after_lost_under_prompt"] = (
+        Run().send(TIMEOUT_REPLY).send(TIPS[1][0]).answer(OK_LOST, OK).event(CONNECT)
+        .identify().collect(high, OK).collect(low, YES, NO))
     seeds["communication_error_abort"] = (
         Run().send(TIMEOUT_REPLY).send(b"garbage\r\nC3 =    0.00000\r\n").answer(ABORT_OF_RETRY))
     seeds["tick_under_prompt"] = (
