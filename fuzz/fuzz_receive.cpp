@@ -1,59 +1,90 @@
-// The receive path of the calibration screen, state by state, without a port:
-// the same core calls, in the same order, as its onReadyRead() and the checks
-// when a collection's countdown runs out.
+// The calibration procedure itself, driven as the screen drives it: bytes from
+// the sensor, the 1 s and 5 s timers, the operator's answers, a lost link and
+// closing the screen. On every input it checks what matters most:
+//  - the sensor gets new constants only after the operator chose to change
+//    them, and the date and the save command only after the operator chose to
+//    save (a click, never Escape);
+//  - the screen never closes with new constants in the sensor, neither saved
+//    nor put back, unless the link was lost and the run's end said so.
+// The sensor's constants are followed from the bytes on the wire, not from
+// the procedure's own flags. Each listing the procedure reads is also parsed
+// a second way, by byte loops.
 //
-// Input: byte 0 picks the state the screen starts in and, for the data states,
-// the tip in use; byte 1 is the size of the chunks the port hands over (0:
-// everything at once); the rest is what the sensor sends. A collecting state
-// is judged at the end, as when its countdown runs out.
+// Input: two streams. Events come from the front, an opcode byte each (modulo
+// kEventKinds):
+//   0 bytes    a length byte n, then n bytes from the sensor
+//   1 ticks    a count byte c: up to c + 1 ticks of the 1 s timer while it runs
+//   2 sends    a count byte c: up to c + 1 ticks of the 5 s timer while it runs
+//   3 lost     the port fails
+//   4 close    the operator closes the screen
+//   5 fail     the next write fails
+//   6 connect  Connect is pressed again (only until the listing is accepted)
+// Answers come from the back, one byte per prompt. With kUnderPrompt set, one
+// event happens while the prompt is open (the timers keep running under it)
+// and the next answer byte is read. Otherwise the byte modulo (buttons + 2)
+// picks an offered button in Button order, Escape, or the link lost while the
+// prompt is open. Escape that answers nothing leaves the prompt open. Out of
+// answers, Escape answers where it does, else the first button. Once the
+// input is used up the operator closes the screen.
 //
-// Each result is compared with a plain re-derivation written here: byte loops
-// instead of the core's splitting and searching.
+// ZOLVEX_FUZZ_TRACE=1 prints the prompts, answers, writes and ends. The seeds
+// in corpus/fuzz_receive/ come from seeds/fuzz_receive_seeds.py.
 
 #include "core/listing.h"
+#include "core/procedure.h"
 #include "core/protocol.h"
-#include "core/readings.h"
+#include "core/sequence.h"
 #include "core/tipkind.h"
 #include "fuzz/fuzzcheck.h"
 
 #include <QByteArray>
+#include <QDate>
 #include <QList>
+#include <QLoggingCategory>
 #include <QString>
-#include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+using procedure::Answer;
+using procedure::Button;
+using procedure::Buttons;
+using procedure::Escape;
+using procedure::Timer;
 
 namespace
 {
 
-// The screen's states, in the order byte 0 picks them (the seeds rely on it).
-enum class State {
-    AwaitingTimeoutReply,
-    AwaitingConstantsReply,
-    CollectingCalibrationData,
-    CollectingHighValues,
-    CollectingLowValues,
-};
-constexpr int kStateCount = 5;
-// Tip ids 0 (none) to 3.
-constexpr int kTipChoices = 4;
-constexpr int kLastTipId = 3;
+enum Event { Bytes, Ticks, Sends, Lost, Close, Fail, Connect, kEventKinds };
+constexpr uint8_t kUnderPrompt = 0x80;
+// Prompts within prompts, through events under them.
+constexpr int kMaxNesting = 3;
+// Timer ticks after the last event, for a restore before closing to finish.
+constexpr int kSendsToClose = 64;
+
+const char kPortName[] = "ttyFUZZ0";
+const char kLostReason[] = "fuzzed port failure";
+const char kTraceVariable[] = "ZOLVEX_FUZZ_TRACE";
+
+// The buttons a prompt offers, in Button order.
+constexpr Button kButtonOrder[] = {Button::Ok,    Button::Save,  Button::Yes,   Button::No,
+                                   Button::Abort, Button::Retry, Button::Cancel};
+
+bool tracing = false;
 
 // Written out again rather than taken from the core, so a changed rule shows.
 constexpr double kOldestAcceptedFirmware = 2.12;
-constexpr int kLinesBeforeData = 9; // complete lines a collection needs
-constexpr int kMeanSamples = 5;
+constexpr int kLastTipId = 3;
 
 constexpr char kLineFeed = '\n';
 constexpr char kReturn = '\r';
-
-bool isCollecting(State state)
-{
-    return state == State::CollectingCalibrationData || state == State::CollectingHighValues ||
-           state == State::CollectingLowValues;
-}
 
 QByteArray withoutReturns(const QByteArray &bytes)
 {
@@ -139,27 +170,11 @@ int expectedTipId(const QString &typeLine, const QString &rangeLine)
     return found;
 }
 
-bool sameNumber(double a, double b)
+// The listing the procedure just read, split and judged a second way; the
+// reading it reported must be the same.
+void checkListing(const QByteArray &received, const listing::Reading &reported)
 {
-    return a == b || (std::isnan(a) && std::isnan(b));
-}
-
-// Field 1 of a data line as a base-10 count; 0 when it is none or there is no comma.
-qlonglong firstCount(const QString &line)
-{
-    const QStringList fields = line.split(QLatin1Char(','));
-    if (fields.size() < 2)
-        return 0;
-    bool ok = false;
-    const qlonglong count = fields.first().toLongLong(&ok, 10);
-    return ok ? count : 0;
-}
-
-// The screen's readListing() once the listing's end marker is in. Returns
-// its verdict and leaves the tip an accepted listing needs in tipId.
-listing::Verdict readListing(QByteArray &buffer, int *tipId)
-{
-    const QByteArray received = buffer;
+    QByteArray buffer = received;
     int segments = -1;
     const protocol::ReplyLines lines = listing::replyLines(buffer, &segments);
 
@@ -200,179 +215,475 @@ listing::Verdict readListing(QByteArray &buffer, int *tipId)
         FUZZ_CHECK(reading.tipKind == id);
     }
     if (reading.verdict == listing::Verdict::Accepted) {
-        FUZZ_CHECK(reading.firmware >= kOldestAcceptedFirmware);
-        FUZZ_CHECK(reading.tipKind >= 1 && reading.tipKind <= kLastTipId);
         const TipKind *tip = tipKindById(reading.tipKind);
         FUZZ_CHECK(tip != nullptr);
         FUZZ_CHECK(tip->centimetreModel ==
                    p.type.contains(QLatin1String("-CM"), Qt::CaseSensitive));
         FUZZ_CHECK(p.range == QLatin1String(tip->maxConductivity));
-        *tipId = reading.tipKind;
     }
-    return reading.verdict;
+
+    const listing::Properties &r = reported.properties;
+    FUZZ_CHECK(reported.verdict == reading.verdict);
+    FUZZ_CHECK(reported.tipKind == reading.tipKind);
+    FUZZ_CHECK(reported.firmware == firmware);
+    FUZZ_CHECK(r.type == p.type && r.version == p.version && r.serialNumber == p.serialNumber &&
+               r.slope == p.slope && r.offset == p.offset && r.range == p.range);
 }
 
-// The screen's handleDataProgress(), each time bytes come in while collecting.
-void echoProgress(QByteArray &buffer)
+// An invariant about the sensor: says which and shows the command.
+void require(bool condition, const char *what, const QByteArray &command)
 {
-    if (!buffer.contains(kReturn))
+    if (condition)
         return;
-    const qsizetype returns = buffer.count(kReturn);
-    const qsizetype before = buffer.size();
-    protocol::removeCarriageReturns(buffer);
-    FUZZ_CHECK(buffer.size() == before - returns);
-    FUZZ_CHECK(!buffer.contains(kReturn));
+    std::fprintf(stderr, "safety broken: %s (command \"%s\")\n", what,
+                 command.toPercentEncoding().constData());
+    std::abort();
+}
 
-    QString line;
-    int position = -1;
-    const bool found = protocol::newestCompleteLine(buffer, &line, &position);
+// Front and back of one input.
+class Input
+{
+public:
+    Input(const uint8_t *data, size_t size) : data_(data), back_(size) {}
 
-    // The last two line feeds and the count before them, by one pass. The
-    // buffer grows all collection long: no copies here.
-    qsizetype last = -1;
-    qsizetype previous = -1;
-    qsizetype lineFeeds = 0;
-    for (qsizetype i = 0; i < buffer.size(); ++i) {
-        if (buffer[i] == kLineFeed) {
-            previous = last;
-            last = i;
-            ++lineFeeds;
+    bool empty() const { return front_ >= back_; }
+    uint8_t next() { return data_[front_++]; }
+    uint8_t answer() { return data_[--back_]; }
+    QByteArray take(size_t count)
+    {
+        count = std::min(count, back_ - front_);
+        const QByteArray bytes(reinterpret_cast<const char *>(data_ + front_), qsizetype(count));
+        front_ += count;
+        return bytes;
+    }
+
+private:
+    const uint8_t *data_;
+    size_t front_ = 0;
+    size_t back_;
+};
+
+// What a prompt offers the operator.
+enum class Offer { Other, Change, SaveDate };
+
+// What a command does to the sensor.
+enum class Effect { Query, Restore, NewConstants, Date, Save, Unknown };
+
+// The screen around the procedure, the port and the sensor behind it, and the
+// operator: each answer is remembered with the prompt it answered.
+class Screen : public procedure::Asker, public procedure::Port, public procedure::Clock
+{
+public:
+    explicit Screen(Input &input) : input_(input), model_(*this, *this, *this)
+    {
+        QObject::connect(&model_, &Procedure::identified,
+                         [this](const listing::Reading &r) { identified(r); });
+        QObject::connect(&model_, &Procedure::connectionFixed, [this] { fixed_ = true; });
+        QObject::connect(
+            &model_, &Procedure::ended,
+            [this](history::Outcome outcome, const QString &detail) { ended(outcome, detail); });
+        QObject::connect(&model_, &Procedure::closeRequested, [this] { done(); });
+    }
+
+    void run()
+    {
+        model_.start(QLatin1String(kPortName));
+        while (!input_.empty() && !closed_)
+            event(false);
+        if (!closed_) {
+            done();
+            for (int i = 0; i < kSendsToClose && !closed_ && active_[int(Timer::Send)]; ++i)
+                model_.sendTick();
+        }
+        FUZZ_CHECK(closed_); // the screen can always be closed
+    }
+
+    // --- The operator ---------------------------------------------------------
+
+    Answer ask(const procedure::Prompt &prompt) override
+    {
+        // The two Yes/No prompts come one after the other: the first offers
+        // to change the constants (No), the second to set the date and save
+        // (Yes). Known by their place, not by what Escape answers there.
+        const bool yesOrNo = prompt.buttons == (Button::Yes | Button::No);
+        yesNoInARow_ = yesOrNo ? yesNoInARow_ + 1 : 0;
+        const Offer offer = !yesOrNo            ? Offer::Other
+                            : yesNoInARow_ == 1 ? Offer::Change
+                            : yesNoInARow_ == 2 ? Offer::SaveDate
+                                                : Offer::Other;
+        QList<Button> offered;
+        const Buttons buttons =
+            prompt.buttons == Button::None ? Buttons(Button::Ok) : prompt.buttons;
+        for (Button b : kButtonOrder) {
+            if (buttons.testFlag(b))
+                offered << b;
+        }
+        if (tracing)
+            std::fprintf(stderr, "prompt: %s\n", qPrintable(prompt.title));
+        const int choices = int(offered.size()) + 2;
+        while (!input_.empty()) {
+            const uint8_t byte = input_.answer();
+            if (byte & kUnderPrompt) {
+                if (nesting_ < kMaxNesting) {
+                    ++nesting_;
+                    event(true);
+                    --nesting_;
+                }
+                continue;
+            }
+            const int choice = byte % choices;
+            if (choice < offered.size())
+                return click(prompt, offer, offered[choice]);
+            if (choice == offered.size()) {
+                if (const std::optional<Button> escaped = escapeAnswer(prompt, buttons)) {
+                    trace("escape", *escaped);
+                    return *escaped;
+                }
+                continue; // the prompt stays open
+            }
+            if (loseLink())
+                return std::nullopt;
+        }
+        if (const std::optional<Button> escaped = escapeAnswer(prompt, buttons)) {
+            trace("escape", *escaped);
+            return *escaped;
+        }
+        return click(prompt, offer, offered.first());
+    }
+
+    // --- The port ---------------------------------------------------------------
+
+    bool write(const QByteArray &bytes) override
+    {
+        if (!usable())
+            return false;
+        if (failNextWrite_) {
+            failNextWrite_ = false;
+            model_.linkLost(QLatin1String(kLostReason), QLatin1String(kLostReason));
+            return false;
+        }
+        if (tracing)
+            std::fprintf(stderr, "write: %s\n", bytes.toPercentEncoding().constData());
+        if (bytes == protocol::kReadConstantsCommand)
+            received_.clear(); // the listing comes after this
+        sensorReceives(bytes);
+        return true;
+    }
+    bool usable() const override { return open_ && !model_.isLinkLost(); }
+    void release(bool) override { open_ = false; }
+
+    // --- The timers -------------------------------------------------------------
+
+    void start(Timer timer, int) override { active_[int(timer)] = true; }
+    void stop(Timer timer) override { active_[int(timer)] = false; }
+    bool isActive(Timer timer) const override { return active_[int(timer)]; }
+
+private:
+    void trace(const char *how, Button button) const
+    {
+        if (tracing)
+            std::fprintf(stderr, "  %s: %u\n", how, unsigned(button));
+    }
+
+    // What the operator chose, by the prompt that offered it.
+    Button click(const procedure::Prompt &prompt, Offer offer, Button button)
+    {
+        trace("click", button);
+        const bool saveOrAbort = prompt.buttons.testFlag(Button::Save);
+        if (offer == Offer::Change && button == Button::No)
+            changeChosen_ = true;
+        if (offer == Offer::SaveDate && button == Button::Yes)
+            saveChosen_ = true;
+        if (saveOrAbort && button == Button::Save)
+            saveChosen_ = true;
+        // Abort puts the previous constants back: the new ones are refused.
+        if (saveOrAbort && button == Button::Abort)
+            changeChosen_ = false;
+        return button;
+    }
+
+    // What Escape answers, as the toolkit decides it: the Cancel button, the
+    // only button, the one rejecting button (Abort), the one No button.
+    static std::optional<Button> escapeAnswer(const procedure::Prompt &prompt, Buttons buttons)
+    {
+        switch (prompt.escape) {
+        case Escape::AnswersYes:
+            return buttons.testFlag(Button::Yes) ? std::optional<Button>(Button::Yes)
+                                                 : std::nullopt;
+        case Escape::Ignored:
+            return std::nullopt;
+        case Escape::Default:
+            break;
+        }
+        if (buttons.testFlag(Button::Cancel))
+            return Button::Cancel;
+        for (Button b : kButtonOrder) {
+            if (buttons == b)
+                return b;
+        }
+        if (buttons.testFlag(Button::Abort))
+            return Button::Abort;
+        if (buttons.testFlag(Button::No))
+            return Button::No;
+        return std::nullopt;
+    }
+
+    // --- Events -----------------------------------------------------------------
+
+    // One event from the front; under a prompt only what can happen there.
+    void event(bool underPrompt)
+    {
+        switch (Event(input_.next() % kEventKinds)) {
+        case Bytes: {
+            const size_t length = input_.empty() ? 0 : input_.next();
+            pending_ += input_.take(length);
+            deliver();
+            break;
+        }
+        case Ticks: {
+            const int count = input_.empty() ? 1 : input_.next() + 1;
+            for (int i = 0; i < count && !closed_ && active_[int(Timer::Tick)]; ++i)
+                model_.tick();
+            break;
+        }
+        case Sends: {
+            const int count = input_.empty() ? 1 : input_.next() + 1;
+            for (int i = 0; i < count && !closed_ && active_[int(Timer::Send)]; ++i)
+                model_.sendTick();
+            break;
+        }
+        case Lost:
+            loseLink();
+            break;
+        case Close:
+            // The prompts are modal: the screen cannot be closed under one.
+            if (!underPrompt)
+                done();
+            break;
+        case Fail:
+            failNextWrite_ = true;
+            break;
+        case Connect:
+            if (!underPrompt && !fixed_ && !closed_)
+                connectAgain();
+            break;
+        case kEventKinds:
+            break;
         }
     }
-    FUZZ_CHECK(found == (lineFeeds > 0));
-    if (!found)
-        return;
-    FUZZ_CHECK(position == lineFeeds - 1);
-    FUZZ_CHECK(line == upToNul(buffer.mid(previous + 1, last - previous - 1)));
 
-    FUZZ_CHECK(protocol::isDataLine(line) == (line.split(QLatin1Char(',')).size() == 4));
-}
-
-// The screen's checkCalibrationData() when the countdown runs out.
-void judgeCounts(const QByteArray &buffer, const TipKind *tip)
-{
-    const readings::CountMean mean = readings::newestCountMean(buffer, tip);
-    const QList<QByteArray> parts = pieces(withoutReturns(buffer));
-    const qsizetype n = parts.size();
-    if (n - 1 < kLinesBeforeData || !tip) {
-        FUZZ_CHECK(!mean.accepted);
-        FUZZ_CHECK(mean.lines.isEmpty() && mean.count == 0 && mean.sum == 0);
-        return;
+    // The port hands over what it holds while the 1 s timer runs.
+    void deliver()
+    {
+        if (closed_ || !usable() || pending_.isEmpty() || !active_[int(Timer::Tick)])
+            return;
+        const QByteArray bytes = std::exchange(pending_, QByteArray());
+        received_ += bytes;
+        model_.receive(bytes);
     }
 
-    // Newest first; every line but the last one looked at is inside the window.
-    FUZZ_CHECK(!mean.lines.isEmpty() && mean.lines.size() <= kMeanSamples);
-    const Window<qlonglong> &window = tip->countWindow;
-    qlonglong sum = 0;
-    int inside = 0;
-    for (qsizetype k = 0; k < mean.lines.size(); ++k) {
-        FUZZ_CHECK(mean.lines[k] == upToNul(parts[n - 2 - k]));
-        const qlonglong counts = firstCount(mean.lines[k]);
-        const bool in = counts >= window.low && counts <= window.high;
-        if (k + 1 < mean.lines.size())
-            FUZZ_CHECK(in);
-        if (in) {
-            sum += counts;
-            ++inside;
+    bool loseLink()
+    {
+        if (closed_ || !open_ || model_.isLinkLost())
+            return false;
+        model_.linkLost(QLatin1String(kLostReason), QLatin1String(kLostReason));
+        return true;
+    }
+
+    void connectAgain()
+    {
+        model_.clearReceived();
+        received_.clear();
+        if (active_[int(Timer::Tick)])
+            model_.stopWaiting();
+        open_ = false;
+        pending_.clear();
+        model_.resetLink();
+        open_ = true;
+        model_.start(QLatin1String(kPortName));
+    }
+
+    // The screen's done(): unsaved constants go back first.
+    void done()
+    {
+        if (closed_)
+            return;
+        if (model_.hasUnsavedConstants() && usable()) {
+            model_.beginRestoreBeforeClose();
+            return;
+        }
+        model_.closing();
+        model_.stopTimers();
+        open_ = false;
+        closed_ = true;
+        if (tracing)
+            std::fprintf(stderr, "closed\n");
+        require(!sensorUnsaved() || lostWhileUnsaved_,
+                "the screen closes with new constants neither saved nor restored",
+                slope_ + offset_);
+    }
+
+    // --- What the procedure reports ---------------------------------------------
+
+    void identified(const listing::Reading &reading)
+    {
+        checkListing(received_, reading);
+        if (reading.verdict != listing::Verdict::Accepted)
+            return;
+        // Connect again after a lost link under the first prompts identifies
+        // anew; nothing may have been written to the sensor by then.
+        FUZZ_CHECK(!identified_ || changes_ == 0);
+        identified_ = true;
+        oldSlope_ = reading.properties.slope;
+        oldOffset_ = reading.properties.offset;
+        slope_ = savedSlope_ = oldSlope_.toLatin1();
+        offset_ = savedOffset_ = oldOffset_.toLatin1();
+    }
+
+    void ended(history::Outcome outcome, const QString &)
+    {
+        if (tracing)
+            std::fprintf(stderr, "ended: %d\n", int(outcome));
+        const QByteArray constants = slope_ + offset_;
+        switch (outcome) {
+        case history::Outcome::LinkLost:
+            // The history keeps this flag with the lost link.
+            require(!sensorUnsaved() || model_.hasUnsavedConstants(),
+                    "a lost link with new constants in the sensor does not say so", constants);
+            if (sensorUnsaved())
+                lostWhileUnsaved_ = true;
+            break;
+        case history::Outcome::Recalibrated:
+        case history::Outcome::ValidatedDateSet:
+            require(saves_ > 0 && !sensorUnsaved(), "saved without a save command", constants);
+            break;
+        case history::Outcome::RecalibrationAbandoned:
+            require(!sensorUnsaved(), "abandoned with new constants in the sensor", constants);
+            break;
+        case history::Outcome::ValidatedNoRecord:
+            require(changes_ == 0, "nothing written, yet the sensor was changed", constants);
+            break;
+        default:
+            break;
         }
     }
-    FUZZ_CHECK(mean.count == inside);
-    FUZZ_CHECK(mean.sum == sum);
-    if (!mean.accepted) {
-        // Refused at the first count outside the window.
-        FUZZ_CHECK(inside == mean.lines.size() - 1);
-        return;
-    }
-    FUZZ_CHECK(mean.lines.size() == kMeanSamples && inside == kMeanSamples);
-    FUZZ_CHECK(mean.mean == double(sum / kMeanSamples));
-    FUZZ_CHECK(mean.mean >= double(window.low) && mean.mean <= double(window.high));
-}
 
-// The screen's checkValidationData() when the countdown runs out.
-void judgeReading(const QByteArray &buffer, State state, const TipKind *tip)
-{
-    const readings::Reading reading = readings::newestReading(buffer);
-    const QList<QByteArray> parts = pieces(withoutReturns(buffer));
-    const qsizetype n = parts.size();
-    FUZZ_CHECK(reading.taken == (n - 1 >= kLinesBeforeData));
-    if (!reading.taken) {
-        FUZZ_CHECK(reading.line.isEmpty() && reading.text.isEmpty() && reading.value == 0);
-    } else {
-        FUZZ_CHECK(reading.line == upToNul(parts[n - 2]));
-        const QStringList fields = reading.line.split(QLatin1Char(','));
-        FUZZ_CHECK(reading.text == (fields.size() >= 2 ? fields[fields.size() - 2] : QString()));
-        FUZZ_CHECK(sameNumber(reading.value, reading.text.toDouble()));
+    // --- The sensor -------------------------------------------------------------
+
+    bool sensorUnsaved() const { return slope_ != savedSlope_ || offset_ != savedOffset_; }
+
+    // The commands of the sequence that starts at step, with these texts.
+    static QList<QByteArray> sequenceCommands(int step, const sequence::Texts &texts)
+    {
+        QList<QByteArray> commands;
+        for (QByteArray c = sequence::command(step, texts); !c.isEmpty();
+             c = sequence::command(++step, texts))
+            commands << c;
+        return commands;
     }
 
-    const bool high = state == State::CollectingHighValues;
-    const bool in = readings::inWindow(
-        tip, high ? readings::Position::High : readings::Position::Low, reading.value);
-    if (!tip) {
-        FUZZ_CHECK(!in);
-        return;
+    Effect effectOf(const QByteArray &command) const
+    {
+        if (command == protocol::kTimeoutCommand || command == protocol::kReadConstantsCommand)
+            return Effect::Query;
+        sequence::Texts texts;
+        texts.oldSlope = oldSlope_;
+        texts.oldOffset = oldOffset_;
+        texts.newSlope = model_.field(procedure::Field::NewSlope);
+        texts.newOffset = model_.field(procedure::Field::NewOffset);
+        // Putting back what the sensor had is harmless, even when it equals the new.
+        if (identified_ && sequenceCommands(sequence::kRestoreStep, texts).contains(command))
+            return Effect::Restore;
+        if (sequenceCommands(sequence::kSendForVerificationStep, texts).contains(command))
+            return Effect::NewConstants;
+        // The date is that of the tick that sends it: today, or yesterday
+        // just after midnight.
+        const QDate today = QDate::currentDate();
+        for (const QDate &date : {today, today.addDays(-1)}) {
+            texts.date = date;
+            const QList<QByteArray> saving = sequenceCommands(sequence::kSaveDateStep, texts);
+            if (!saving.isEmpty() && command == saving.last())
+                return Effect::Save;
+            if (saving.contains(command))
+                return Effect::Date;
+        }
+        return Effect::Unknown;
     }
-    const Window<double> &window = high ? tip->highWindow : tip->lowWindow;
-    FUZZ_CHECK(in == (reading.value >= window.low && reading.value <= window.high));
-    if (in)
-        FUZZ_CHECK(std::isfinite(reading.value));
-}
+
+    // One command reaches the sensor.
+    void sensorReceives(const QByteArray &command)
+    {
+        const Effect effect = effectOf(command);
+        switch (effect) {
+        case Effect::Query:
+            return;
+        case Effect::Unknown:
+            require(false, "a command the procedure never sends", command);
+            return;
+        case Effect::NewConstants:
+            require(identified_, "constants before the sensor was identified", command);
+            require(changeChosen_, "new constants the operator did not choose", command);
+            break;
+        case Effect::Date:
+            require(saveChosen_, "a calibration date the operator did not choose", command);
+            break;
+        case Effect::Save:
+            require(saveChosen_, "a save the operator did not choose", command);
+            saveChosen_ = false; // one save a choice
+            ++saves_;
+            savedSlope_ = slope_;
+            savedOffset_ = offset_;
+            break;
+        case Effect::Restore:
+            break;
+        }
+        ++changes_;
+        const QByteArray value = command.chopped(1); // the command's end
+        if (command.startsWith(protocol::kSlopeCommand))
+            slope_ = value.mid(qsizetype(std::strlen(protocol::kSlopeCommand)));
+        else if (command.startsWith(protocol::kOffsetCommand))
+            offset_ = value.mid(qsizetype(std::strlen(protocol::kOffsetCommand)));
+    }
+
+    Input &input_;
+    Procedure model_;
+    bool active_[2] = {false, false};
+    bool open_ = true;
+    bool closed_ = false;
+    bool fixed_ = false;
+    bool failNextWrite_ = false;
+    int nesting_ = 0;
+    int yesNoInARow_ = 0;
+    QByteArray pending_;  // in the port, not yet handed over
+    QByteArray received_; // handed over since the listing was asked for
+
+    bool changeChosen_ = false;
+    bool saveChosen_ = false;
+    bool lostWhileUnsaved_ = false;
+
+    bool identified_ = false;
+    QString oldSlope_;
+    QString oldOffset_;
+    QByteArray slope_, offset_;           // in the sensor's working memory
+    QByteArray savedSlope_, savedOffset_; // as the sensor keeps them
+    int saves_ = 0;
+    int changes_ = 0;
+};
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // The procedure's traces would drown the fuzzer's own output.
+    QLoggingCategory::setFilterRules(QStringLiteral("zolvex.calibration.debug=false"));
+    tracing = std::getenv(kTraceVariable) != nullptr;
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    if (size < 2)
-        return 0;
-    State state = State(data[0] % kStateCount);
-    int tipId = (data[0] / kStateCount) % kTipChoices;
-    const size_t chunkSize = data[1] == 0 ? size : data[1];
-    const char *bytes = reinterpret_cast<const char *>(data) + 2;
-    const size_t length = size - 2;
-
-    QByteArray receiveBuffer;
-    bool stopped = false;
-    for (size_t at = 0; at < length && !stopped; at += chunkSize) {
-        receiveBuffer.append(bytes + at, qsizetype(qMin(chunkSize, length - at)));
-        switch (state) {
-        case State::AwaitingTimeoutReply:
-            if (!receiveBuffer.contains(protocol::kTimeoutReply))
-                break;
-            state = State::AwaitingConstantsReply;
-            receiveBuffer.clear();
-            break;
-        case State::AwaitingConstantsReply:
-            if (!receiveBuffer.contains(protocol::kListingEnd))
-                break;
-            switch (readListing(receiveBuffer, &tipId)) {
-            case listing::Verdict::Accepted:
-                state = State::CollectingHighValues;
-                receiveBuffer.clear();
-                break;
-            case listing::Verdict::Unreadable:
-                // The operator's Retry: the next reply is read as a listing again.
-                receiveBuffer.clear();
-                break;
-            case listing::Verdict::FirmwareTooOld:
-            case listing::Verdict::UnknownTip:
-                // The tick timer stays stopped: nothing more is read.
-                stopped = true;
-                break;
-            }
-            break;
-        case State::CollectingCalibrationData:
-        case State::CollectingHighValues:
-        case State::CollectingLowValues:
-            echoProgress(receiveBuffer);
-            break;
-        }
-    }
-    if (stopped || !isCollecting(state))
-        return 0;
-    const TipKind *tip = tipKindById(tipId);
-    FUZZ_CHECK((tip == nullptr) == (tipId == kNoTipKind));
-    if (state == State::CollectingCalibrationData)
-        judgeCounts(receiveBuffer, tip);
-    else
-        judgeReading(receiveBuffer, state, tip);
+    Input input(data, size);
+    Screen screen(input);
+    screen.run();
     return 0;
 }
