@@ -133,6 +133,8 @@ private:
     // last press of Connect.
     history::Run run_;
     bool runIdentified_ = false;
+    // A lost link has fixed whether the run left unsaved constants.
+    bool unsavedSettled_ = false;
     QDateTime connectedAt_;
     history::Sink *sink_ = nullptr;
 

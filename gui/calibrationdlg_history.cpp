@@ -70,17 +70,27 @@ void CalibrationDlg::recordIdentification(const listing::Reading &reading)
 
 void CalibrationDlg::recordOutcome(history::Outcome outcome, const QString &detail)
 {
-    // A lost link records whether the sensor held unsaved constants then.
-    if (outcome == history::Outcome::LinkLost)
-        run_.unsavedConstants = procedure_->hasUnsavedConstants();
+    if (!runIdentified_)
+        return;
+    bool changed = false;
+    // A lost link records whether the sensor held unsaved constants then,
+    // whatever ended the run before it; nothing after it can change that.
+    if (outcome == history::Outcome::LinkLost && !unsavedSettled_) {
+        unsavedSettled_ = true;
+        const bool unsaved = procedure_->hasUnsavedConstants();
+        changed = unsaved != run_.unsavedConstants;
+        run_.unsavedConstants = unsaved;
+    }
     // The first end counts: a link lost after the constants were saved does
     // not undo the save.
-    if (!runIdentified_ || run_.outcome != history::Outcome::Interrupted)
-        return;
-    run_.outcome = outcome;
-    run_.outcomeDetail = detail;
-    run_.ended = QDateTime::currentDateTimeUtc();
-    recordSnapshot();
+    if (run_.outcome == history::Outcome::Interrupted) {
+        run_.outcome = outcome;
+        run_.outcomeDetail = detail;
+        run_.ended = QDateTime::currentDateTimeUtc();
+        changed = true;
+    }
+    if (changed)
+        recordSnapshot();
 }
 
 void CalibrationDlg::recordSnapshot()
@@ -97,9 +107,10 @@ void CalibrationDlg::recordSnapshot()
     run_.newOffset = p.field(Field::NewOffset);
     if (!run_.newSlope.isEmpty())
         run_.meanCounts = p.meanCounts();
-    // While the run goes on, whether the sensor holds constants never saved;
-    // a lost link records what it was when the link went.
-    if (run_.outcome == history::Outcome::Interrupted)
+    // Whether the sensor holds constants never saved, until the screen
+    // closes: a run that ended with them in the sensor may still put the
+    // previous ones back. A lost link records what it was when the link went.
+    if (!unsavedSettled_)
         run_.unsavedConstants = p.hasUnsavedConstants();
     ++run_.revision;
     sink_->record(run_);

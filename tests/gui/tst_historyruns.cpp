@@ -161,6 +161,12 @@ void HistoryRunsTest::outcomes_data()
         << "right"
         << "bad reading" << Outcome::Cancelled << "Bad Data from Sensor: validation high reading"
         << false;
+    // The end is kept as it came; the restore that follows on closing clears
+    // the unsaved mark.
+    QTest::newRow("bad verification cancelled, constants restored")
+        << "drifted"
+        << "bad verification" << Outcome::Cancelled
+        << "Bad Data from Sensor: verification high reading" << false;
     QTest::newRow("communication error aborted")
         << "right"
         << "abort listing" << Outcome::Cancelled << "Sensor Communication Error" << false;
@@ -218,6 +224,13 @@ void HistoryRunsTest::outcomes()
         h.answers.click(QMessageBox::Cancel);
         h.collectionTicks(); // no data came
         QVERIFY(h.answers.waitUntilDone());
+    } else if (road == "bad verification") {
+        QVERIFY2(h.driveTo(Phase::VerificationHigh), h.failedStep());
+        h.answers.click(QMessageBox::Cancel);
+        h.collectionTicks(); // no data came
+        QVERIFY(h.answers.waitUntilDone());
+        h.send(3); // the previous constants go back before the screen closes
+        QVERIFY(h.waitUntil([&] { return !h.screen->isVisible(); }));
     } else if (road == "abort listing" || road == "silent after listing") {
         h.sensor.setFault(SimulatedSensor::Fault::NoVersion);
         if (road == "abort listing") {
