@@ -368,6 +368,13 @@ void TestHistoryStore::sensorSense_data()
     Run far = run(Outcome::ValidatedDateSet, QDate(9999, 12, 31), Verdict::Pass);
     Run noSerial = run(Outcome::ValidatedDateSet, today, Verdict::Pass);
     noSerial.serialNumber.clear();
+    // A newer revision of a run is the run: what the list says follows it.
+    const auto revised = [](Run r, Outcome outcome) {
+        r.revision += 1;
+        r.outcome = outcome;
+        return r;
+    };
+    const Run failedToday = run(Outcome::Cancelled, today, Verdict::Fail);
     Run lostLink = run(Outcome::LinkLost, today, Verdict::None);
     lostLink.foundHigh = history::Reading();
     lostLink.foundLow = history::Reading();
@@ -389,6 +396,14 @@ void TestHistoryStore::sensorSense_data()
         *row("a failure stands through a later run without readings")
             << QList<Run>{run(Outcome::Cancelled, year, Verdict::Fail), lostLink} << QString()
             << "link-lost" << true << true;
+        *row("a newer revision validates the failed run")
+            << QList<Run>{failedToday, revised(failedToday, Outcome::ValidatedDateSet)}
+            << today.toString(Qt::ISODate) << "validated-date-set" << true << true;
+        *row("a newer revision takes the validation back")
+            << QList<Run>{revised(run(Outcome::ValidatedNoRecord, today, Verdict::Pass),
+                                  Outcome::Cancelled),
+                          run(Outcome::ValidatedNoRecord, today, Verdict::Pass)}
+            << QString() << "cancelled" << false << true;
         *row("no serial number: never due") << QList<Run>{noSerial} << today.toString(Qt::ISODate)
                                             << "validated-date-set" << false << false;
     }
