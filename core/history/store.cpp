@@ -361,6 +361,50 @@ WriteResult Store::write(const Run &run, QString *error)
     return {};
 }
 
+bool Store::writeAll(const QList<Run> &runs, QList<bool> *inserted, QString *error)
+{
+    inserted->clear();
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        *error = location_.describe() + tr(": not open");
+        return false;
+    }
+    if (runs.isEmpty())
+        return true;
+    const bool sqlite = isSQLite(location_);
+    QSqlError sqlError;
+    if (!schema::begin(db, sqlite, &sqlError)) {
+        *error = failure(location_, tr("the runs could not be written"), sqlError);
+        return false;
+    }
+    // Prepared once: on PostgreSQL each run is then one round trip. Freed
+    // after the transaction ends, as in write().
+    QSqlQuery query(db);
+    QList<bool> news;
+    bool ok = query.prepare(insertRunSql(sqlite));
+    for (int i = 0; ok && i < runs.size(); ++i) {
+        const QVariantList values = runValues(runs.at(i));
+        for (int v = 0; v < values.size(); ++v)
+            query.bindValue(v, values.at(v));
+        ok = query.exec();
+        news << (ok && query.numRowsAffected() > 0);
+    }
+    if (!ok)
+        sqlError = query.lastError();
+    query.finish();
+    if (!ok) {
+        schema::rollback(db);
+        *error = failure(location_, tr("the runs could not be written"), sqlError);
+        return false;
+    }
+    if (!schema::commit(db, &sqlError)) {
+        *error = failure(location_, tr("the runs could not be written"), sqlError);
+        return false;
+    }
+    *inserted = news;
+    return true;
+}
+
 QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
 {
     QList<SensorSummary> list;
@@ -551,6 +595,40 @@ bool Store::hasRecordDigest(const QString &sha256) const
         return false;
     }
     return query.next();
+}
+
+bool Store::knownRecordDigests(const QStringList &digests, QSet<QString> *known,
+                               QString *error) const
+{
+    known->clear();
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        *error = tr("the history is not open");
+        return false;
+    }
+    QStringList asked;
+    for (const QString &digest : digests) {
+        if (!digest.isEmpty() && !asked.contains(digest))
+            asked << digest;
+    }
+    if (asked.isEmpty())
+        return true;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.prepare(QLatin1String("SELECT DISTINCT record_digest FROM runs"
+                                          " WHERE record_digest IN (") +
+                            QStringList(asked.size(), QStringLiteral("?")).join(u',') + u')');
+    for (const QString &digest : asked)
+        query.addBindValue(digest);
+    ok = ok && query.exec();
+    while (ok && query.next())
+        known->insert(query.value(0).toString());
+    if (!ok || query.lastError().isValid()) {
+        *error = failure(location_, tr("cannot look up the records"), query.lastError());
+        known->clear();
+        return false;
+    }
+    return true;
 }
 
 QSqlDatabase Store::database() const

@@ -8,6 +8,7 @@
 
 #include <QDate>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
 
@@ -83,6 +84,10 @@ public:
     // time and the station and operator it names; nothing is ever replaced.
     // The newest revision is the run as the history shows it.
     WriteResult write(const Run &run, QString *error);
+    // Appends the snapshots as write() does, all in one transaction: either
+    // every one is stored or none is (false with a reason, tried once). For
+    // each, *inserted says whether it was new to the history.
+    bool writeAll(const QList<Run> &runs, QList<bool> *inserted, QString *error);
 
     // With `today`, runs dated after tomorrow count neither for the due date
     // nor as the newest run.
@@ -99,6 +104,9 @@ public:
     // Every stored revision of one run, oldest first.
     QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
     bool hasRecordDigest(const QString &sha256) const;
+    // Of these digests, the ones a run of the history carries, in one query;
+    // false with a reason.
+    bool knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error) const;
 
     // The connection itself, for models in the window.
     QSqlDatabase database() const;

@@ -33,6 +33,10 @@ using namespace historytest;
 namespace
 {
 
+// Enough records that an import outlasts the progress dialog's delay, written
+// in batches as it is.
+constexpr int kSlowImportFiles = 6000;
+
 // A record as the calibration screen writes it.
 QByteArray recordOf(const QString &serial, const QDate &date, bool newConstants)
 {
@@ -342,8 +346,7 @@ void HistoryImportTest::progressDialogCancels()
     TempHistory h;
     QVERIFY2(h.ok(), qPrintable(h.error()));
     QTemporaryDir folder;
-    // Enough records that the import outlasts the progress dialog's delay.
-    constexpr int kFiles = 1500;
+    constexpr int kFiles = kSlowImportFiles;
     for (int i = 0; i < kFiles; ++i)
         QVERIFY(writeFile(folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
                           recordOf(QString("40317-%1").arg(10000 + i), QDate(2020, 1, 1).addDays(i),
@@ -385,7 +388,7 @@ void HistoryImportTest::closingTheWindowStopsTheImport()
     TempHistory h;
     QVERIFY2(h.ok(), qPrintable(h.error()));
     QTemporaryDir folder;
-    constexpr int kFiles = 1500;
+    constexpr int kFiles = kSlowImportFiles;
     for (int i = 0; i < kFiles; ++i)
         QVERIFY(writeFile(
             folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
