@@ -513,14 +513,23 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
 
 namespace
 {
-QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &sql,
-                     const QVariantList &values, QString *error)
+const QString &allRunsSql()
 {
-    QList<Run> runs;
+    static const QString text =
+        selectRuns() + QLatin1String("ORDER BY serial_number, started, run_key");
+    return text;
+}
+
+// Each run the query gives to visit as it is read; false when they could not
+// all be read (error, if given, says why) or visit stopped.
+bool visitRuns(const Location &location, QSqlDatabase db, const QString &sql,
+               const QVariantList &values, const std::function<bool(const Run &)> &visit,
+               QString *error)
+{
     if (!db.isOpen()) {
         if (error)
             *error = tr("the history is not open");
-        return runs;
+        return false;
     }
     QSqlQuery query(db);
     query.setForwardOnly(true);
@@ -532,17 +541,34 @@ QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &s
         qWarning().noquote() << why;
         if (error)
             *error = why;
-        return runs;
+        return false;
     }
-    while (query.next())
-        runs << runFromRow(query);
+    while (query.next()) {
+        if (!visit(runFromRow(query)))
+            return false;
+    }
     // A connection lost half-way ends the rows early: not every run was read.
     if (query.lastError().isValid()) {
         const QString why = failure(location, tr("cannot read the runs"), query.lastError());
         qWarning().noquote() << why;
         if (error)
             *error = why;
+        return false;
     }
+    return true;
+}
+
+QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &sql,
+                     const QVariantList &values, QString *error)
+{
+    QList<Run> runs;
+    visitRuns(
+        location, db, sql, values,
+        [&runs](const Run &run) {
+            runs << run;
+            return true;
+        },
+        error);
     return runs;
 }
 } // namespace
@@ -574,9 +600,12 @@ QList<Run> Store::revisionsOf(const QString &key, QString *error) const
 
 QList<Run> Store::allRuns(QString *error) const
 {
-    return queryRuns(location_, database(),
-                     selectRuns() + QLatin1String("ORDER BY serial_number, started, run_key"), {},
-                     error);
+    return queryRuns(location_, database(), allRunsSql(), {}, error);
+}
+
+bool Store::visitAllRuns(const std::function<bool(const Run &)> &visit, QString *error) const
+{
+    return visitRuns(location_, database(), allRunsSql(), {}, visit, error);
 }
 
 bool Store::hasRecordDigest(const QString &sha256) const

@@ -12,6 +12,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+#include <functional>
+
 namespace history
 {
 
@@ -101,6 +103,10 @@ public:
                       QString *error = nullptr) const;
     // By sensor, then oldest first; the same.
     QList<Run> allRuns(QString *error = nullptr) const;
+    // The same runs handed one at a time as they are read, none held; visit
+    // returning false stops. False when they could not all be read (error
+    // says why) or visit stopped.
+    bool visitAllRuns(const std::function<bool(const Run &)> &visit, QString *error) const;
     // Every stored revision of one run, oldest first.
     QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
     bool hasRecordDigest(const QString &sha256) const;
