@@ -17,6 +17,11 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::CsvFile", text);
 }
 
+bool writeAll(QSaveFile &file, const QByteArray &bytes)
+{
+    return file.write(bytes) == bytes.size();
+}
+
 } // namespace
 
 bool writeCsvFile(const QList<Run> &runs, const QString &path, QString *error)
@@ -35,13 +40,38 @@ int exportHistoryToCsv(const Location &location, const QString &path, QString *e
     Store store(location);
     if (!store.open(error))
         return -1;
-    QString readError;
-    const QList<Run> runs = store.allRuns(&readError);
-    if (!readError.isEmpty()) {
-        *error = tr("The history could not be read: %1").arg(readError);
+    // Row by row as read: the whole history never sits in memory, as runs
+    // or as text. The file is replaced only once every run is in it.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || !writeAll(file, csvHeader())) {
+        *error = file.errorString();
         return -1;
     }
-    return writeCsvFile(runs, path, error) ? int(runs.size()) : -1;
+    int runs = 0;
+    bool written = true;
+    QString readError;
+    const bool read = store.visitAllRuns(
+        [&](const Run &run) {
+            written = writeAll(file, csvRow(run));
+            ++runs;
+            return written;
+        },
+        &readError);
+    if (!written) {
+        *error = file.errorString();
+        file.cancelWriting();
+        return -1;
+    }
+    if (!read) {
+        *error = tr("The history could not be read: %1").arg(readError);
+        file.cancelWriting();
+        return -1;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return -1;
+    }
+    return runs;
 }
 
 } // namespace history

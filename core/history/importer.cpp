@@ -9,8 +9,10 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
+#include <optional>
 
 namespace history
 {
@@ -58,10 +60,28 @@ QStringList recordFilesUnder(const QString &folder)
     return files;
 }
 
-FileImport importRecordFile(Store &store, const QString &path, const ImportRules &rules)
+namespace
 {
-    const auto refuse = [](const QString &reason) {
-        return FileImport{FileImport::Verdict::Refused, reason};
+
+// Files read ahead and written in one transaction: on PostgreSQL a file
+// then costs one round trip instead of a transaction of its own.
+constexpr int kImportBatchFiles = 200;
+
+// A file read and judged by itself; refused, or a run to write.
+struct ReadFile {
+    QString path;
+    QByteArray bytes;
+    Run run;
+    std::optional<FileImport> decided; // refused before the history was asked
+};
+
+ReadFile readFile(const QString &path, const ImportRules &rules)
+{
+    ReadFile read;
+    read.path = path;
+    const auto refuse = [&read](const QString &reason) {
+        read.decided = FileImport{FileImport::Verdict::Refused, reason};
+        return read;
     };
 
     QFile file(path);
@@ -70,27 +90,125 @@ FileImport importRecordFile(Store &store, const QString &path, const ImportRules
         return refuse(tr("not a calibration record: too large (%1 bytes)").arg(file.size()));
     if (!file.open(QIODevice::ReadOnly))
         return refuse(tr("cannot be read: %1").arg(file.errorString()));
-    const QByteArray bytes = file.read(kMaxRecordSize + 1);
+    read.bytes = file.read(kMaxRecordSize + 1);
     if (file.error() != QFileDevice::NoError)
         return refuse(tr("cannot be read: %1").arg(file.errorString()));
 
-    const RecordReading reading = readRecord(bytes, QFileInfo(path).absoluteFilePath());
+    const RecordReading reading = readRecord(read.bytes, QFileInfo(path).absoluteFilePath());
     if (!reading.ok)
         return refuse(reading.error);
     const QString refusal = refusalOf(reading.run, rules);
     if (!refusal.isEmpty())
         return refuse(refusal);
-    if (alreadyThere(store, bytes))
-        return {FileImport::Verdict::AlreadyThere, QString()};
-    Run run = reading.run;
-    run.operatorName = loginName();
-    QString error;
-    const WriteResult written = store.write(run, &error);
+    read.run = reading.run;
+    read.run.operatorName = loginName();
+    return read;
+}
+
+FileImport fromWrite(const WriteResult &written, const QString &error)
+{
     if (!written)
-        return refuse(tr("could not be written to the history: %1").arg(error));
+        return {FileImport::Verdict::Refused,
+                tr("could not be written to the history: %1").arg(error)};
     if (written.kind == WriteResult::AlreadyThere)
         return {FileImport::Verdict::AlreadyThere, QString()};
     return {FileImport::Verdict::Imported, QString()};
+}
+
+// One file against the history, in a transaction of its own.
+FileImport importRead(Store &store, const ReadFile &read)
+{
+    if (read.decided)
+        return *read.decided;
+    if (alreadyThere(store, read.bytes))
+        return {FileImport::Verdict::AlreadyThere, QString()};
+    QString error;
+    const WriteResult written = store.write(read.run, &error);
+    return fromWrite(written, error);
+}
+
+// The batch's files as importRead() would judge them one after the other,
+// in two queries and one transaction; false when the history could not
+// answer or the transaction failed, and nothing of the batch was written.
+bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *verdicts)
+{
+    QList<QStringList> digests(batch.size());
+    QStringList asked;
+    for (int i = 0; i < batch.size(); ++i) {
+        if (!batch.at(i).decided) {
+            digests[i] = knownDigests(batch.at(i).bytes);
+            asked += digests.at(i);
+        }
+    }
+    QSet<QString> known;
+    QString error;
+    if (!store.knownRecordDigests(asked, &known, &error))
+        return false;
+    // A file after another of the batch with the same record finds it there,
+    // as it would have had the first been written alone.
+    QList<Run> runs;
+    QList<int> written;
+    verdicts->clear();
+    for (int i = 0; i < batch.size(); ++i) {
+        const ReadFile &read = batch.at(i);
+        if (read.decided) {
+            verdicts->append(*read.decided);
+        } else if (std::any_of(digests.at(i).begin(), digests.at(i).end(),
+                               [&](const QString &digest) { return known.contains(digest); })) {
+            verdicts->append({FileImport::Verdict::AlreadyThere, QString()});
+        } else {
+            if (!read.run.recordDigest.isEmpty())
+                known.insert(read.run.recordDigest);
+            runs << read.run;
+            written << i;
+            verdicts->append({FileImport::Verdict::Imported, QString()});
+        }
+    }
+    QList<bool> inserted;
+    if (!store.writeAll(runs, &inserted, &error))
+        return false;
+    for (int k = 0; k < written.size(); ++k) {
+        if (!inserted.at(k))
+            (*verdicts)[written.at(k)] = {FileImport::Verdict::AlreadyThere, QString()};
+    }
+    return true;
+}
+
+void count(ImportResult *result, const QString &path, const FileImport &file)
+{
+    switch (file.verdict) {
+    case FileImport::Verdict::Imported:
+        ++result->imported;
+        break;
+    case FileImport::Verdict::AlreadyThere:
+        ++result->alreadyThere;
+        break;
+    case FileImport::Verdict::Refused:
+        result->refused.append({path, file.reason});
+        break;
+    }
+}
+
+// Writes the batch; when it fails as a whole, file by file, so that a file
+// the history refuses is reported alone and the others still go in.
+void flush(Store &store, QList<ReadFile> *batch, ImportResult *result)
+{
+    QList<FileImport> verdicts;
+    if (!importBatch(store, *batch, &verdicts)) {
+        verdicts.clear();
+        for (const ReadFile &read : std::as_const(*batch))
+            verdicts << importRead(store, read);
+    }
+    for (int i = 0; i < batch->size(); ++i)
+        count(result, batch->at(i).path, verdicts.at(i));
+    batch->clear();
+}
+
+} // namespace
+
+FileImport importRecordFile(Store &store, const QString &path, const ImportRules &rules)
+{
+    return importRead(store, readFile(path, rules));
 }
 
 ImportResult importRecordFiles(Store &store, const QStringList &files, const ImportRules &rules,
@@ -98,24 +216,19 @@ ImportResult importRecordFiles(Store &store, const QStringList &files, const Imp
 {
     ImportResult result;
     result.total = int(files.size());
+    QList<ReadFile> batch;
     for (int i = 0; i < files.size(); ++i) {
         if (goOn && !goOn(i, result.total)) {
+            // What was read before the stop counts as tried.
+            flush(store, &batch, &result);
             result.cancelled = true;
             return result;
         }
-        const FileImport file = importRecordFile(store, files.at(i), rules);
-        switch (file.verdict) {
-        case FileImport::Verdict::Imported:
-            ++result.imported;
-            break;
-        case FileImport::Verdict::AlreadyThere:
-            ++result.alreadyThere;
-            break;
-        case FileImport::Verdict::Refused:
-            result.refused.append({files.at(i), file.reason});
-            break;
-        }
+        batch << readFile(files.at(i), rules);
+        if (batch.size() == kImportBatchFiles)
+            flush(store, &batch, &result);
     }
+    flush(store, &batch, &result);
     return result;
 }
 

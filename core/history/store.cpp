@@ -51,6 +51,28 @@ QString validationOutcomes()
     return names.join(u',');
 }
 
+// The sensor list takes each sensor's newest runs' fields as one text,
+// joined by a character no outcome, verdict or date has.
+const QLatin1String kSummarySeparator("|");
+const QStringList kNewestFields{QStringLiteral("outcome"), QStringLiteral("record_date")};
+const QStringList kJudgedFields{QStringLiteral("outcome"), QStringLiteral("found_high_verdict"),
+                                QStringLiteral("found_low_verdict"),
+                                QStringLiteral("left_high_verdict"),
+                                QStringLiteral("left_low_verdict")};
+const QStringList kValidatedFields{QStringLiteral("record_date")};
+// The horizon is bound once per place it limits in the sensor list.
+constexpr int kHorizonBinds = 5;
+
+// One of those texts split into its fields; empty when there is none or it
+// does not split into as many as were joined.
+QStringList summaryFields(const QVariant &value, const QStringList &fields)
+{
+    if (value.isNull())
+        return {};
+    const QStringList split = value.toString().split(kSummarySeparator);
+    return split.size() == fields.size() ? split : QStringList();
+}
+
 QAtomicInteger<quint64> connectionCount;
 
 // The newest revision of each run.
@@ -110,12 +132,15 @@ QString failure(const Location &location, const QString &what, const QSqlError &
     return databaseFailure(location, what, error);
 }
 
-// The session's limits on waiting: bound, as set_config() takes them.
+// The session's limits on waiting: bound, as set_config() takes them. No
+// JIT: the sensor list's estimate passes its threshold, and compiling it
+// cost a second where the query itself takes less than half of one.
 bool applyTimeouts(QSqlDatabase &db, const Location &location, QSqlError *error)
 {
     QSqlQuery query(db);
     query.prepare(QStringLiteral("SELECT set_config('statement_timeout', ?, false), "
-                                 "set_config('lock_timeout', ?, false)"));
+                                 "set_config('lock_timeout', ?, false), "
+                                 "set_config('jit', 'off', false)"));
     query.addBindValue(QString::number(location.statementTimeoutMs));
     query.addBindValue(QString::number(location.lockTimeoutMs));
     if (!query.exec()) {
@@ -336,6 +361,50 @@ WriteResult Store::write(const Run &run, QString *error)
     return {};
 }
 
+bool Store::writeAll(const QList<Run> &runs, QList<bool> *inserted, QString *error)
+{
+    inserted->clear();
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        *error = location_.describe() + tr(": not open");
+        return false;
+    }
+    if (runs.isEmpty())
+        return true;
+    const bool sqlite = isSQLite(location_);
+    QSqlError sqlError;
+    if (!schema::begin(db, sqlite, &sqlError)) {
+        *error = failure(location_, tr("the runs could not be written"), sqlError);
+        return false;
+    }
+    // Prepared once: on PostgreSQL each run is then one round trip. Freed
+    // after the transaction ends, as in write().
+    QSqlQuery query(db);
+    QList<bool> news;
+    bool ok = query.prepare(insertRunSql(sqlite));
+    for (int i = 0; ok && i < runs.size(); ++i) {
+        const QVariantList values = runValues(runs.at(i));
+        for (int v = 0; v < values.size(); ++v)
+            query.bindValue(v, values.at(v));
+        ok = query.exec();
+        news << (ok && query.numRowsAffected() > 0);
+    }
+    if (!ok)
+        sqlError = query.lastError();
+    query.finish();
+    if (!ok) {
+        schema::rollback(db);
+        *error = failure(location_, tr("the runs could not be written"), sqlError);
+        return false;
+    }
+    if (!schema::commit(db, &sqlError)) {
+        *error = failure(location_, tr("the runs could not be written"), sqlError);
+        return false;
+    }
+    *inserted = news;
+    return true;
+}
+
 QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
 {
     QList<SensorSummary> list;
@@ -345,43 +414,54 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
             *error = tr("the history is not open");
         return list;
     }
-    // A sensor is its serial number and type. One pass over the sensor index
-    // for the figures, and index look-ups per sensor for its newest run and
-    // the newest run that took readings. Runs dated after tomorrow are left
-    // out of both and of the last validation: a date in the future must not
-    // put off the due date or hide today's run.
-    static const QString sql =
-        QLatin1String(
-            "SELECT s.serial_number, s.sensor_type, s.runs, s.last_validation, n.outcome,"
-            " s.last_run, n.record_date, j.outcome, j.found_high_verdict, j.found_low_verdict,"
-            " j.left_high_verdict, j.left_low_verdict, v.record_date FROM ("
-            " SELECT r.serial_number, r.sensor_type, COUNT(*) AS runs,"
-            " MAX(CASE WHEN r.started < ? AND r.outcome IN (") +
-        validationOutcomes() +
-        QLatin1String(") THEN r.started END) AS last_validation,"
-                      " MAX(CASE WHEN r.started < ? THEN r.started END) AS last_run,"
-                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
-                      " AND k.sensor_type = r.sensor_type AND k.started < ?"
-                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS newest,"
-                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
-                      " AND k.sensor_type = r.sensor_type AND k.started < ?"
-                      " AND (k.found_high_verdict <> 'none' OR k.found_low_verdict <> 'none')"
-                      " ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS judged,"
-                      " (SELECT k.run_key FROM runs k WHERE k.serial_number = r.serial_number"
-                      " AND k.sensor_type = r.sensor_type AND k.started < ? AND k.outcome IN (") +
-        validationOutcomes() +
-        QLatin1String(") ORDER BY k.started DESC, k.run_key DESC LIMIT 1) AS validated"
-                      " FROM runs r GROUP BY r.serial_number, r.sensor_type"
-                      ") s LEFT JOIN runs n ON n.run_key = s.newest"
-                      " LEFT JOIN runs j ON j.run_key = s.judged"
-                      " LEFT JOIN runs v ON v.run_key = s.validated"
-                      " ORDER BY s.serial_number, s.sensor_type");
+    // A sensor is its serial number and type. One pass over the newest
+    // revisions for the figures, and per sensor one backward walk of the
+    // sensor index for each of its newest run, the newest run that took
+    // readings and the newest validation; each of those gives its fields as
+    // one text, so no join over every run is needed. The newest revision is
+    // found by the absence of a newer one: PostgreSQL plans that as one
+    // anti-join, where the view's MAX() is a look-up per row. Runs dated
+    // after tomorrow are left out of all but the count: a date in the future
+    // must not put off the due date or hide today's run.
+    static const QString sql = [] {
+        const QString current =
+            QStringLiteral(" NOT EXISTS (SELECT 1 FROM run_revisions m"
+                           " WHERE m.run_key = %1.run_key AND m.revision > %1.revision)");
+        const QString validation = QLatin1String(" IN (") + validationOutcomes() + u')';
+        // The newest current revision of the sensor, dated before the horizon,
+        // that meets `condition`; `fields` joined by the separator.
+        const auto newest = [&](const QStringList &fields, const QString &condition) {
+            QStringList joined;
+            for (const QString &field : fields)
+                joined << QLatin1String("k.") + field;
+            return QLatin1String("(SELECT ") +
+                   joined.join(QLatin1String(" || '") + kSummarySeparator +
+                               QLatin1String("' || ")) +
+                   QLatin1String(" FROM run_revisions k WHERE k.serial_number = r.serial_number"
+                                 " AND k.sensor_type = r.sensor_type AND k.started < ? AND") +
+                   current.arg(QLatin1String("k")) + condition +
+                   QLatin1String(" ORDER BY k.started DESC, k.run_key DESC LIMIT 1)");
+        };
+        return QLatin1String("SELECT r.serial_number, r.sensor_type, COUNT(*),"
+                             " MAX(CASE WHEN r.started < ? AND r.outcome") +
+               validation +
+               QLatin1String(" THEN r.started END),"
+                             " MAX(CASE WHEN r.started < ? THEN r.started END), ") +
+               newest(kNewestFields, QString()) + QLatin1String(", ") +
+               newest(kJudgedFields, QStringLiteral(" AND (k.found_high_verdict <> 'none'"
+                                                    " OR k.found_low_verdict <> 'none')")) +
+               QLatin1String(", ") +
+               newest(kValidatedFields, QLatin1String(" AND k.outcome") + validation) +
+               QLatin1String(" FROM run_revisions r WHERE") + current.arg(QLatin1String("r")) +
+               QLatin1String(" GROUP BY r.serial_number, r.sensor_type"
+                             " ORDER BY r.serial_number, r.sensor_type");
+    }();
     const QString horizon =
         timeText(QDateTime(today.addDays(2), QTime(0, 0), Qt::LocalTime).toUTC());
     QSqlQuery query(db);
     query.setForwardOnly(true);
     bool ok = query.prepare(sql);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < kHorizonBinds; ++i)
         query.addBindValue(horizon);
     if (!ok || !query.exec()) {
         const QString why = failure(location_, tr("cannot list the sensors"), query.lastError());
@@ -390,33 +470,36 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
             *error = why;
         return list;
     }
-    const auto verdict = [&query](int column) {
-        return verdictFromName(query.value(column).toString()).value_or(Verdict::None);
-    };
     while (query.next()) {
         SensorSummary sensor;
         sensor.serialNumber = query.value(0).toString();
         sensor.sensorType = query.value(1).toString();
         sensor.runs = query.value(2).toInt();
         sensor.lastValidation = timeFrom(query.value(3));
-        sensor.lastOutcome =
-            outcomeFromName(query.value(4).toString()).value_or(Outcome::Interrupted);
-        sensor.lastRun = timeFrom(query.value(5));
-        sensor.lastRunDateOnly = !query.value(6).toString().isEmpty();
-        if (!query.value(7).isNull()) {
-            Run judged;
-            judged.outcome =
-                outcomeFromName(query.value(7).toString()).value_or(Outcome::Interrupted);
-            judged.foundHigh.verdict = verdict(8);
-            judged.foundLow.verdict = verdict(9);
-            judged.leftHigh.verdict = verdict(10);
-            judged.leftLow.verdict = verdict(11);
-            // Runs without a serial number are no sensor that could be.
-            sensor.outOfTolerance = sensor.hasSerial() && leftFailing(judged);
+        sensor.lastRun = timeFrom(query.value(4));
+        // Fields that do not split as written are read as none.
+        const QStringList newest = summaryFields(query.value(5), kNewestFields);
+        const QStringList judged = summaryFields(query.value(6), kJudgedFields);
+        const QStringList validated = summaryFields(query.value(7), kValidatedFields);
+        if (!newest.isEmpty()) {
+            sensor.lastOutcome = outcomeFromName(newest[0]).value_or(Outcome::Interrupted);
+            sensor.lastRunDateOnly = !newest[1].isEmpty();
         }
-        const QString validatedOn = query.value(12).toString();
-        if (!validatedOn.isEmpty())
-            sensor.lastValidationDate = QDate::fromString(validatedOn, Qt::ISODate);
+        if (!judged.isEmpty()) {
+            const auto verdict = [&judged](int field) {
+                return verdictFromName(judged[field]).value_or(Verdict::None);
+            };
+            Run run;
+            run.outcome = outcomeFromName(judged[0]).value_or(Outcome::Interrupted);
+            run.foundHigh.verdict = verdict(1);
+            run.foundLow.verdict = verdict(2);
+            run.leftHigh.verdict = verdict(3);
+            run.leftLow.verdict = verdict(4);
+            // Runs without a serial number are no sensor that could be.
+            sensor.outOfTolerance = sensor.hasSerial() && leftFailing(run);
+        }
+        if (!validated.isEmpty() && !validated[0].isEmpty())
+            sensor.lastValidationDate = QDate::fromString(validated[0], Qt::ISODate);
         list << sensor;
     }
     if (query.lastError().isValid()) {
@@ -430,14 +513,23 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
 
 namespace
 {
-QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &sql,
-                     const QVariantList &values, QString *error)
+const QString &allRunsSql()
 {
-    QList<Run> runs;
+    static const QString text =
+        selectRuns() + QLatin1String("ORDER BY serial_number, started, run_key");
+    return text;
+}
+
+// Each run the query gives to visit as it is read; false when they could not
+// all be read (error, if given, says why) or visit stopped.
+bool visitRuns(const Location &location, QSqlDatabase db, const QString &sql,
+               const QVariantList &values, const std::function<bool(const Run &)> &visit,
+               QString *error)
+{
     if (!db.isOpen()) {
         if (error)
             *error = tr("the history is not open");
-        return runs;
+        return false;
     }
     QSqlQuery query(db);
     query.setForwardOnly(true);
@@ -449,17 +541,34 @@ QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &s
         qWarning().noquote() << why;
         if (error)
             *error = why;
-        return runs;
+        return false;
     }
-    while (query.next())
-        runs << runFromRow(query);
+    while (query.next()) {
+        if (!visit(runFromRow(query)))
+            return false;
+    }
     // A connection lost half-way ends the rows early: not every run was read.
     if (query.lastError().isValid()) {
         const QString why = failure(location, tr("cannot read the runs"), query.lastError());
         qWarning().noquote() << why;
         if (error)
             *error = why;
+        return false;
     }
+    return true;
+}
+
+QList<Run> queryRuns(const Location &location, QSqlDatabase db, const QString &sql,
+                     const QVariantList &values, QString *error)
+{
+    QList<Run> runs;
+    visitRuns(
+        location, db, sql, values,
+        [&runs](const Run &run) {
+            runs << run;
+            return true;
+        },
+        error);
     return runs;
 }
 } // namespace
@@ -491,9 +600,12 @@ QList<Run> Store::revisionsOf(const QString &key, QString *error) const
 
 QList<Run> Store::allRuns(QString *error) const
 {
-    return queryRuns(location_, database(),
-                     selectRuns() + QLatin1String("ORDER BY serial_number, started, run_key"), {},
-                     error);
+    return queryRuns(location_, database(), allRunsSql(), {}, error);
+}
+
+bool Store::visitAllRuns(const std::function<bool(const Run &)> &visit, QString *error) const
+{
+    return visitRuns(location_, database(), allRunsSql(), {}, visit, error);
 }
 
 bool Store::hasRecordDigest(const QString &sha256) const
@@ -512,6 +624,40 @@ bool Store::hasRecordDigest(const QString &sha256) const
         return false;
     }
     return query.next();
+}
+
+bool Store::knownRecordDigests(const QStringList &digests, QSet<QString> *known,
+                               QString *error) const
+{
+    known->clear();
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        *error = tr("the history is not open");
+        return false;
+    }
+    QStringList asked;
+    for (const QString &digest : digests) {
+        if (!digest.isEmpty() && !asked.contains(digest))
+            asked << digest;
+    }
+    if (asked.isEmpty())
+        return true;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    bool ok = query.prepare(QLatin1String("SELECT DISTINCT record_digest FROM runs"
+                                          " WHERE record_digest IN (") +
+                            QStringList(asked.size(), QStringLiteral("?")).join(u',') + u')');
+    for (const QString &digest : asked)
+        query.addBindValue(digest);
+    ok = ok && query.exec();
+    while (ok && query.next())
+        known->insert(query.value(0).toString());
+    if (!ok || query.lastError().isValid()) {
+        *error = failure(location_, tr("cannot look up the records"), query.lastError());
+        known->clear();
+        return false;
+    }
+    return true;
 }
 
 QSqlDatabase Store::database() const

@@ -8,8 +8,11 @@
 
 #include <QDate>
 #include <QList>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QString>
+
+#include <functional>
 
 namespace history
 {
@@ -83,6 +86,10 @@ public:
     // time and the station and operator it names; nothing is ever replaced.
     // The newest revision is the run as the history shows it.
     WriteResult write(const Run &run, QString *error);
+    // Appends the snapshots as write() does, all in one transaction: either
+    // every one is stored or none is (false with a reason, tried once). For
+    // each, *inserted says whether it was new to the history.
+    bool writeAll(const QList<Run> &runs, QList<bool> *inserted, QString *error);
 
     // With `today`, runs dated after tomorrow count neither for the due date
     // nor as the newest run.
@@ -96,9 +103,16 @@ public:
                       QString *error = nullptr) const;
     // By sensor, then oldest first; the same.
     QList<Run> allRuns(QString *error = nullptr) const;
+    // The same runs handed one at a time as they are read, none held; visit
+    // returning false stops. False when they could not all be read (error
+    // says why) or visit stopped.
+    bool visitAllRuns(const std::function<bool(const Run &)> &visit, QString *error) const;
     // Every stored revision of one run, oldest first.
     QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
     bool hasRecordDigest(const QString &sha256) const;
+    // Of these digests, the ones a run of the history carries, in one query;
+    // false with a reason.
+    bool knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error) const;
 
     // The connection itself, for models in the window.
     QSqlDatabase database() const;

@@ -78,6 +78,8 @@ private slots:
     void stationRecordIsOneRun();
     void olderRawDigestsRecognised_data() { databases(); }
     void olderRawDigestsRecognised();
+    void refusedWriteIsReportedAlone_data() { databases(); }
+    void refusedWriteIsReportedAlone();
     void verifyFolder_data() { databases(); }
     void verifyFolder();
 
@@ -246,6 +248,49 @@ void TestHistoryRecords::olderRawDigestsRecognised()
     const history::ImportResult result = history::importRecordFiles(store, {crlf, lf}, {});
     QCOMPARE(result.alreadyThere, 2);
     QCOMPARE(store.allRuns().size(), 1);
+}
+
+// Files are written in batches: one file the database refuses fails its
+// batch, and then is the only file reported; the others of the batch and
+// the files after it go in, and the summary is what one by one would say.
+void TestHistoryRecords::refusedWriteIsReportedAlone()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    Store store(db->location());
+    OPEN_STORE(store);
+    const QString refusedSerial = "40317-08002";
+    // A real refusal by the database itself, of that serial number only.
+    const QStringList refusal =
+        db->location().kind == history::Location::Kind::SQLite
+            ? QStringList{"CREATE TRIGGER refuse BEFORE INSERT ON run_revisions WHEN"
+                          " NEW.serial_number = '" +
+                          refusedSerial + "' BEGIN SELECT RAISE(ABORT, 'refused'); END"}
+            : QStringList{"ALTER TABLE run_revisions ADD CONSTRAINT refuse CHECK"
+                          " (serial_number <> '" +
+                          refusedSerial + "')"};
+    QString error;
+    QVERIFY2(db->exec(refusal, &error), qPrintable(error));
+
+    QStringList files;
+    const QStringList serials{"40317-08001", refusedSerial, "40317-08003", "40317-08001"};
+    for (int i = 0; i < serials.size(); ++i) {
+        files << QDir(db->folder()).filePath(QStringLiteral("r%1.txt").arg(i));
+        QVERIFY(writeFile(files.last(), recordOf(serials.at(i), {2025, 3, i + 1})));
+    }
+    // The same record again: already there, never a second run.
+    files << QDir(db->folder()).filePath("copy.txt");
+    QVERIFY(writeFile(files.last(), recordOf(serials.at(0), {2025, 3, 1})));
+
+    const history::ImportResult result = history::importRecordFiles(store, files, {});
+    QCOMPARE(result.imported, 3);
+    QCOMPARE(result.alreadyThere, 1);
+    QCOMPARE(result.refused.size(), 1);
+    QCOMPARE(result.refused.first().path, files.at(1));
+    QVERIFY2(result.refused.first().reason.contains("could not be written"),
+             qPrintable(result.refused.first().reason));
+    QCOMPARE(store.allRuns().size(), 3);
+    QVERIFY(store.runsOf(refusedSerial).isEmpty());
 }
 
 void TestHistoryRecords::verifyFolder()

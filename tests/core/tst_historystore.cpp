@@ -2,6 +2,8 @@
 // every field kept, the revision rule, the sensor list and due dates, the
 // schema's migration from version 1 and the refusal of a newer one.
 
+#include "core/history/csvfile.h"
+#include "core/history/runformat.h"
 #include "core/history/store.h"
 #include "tests/support/historydatabases.h"
 
@@ -148,6 +150,8 @@ private slots:
     void passwordRole();
     void nextDue_data();
     void nextDue();
+    void exportStreamsEveryRun_data() { databases(); }
+    void exportStreamsEveryRun();
     void manySensors_data() { databases(); }
     void manySensors();
 
@@ -368,6 +372,13 @@ void TestHistoryStore::sensorSense_data()
     Run far = run(Outcome::ValidatedDateSet, QDate(9999, 12, 31), Verdict::Pass);
     Run noSerial = run(Outcome::ValidatedDateSet, today, Verdict::Pass);
     noSerial.serialNumber.clear();
+    // A newer revision of a run is the run: what the list says follows it.
+    const auto revised = [](Run r, Outcome outcome) {
+        r.revision += 1;
+        r.outcome = outcome;
+        return r;
+    };
+    const Run failedToday = run(Outcome::Cancelled, today, Verdict::Fail);
     Run lostLink = run(Outcome::LinkLost, today, Verdict::None);
     lostLink.foundHigh = history::Reading();
     lostLink.foundLow = history::Reading();
@@ -389,6 +400,14 @@ void TestHistoryStore::sensorSense_data()
         *row("a failure stands through a later run without readings")
             << QList<Run>{run(Outcome::Cancelled, year, Verdict::Fail), lostLink} << QString()
             << "link-lost" << true << true;
+        *row("a newer revision validates the failed run")
+            << QList<Run>{failedToday, revised(failedToday, Outcome::ValidatedDateSet)}
+            << today.toString(Qt::ISODate) << "validated-date-set" << true << true;
+        *row("a newer revision takes the validation back")
+            << QList<Run>{revised(run(Outcome::ValidatedNoRecord, today, Verdict::Pass),
+                                  Outcome::Cancelled),
+                          run(Outcome::ValidatedNoRecord, today, Verdict::Pass)}
+            << QString() << "cancelled" << false << true;
         *row("no serial number: never due") << QList<Run>{noSerial} << today.toString(Qt::ISODate)
                                             << "validated-date-set" << false << false;
     }
@@ -859,6 +878,30 @@ void TestHistoryStore::stationRole()
 }
 
 // 10,000 runs of 500 sensors: the sensor list must come back at once.
+// The export writes the runs as it reads them: the file holds the same
+// text as every run of the history formatted at once, newest revisions only.
+void TestHistoryStore::exportStreamsEveryRun()
+{
+    std::unique_ptr<TestDatabase> db;
+    NEED_DATABASE(db);
+    Store store(db->location());
+    OPEN_STORE(store);
+    const Run base = historytest::sampleRun(1);
+    Run revised = at(base, "E-2", Outcome::Cancelled, utc(2025, 4, 1));
+    const QList<Run> runs{at(base, "E-1", Outcome::ValidatedDateSet, utc(2025, 1, 10)), revised,
+                          at(base, "E-3", Outcome::Recalibrated, utc(2025, 2, 2))};
+    revised.revision += 1;
+    revised.outcome = Outcome::ValidatedNoRecord;
+    QString error;
+    for (const Run &run : runs + QList<Run>{revised})
+        QVERIFY2(store.write(run, &error), qPrintable(error));
+    const QString path = QDir(db->folder()).filePath("all.csv");
+    QCOMPARE(history::exportHistoryToCsv(db->location(), path, &error), 3);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), history::toCsv(store.allRuns()));
+}
+
 void TestHistoryStore::manySensors()
 {
     std::unique_ptr<TestDatabase> db;

@@ -36,6 +36,10 @@ namespace
 
 using testrecords::writeFile;
 
+// Enough records that an import outlasts the progress dialog's delay, written
+// in batches as it is.
+constexpr int kSlowImportFiles = 6000;
+
 // Runs in the history that came from record files.
 int importedRuns(history::Store &store)
 {
@@ -319,8 +323,7 @@ void HistoryImportTest::progressDialogCancels()
     TempHistory h;
     QVERIFY2(h.ok(), qPrintable(h.error()));
     QTemporaryDir folder;
-    // Enough records that the import outlasts the progress dialog's delay.
-    constexpr int kFiles = 1500;
+    constexpr int kFiles = kSlowImportFiles;
     for (int i = 0; i < kFiles; ++i)
         QVERIFY(writeFile(folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
                           testrecords::driftedRecord(QString("40317-%1").arg(10000 + i),
@@ -362,7 +365,7 @@ void HistoryImportTest::closingTheWindowStopsTheImport()
     TempHistory h;
     QVERIFY2(h.ok(), qPrintable(h.error()));
     QTemporaryDir folder;
-    constexpr int kFiles = 1500;
+    constexpr int kFiles = kSlowImportFiles;
     for (int i = 0; i < kFiles; ++i)
         QVERIFY(writeFile(folder.filePath(QString("r%1.txt").arg(i, 4, 10, QChar('0'))),
                           testrecords::driftedRecord(QString("40317-%1").arg(10000 + i),
