@@ -276,11 +276,12 @@ void TestHistoryRecords::refusedWriteIsReportedAlone()
     const QStringList serials{"40317-08001", refusedSerial, "40317-08003", "40317-08001"};
     for (int i = 0; i < serials.size(); ++i) {
         files << QDir(db->folder()).filePath(QStringLiteral("r%1.txt").arg(i));
-        QVERIFY(writeFile(files.last(), recordOf(serials.at(i), {2025, 3, i + 1})));
+        QVERIFY(
+            writeFile(files.last(), testrecords::driftedRecord(serials.at(i), {2025, 3, i + 1})));
     }
     // The same record again: already there, never a second run.
     files << QDir(db->folder()).filePath("copy.txt");
-    QVERIFY(writeFile(files.last(), recordOf(serials.at(0), {2025, 3, 1})));
+    QVERIFY(writeFile(files.last(), testrecords::driftedRecord(serials.at(0), {2025, 3, 1})));
 
     const history::ImportResult result = history::importRecordFiles(store, files, {});
     QCOMPARE(result.imported, 3);
