@@ -9,6 +9,7 @@
 #include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 
 #include <QComboBox>
@@ -167,13 +168,12 @@ std::function<void(QWidget *)> closeScreen(ScreenSeen &seen)
         seen.screen = screen;
         seen.parentless = screen->parentWidget() == nullptr;
         seen.sink = screen->historySink();
-        if (auto *ports =
-                screen->findChild<QComboBox *>(QStringLiteral("calibrationDlgCB_comport")))
+        if (auto *ports = screenparts::portBox(*screen))
             for (int i = 0; i < ports->count(); ++i)
                 seen.ports << ports->itemText(i);
-        if (auto *status = screen->findChild<InfoBar *>(QStringLiteral("calDlg_statusbar")))
+        if (auto *status = screenparts::statusBar(*screen))
             seen.status = status->text();
-        if (auto *close = screen->findChild<QPushButton *>(QStringLiteral("CalibrationPB_Close")))
+        if (auto *close = screenparts::closeButton(*screen))
             close->click();
         else
             screen->reject();
