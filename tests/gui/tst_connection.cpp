@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QSerialPort>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(PortDescription)
+Q_DECLARE_METATYPE(Field)
 
 namespace
 {
@@ -51,6 +53,10 @@ private slots:
     void everyEndReleasesPort();
     void secondConnectReopens();
     void tracesWithoutThePort();
+    void screenFieldsFound_data();
+    void screenFieldsFound();
+    void screenPartsFound();
+    void timerSlotsCalledByName();
 };
 
 void ConnectionTest::portListKeepsOrderAndOnlySensorPorts()
@@ -274,6 +280,78 @@ void ConnectionTest::secondConnectReopens()
     QVERIFY(h.waitForReceived(15));
     QCOMPARE(h.sensor.received(), QByteArray("toff\rtoff\rrcal\r"));
     QVERIFY(h.debug.contains(traces::kDisconnect));
+}
+
+// The harness finds every field, each its own: a renamed or misnamed one
+// would otherwise fail some run far from here, or compare the wrong widget.
+void ConnectionTest::screenFieldsFound_data()
+{
+    QTest::addColumn<Field>("which");
+    QTest::newRow("type") << Field::Type;
+    QTest::newRow("serial") << Field::Serial;
+    QTest::newRow("version") << Field::Version;
+    QTest::newRow("old slope") << Field::OldSlope;
+    QTest::newRow("old offset") << Field::OldOffset;
+    QTest::newRow("new slope") << Field::NewSlope;
+    QTest::newRow("new offset") << Field::NewOffset;
+    QTest::newRow("high value") << Field::HighValue;
+    QTest::newRow("low value") << Field::LowValue;
+    QTest::newRow("high validation") << Field::HighValidation;
+    QTest::newRow("low validation") << Field::LowValidation;
+}
+
+void ConnectionTest::screenFieldsFound()
+{
+    QFETCH(Field, which);
+    CalibrationDlg screen;
+    QLineEdit *field = screenparts::field(screen, which);
+    QVERIFY(field);
+    QVERIFY(field->isReadOnly());
+    for (const Field other : {Field::Type, Field::Serial, Field::Version, Field::OldSlope,
+                              Field::OldOffset, Field::NewSlope, Field::NewOffset, Field::HighValue,
+                              Field::LowValue, Field::HighValidation, Field::LowValidation}) {
+        if (other != which)
+            QVERIFY(screenparts::field(screen, other) != field);
+    }
+}
+
+// The buttons, timers and status line, each found and each its own.
+void ConnectionTest::screenPartsFound()
+{
+    CalibrationDlg screen;
+    const QSet<QPushButton *> buttons = {screenparts::connectButton(screen),
+                                         screenparts::closeButton(screen),
+                                         screenparts::printButton(screen)};
+    QCOMPARE(buttons.size(), 3);
+    QVERIFY(!buttons.contains(nullptr));
+    QVERIFY(screenparts::portBox(screen));
+    QVERIFY(screenparts::statusBar(screen));
+    QVERIFY(screenparts::statusLabel(screen));
+    QVERIFY(screenparts::statusBar(screen)->isAncestorOf(screenparts::statusLabel(screen)));
+    QVERIFY(screenparts::tickTimer(screen));
+    QVERIFY(screenparts::sendTimer(screen));
+    QVERIFY(screenparts::tickTimer(screen) != screenparts::sendTimer(screen));
+}
+
+// Each timer's slot is found by its name and does its step: a renamed slot
+// would leave every driven run standing still.
+void ConnectionTest::timerSlotsCalledByName()
+{
+    ScreenHarness waiting;
+    QVERIFY2(waiting.driveTo(Phase::AwaitingTimeout), waiting.failedStep());
+    waiting.answers.click(QMessageBox::Ok);
+    for (int i = 0; i <= CalibrationDlg::kReplyCountdown && waiting.tickTimer()->isActive(); ++i)
+        QVERIFY(screenparts::tickOnce(*waiting.screen));
+    QVERIFY(waiting.answers.waitUntilDone());
+    QCOMPARE(waiting.answers.seen().last().text, texts::kNoResponse);
+    QVERIFY(!waiting.tickTimer()->isActive());
+
+    ScreenHarness sending;
+    QVERIFY2(sending.driveTo(Phase::SendingForVerification), sending.failedStep());
+    const int before = int(sending.sensor.received().size());
+    QVERIFY(screenparts::sendTickOnce(*sending.screen));
+    QVERIFY(sending.waitForReceived(before + 1));
+    QVERIFY(sending.sensor.received().mid(before).startsWith("Coff="));
 }
 
 QTEST_MAIN(ConnectionTest)
