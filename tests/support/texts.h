@@ -170,6 +170,13 @@ inline QString boxed(const QString &title, const QString &text)
 namespace traces
 {
 
+// The logging category of the procedure's traces.
+inline const QString kCategory = QStringLiteral("zolvex.calibration");
+inline QString inCategory(const QString &trace)
+{
+    return kCategory + QStringLiteral(": ") + trace;
+}
+
 // --- Connecting and closing --------------------------------------------------
 
 inline const QString kConnectPressed = QStringLiteral("you hit the Connect Button");
@@ -191,6 +198,10 @@ inline QString quoted(const QString &text)
 inline QString listeningOn(const QString &port)
 {
     return kListening + QStringLiteral(" ") + quoted(port);
+}
+inline QString linkLost(const QString &error)
+{
+    return kLinkLost + QStringLiteral(": ") + quoted(error);
 }
 
 // --- The procedure -----------------------------------------------------------
