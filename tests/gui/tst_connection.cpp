@@ -307,9 +307,7 @@ void ConnectionTest::screenFieldsFound()
     QLineEdit *field = screenparts::field(screen, which);
     QVERIFY(field);
     QVERIFY(field->isReadOnly());
-    for (const Field other : {Field::Type, Field::Serial, Field::Version, Field::OldSlope,
-                              Field::OldOffset, Field::NewSlope, Field::NewOffset, Field::HighValue,
-                              Field::LowValue, Field::HighValidation, Field::LowValidation}) {
+    for (const Field other : kAllFields) {
         if (other != which)
             QVERIFY(screenparts::field(screen, other) != field);
     }

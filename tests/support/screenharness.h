@@ -42,6 +42,10 @@ enum class Field {
     HighValidation, // the validation readings
     LowValidation,
 };
+inline constexpr Field kAllFields[] = {Field::Type,           Field::Serial,       Field::Version,
+                                       Field::OldSlope,       Field::OldOffset,    Field::NewSlope,
+                                       Field::NewOffset,      Field::HighValue,    Field::LowValue,
+                                       Field::HighValidation, Field::LowValidation};
 
 // The screen's parts and private slots, for any calibration screen, also one
 // the harness did not make. Only these know the object and slot names.
