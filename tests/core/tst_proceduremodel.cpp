@@ -3,6 +3,7 @@
 
 #include "core/procedure.h"
 #include "core/tipkind.h"
+#include "tests/support/texts.h"
 
 #include <QtTest>
 
@@ -287,10 +288,9 @@ void TestProcedureModel::badData_data()
     QTest::addColumn<QString>("detail");
     QTest::newRow("reading retried")
         << false << kTooFew << Button::Retry << QStringList() << QString();
-    QTest::newRow("reading cancelled")
-        << false << kTooFew << Button::Cancel
-        << QStringList({"status: User Cancelled: Restart Program", "close"})
-        << "Bad Data from Sensor: validation high reading";
+    QTest::newRow("reading cancelled") << false << kTooFew << Button::Cancel
+                                       << QStringList({"status: " + texts::kCancelled, "close"})
+                                       << "Bad Data from Sensor: validation high reading";
     QTest::newRow("counts retried")
         << true << kOutOfWindow << Button::Retry << QStringList() << QString();
     // The status comes after the close here, as it always has.
@@ -621,9 +621,8 @@ void TestProcedureModel::tracesInTheirCategory()
         b.model.receive("Timeout in 30 minutes\r\n");
     }
     qInstallMessageHandler(previous);
-    QCOMPARE(traced,
-             QStringList({"zolvex.calibration: End of StopTimer method",
-                          "zolvex.calibration: Connection to sensor lost: \"write failed\""}));
+    QCOMPARE(traced, QStringList({traces::inCategory(traces::kStopTimerEnd),
+                                  traces::inCategory(traces::linkLost("write failed"))}));
 }
 
 QTEST_GUILESS_MAIN(TestProcedureModel)

@@ -1,4 +1,5 @@
 #include "core/tipkind.h"
+#include "tests/support/texts.h"
 
 #include <QtTest>
 
@@ -29,23 +30,11 @@ void TestTipKind::tipTable_data()
     QTest::addColumn<QString>("trace");
 
     QTest::newRow("1") << 1 << QString("pS/m") << 525.0 << QString("525") << QString("200")
-                       << QString("You should be using the VF tip that has a low range value of "
-                                  "200 pS/m  and a high range value of 525 pS/m.\r\nPlace VF tip "
-                                  "onto sensor stem and secure cable to power port.\r\nPlace "
-                                  "switch in high position.")
-                       << QString("You need the standard VF tip");
+                       << texts::kTipMetre << traces::kTipMetre;
     QTest::newRow("2") << 2 << QString("pS/cm") << 545.0 << QString("545") << QString("220")
-                       << QString("You should be using the VF tip that has a low range value of "
-                                  "225 pS/cm  and a high range value of 545 pS/cm.\r\nPlace VF tip "
-                                  "onto sensor stem and secure cable to power port.\r\nPlace "
-                                  "switch in high position.")
-                       << QString("You need the standard CM VF tip");
+                       << texts::kTipCentimetre << traces::kTipCentimetre;
     QTest::newRow("3") << 3 << QString("pS/cm") << 1055.0 << QString("1055") << QString("105")
-                       << QString("You should be using the VF tip that has a low range value of "
-                                  "105 pS/cm and a high range value of 1055 pS/cm.\r\nPlace VF tip "
-                                  "onto sensor stem and secure cable to power port.\r\nPlace "
-                                  "switch in high position.")
-                       << QString("You need the newest VF tip");
+                       << texts::kTipCentimetreWide << traces::kTipCentimetreWide;
 }
 
 void TestTipKind::tipTable()

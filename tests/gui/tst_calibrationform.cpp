@@ -5,6 +5,7 @@
 #include "gui/infobar.h"
 #include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
+#include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 
 #include <QApplication>
@@ -43,20 +44,6 @@ QStringList widgetChildNames(const QObject *parent)
             names << object->objectName();
     return names;
 }
-
-const char *const kLineEdits[] = {
-    "calLE_Type",
-    "calLE_SN",
-    "calLE_Version",
-    "calLE_OldCslp",
-    "calLE_OldCoff",
-    "calLE_NewCslp",
-    "calLE_LowValue",
-    "calLE_NewCoff",
-    "calLE_HighValue",
-    "calLE_HighValue_Validate",
-    "calLE_LowValue_Validate",
-};
 
 } // namespace
 
@@ -211,23 +198,20 @@ void TestCalibrationForm::freshScreenState()
     screen.show();
     QVERIFY(QTest::qWaitForWindowExposed(&screen));
 
-    auto visible = [&](const char *name) {
-        auto *widget = screen.findChild<QWidget *>(QLatin1String(name));
-        return widget && widget->isVisible();
-    };
-    QVERIFY(!visible("calibrationDlg_Print"));
-    QVERIFY(visible("calibrationPB_Connect"));
-    QVERIFY(visible("calibrationDlgCB_comport"));
-    QVERIFY(visible("CalibrationPB_Close"));
-    QVERIFY(visible("calDlg_statusbar"));
+    auto visible = [](const QWidget *widget) { return widget && widget->isVisible(); };
+    QVERIFY(!visible(screenparts::printButton(screen)));
+    QVERIFY(visible(screenparts::connectButton(screen)));
+    QVERIFY(visible(screenparts::portBox(screen)));
+    QVERIFY(visible(screenparts::closeButton(screen)));
+    QVERIFY(visible(screenparts::statusBar(screen)));
 
-    auto *status = screen.findChild<InfoBar *>(QStringLiteral("calDlg_statusbar"));
+    auto *status = screenparts::statusBar(screen);
     QVERIFY(status);
     QCOMPARE(status->text(), texts::kSelectPort);
 
-    for (const char *name : kLineEdits) {
-        auto *edit = screen.findChild<QLineEdit *>(QLatin1String(name));
-        QVERIFY2(edit && edit->text().isEmpty(), name);
+    for (const Field which : kAllFields) {
+        auto *edit = screenparts::field(screen, which);
+        QVERIFY2(edit && edit->text().isEmpty(), edit ? qPrintable(edit->objectName()) : "");
     }
 }
 
@@ -237,8 +221,7 @@ void TestCalibrationForm::connectHasFocus()
     screen.show();
     QApplication::setActiveWindow(&screen);
     QVERIFY(QTest::qWaitForWindowActive(&screen));
-    auto *connectButton = screen.findChild<QPushButton *>(QStringLiteral("calibrationPB_Connect"));
-    QCOMPARE(QApplication::focusWidget(), connectButton);
+    QCOMPARE(QApplication::focusWidget(), screenparts::connectButton(screen));
 }
 
 void TestCalibrationForm::widgetsStayPutOnResize()
@@ -295,10 +278,11 @@ void TestCalibrationForm::statusLineIsAnInfoBar()
 {
     // Embedded, the status line keeps its own form under the screen's name.
     CalibrationDlg screen;
-    auto *status = screen.findChild<InfoBar *>(QStringLiteral("calDlg_statusbar"));
+    auto *status = screenparts::statusBar(screen);
     QVERIFY(status);
-    auto *label = status->findChild<QLabel *>(QStringLiteral("infobar_status"));
+    auto *label = screenparts::statusLabel(screen);
     QVERIFY(label);
+    QVERIFY(status->isAncestorOf(label));
     QCOMPARE(label->geometry(), formgeometry::of(formgeometry::kInfoBar, "infobar_status"));
     QCOMPARE(label->text(), status->text());
     status->setText(texts::kStopped);

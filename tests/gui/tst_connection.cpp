@@ -9,6 +9,7 @@
 
 #include <QComboBox>
 #include <QSerialPort>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -19,6 +20,7 @@
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(PortDescription)
+Q_DECLARE_METATYPE(Field)
 
 namespace
 {
@@ -51,6 +53,10 @@ private slots:
     void everyEndReleasesPort();
     void secondConnectReopens();
     void tracesWithoutThePort();
+    void screenFieldsFound_data();
+    void screenFieldsFound();
+    void screenPartsFound();
+    void timerSlotsCalledByName();
 };
 
 void ConnectionTest::portListKeepsOrderAndOnlySensorPorts()
@@ -59,7 +65,7 @@ void ConnectionTest::portListKeepsOrderAndOnlySensorPorts()
         port("ttyS0", "", false, 0), port("ttyUSB1", "", true, 0x0403),
         port("ttyACM0", "", true, 0x2341), port("ttyUSB0", "", true, 0x0403)};
     CalibrationDlg screen([ports] { return ports; });
-    auto *box = screen.findChild<QComboBox *>("calibrationDlgCB_comport");
+    auto *box = screenparts::portBox(screen);
     QCOMPARE(box->count(), 2);
     QCOMPARE(box->itemText(0), QString("ttyUSB1"));
     QCOMPARE(box->itemText(1), QString("ttyUSB0"));
@@ -75,13 +81,12 @@ void ConnectionTest::connectWritesTimeoutCommandFirst()
     QTest::qWait(50);
     QCOMPARE(h.sensor.received(), QByteArray("toff\r"));
     QCOMPARE(h.status(), texts::kInitializing);
-    QVERIFY(h.timer("tickTimer")->isActive());
-    QCOMPARE(h.timer("tickTimer")->interval(), 1000);
-    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(h.tickTimer()->isActive());
+    QCOMPARE(h.tickTimer()->interval(), 1000);
+    QVERIFY(!h.sendTimer()->isActive());
     QVERIFY(QGuiApplication::overrideCursor());
-    QVERIFY(h.debug.contains("you hit the Connect Button"));
-    QVERIFY(h.debug.contains("listening for data on \"" +
-                             QString(h.sensor.portPath()).remove("/dev/") + "\""));
+    QVERIFY(h.debug.contains(traces::kConnectPressed));
+    QVERIFY(h.debug.contains(traces::listeningOn(QString(h.sensor.portPath()).remove("/dev/"))));
     QVERIFY(h.deviceHeld());
 
     // The line settings, as the device itself has them now: 9600 8N1, no flow control.
@@ -102,7 +107,7 @@ void ConnectionTest::connectWritesTimeoutCommandFirst()
     QVERIFY(h.waitForReceived(10));
     QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\r"));
     QCOMPARE(h.status(), texts::kTimeoutSet);
-    QVERIFY(h.timer("tickTimer")->isActive());
+    QVERIFY(h.tickTimer()->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
@@ -113,20 +118,20 @@ void ConnectionTest::connectFailureShowsStatus()
     CalibrationDlg screen(
         [] { return QList<PortDescription>{port("/dev/zolvex-no-such-port", "", true, 0x0403)}; });
     screen.show();
-    screen.findChild<QPushButton *>("calibrationPB_Connect")->click();
-    QCOMPARE(screen.findChild<InfoBar *>("calDlg_statusbar")->text(), texts::kOpenFailed);
+    screenparts::connectButton(screen)->click();
+    QCOMPARE(screenparts::statusBar(screen)->text(), texts::kOpenFailed);
     QVERIFY(!QGuiApplication::overrideCursor());
-    QVERIFY(!screen.findChild<QTimer *>("tickTimer")->isActive());
+    QVERIFY(!screenparts::tickTimer(screen)->isActive());
     bool traced = false;
     for (const QString &line : debug.lines())
-        traced |= line.startsWith("device failed to open: \"");
+        traced |= line.startsWith(traces::kOpenFailedBecause);
     QVERIFY(traced);
-    QVERIFY(screen.findChild<QPushButton *>("calibrationPB_Connect")->isVisible());
+    QVERIFY(screenparts::connectButton(screen)->isVisible());
 
     // Closing after a failed open touches no port.
     debug.clear();
-    screen.findChild<QPushButton *>("CalibrationPB_Close")->click();
-    QVERIFY(!debug.contains("Disconnect port"));
+    screenparts::closeButton(screen)->click();
+    QVERIFY(!debug.contains(traces::kDisconnect));
     QCOMPARE(screen.result(), int(QDialog::Rejected));
 }
 
@@ -149,9 +154,9 @@ void ConnectionTest::noSensorPortSaysWhatToCheck()
     CalibrationDlg screen([listed] { return listed; });
     screen.show();
     ModalAnswerer answers;
-    answers.watch([&] { return screen.findChild<InfoBar *>("calDlg_statusbar")->text(); });
+    answers.watch([&] { return screenparts::statusBar(screen)->text(); });
     answers.click(QMessageBox::Ok);
-    auto *connectButton = screen.findChild<QPushButton *>("calibrationPB_Connect");
+    auto *connectButton = screenparts::connectButton(screen);
     connectButton->click();
     QVERIFY(answers.waitUntilDone());
 
@@ -163,19 +168,19 @@ void ConnectionTest::noSensorPortSaysWhatToCheck()
     QCOMPARE(box.textFormat, Qt::PlainText);
     QCOMPARE(box.buttons, QMessageBox::Ok);
     QCOMPARE(box.context, texts::kNoSensorPortStatus);
-    QCOMPARE(screen.findChild<InfoBar *>("calDlg_statusbar")->text(), texts::kNoSensorPortStatus);
+    QCOMPARE(screenparts::statusBar(screen)->text(), texts::kNoSensorPortStatus);
 
-    QCOMPARE(screen.findChild<QComboBox *>("calibrationDlgCB_comport")->count(), 0);
+    QCOMPARE(screenparts::portBox(screen)->count(), 0);
     QVERIFY(connectButton->isVisible() && connectButton->isEnabled());
-    QVERIFY(!screen.findChild<QPushButton *>("calibrationDlg_Print")->isVisible());
+    QVERIFY(!screenparts::printButton(screen)->isVisible());
     QCOMPARE(screen.windowTitle(), texts::kCalibrationScreenTitle);
     QVERIFY(screen.isVisible());
-    QVERIFY(!screen.findChild<QTimer *>("tickTimer")->isActive());
-    QVERIFY(!screen.findChild<QTimer *>("sendTimer")->isActive());
+    QVERIFY(!screenparts::tickTimer(screen)->isActive());
+    QVERIFY(!screenparts::sendTimer(screen)->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
-    QVERIFY(!debug.contains("device failed to open"));
+    QVERIFY(!debug.contains(traces::kOpenFailed));
     for (const QString &line : debug.lines())
-        QVERIFY2(!line.startsWith("listening for data on") && !line.startsWith("device failed"),
+        QVERIFY2(!line.startsWith(traces::kListening) && !line.startsWith(traces::kDeviceFailed),
                  qPrintable(line));
     QTest::qWait(50);
     QVERIFY(sensor.received().isEmpty());
@@ -187,18 +192,18 @@ void ConnectionTest::noSensorPortSaysWhatToCheck()
     QCOMPARE(titles(answers.seen()),
              QStringList(2, texts::boxed(texts::kNoSensorPortTitle, texts::kNoSensorPort)));
     debug.clear();
-    screen.findChild<QPushButton *>("CalibrationPB_Close")->click();
-    QVERIFY(!debug.contains("Disconnect port"));
+    screenparts::closeButton(screen)->click();
+    QVERIFY(!debug.contains(traces::kDisconnect));
     QVERIFY(sensor.received().isEmpty());
 }
 
 void ConnectionTest::closeBeforeConnect()
 {
     ScreenHarness h;
-    h.button("CalibrationPB_Close")->click();
+    h.closeButton()->click();
     QVERIFY(!h.screen->isVisible());
     QCOMPARE(h.screen->result(), int(QDialog::Rejected));
-    QVERIFY(!h.debug.contains("Disconnect port"));
+    QVERIFY(!h.debug.contains(traces::kDisconnect));
     QCOMPARE(h.answers.seen().size(), 0);
 }
 
@@ -208,15 +213,15 @@ void ConnectionTest::closeAfterConnectReleasesPort()
     h.sensor.setFault(SimulatedSensor::Fault::Silent);
     h.connect();
     QVERIFY(h.deviceHeld());
-    h.button("CalibrationPB_Close")->click();
-    QVERIFY(h.debug.contains("Disconnect port"));
+    h.closeButton()->click();
+    QVERIFY(h.debug.contains(traces::kDisconnect));
     QVERIFY(!h.deviceHeld());
     QCOMPARE(h.screen->result(), int(QDialog::Rejected));
-    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
     // A tick that was already on its way finds no port to use.
     h.tick(3);
-    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
 }
 
 void ConnectionTest::everyEndReleasesPort_data()
@@ -239,7 +244,7 @@ void ConnectionTest::everyEndReleasesPort()
     QTimer::singleShot(0, h.screen.get(), [&] {
         h.sensor.setFault(SimulatedSensor::Fault::Silent);
         h.connect();
-        heldWhileRunning = h.deviceHeld() && h.timer("tickTimer")->isActive();
+        heldWhileRunning = h.deviceHeld() && h.tickTimer()->isActive();
         if (how == "escape")
             QTest::keyClick(h.screen.get(), Qt::Key_Escape);
         else if (how == "close")
@@ -252,8 +257,8 @@ void ConnectionTest::everyEndReleasesPort()
     QVERIFY(heldWhileRunning);
     QCOMPARE(result, int(QDialog::Rejected));
     QVERIFY(freeAtReturn);
-    QVERIFY(!h.timer("tickTimer")->isActive());
-    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
+    QVERIFY(!h.sendTimer()->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
@@ -274,7 +279,77 @@ void ConnectionTest::secondConnectReopens()
     QCOMPARE(h.status(), texts::kInitializing);
     QVERIFY(h.waitForReceived(15));
     QCOMPARE(h.sensor.received(), QByteArray("toff\rtoff\rrcal\r"));
-    QVERIFY(h.debug.contains("Disconnect port"));
+    QVERIFY(h.debug.contains(traces::kDisconnect));
+}
+
+// The harness finds every field, each its own: a renamed or misnamed one
+// would otherwise fail some run far from here, or compare the wrong widget.
+void ConnectionTest::screenFieldsFound_data()
+{
+    QTest::addColumn<Field>("which");
+    QTest::newRow("type") << Field::Type;
+    QTest::newRow("serial") << Field::Serial;
+    QTest::newRow("version") << Field::Version;
+    QTest::newRow("old slope") << Field::OldSlope;
+    QTest::newRow("old offset") << Field::OldOffset;
+    QTest::newRow("new slope") << Field::NewSlope;
+    QTest::newRow("new offset") << Field::NewOffset;
+    QTest::newRow("high value") << Field::HighValue;
+    QTest::newRow("low value") << Field::LowValue;
+    QTest::newRow("high validation") << Field::HighValidation;
+    QTest::newRow("low validation") << Field::LowValidation;
+}
+
+void ConnectionTest::screenFieldsFound()
+{
+    QFETCH(Field, which);
+    CalibrationDlg screen;
+    QLineEdit *field = screenparts::field(screen, which);
+    QVERIFY(field);
+    QVERIFY(field->isReadOnly());
+    for (const Field other : kAllFields) {
+        if (other != which)
+            QVERIFY(screenparts::field(screen, other) != field);
+    }
+}
+
+// The buttons, timers and status line, each found and each its own.
+void ConnectionTest::screenPartsFound()
+{
+    CalibrationDlg screen;
+    const QSet<QPushButton *> buttons = {screenparts::connectButton(screen),
+                                         screenparts::closeButton(screen),
+                                         screenparts::printButton(screen)};
+    QCOMPARE(buttons.size(), 3);
+    QVERIFY(!buttons.contains(nullptr));
+    QVERIFY(screenparts::portBox(screen));
+    QVERIFY(screenparts::statusBar(screen));
+    QVERIFY(screenparts::statusLabel(screen));
+    QVERIFY(screenparts::statusBar(screen)->isAncestorOf(screenparts::statusLabel(screen)));
+    QVERIFY(screenparts::tickTimer(screen));
+    QVERIFY(screenparts::sendTimer(screen));
+    QVERIFY(screenparts::tickTimer(screen) != screenparts::sendTimer(screen));
+}
+
+// Each timer's slot is found by its name and does its step: a renamed slot
+// would leave every driven run standing still.
+void ConnectionTest::timerSlotsCalledByName()
+{
+    ScreenHarness waiting;
+    QVERIFY2(waiting.driveTo(Phase::AwaitingTimeout), waiting.failedStep());
+    waiting.answers.click(QMessageBox::Ok);
+    for (int i = 0; i <= CalibrationDlg::kReplyCountdown && waiting.tickTimer()->isActive(); ++i)
+        QVERIFY(screenparts::tickOnce(*waiting.screen));
+    QVERIFY(waiting.answers.waitUntilDone());
+    QCOMPARE(waiting.answers.seen().last().text, texts::kNoResponse);
+    QVERIFY(!waiting.tickTimer()->isActive());
+
+    ScreenHarness sending;
+    QVERIFY2(sending.driveTo(Phase::SendingForVerification), sending.failedStep());
+    const int before = int(sending.sensor.received().size());
+    QVERIFY(screenparts::sendTickOnce(*sending.screen));
+    QVERIFY(sending.waitForReceived(before + 1));
+    QVERIFY(sending.sensor.received().mid(before).startsWith("Coff="));
 }
 
 QTEST_MAIN(ConnectionTest)
@@ -294,8 +369,8 @@ void ConnectionTest::tracesWithoutThePort()
     const QString placeholder = ScreenHarness::kPortPlaceholder;
 
     const QStringList traces = h.traces();
-    QVERIFY(traces.contains("\"" + placeholder + "\""));
-    QVERIFY(traces.contains("listening for data on \"" + placeholder + "\""));
+    QVERIFY(traces.contains(traces::quoted(placeholder)));
+    QVERIFY(traces.contains(traces::listeningOn(placeholder)));
     for (const QString &line : traces) {
         QVERIFY2(!line.contains(name), qPrintable(line));
         QVERIFY2(!line.contains("pts"), qPrintable(line));

@@ -270,7 +270,7 @@ void FaultMatrixTest::identification()
         // up on the third tick, not before.
         QCOMPARE(bool(QGuiApplication::overrideCursor()), status == texts::kInitializing);
         h.tick(2);
-        QVERIFY(h.timer("tickTimer")->isActive());
+        QVERIFY(h.tickTimer()->isActive());
         QCOMPARE(h.answers.seen().size(), 0);
         h.tick();
     }
@@ -281,23 +281,23 @@ void FaultMatrixTest::identification()
     QCOMPARE(h.answers.seen().size(), boxes.size());
     if (boxes.first() == kNoResponse) {
         QCOMPARE(h.answers.seen().first().icon, QMessageBox::Critical);
-        QVERIFY(h.debug.contains("End of StopTimer method"));
+        QVERIFY(h.debug.contains(traces::kStopTimerEnd));
     }
     QTest::qWait(50);
     // "rcal" follows only a recognised answer to "toff".
     QCOMPARE(h.sensor.received(),
              QByteArray(status == texts::kInitializing ? "toff\r" : "toff\rrcal\r"));
 
-    const QStringList shown = {h.field("calLE_Type")->text(), h.field("calLE_Version")->text(),
-                               h.field("calLE_SN")->text(), h.field("calLE_OldCslp")->text(),
-                               h.field("calLE_OldCoff")->text()};
+    const QStringList shown = {h.field(Field::Type)->text(), h.field(Field::Version)->text(),
+                               h.field(Field::Serial)->text(), h.field(Field::OldSlope)->text(),
+                               h.field(Field::OldOffset)->text()};
     QCOMPARE(shown, fields.isEmpty() ? QStringList(5, QString()) : fields);
     if (status == texts::kWait) {
         // Accepted: the validation run collects.
         QCOMPARE(h.status(), status);
-        QVERIFY(h.timer("tickTimer")->isActive());
-        QVERIFY(!h.timer("sendTimer")->isActive());
-        QVERIFY(h.button("calibrationPB_Connect")->isHidden());
+        QVERIFY(h.tickTimer()->isActive());
+        QVERIFY(!h.sendTimer()->isActive());
+        QVERIFY(h.connectButton()->isHidden());
     } else if (boxes.first() == kCommError) {
         // Abort: the screen ends and lets go of the device.
         QVERIFY(!h.screen->isVisible());
@@ -311,7 +311,7 @@ void FaultMatrixTest::identification()
     if (status == texts::kStopped) {
         // Refused: a warning, and Connect stays for another sensor.
         QCOMPARE(h.answers.seen().first().icon, QMessageBox::Warning);
-        QVERIFY(h.button("calibrationPB_Connect")->isVisible());
+        QVERIFY(h.connectButton()->isVisible());
     }
     const SensorProfile before = quiet(metreProfile());
     STOP_ON_FAILURE(expectConstants(h, before.slope, before.offset, before.slope, before.offset));
@@ -422,12 +422,12 @@ void FaultMatrixTest::readings()
     h.answers.click(bad ? QMessageBox::Cancel : QMessageBox::Ok);
     h.finishCollection();
     QVERIFY(h.answers.waitUntilDone());
-    QLineEdit *field = h.field("calLE_HighValue_Validate");
+    QLineEdit *field = h.field(Field::HighValidation);
     if (bad) {
         QCOMPARE(titles(h.answers.seen()).last(), kBadData);
         QCOMPARE(h.answers.seen().last().buttons, QMessageBox::Retry | QMessageBox::Cancel);
         QCOMPARE(h.status(), texts::kCancelled);
-        QVERIFY(h.debug.contains("User Cancelled: Restart Program")); // the trace
+        QVERIFY(h.debug.contains(traces::kCancelled));
         QVERIFY(!h.screen->isVisible());
         QCOMPARE(h.screen->result(), int(QDialog::Rejected));
         QVERIFY(!h.deviceHeld());
@@ -437,9 +437,9 @@ void FaultMatrixTest::readings()
         QCOMPARE(titles(h.answers.seen()).last(), kLowPrompt);
         QCOMPARE(field->text(), text);
         QCOMPARE(field->palette().color(QPalette::Base), QColor(green ? Qt::green : Qt::red));
-        QCOMPARE(h.status(), collecting);          // judging leaves the status line alone
-        QVERIFY(h.timer("tickTimer")->isActive()); // the low collection runs
-        QVERIFY(!h.timer("sendTimer")->isActive());
+        QCOMPARE(h.status(), collecting);   // judging leaves the status line alone
+        QVERIFY(h.tickTimer()->isActive()); // the low collection runs
+        QVERIFY(!h.sendTimer()->isActive());
     }
     STOP_ON_FAILURE(
         expectConstants(h, profile.slope, profile.offset, profile.slope, profile.offset));
@@ -548,26 +548,26 @@ void FaultMatrixTest::calibrationData()
     if (refused) {
         QCOMPARE(titles(h.answers.seen()).last(), kBadData);
         QCOMPARE(h.answers.seen().last().buttons, QMessageBox::Retry | QMessageBox::Cancel);
-        QVERIFY(h.debug.contains("Insert Error Box"));
+        QVERIFY(h.debug.contains(traces::kErrorBox));
         const QStringList traces = h.debug.lines();
         const bool notFinite = std::any_of(traces.cbegin(), traces.cend(), [](const QString &line) {
-            return line.contains("not finite");
+            return line.contains(traces::kNotFinite);
         });
         QCOMPARE(notFinite, unusableConstants);
-        QVERIFY(h.field("calLE_NewCslp")->text().isEmpty());
-        QVERIFY(h.field("calLE_NewCoff")->text().isEmpty());
+        QVERIFY(h.field(Field::NewSlope)->text().isEmpty());
+        QVERIFY(h.field(Field::NewOffset)->text().isEmpty());
         QCOMPARE(h.status(), texts::kCancelledCalibration);
         QVERIFY(!h.screen->isVisible());
         QVERIFY(!h.deviceHeld());
         STOP_ON_FAILURE(expectStopped(h));
         QCOMPARE(h.sensor.received().size(), wire);
     } else {
-        QCOMPARE(h.field("calLE_NewCslp")->text(), newSlope);
+        QCOMPARE(h.field(Field::NewSlope)->text(), newSlope);
         QCOMPARE(h.status(), texts::kSending);
-        QVERIFY(h.timer("sendTimer")->isActive());
-        QVERIFY(!h.timer("tickTimer")->isActive());
+        QVERIFY(h.sendTimer()->isActive());
+        QVERIFY(!h.tickTimer()->isActive());
         // Nothing has gone out yet: Close ends at once.
-        h.button("CalibrationPB_Close")->click();
+        h.closeButton()->click();
         QVERIFY(!h.screen->isVisible());
         STOP_ON_FAILURE(expectStopped(h));
     }
@@ -677,7 +677,7 @@ void FaultMatrixTest::linkLoss()
         QRegularExpression::escape(texts::linkLostCheckCable(h.sensor.portPath())) + "$");
     QVERIFY2(lostText.match(box.text).hasMatch(), qPrintable(box.text));
     // The product names the loss with the system's own error, as traced.
-    const QString tracedStart = QStringLiteral("Connection to sensor lost: \"");
+    const QString &tracedStart = traces::kLinkLostBecause;
     for (const QString &line : h.debug.lines()) {
         if (line.startsWith(tracedStart))
             QVERIFY2(box.text.startsWith(texts::kLinkLostStart +
@@ -685,8 +685,8 @@ void FaultMatrixTest::linkLoss()
                      qPrintable(line));
     }
     QCOMPARE(h.status(), texts::kStopped);
-    QCOMPARE(h.tracesStartingWith("Connection to sensor lost"), 1);
-    QCOMPARE(h.tracesStartingWith("Disconnect port"), 1);
+    QCOMPARE(h.tracesStartingWith(traces::kLinkLost), 1);
+    QCOMPARE(h.tracesStartingWith(traces::kDisconnect), 1);
     STOP_ON_FAILURE(expectStopped(h));
 
     // Nothing is left to tick or send.
@@ -694,20 +694,20 @@ void FaultMatrixTest::linkLoss()
     h.tick(kTicksAfterEnd);
     h.send(3);
     QCOMPARE(h.answers.seen().size(), after);
-    QVERIFY(!h.timer("tickTimer")->isActive());
-    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
+    QVERIFY(!h.sendTimer()->isActive());
 
     const double savedSlope = savedNew ? kNewSlope : kOldSlope;
     const double savedOffset = savedNew ? kNewOffset : kOldOffset;
     STOP_ON_FAILURE(expectConstants(h, workingSlope, workingOffset, savedSlope, savedOffset));
     QCOMPARE(h.sensor.saveCount(), savedNew ? 1 : 0);
     // After a link loss no record is written, saved or not.
-    QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
+    QVERIFY(!h.printButton()->isVisible());
     QVERIFY(!QFile::exists(record));
     STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));
 
     // Closing now neither restores nor hangs: there is no link to restore over.
-    h.button("CalibrationPB_Close")->click();
+    h.closeButton()->click();
     QVERIFY(!h.screen->isVisible());
     QCOMPARE(h.answers.seen().size(), after);
 }
@@ -760,7 +760,7 @@ void FaultMatrixTest::closing()
     const QString statusBefore = h.status();
 
     if (how == "Close")
-        h.button("CalibrationPB_Close")->click();
+        h.closeButton()->click();
     else if (how == "Escape")
         QTest::keyClick(h.screen.get(), Qt::Key_Escape);
     else
@@ -770,8 +770,8 @@ void FaultMatrixTest::closing()
         // The previous constants go back first, paced like any sequence.
         QVERIFY(h.screen->isVisible());
         QCOMPARE(h.status(), phase == Phase::Restoring ? statusBefore : texts::kRestoring);
-        QVERIFY(h.timer("sendTimer")->isActive());
-        QVERIFY(!h.timer("tickTimer")->isActive());
+        QVERIFY(h.sendTimer()->isActive());
+        QVERIFY(!h.tickTimer()->isActive());
         if (phase != Phase::Restoring) // Close drops the wait cursor of a running restore
             QVERIFY(QGuiApplication::overrideCursor());
         QVERIFY(h.deviceHeld());
@@ -861,7 +861,7 @@ void FaultMatrixTest::recordFile()
         QVERIFY2(warning.text.contains(target + ":\n"), qPrintable(warning.text));
     QCOMPARE(warning.buttons, QMessageBox::Retry | QMessageBox::Cancel);
 
-    QCOMPARE(h.button("calibrationDlg_Print")->isVisible(), retry);
+    QCOMPARE(h.printButton()->isVisible(), retry);
     QCOMPARE(QFile::exists(good), retry);
     QCOMPARE(h.status(), retry ? texts::kCompletePrint : status);
     STOP_ON_FAILURE(expectStopped(h));
@@ -898,7 +898,7 @@ void FaultMatrixTest::printing()
     h.answers.fileName(record);
     h.send(2);
     QVERIFY(h.answers.waitUntilDone());
-    QVERIFY(h.button("calibrationDlg_Print")->isVisible());
+    QVERIFY(h.printButton()->isVisible());
     const QString status = h.status();
     const int boxes = int(h.answers.seen().size());
 
@@ -908,13 +908,12 @@ void FaultMatrixTest::printing()
         h.answers.printToPdf(pdf).reject().click(QMessageBox::Ok);
     else
         h.answers.printToPdf(pdf).fileName(record);
-    QVERIFY(QMetaObject::invokeMethod(h.screen.get(), "on_calibrationDlg_Print_clicked",
-                                      Qt::DirectConnection));
+    QVERIFY(h.clickPrint());
     QVERIFY(h.answers.waitUntilDone());
 
     const QList<SeenWindow> &seen = h.answers.seen();
-    QCOMPARE(h.debug.contains("we have a printer device"), answer != "cancel print");
-    QCOMPARE(h.debug.contains("File Opened"), answer == "print");
+    QCOMPARE(h.debug.contains(traces::kPrinterChosen), answer != "cancel print");
+    QCOMPARE(h.debug.contains(traces::kFileOpened), answer == "print");
     if (answer == "cancel print") {
         QCOMPARE(seen.size(), boxes + 1);
         QCOMPARE(seen.last().className, QString("QPrintDialog"));
@@ -932,7 +931,7 @@ void FaultMatrixTest::printing()
     }
     // Printing changes nothing else, and the button stays for another try.
     QCOMPARE(h.status(), status);
-    QVERIFY(h.button("calibrationDlg_Print")->isVisible());
+    QVERIFY(h.printButton()->isVisible());
     QVERIFY(h.screen->isVisible());
     STOP_ON_FAILURE(expectStopped(h));
     QCOMPARE(h.sensor.saveCount(), 1);
@@ -969,8 +968,8 @@ void FaultMatrixTest::garbageBurstWhileCollecting()
         h.finishCollection();
         QVERIFY(h.answers.waitUntilDone());
         QCOMPARE(titles(h.answers.seen()).last(), kLowPrompt);
-        QCOMPARE(h.field("calLE_HighValue_Validate")->text(), QString("525.0"));
-        QVERIFY(h.timer("tickTimer")->isActive());
+        QCOMPARE(h.field(Field::HighValidation)->text(), QString("525.0"));
+        QVERIFY(h.tickTimer()->isActive());
         const SensorProfile p = quiet(metreProfile());
         STOP_ON_FAILURE(expectConstants(h, p.slope, p.offset, p.slope, p.offset));
         STOP_ON_FAILURE(expectHonestEnd(h, dir.path()));

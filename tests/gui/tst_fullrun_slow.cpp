@@ -66,8 +66,8 @@ void FullRunTest::changeAndSaveOnRealTimers()
     QCOMPARE(windowTitles(h.answers.seen()), texts::kChangeAndSaveTitles);
 
     const QByteArray date = today();
-    const QString slope = h.field("calLE_NewCslp")->text();
-    const QString offset = h.field("calLE_NewCoff")->text();
+    const QString slope = h.field(Field::NewSlope)->text();
+    const QString offset = h.field(Field::NewOffset)->text();
     const QByteArray constants = "Cslp=" + slope.toLatin1() + "\rCoff=" + offset.toLatin1() + "\r";
     QCOMPARE(h.sensor.received(), "toff\rrcal\rtoff\r" + constants + "toff\rtoff\r" + constants +
                                       "cdate=" + date + "\r***e\rtoff\r");
@@ -75,11 +75,11 @@ void FullRunTest::changeAndSaveOnRealTimers()
     QCOMPARE(h.sensor.savedSlope(), slope.toDouble());
     QCOMPARE(h.sensor.savedOffset(), offset.toDouble());
     QCOMPARE(h.sensor.savedDate(), QString::fromLatin1(date));
-    const double high = h.field("calLE_HighValue")->text().toDouble();
-    const double low = h.field("calLE_LowValue")->text().toDouble();
+    const double high = h.field(Field::HighValue)->text().toDouble();
+    const double low = h.field(Field::LowValue)->text().toDouble();
     QVERIFY2(high >= 465 && high <= 585, qPrintable(QString::number(high)));
     QVERIFY2(low >= 175 && low <= 225, qPrintable(QString::number(low)));
-    QVERIFY(h.field("calLE_HighValue_Validate")->text().toDouble() > 585);
+    QVERIFY(h.field(Field::HighValidation)->text().toDouble() > 585);
 
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -87,9 +87,9 @@ void FullRunTest::changeAndSaveOnRealTimers()
     QVERIFY(record.contains("New Constants\r\ncslp=" + slope.toLatin1() +
                             "\r\ncoff=" + offset.toLatin1() + "\r\n\r\n"));
     QVERIFY(record.endsWith("Email: sales@orvane.example"));
-    QVERIFY(h.button("calibrationDlg_Print")->isVisible());
-    QVERIFY(!h.timer("tickTimer")->isActive());
-    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(h.printButton()->isVisible());
+    QVERIFY(!h.tickTimer()->isActive());
+    QVERIFY(!h.sendTimer()->isActive());
 }
 
 QTEST_MAIN(FullRunTest)

@@ -213,10 +213,10 @@ void HistoryRunsTest::outcomes()
         QVERIFY2(h.driveTo(Phase::EndRestored), h.failedStep());
     } else if (road == "close") {
         QVERIFY2(h.driveTo(Phase::ValidationHigh), h.failedStep());
-        h.button("CalibrationPB_Close")->click();
+        h.closeButton()->click();
     } else if (road == "close unsaved") {
         QVERIFY2(h.driveTo(Phase::VerificationHigh), h.failedStep());
-        h.button("CalibrationPB_Close")->click();
+        h.closeButton()->click();
         h.send(3); // the previous constants go back first
         QVERIFY(h.waitUntil([&] { return !h.screen->isVisible(); }));
     } else if (road == "bad reading") {
@@ -302,7 +302,7 @@ void HistoryRunsTest::outcomes()
 
     // As found: what the screen showed, judged as it coloured it.
     if (road == "date" || road == "unchanged") {
-        QCOMPARE(run.foundHigh.text, h.field("calLE_HighValue_Validate")->text());
+        QCOMPARE(run.foundHigh.text, h.field(Field::HighValidation)->text());
         QCOMPARE(run.foundHigh.verdict, Verdict::Pass);
         QCOMPARE(run.foundHigh.windowLow, 465.0);
         QCOMPARE(run.foundHigh.windowHigh, 585.0);

@@ -9,6 +9,7 @@
 #include "tests/support/formgeometry.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 
 #include <QComboBox>
@@ -167,13 +168,12 @@ std::function<void(QWidget *)> closeScreen(ScreenSeen &seen)
         seen.screen = screen;
         seen.parentless = screen->parentWidget() == nullptr;
         seen.sink = screen->historySink();
-        if (auto *ports =
-                screen->findChild<QComboBox *>(QStringLiteral("calibrationDlgCB_comport")))
+        if (auto *ports = screenparts::portBox(*screen))
             for (int i = 0; i < ports->count(); ++i)
                 seen.ports << ports->itemText(i);
-        if (auto *status = screen->findChild<InfoBar *>(QStringLiteral("calDlg_statusbar")))
+        if (auto *status = screenparts::statusBar(*screen))
             seen.status = status->text();
-        if (auto *close = screen->findChild<QPushButton *>(QStringLiteral("CalibrationPB_Close")))
+        if (auto *close = screenparts::closeButton(*screen))
             close->click();
         else
             screen->reject();
@@ -353,17 +353,17 @@ void TestMainWindow::scrollToEndGate()
     DebugCapture debug;
     scroll->setValue(scroll->maximum() - 1);
     QVERIFY(!ok->isEnabled());
-    QVERIFY(!debug.contains(QStringLiteral("Slider @ bottom")));
+    QVERIFY(!debug.contains(traces::kSliderAtBottom));
 
     scroll->triggerAction(QAbstractSlider::SliderToMaximum);
     QVERIFY(ok->isEnabled());
-    QCOMPARE(debug.lines(), QStringList{"Slider @ bottom"});
+    QCOMPARE(debug.lines(), QStringList{traces::kSliderAtBottom});
 
     scroll->setValue(scroll->minimum());
     QVERIFY(ok->isEnabled());
     scroll->setValue(scroll->maximum() / 2);
     QVERIFY(ok->isEnabled());
-    QCOMPARE(debug.lines().count(QStringLiteral("Slider @ bottom")), 1);
+    QCOMPARE(debug.lines().count(traces::kSliderAtBottom), 1);
 }
 
 void TestMainWindow::aboutTogglesContent()
@@ -409,7 +409,7 @@ void TestMainWindow::contentSwitchOntoMaximumOpensGate()
     QTest::mouseClick(about, Qt::LeftButton);
     QTest::mouseClick(about, Qt::LeftButton);
     QCOMPARE(about->text(), QStringLiteral("About"));
-    QVERIFY(debug.contains(QStringLiteral("Slider @ bottom")));
+    QVERIFY(debug.contains(traces::kSliderAtBottom));
     QVERIFY(ok->isEnabled());
 }
 
@@ -440,8 +440,8 @@ void TestMainWindow::okRunsDirectiveThenScreen()
     QCOMPARE(screen.ports, QStringList{"ttyTEST7"});
     QCOMPARE(screen.status, texts::kSelectPort);
 
-    QCOMPARE(debug.lines().count(QStringLiteral("Reject")), 1);
-    QVERIFY(!debug.contains(QStringLiteral("Accept")));
+    QCOMPARE(debug.lines().count(traces::kRejected), 1);
+    QVERIFY(!debug.contains(traces::kAccepted));
     QVERIFY(screen.screen.isNull()); // not kept once its run is over
     QVERIFY(ok->isEnabled());
     QVERIFY(window.isVisible());
@@ -494,7 +494,7 @@ void TestMainWindow::okAgainAfterEscapedDirective()
         QCOMPARE(answerer.seen().size(), 2);
         QCOMPARE(answerer.seen()[0].title, texts::kEndUserDirective);
         QCOMPARE(answerer.seen()[1].className, QStringLiteral("CalibrationDlg"));
-        QCOMPARE(debug.lines().count(QStringLiteral("Reject")), 1);
+        QCOMPARE(debug.lines().count(traces::kRejected), 1);
         QVERIFY(ok->isEnabled());
     }
 }

@@ -11,6 +11,7 @@
 #include "tests/support/modalanswerer.h"
 #include "tests/support/pdf.h"
 #include "tests/support/records.h"
+#include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 
 #include <QApplication>
@@ -254,8 +255,7 @@ void PrintingTest::cleanup()
 
 void PrintingTest::print()
 {
-    QMetaObject::invokeMethod(screen_.get(), "on_calibrationDlg_Print_clicked",
-                              Qt::DirectConnection);
+    screenparts::clickPrint(*screen_);
 }
 
 void PrintingTest::checkEmptyJob(const QString &pdf)
@@ -290,8 +290,8 @@ void PrintingTest::recordReadsBackLineForLine()
     QCOMPARE(answers_->seen().at(0).className, QString("QPrintDialog"));
     QCOMPARE(answers_->seen().at(1).className, QString("QFileDialog"));
     QCOMPARE(answers_->seen().at(1).title, texts::kPrintFile);
-    QVERIFY(debug_->contains("we have a printer device"));
-    QVERIFY(debug_->contains("File Opened"));
+    QVERIFY(debug_->contains(traces::kPrinterChosen));
+    QVERIFY(debug_->contains(traces::kFileOpened));
 
     // The record is short: one page, every line once and in order.
     QCOMPARE(pdfread::pageCount(pdf), 1);
@@ -479,8 +479,8 @@ void PrintingTest::cancelledPrintDialogAsksForNoFile()
     QCOMPARE(answers_->seen().size(), 1);
     QCOMPARE(answers_->seen().at(0).className, QString("QPrintDialog"));
     QCOMPARE(answers_->seen().at(0).answer, QString("rejected"));
-    QVERIFY(!debug_->contains("we have a printer device"));
-    QVERIFY(!debug_->contains("File Opened"));
+    QVERIFY(!debug_->contains(traces::kPrinterChosen));
+    QVERIFY(!debug_->contains(traces::kFileOpened));
 }
 
 void PrintingTest::cancelledFileDialogGivesWarningAndEmptyJob()
@@ -494,8 +494,8 @@ void PrintingTest::cancelledFileDialogGivesWarningAndEmptyJob()
     QFile unnamed;
     QVERIFY(!unnamed.open(QIODevice::ReadOnly));
     checkReadWarning(answers_->seen().at(2), QString(), unnamed.errorString());
-    QVERIFY(debug_->contains("we have a printer device"));
-    QVERIFY(!debug_->contains("File Opened"));
+    QVERIFY(debug_->contains(traces::kPrinterChosen));
+    QVERIFY(!debug_->contains(traces::kFileOpened));
     checkEmptyJob(pdf);
 }
 
@@ -523,7 +523,7 @@ void PrintingTest::vanishedFileGivesWarningAndEmptyJob()
     QFile gone(txt);
     QVERIFY(!gone.open(QIODevice::ReadOnly));
     checkReadWarning(answers_->seen().at(2), txt, gone.errorString());
-    QVERIFY(!debug_->contains("File Opened"));
+    QVERIFY(!debug_->contains(traces::kFileOpened));
     checkEmptyJob(pdf);
 }
 

@@ -65,12 +65,12 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(h.answers.seen().at(0).text, texts::kTipMetre);
     QCOMPARE(h.answers.seen().at(1).title, texts::kValidationProcess);
     QCOMPARE(h.answers.seen().at(1).text, texts::kStartSampling);
-    QCOMPARE(h.field("calLE_Type")->text(), QString("RT-5K-MQ"));
-    QCOMPARE(h.field("calLE_Version")->text(), QString("Version 2.12"));
-    QCOMPARE(h.field("calLE_OldCslp")->text(), driftedsensor::kOldSlopeText);
-    QCOMPARE(h.field("calLE_OldCoff")->text(), driftedsensor::kOldOffsetText);
-    QVERIFY(h.button("calibrationPB_Connect")->isHidden());
-    QVERIFY(h.timer("tickTimer")->isActive());
+    QCOMPARE(h.field(Field::Type)->text(), QString("RT-5K-MQ"));
+    QCOMPARE(h.field(Field::Version)->text(), QString("Version 2.12"));
+    QCOMPARE(h.field(Field::OldSlope)->text(), driftedsensor::kOldSlopeText);
+    QCOMPARE(h.field(Field::OldOffset)->text(), driftedsensor::kOldOffsetText);
+    QVERIFY(h.connectButton()->isHidden());
+    QVERIFY(h.tickTimer()->isActive());
 
     // Validation: high, then low, both out of their windows (red).
     QVERIFY(h.feed(Position::High));
@@ -81,7 +81,7 @@ void ProcedureTest::changeAndSave()
     QVERIFY(h.answers.waitUntilDone());
     QCOMPARE(h.answers.seen().last().title, texts::kValidationProcess);
     QCOMPARE(h.answers.seen().last().text, texts::kLowValidation);
-    QLineEdit *validationHigh = h.field("calLE_HighValue_Validate");
+    QLineEdit *validationHigh = h.field(Field::HighValidation);
     QCOMPARE(qRound(validationHigh->text().toDouble()), 604);
     QCOMPARE(base(validationHigh), QColor(Qt::red));
 
@@ -90,7 +90,7 @@ void ProcedureTest::changeAndSave()
     h.answers.click(QMessageBox::No).click(QMessageBox::Ok);
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
-    QLineEdit *validationLow = h.field("calLE_LowValue_Validate");
+    QLineEdit *validationLow = h.field(Field::LowValidation);
     QCOMPARE(qRound(validationLow->text().toDouble()), 230);
     QCOMPARE(base(validationLow), QColor(Qt::red));
     const QList<SeenWindow> &seen = h.answers.seen();
@@ -100,18 +100,18 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(seen.last().title, texts::kUserActionRequired);
     QCOMPARE(seen.last().text, texts::kCalibrationDataPrompt);
     QCOMPARE(h.status(), texts::kWait);
-    QVERIFY(h.debug.contains("stateMachine = 2"));
+    QVERIFY(h.debug.contains(traces::state(2)));
 
     // Calibration data on the high standard; new constants go out 5 s apart.
     QVERIFY(h.feed(Position::High));
     QVERIFY(h.status().startsWith(texts::kDataSet));
     h.collectionTicks();
-    QCOMPARE(h.field("calLE_NewCslp")->text(), driftedsensor::kNewSlopeText);
-    QCOMPARE(h.field("calLE_NewCoff")->text(), driftedsensor::kNewOffsetText);
+    QCOMPARE(h.field(Field::NewSlope)->text(), driftedsensor::kNewSlopeText);
+    QCOMPARE(h.field(Field::NewOffset)->text(), driftedsensor::kNewOffsetText);
     QCOMPARE(h.status(), texts::kSending);
-    QVERIFY(h.timer("sendTimer")->isActive());
-    QCOMPARE(h.timer("sendTimer")->interval(), 5000);
-    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(h.sendTimer()->isActive());
+    QCOMPARE(h.sendTimer()->interval(), 5000);
+    QVERIFY(!h.tickTimer()->isActive());
 
     const int before = h.sensor.received().size();
     h.send();
@@ -126,8 +126,8 @@ void ProcedureTest::changeAndSave()
     QVERIFY(h.waitForReceived(before + 34));
     QCOMPARE(h.sensor.received().mid(before), QByteArray("Cslp=0.002500\rCoff=-12.50000\rtoff\r"));
     QCOMPARE(h.sensor.workingSlope(), driftedsensor::kNewSlope);
-    QVERIFY(!h.timer("sendTimer")->isActive());
-    QVERIFY(h.timer("tickTimer")->isActive());
+    QVERIFY(!h.sendTimer()->isActive());
+    QVERIFY(h.tickTimer()->isActive());
 
     // Verification: both readings now pass.
     QVERIFY(h.feed(Position::High));
@@ -137,8 +137,8 @@ void ProcedureTest::changeAndSave()
     QVERIFY(h.answers.waitUntilDone());
     QCOMPARE(h.answers.seen().last().title, texts::kVerificationProcess);
     QCOMPARE(h.answers.seen().last().text, texts::kLowVerification);
-    QCOMPARE(h.field("calLE_HighValue")->text().toDouble(), 525.0);
-    QCOMPARE(base(h.field("calLE_HighValue")), QColor(Qt::green));
+    QCOMPARE(h.field(Field::HighValue)->text().toDouble(), 525.0);
+    QCOMPARE(base(h.field(Field::HighValue)), QColor(Qt::green));
 
     QVERIFY(h.feed(Position::Low));
     const QString verificationLowEcho = h.status();
@@ -148,8 +148,8 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(h.answers.seen().last().title, texts::kFinalCalibrationPhase);
     QCOMPARE(h.answers.seen().last().text, texts::kFinalPhase);
     QCOMPARE(h.answers.seen().last().buttons, QMessageBox::Save | QMessageBox::Abort);
-    QCOMPARE(h.field("calLE_LowValue")->text().toDouble(), 200.0);
-    QCOMPARE(base(h.field("calLE_LowValue")), QColor(Qt::green));
+    QCOMPARE(h.field(Field::LowValue)->text().toDouble(), 200.0);
+    QCOMPARE(base(h.field(Field::LowValue)), QColor(Qt::green));
     QCOMPARE(h.status(), texts::kSaving);
 
     // Save: constants, date, save command, then the record.
@@ -170,9 +170,9 @@ void ProcedureTest::changeAndSave()
     QCOMPARE(h.sensor.savedOffset(), driftedsensor::kNewOffset);
     QCOMPARE(h.sensor.savedDate(), QString::fromLatin1(today()));
     QCOMPARE(h.status(), texts::kCompletePrint);
-    QVERIFY(h.button("calibrationDlg_Print")->isVisible());
-    QVERIFY(!h.timer("sendTimer")->isActive());
-    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(h.printButton()->isVisible());
+    QVERIFY(!h.sendTimer()->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
 
     // Behind every prompt the status line already reads the text set before it.
@@ -237,11 +237,11 @@ void ProcedureTest::changeAndAbortRestoresPrevious()
     QVERIFY(h.answers.waitUntilDone());
     // Nothing is saved on this road: the status line says what happens.
     QCOMPARE(h.status(), texts::kRestoring);
-    QVERIFY(h.debug.contains("Restore Previous Constants"));
-    QVERIFY(!h.debug.contains("Saving constants to sensor")); // the trace
-    QVERIFY(h.field("calLE_HighValue")->text().isEmpty());
-    QVERIFY(h.field("calLE_LowValue")->text().isEmpty());
-    QCOMPARE(base(h.field("calLE_HighValue")), QColor(Qt::white));
+    QVERIFY(h.debug.contains(traces::kRestorePrevious));
+    QVERIFY(!h.debug.contains(traces::kSaving));
+    QVERIFY(h.field(Field::HighValue)->text().isEmpty());
+    QVERIFY(h.field(Field::LowValue)->text().isEmpty());
+    QCOMPARE(base(h.field(Field::HighValue)), QColor(Qt::white));
 
     const int start = h.sensor.received().size();
     h.debug.clear();
@@ -251,16 +251,17 @@ void ProcedureTest::changeAndAbortRestoresPrevious()
     QCOMPARE(h.status(), QString("Coff=-14.37500\r"));
     h.send();
     QCOMPARE(h.debug.lines().mid(0, 5),
-             QStringList({"Command Value = 23", "\"Cslp=0.002875\\r\"", "Command Value = 24",
-                          "\"Coff=-14.37500\\r\"", "Command Value = 25"}));
+             QStringList({traces::commandValue(23), traces::quoted("Cslp=0.002875\\r"),
+                          traces::commandValue(24), traces::quoted("Coff=-14.37500\\r"),
+                          traces::commandValue(25)}));
     const QByteArray expected = "Cslp=0.002875\rCoff=-14.37500\rtoff\r";
     QVERIFY(h.waitForReceived(start + expected.size()));
     QCOMPARE(h.sensor.received().mid(start), expected);
     QCOMPARE(h.status(), texts::kCompleteRestored);
     QCOMPARE(h.sensor.workingSlope(), driftedsensor::kOldSlope);
     QCOMPARE(h.sensor.saveCount(), 0);
-    QVERIFY(!h.timer("sendTimer")->isActive());
-    QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
+    QVERIFY(!h.sendTimer()->isActive());
+    QVERIFY(!h.printButton()->isVisible());
     QVERIFY(!QGuiApplication::overrideCursor());
 }
 
@@ -268,12 +269,12 @@ void ProcedureTest::keepConstantsWithNewDate()
 {
     ScreenHarness h; // a sensor that reads right
     QVERIFY2(h.driveTo(Phase::DateChosen), h.failedStep());
-    QCOMPARE(base(h.field("calLE_HighValue_Validate")), QColor(Qt::green));
+    QCOMPARE(base(h.field(Field::HighValidation)), QColor(Qt::green));
     QCOMPARE(h.answers.seen().last().title, texts::kUserActionNeeded);
     QCOMPARE(h.answers.seen().last().text, texts::kCreateFile);
-    QCOMPARE(base(h.field("calLE_LowValue_Validate")), QColor(Qt::green));
+    QCOMPARE(base(h.field(Field::LowValidation)), QColor(Qt::green));
     QCOMPARE(h.status(), texts::kChangingDate);
-    QVERIFY(h.timer("sendTimer")->isActive());
+    QVERIFY(h.sendTimer()->isActive());
 
     // A name typed without an extension is saved as a text file.
     QTemporaryDir dir;
@@ -294,7 +295,7 @@ void ProcedureTest::keepConstantsWithNewDate()
     QVERIFY(file.contains("\r\n\r\nOperator chose not to update constants\r\n\r\nDISCLAIMER:"));
     QVERIFY(!file.contains("New Constants"));
     QVERIFY(!file.contains("Verification Values"));
-    QVERIFY(h.button("calibrationDlg_Print")->isVisible());
+    QVERIFY(h.printButton()->isVisible());
 }
 
 void ProcedureTest::keepConstantsWithoutChange()
@@ -302,11 +303,11 @@ void ProcedureTest::keepConstantsWithoutChange()
     ScreenHarness h;
     QVERIFY2(h.driveTo(Phase::EndUnchanged), h.failedStep());
     QCOMPARE(h.status(), texts::kCompleteUnchanged);
-    QVERIFY(!h.timer("sendTimer")->isActive());
-    QVERIFY(!h.timer("tickTimer")->isActive());
+    QVERIFY(!h.sendTimer()->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
     QTest::qWait(50);
     QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\rtoff\r"));
-    QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
+    QVERIFY(!h.printButton()->isVisible());
 }
 
 // Too few lines for the low reading: the pair restarts from the high one.
@@ -314,7 +315,7 @@ void ProcedureTest::badReadingRetryRepeatsBothReadings()
 {
     ScreenHarness h;
     QVERIFY2(h.driveTo(Phase::ValidationLow), h.failedStep());
-    QVERIFY(h.field("calLE_HighValue_Validate")->text().toDouble() > 0);
+    QVERIFY(h.field(Field::HighValidation)->text().toDouble() > 0);
     QVERIFY(h.feed(Position::Low, 8)); // nine segments: refused
     h.answers.click(QMessageBox::Retry).click(QMessageBox::Ok);
     h.collectionTicks();
@@ -326,8 +327,8 @@ void ProcedureTest::badReadingRetryRepeatsBothReadings()
     QCOMPARE(seen.at(seen.size() - 2).buttons, QMessageBox::Retry | QMessageBox::Cancel);
     QCOMPARE(seen.last().title, texts::kUserActionRequired);
     QCOMPARE(seen.last().text, texts::kRestartValidation);
-    QVERIFY(h.field("calLE_HighValue_Validate")->text().isEmpty());
-    QVERIFY(h.timer("tickTimer")->isActive());
+    QVERIFY(h.field(Field::HighValidation)->text().isEmpty());
+    QVERIFY(h.tickTimer()->isActive());
 
     // Nine lines exactly (ten segments) are enough; the next reading is the high one.
     QVERIFY(h.feed(Position::High, 9));
@@ -335,7 +336,7 @@ void ProcedureTest::badReadingRetryRepeatsBothReadings()
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
     QCOMPARE(h.answers.seen().last().text, texts::kLowValidation);
-    QCOMPARE(base(h.field("calLE_HighValue_Validate")), QColor(Qt::green));
+    QCOMPARE(base(h.field(Field::HighValidation)), QColor(Qt::green));
 }
 
 void ProcedureTest::badCalibrationDataRetryAndCancel()
@@ -348,14 +349,14 @@ void ProcedureTest::badCalibrationDataRetryAndCancel()
     h.answers.click(QMessageBox::Retry).click(QMessageBox::Ok);
     h.collectionTicks();
     QVERIFY(h.answers.waitUntilDone());
-    QVERIFY(h.debug.contains("Insert Error Box"));
+    QVERIFY(h.debug.contains(traces::kErrorBox));
     const QList<SeenWindow> &seen = h.answers.seen();
     QCOMPARE(seen.at(seen.size() - 2).text, texts::kBadData);
     QCOMPARE(seen.last().icon, QMessageBox::Critical);
     QCOMPARE(seen.last().title, texts::kUserActionRequired);
     QCOMPARE(seen.last().text, texts::kStartSampling);
-    QVERIFY(h.field("calLE_NewCslp")->text().isEmpty());
-    QVERIFY(h.timer("tickTimer")->isActive());
+    QVERIFY(h.field(Field::NewSlope)->text().isEmpty());
+    QVERIFY(h.tickTimer()->isActive());
 
     const int before = h.sensor.received().size();
     QVERIFY(h.feed(Position::High));
@@ -388,8 +389,8 @@ void ProcedureTest::missingVersionRetriesListing()
     QCOMPARE(h.answers.seen().at(0).buttons, QMessageBox::Retry | QMessageBox::Abort);
     QCOMPARE(h.answers.seen().at(1).title, texts::kUserActionNeeded);
     QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\rrcal\r"));
-    QCOMPARE(h.field("calLE_Version")->text(), QString("Version 2.12"));
-    QCOMPARE(h.field("calLE_SN")->text(), QString("40317-20415"));
+    QCOMPARE(h.field(Field::Version)->text(), QString("Version 2.12"));
+    QCOMPARE(h.field(Field::Serial)->text(), QString("40317-20415"));
     // Abort at a small "version" is a row of the fault matrix's identification.
 }
 
@@ -400,11 +401,11 @@ void ProcedureTest::tipKinds_data()
     QTest::addColumn<QString>("trace");
     QTest::addColumn<QByteArray>("titles");
     QTest::addColumn<QByteArray>("rows");
-    QTest::newRow("pS/m") << 1 << texts::kTipMetre << "You need the standard VF tip"
+    QTest::newRow("pS/m") << 1 << texts::kTipMetre << traces::kTipMetre
                           << QByteArray("Validation Values (pS/m)") << QByteArray("525|200");
-    QTest::newRow("pS/cm 2000") << 2 << texts::kTipCentimetre << "You need the standard CM VF tip"
+    QTest::newRow("pS/cm 2000") << 2 << texts::kTipCentimetre << traces::kTipCentimetre
                                 << QByteArray("Validation Values (pS/cm)") << QByteArray("545|220");
-    QTest::newRow("pS/cm 10000") << 3 << texts::kTipCentimetreWide << "You need the newest VF tip"
+    QTest::newRow("pS/cm 10000") << 3 << texts::kTipCentimetreWide << traces::kTipCentimetreWide
                                  << QByteArray("Validation Values (pS/cm)")
                                  << QByteArray("1055|105");
 }
@@ -425,8 +426,8 @@ void ProcedureTest::tipKinds()
     QVERIFY2(h.driveTo(Phase::DateChosen), h.failedStep());
     QCOMPARE(h.answers.seen().at(0).text, prompt);
     QVERIFY(h.debug.contains(trace));
-    QCOMPARE(base(h.field("calLE_HighValue_Validate")), QColor(Qt::green));
-    QCOMPARE(base(h.field("calLE_LowValue_Validate")), QColor(Qt::green));
+    QCOMPARE(base(h.field(Field::HighValidation)), QColor(Qt::green));
+    QCOMPARE(base(h.field(Field::LowValidation)), QColor(Qt::green));
 
     QTemporaryDir dir;
     const QString path = dir.filePath("tip.txt");
@@ -448,7 +449,7 @@ void ProcedureTest::dataEcho()
     QVERIFY(h.reachValidation());
     h.sensor.send("100,2,3,4\r\n");
     QVERIFY(h.waitForStatus(texts::kValidationSet + "0 : 100,2,3,4"));
-    QVERIFY(h.debug.contains("Just the one line - 100,2,3,4"));
+    QVERIFY(h.debug.contains(traces::oneLine("100,2,3,4")));
     h.sensor.send("101,2,3,4\r\n");
     QVERIFY(h.waitForStatus(texts::kValidationSet + "1 : 101,2,3,4"));
     h.sensor.send("1,2,3\r\n"); // two commas: no echo, but kept
@@ -473,11 +474,11 @@ void ProcedureTest::newConstantsFromFiveNewestCounts()
     h.sensor.send(lines);
     QVERIFY(h.waitForEcho("200001,21.5,487.5,0"));
     h.collectionTicks();
-    QVERIFY(h.debug.contains("1000004 / 5 = 200000"));
-    QVERIFY(h.debug.contains("Zero Counts: 5000"));
+    QVERIFY(h.debug.contains(traces::meanOfCounts(1000004, 5, 200000)));
+    QVERIFY(h.debug.contains(traces::zeroCounts(5000)));
     // 525 / (200000 - 5000) and -slope * 5000; a mean of 200000.8 would give -13.46148.
-    QCOMPARE(h.field("calLE_NewCslp")->text(), QString("0.002692"));
-    QCOMPARE(h.field("calLE_NewCoff")->text(), QString("-13.46154"));
+    QCOMPARE(h.field(Field::NewSlope)->text(), QString("0.002692"));
+    QCOMPARE(h.field(Field::NewOffset)->text(), QString("-13.46154"));
     QCOMPARE(h.status(), texts::kSending);
 }
 

@@ -33,10 +33,10 @@ void SafetyTest::everyOutOfWindowReadingIsRed()
         // pS/cm 2000 drifted up: high and low both too high.
         ScreenHarness h(quiet(centimetreProfile(), 0.15));
         QVERIFY2(h.driveTo(Phase::EndUnchanged), h.failedStep());
-        QLineEdit *high = h.field("calLE_HighValue_Validate");
+        QLineEdit *high = h.field(Field::HighValidation);
         QVERIFY(high->text().toDouble() > 605);
         QCOMPARE(base(high), QColor(Qt::red));
-        QLineEdit *low = h.field("calLE_LowValue_Validate");
+        QLineEdit *low = h.field(Field::LowValidation);
         QVERIFY(low->text().toDouble() > 245);
         QCOMPARE(base(low), QColor(Qt::red));
     }
@@ -44,9 +44,9 @@ void SafetyTest::everyOutOfWindowReadingIsRed()
     // pS/cm 10000 drifted down: high too low (red), low still inside (green).
     ScreenHarness wide(quiet(centimetreWideProfile(), -0.2));
     QVERIFY2(wide.driveTo(Phase::EndUnchanged), wide.failedStep());
-    QVERIFY(wide.field("calLE_HighValue_Validate")->text().toDouble() < 995);
-    QCOMPARE(base(wide.field("calLE_HighValue_Validate")), QColor(Qt::red));
-    QCOMPARE(base(wide.field("calLE_LowValue_Validate")), QColor(Qt::green));
+    QVERIFY(wide.field(Field::HighValidation)->text().toDouble() < 995);
+    QCOMPARE(base(wide.field(Field::HighValidation)), QColor(Qt::red));
+    QCOMPARE(base(wide.field(Field::LowValidation)), QColor(Qt::green));
 }
 
 // Cancel at "Bad Data from Sensor" in the verification run.
@@ -113,7 +113,7 @@ void SafetyTest::escapeNeverStartsWriting()
         QCOMPARE(seenFromEnd(1).text, texts::kCreateFile);
         QCOMPARE(seenFromEnd(1).answer, escaped);
         QCOMPARE(h.status(), texts::kCompleteUnchanged);
-        QVERIFY(!h.timer("sendTimer")->isActive());
+        QVERIFY(!h.sendTimer()->isActive());
         QTest::qWait(50);
         QCOMPARE(h.sensor.received(), QByteArray("toff\rrcal\rtoff\r"));
     } else if (prompt == "final phase") {
@@ -160,7 +160,7 @@ void SafetyTest::escapeNeverStartsWriting()
         QVERIFY(h.answers.waitUntilDone());
         QCOMPARE(seenFromEnd(1).title, texts::kErrorSaving);
         QCOMPARE(seenFromEnd(1).answer, escaped);
-        QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
+        QVERIFY(!h.printButton()->isVisible());
         QTest::qWait(50);
         QVERIFY(h.sensor.received().endsWith("\r***e\rtoff\r"));
     }
@@ -175,7 +175,7 @@ void SafetyTest::sensorTextIsNeverMarkup()
     const QString line = "<b>1</b>,2,<img src=\"/tmp/x.png\">,4";
     h.sensor.send(line.toLatin1() + "\r\n");
     QVERIFY(h.waitForStatus(texts::kValidationSet + "0 : " + line));
-    QCOMPARE(h.screen->findChild<QLabel *>("infobar_status")->textFormat(), Qt::PlainText);
+    QCOMPARE(h.statusLabel()->textFormat(), Qt::PlainText);
 
     SensorProfile odd = metreProfile();
     odd.type = "<img src=\"/tmp/x.png\">";

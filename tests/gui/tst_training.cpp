@@ -8,6 +8,7 @@
 #include "tests/support/debugcapture.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 #include "training/trainingoptions.h"
 #include "training/trainingsession.h"
@@ -70,11 +71,12 @@ public:
     }
 
     // What the operator reads: the status line's label.
-    QString status() const { return screen.findChild<QLabel *>("infobar_status")->text(); }
-    QTimer *timer(const char *name) const { return screen.findChild<QTimer *>(name); }
-    QLineEdit *field(const char *name) const { return screen.findChild<QLineEdit *>(name); }
+    QString status() const { return screenparts::statusLabel(screen)->text(); }
+    QTimer *tickTimer() const { return screenparts::tickTimer(screen); }
+    QTimer *sendTimer() const { return screenparts::sendTimer(screen); }
+    QLineEdit *field(Field which) const { return screenparts::field(screen, which); }
 
-    void connect() { screen.findChild<QPushButton *>("calibrationPB_Connect")->click(); }
+    void connect() { screenparts::connectButton(screen)->click(); }
 
     // Waits until the screen has echoed `lines` data lines of the sampling run
     // that started last; gives up at once on an unexpected window or a status
@@ -102,8 +104,8 @@ public:
     {
         const auto before = answers.seen().size();
         for (int i = 0; i <= CalibrationDlg::kDataCountdown + 1; ++i) {
-            QMetaObject::invokeMethod(&screen, "updateTimer", Qt::DirectConnection);
-            if (answers.seen().size() > before || timer("sendTimer")->isActive())
+            screenparts::tickOnce(screen);
+            if (answers.seen().size() > before || sendTimer()->isActive())
                 return !ModalAnswerer::sawUnexpected();
         }
         return false;
@@ -119,7 +121,7 @@ public:
         const auto before = answers.seen().size();
         for (int i = 0; i < 8 && answers.seen().size() == before; ++i) {
             const auto sent = session.sensor().received().size();
-            QMetaObject::invokeMethod(&screen, "sendParameters", Qt::DirectConnection);
+            screenparts::sendTickOnce(screen);
             if (answers.seen().size() == before && !QTest::qWaitFor([&] {
                     return session.sensor().received().size() > sent ||
                            ModalAnswerer::sawUnexpected();
@@ -280,8 +282,7 @@ void TrainingTest::simulatedSensorIsOfferedFirst()
     QCOMPARE(ports.size(), systemPorts().size() + 1);
 
     CalibrationDlg screen(session.portLister());
-    QCOMPARE(screen.findChild<QComboBox *>("calibrationDlgCB_comport")->currentText(),
-             session.sensor().portPath());
+    QCOMPARE(screenparts::portBox(screen)->currentText(), session.sensor().portPath());
 }
 
 // Validation fails on the drifted sensor, the constants are changed,
@@ -306,12 +307,10 @@ void TrainingTest::changeAndSaveWithClicksOnly()
     QVERIFY(run.collect()); // validation high
     QVERIFY(run.collect()); // validation low, then the decision
     // The default drift fails both readings, as the help says.
-    QCOMPARE(run.field("calLE_HighValue_Validate")->palette().color(QPalette::Base),
-             QColor(Qt::red));
-    QCOMPARE(run.field("calLE_LowValue_Validate")->palette().color(QPalette::Base),
-             QColor(Qt::red));
+    QCOMPARE(run.field(Field::HighValidation)->palette().color(QPalette::Base), QColor(Qt::red));
+    QCOMPARE(run.field(Field::LowValidation)->palette().color(QPalette::Base), QColor(Qt::red));
     QVERIFY(run.collect()); // calibration data
-    QVERIFY(run.timer("sendTimer")->isActive());
+    QVERIFY(run.sendTimer()->isActive());
     QVERIFY(run.sendUntilWindow());
     QVERIFY(run.collect()); // verification high
     QVERIFY(run.collect()); // verification low, then the decision
@@ -326,12 +325,12 @@ void TrainingTest::changeAndSaveWithClicksOnly()
     QVERIFY(!run.session.sensor().isSampling());
 
     QCOMPARE(run.status(), texts::kCompletePrint);
-    const QString slope = run.field("calLE_NewCslp")->text();
+    const QString slope = run.field(Field::NewSlope)->text();
     QCOMPARE(run.session.sensor().savedSlope(), slope.toDouble());
     // The calibration took out the drift.
     QVERIFY(qAbs(slope.toDouble() - metreProfile().trueSlope) < 0.02 * metreProfile().trueSlope);
-    QCOMPARE(run.field("calLE_HighValue")->palette().color(QPalette::Base), QColor(Qt::green));
-    QCOMPARE(run.field("calLE_LowValue")->palette().color(QPalette::Base), QColor(Qt::green));
+    QCOMPARE(run.field(Field::HighValue)->palette().color(QPalette::Base), QColor(Qt::green));
+    QCOMPARE(run.field(Field::LowValue)->palette().color(QPalette::Base), QColor(Qt::green));
 
     QFile record(recordPath);
     QVERIFY(record.open(QIODevice::ReadOnly));
@@ -362,7 +361,7 @@ void TrainingTest::badDataOnceThenRetry()
                      texts::kUserActionRequired, texts::kValidationProcess}));
     QCOMPARE(run.answers.seen().at(2).text, texts::kBadData);
     QCOMPARE(run.positions, QList<Position>({Position::High, Position::High, Position::Low}));
-    QVERIFY(!run.field("calLE_HighValue_Validate")->text().isEmpty());
+    QVERIFY(!run.field(Field::HighValidation)->text().isEmpty());
 }
 
 void TrainingTest::unplugDuringCalibrationData()
@@ -384,15 +383,14 @@ void TrainingTest::unplugDuringCalibrationData()
     QVERIFY(run.session.sensor().isOpen());
     QVERIFY(run.answers.waitUntilDone());
     QCOMPARE(run.answers.seen().last().title, texts::kErrorDetected);
-    const QString unplugged =
-        run.screen.findChild<QComboBox *>("calibrationDlgCB_comport")->currentText();
+    const QString unplugged = screenparts::portBox(run.screen)->currentText();
     // The box names the fault in words, not the system's error.
     const QString lost = run.answers.seen().last().text;
     QVERIFY2(lost.startsWith(texts::kLinkLostStart + kCablePulled + ").\r\n"), qPrintable(lost));
     QVERIFY2(lost.endsWith(texts::linkLostCheckCable(unplugged)), qPrintable(lost));
     QVERIFY(!run.session.sensor().isOpen());
     QCOMPARE(run.status(), texts::kStopped);
-    QVERIFY(!run.timer("tickTimer")->isActive());
+    QVERIFY(!run.tickTimer()->isActive());
 
     // Started again, as the box says: the screen opened anew lists the sensor
     // on its new port first, which opens and answers.
@@ -402,15 +400,15 @@ void TrainingTest::unplugDuringCalibrationData()
     again.show();
     QVERIFY(run.session.sensor().isOpen());
     const QString replugged = run.session.sensor().portPath();
-    QCOMPARE(again.findChild<QComboBox *>("calibrationDlgCB_comport")->currentText(), replugged);
+    QCOMPARE(screenparts::portBox(again)->currentText(), replugged);
     const auto sent = run.session.sensor().received().size();
     run.answers.click(QMessageBox::Ok).click(QMessageBox::Ok); // the tip, start sampling
-    again.findChild<QPushButton *>("calibrationPB_Connect")->click();
+    screenparts::connectButton(again)->click();
     QVERIFY(run.answers.waitUntilDone());
     QCOMPARE(run.session.sensor().received().mid(sent), QByteArray("toff\rrcal\r"));
     QCOMPARE(windowTitles(run.answers.seen()).mid(run.answers.seen().size() - 2),
              QStringList({texts::kUserActionNeeded, texts::kValidationProcess}));
-    QCOMPARE(again.findChild<QLabel *>("infobar_status")->text(), texts::kWait);
+    QCOMPARE(screenparts::statusLabel(again)->text(), texts::kWait);
     // A loss on the new port is not the pulled cable's.
     QVERIFY(run.session.linkLossNamer()(replugged).isEmpty());
     QVERIFY(run.session.linkLossNamer()(unplugged).isEmpty());
@@ -428,7 +426,7 @@ void TrainingTest::productBoxKeepsSystemError()
     screen.show();
     ModalAnswerer answers;
     answers.click(QMessageBox::Ok);
-    screen.findChild<QPushButton *>("calibrationPB_Connect")->click();
+    screenparts::connectButton(screen)->click();
     QVERIFY(session.sensor().isOpen());
     session.pullCable();
     QVERIFY(answers.waitUntilDone());
@@ -436,8 +434,8 @@ void TrainingTest::productBoxKeepsSystemError()
     QCOMPARE(answers.seen().first().title, texts::kErrorDetected);
     QString reason;
     for (const QString &line : debug.lines()) {
-        if (line.startsWith("Connection to sensor lost: \""))
-            reason = line.mid(int(qstrlen("Connection to sensor lost: \""))).chopped(1);
+        if (line.startsWith(traces::kLinkLostBecause))
+            reason = line.mid(traces::kLinkLostBecause.size()).chopped(1);
     }
     QVERIFY(!reason.isEmpty());
     QVERIFY(reason != kCablePulled);
@@ -461,7 +459,7 @@ void TrainingTest::everyScreenIsFollowed()
         auto screen = std::make_unique<CalibrationDlg>(session.portLister());
         screen->show();
         answers.click(QMessageBox::Ok).click(QMessageBox::Ok); // the tip, start sampling
-        screen->findChild<QPushButton *>("calibrationPB_Connect")->click();
+        screenparts::connectButton(*screen)->click();
         QVERIFY(answers.waitUntilDone());
         QVERIFY(QTest::qWaitFor([&] { return positions.size() == opened; }));
         QVERIFY(session.sensor().isSampling());
@@ -522,7 +520,7 @@ void TrainingTest::serialShownWhole()
     run.connect();
     QVERIFY(run.answers.waitUntilDone());
     QVERIFY(QTest::qWaitFor([&] { return run.positions.size() == 1; }));
-    QLineEdit *edit = run.field("calLE_SN");
+    QLineEdit *edit = run.field(Field::Serial);
     QCOMPARE(edit->text(), profileFor(options).serialNumber);
 
     // As QLineEdit lays out its text: the frame, the text margins and two

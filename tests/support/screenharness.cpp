@@ -1,5 +1,6 @@
 #include "tests/support/screenharness.h"
 
+#include "gui/infobar.h"
 #include "tests/support/texts.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,131 @@ constexpr int kMaxCollectionTicks = CalibrationDlg::kDataCountdown + 2;
 const QStringList kListingRoad = {texts::kSelectPort, texts::kInitializing, texts::kTimeoutSet,
                                   texts::kStartSequence, texts::kWait};
 
+// The object and slot names of the calibration form and its code.
+namespace objectnames
+{
+constexpr char kConnect[] = "calibrationPB_Connect";
+constexpr char kClose[] = "CalibrationPB_Close";
+constexpr char kPrint[] = "calibrationDlg_Print";
+constexpr char kPortBox[] = "calibrationDlgCB_comport";
+constexpr char kStatusBar[] = "calDlg_statusbar";
+constexpr char kStatusLabel[] = "infobar_status";
+constexpr char kTickTimer[] = "tickTimer";
+constexpr char kSendTimer[] = "sendTimer";
+} // namespace objectnames
+
+namespace slotnames
+{
+constexpr char kTick[] = "updateTimer";
+constexpr char kSend[] = "sendParameters";
+constexpr char kPrint[] = "on_calibrationDlg_Print_clicked";
+} // namespace slotnames
+
+const char *fieldName(Field which)
+{
+    switch (which) {
+    case Field::Type:
+        return "calLE_Type";
+    case Field::Serial:
+        return "calLE_SN";
+    case Field::Version:
+        return "calLE_Version";
+    case Field::OldSlope:
+        return "calLE_OldCslp";
+    case Field::OldOffset:
+        return "calLE_OldCoff";
+    case Field::NewSlope:
+        return "calLE_NewCslp";
+    case Field::NewOffset:
+        return "calLE_NewCoff";
+    case Field::HighValue:
+        return "calLE_HighValue";
+    case Field::LowValue:
+        return "calLE_LowValue";
+    case Field::HighValidation:
+        return "calLE_HighValue_Validate";
+    case Field::LowValidation:
+        return "calLE_LowValue_Validate";
+    }
+    return "";
+}
+
+template <typename T> T *child(const CalibrationDlg &screen, const char *name)
+{
+    return screen.findChild<T *>(QLatin1String(name));
+}
+
+bool callSlot(CalibrationDlg &screen, const char *slot)
+{
+    return QMetaObject::invokeMethod(&screen, slot, Qt::DirectConnection);
+}
+
 } // namespace
+
+namespace screenparts
+{
+
+QLineEdit *field(const CalibrationDlg &screen, Field which)
+{
+    return child<QLineEdit>(screen, fieldName(which));
+}
+
+QPushButton *connectButton(const CalibrationDlg &screen)
+{
+    return child<QPushButton>(screen, objectnames::kConnect);
+}
+
+QPushButton *closeButton(const CalibrationDlg &screen)
+{
+    return child<QPushButton>(screen, objectnames::kClose);
+}
+
+QPushButton *printButton(const CalibrationDlg &screen)
+{
+    return child<QPushButton>(screen, objectnames::kPrint);
+}
+
+QComboBox *portBox(const CalibrationDlg &screen)
+{
+    return child<QComboBox>(screen, objectnames::kPortBox);
+}
+
+InfoBar *statusBar(const CalibrationDlg &screen)
+{
+    return child<InfoBar>(screen, objectnames::kStatusBar);
+}
+
+QLabel *statusLabel(const CalibrationDlg &screen)
+{
+    return child<QLabel>(screen, objectnames::kStatusLabel);
+}
+
+QTimer *tickTimer(const CalibrationDlg &screen)
+{
+    return child<QTimer>(screen, objectnames::kTickTimer);
+}
+
+QTimer *sendTimer(const CalibrationDlg &screen)
+{
+    return child<QTimer>(screen, objectnames::kSendTimer);
+}
+
+bool tickOnce(CalibrationDlg &screen)
+{
+    return callSlot(screen, slotnames::kTick);
+}
+
+bool sendTickOnce(CalibrationDlg &screen)
+{
+    return callSlot(screen, slotnames::kSend);
+}
+
+bool clickPrint(CalibrationDlg &screen)
+{
+    return callSlot(screen, slotnames::kPrint);
+}
+
+} // namespace screenparts
 
 ScreenHarness::ScreenHarness(const SensorProfile &profile) : sensor(profile)
 {
@@ -68,7 +193,7 @@ QStringList ScreenHarness::traces() const
 
 void ScreenHarness::connect()
 {
-    button("calibrationPB_Connect")->click();
+    connectButton()->click();
 }
 
 bool ScreenHarness::reachValidation()
@@ -147,7 +272,7 @@ bool ScreenHarness::driveSilent(Phase phase)
     if (phase == Phase::EndNoResponse) {
         answers.click(QMessageBox::Ok);
         tickUntilStopped();
-        return reached(answers.waitUntilDone() && !timer("tickTimer")->isActive(), "no response");
+        return reached(answers.waitUntilDone() && !tickTimer()->isActive(), "no response");
     }
     sensor.send(kTimeoutReply);
     if (!reached(waitForReceived(10) && waitForStatus(texts::kTimeoutSet), "rcal sent"))
@@ -192,11 +317,11 @@ bool ScreenHarness::driveChanging(Phase phase, const QString &recordPath)
         return true;
     if (!reached(feed(Position::High), "calibration data"))
         return false;
-    if (!reached(finishCollection() && timer("sendTimer")->isActive(), "sending started"))
+    if (!reached(finishCollection() && sendTimer()->isActive(), "sending started"))
         return false;
     // The wire carries what the screen shows.
-    const QByteArray newSlope = "Cslp=" + field("calLE_NewCslp")->text().toLatin1() + "\r";
-    const QByteArray newOffset = "Coff=" + field("calLE_NewCoff")->text().toLatin1() + "\r";
+    const QByteArray newSlope = "Cslp=" + field(Field::NewSlope)->text().toLatin1() + "\r";
+    const QByteArray newOffset = "Coff=" + field(Field::NewOffset)->text().toLatin1() + "\r";
     send();
     if (!reached(sentLast(newSlope), "new slope sent"))
         return false;
@@ -231,11 +356,10 @@ bool ScreenHarness::driveChanging(Phase phase, const QString &recordPath)
             return true;
         answers.fileName(recordPath);
         send();
-        return reached(answers.waitUntilDone() && button("calibrationDlg_Print")->isVisible(),
-                       "record written");
+        return reached(answers.waitUntilDone() && printButton()->isVisible(), "record written");
     }
-    const QByteArray oldSlope = "Cslp=" + field("calLE_OldCslp")->text().toLatin1() + "\r";
-    const QByteArray oldOffset = "Coff=" + field("calLE_OldCoff")->text().toLatin1() + "\r";
+    const QByteArray oldSlope = "Cslp=" + field(Field::OldSlope)->text().toLatin1() + "\r";
+    const QByteArray oldOffset = "Coff=" + field(Field::OldOffset)->text().toLatin1() + "\r";
     send();
     if (!reached(sentLast(oldSlope), "previous slope sent"))
         return false;
@@ -282,17 +406,17 @@ bool ScreenHarness::feed(SimulatedSensor::Position position, int lines)
 void ScreenHarness::tick(int n)
 {
     for (int i = 0; i < n; ++i)
-        QMetaObject::invokeMethod(screen.get(), "updateTimer", Qt::DirectConnection);
+        screenparts::tickOnce(*screen);
 }
 
 bool ScreenHarness::finishCollection()
 {
     const qsizetype windows = answers.seen().size();
-    for (int i = 0; i < kMaxCollectionTicks && timer("tickTimer")->isActive(); ++i) {
+    for (int i = 0; i < kMaxCollectionTicks && tickTimer()->isActive(); ++i) {
         if (ModalAnswerer::sawUnexpected())
             return false;
         tick();
-        if (answers.seen().size() > windows || timer("sendTimer")->isActive())
+        if (answers.seen().size() > windows || sendTimer()->isActive())
             break;
     }
     return !ModalAnswerer::sawUnexpected();
@@ -300,7 +424,7 @@ bool ScreenHarness::finishCollection()
 
 bool ScreenHarness::tickUntilStopped()
 {
-    for (int i = 0; i <= CalibrationDlg::kReplyCountdown && timer("tickTimer")->isActive(); ++i) {
+    for (int i = 0; i <= CalibrationDlg::kReplyCountdown && tickTimer()->isActive(); ++i) {
         if (ModalAnswerer::sawUnexpected())
             return false;
         tick();
@@ -311,7 +435,7 @@ bool ScreenHarness::tickUntilStopped()
 void ScreenHarness::send(int n)
 {
     for (int i = 0; i < n; ++i)
-        QMetaObject::invokeMethod(screen.get(), "sendParameters", Qt::DirectConnection);
+        screenparts::sendTickOnce(*screen);
 }
 
 bool ScreenHarness::waitUntil(const std::function<bool()> &done, int timeoutMs)
@@ -357,22 +481,7 @@ bool ScreenHarness::waitForEcho(const QString &line, int timeoutMs)
 QString ScreenHarness::status() const
 {
     // What the operator reads: the label itself.
-    return screen->findChild<QLabel *>("infobar_status")->text();
-}
-
-QLineEdit *ScreenHarness::field(const char *name) const
-{
-    return screen->findChild<QLineEdit *>(name);
-}
-
-QPushButton *ScreenHarness::button(const char *name) const
-{
-    return screen->findChild<QPushButton *>(name);
-}
-
-QTimer *ScreenHarness::timer(const char *name) const
-{
-    return screen->findChild<QTimer *>(name);
+    return statusLabel()->text();
 }
 
 bool ScreenHarness::deviceHeld() const
@@ -434,10 +543,10 @@ bool ScreenHarness::driveToWithData(Phase phase, const QString &recordPath)
 {
     if (!driveTo(phase, recordPath))
         return false;
-    const bool newShown = field("calLE_NewCslp")->text() == driftedsensor::kNewSlopeText &&
-                          field("calLE_NewCoff")->text() == driftedsensor::kNewOffsetText;
-    const bool previousShown = field("calLE_OldCslp")->text() == driftedsensor::kOldSlopeText &&
-                               field("calLE_OldCoff")->text() == driftedsensor::kOldOffsetText;
+    const bool newShown = field(Field::NewSlope)->text() == driftedsensor::kNewSlopeText &&
+                          field(Field::NewOffset)->text() == driftedsensor::kNewOffsetText;
+    const bool previousShown = field(Field::OldSlope)->text() == driftedsensor::kOldSlopeText &&
+                               field(Field::OldOffset)->text() == driftedsensor::kOldOffsetText;
     switch (phase) {
     case Phase::SendingForVerification:
     case Phase::SavingConstants:
@@ -551,8 +660,8 @@ void expectNoUnexpectedWindow(const ScreenHarness &h)
 
 void expectStopped(ScreenHarness &h)
 {
-    QVERIFY(!h.timer("tickTimer")->isActive());
-    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
+    QVERIFY(!h.sendTimer()->isActive());
     const qsizetype boxes = h.answers.seen().size();
     const qsizetype traces = h.debug.lines().size();
     const qsizetype wire = h.sensor.received().size();
@@ -560,8 +669,8 @@ void expectStopped(ScreenHarness &h)
     QCOMPARE(h.answers.seen().size(), boxes);
     QCOMPARE(h.debug.lines().size(), traces);
     QCOMPARE(h.sensor.received().size(), wire);
-    QVERIFY(!h.timer("tickTimer")->isActive());
-    QVERIFY(!h.timer("sendTimer")->isActive());
+    QVERIFY(!h.tickTimer()->isActive());
+    QVERIFY(!h.sendTimer()->isActive());
     QVERIFY(!QGuiApplication::overrideCursor());
     expectNoUnexpectedWindow(h);
 }
@@ -570,10 +679,10 @@ void expectHonestEnd(const ScreenHarness &h, const QString &recordFolder)
 {
     const QStringList files = QDir(recordFolder).entryList(QDir::Files);
     if (h.sensor.saveCount() == 0) {
-        QVERIFY(!h.button("calibrationDlg_Print")->isVisible());
+        QVERIFY(!h.printButton()->isVisible());
         QVERIFY2(files.isEmpty(), qPrintable(files.join(", ")));
     }
-    if (h.button("calibrationDlg_Print")->isVisible())
+    if (h.printButton()->isVisible())
         QCOMPARE(files.size(), 1);
     // Fuzzy: the sensor parses the texts it is sent.
     const bool unverified = !qFuzzyCompare(h.sensor.workingSlope(), h.sensor.savedSlope()) ||

@@ -16,6 +16,8 @@
 
 #include <QByteArrayList>
 #include <QColor>
+#include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -23,6 +25,51 @@
 
 #include <functional>
 #include <memory>
+
+class InfoBar;
+
+// The screen's line edits, by what they show.
+enum class Field {
+    Type,
+    Serial,
+    Version,
+    OldSlope,
+    OldOffset,
+    NewSlope,
+    NewOffset,
+    HighValue, // the verification readings
+    LowValue,
+    HighValidation, // the validation readings
+    LowValidation,
+};
+inline constexpr Field kAllFields[] = {Field::Type,           Field::Serial,       Field::Version,
+                                       Field::OldSlope,       Field::OldOffset,    Field::NewSlope,
+                                       Field::NewOffset,      Field::HighValue,    Field::LowValue,
+                                       Field::HighValidation, Field::LowValidation};
+
+// The screen's parts and private slots, for any calibration screen, also one
+// the harness did not make. Only these know the object and slot names.
+namespace screenparts
+{
+QLineEdit *field(const CalibrationDlg &screen, Field which);
+QPushButton *connectButton(const CalibrationDlg &screen);
+QPushButton *closeButton(const CalibrationDlg &screen);
+QPushButton *printButton(const CalibrationDlg &screen);
+QComboBox *portBox(const CalibrationDlg &screen);
+InfoBar *statusBar(const CalibrationDlg &screen);
+// The status bar's label: what the operator reads.
+QLabel *statusLabel(const CalibrationDlg &screen);
+// The waiting and collecting timer, and the one that paces commands.
+QTimer *tickTimer(const CalibrationDlg &screen);
+QTimer *sendTimer(const CalibrationDlg &screen);
+// One timeout of each timer, by calling its slot; false when the slot was
+// not found.
+bool tickOnce(CalibrationDlg &screen);
+bool sendTickOnce(CalibrationDlg &screen);
+// Print, by calling the button's slot: it opens modal windows, which a click
+// would wait on.
+bool clickPrint(CalibrationDlg &screen);
+} // namespace screenparts
 
 // Where a driven run stands. From ValidationHigh on, each is reached on the
 // road of the harness's own sensor, whose data lines give the readings;
@@ -93,7 +140,7 @@ public:
 
     // Lets the sensor write n data lines and waits until the screen took them.
     bool feed(SimulatedSensor::Position position, int lines = 12);
-    // Calls updateTimer() n times; one collection needs 26.
+    // n timeouts of the tick timer; one collection needs 26.
     void tick(int n = 1);
     void collectionTicks() { tick(CalibrationDlg::kDataCountdown + 1); }
     // Ticks until the running collection has been judged: a window came, a
@@ -103,7 +150,7 @@ public:
     // Ticks until an awaited reply is given up (the waiting timer stops);
     // false when an unexpected window came.
     bool tickUntilStopped();
-    // Calls sendParameters() n times.
+    // n timeouts of the send timer.
     void send(int n = 1);
 
     // Processes events until done() holds; false on timeout or at once when
@@ -120,9 +167,16 @@ public:
     bool waitForEcho(const QString &line, int timeoutMs = kWaitMs);
 
     QString status() const;
-    QLineEdit *field(const char *name) const;
-    QPushButton *button(const char *name) const;
-    QTimer *timer(const char *name) const;
+    QLineEdit *field(Field which) const { return screenparts::field(*screen, which); }
+    QPushButton *connectButton() const { return screenparts::connectButton(*screen); }
+    QPushButton *closeButton() const { return screenparts::closeButton(*screen); }
+    QPushButton *printButton() const { return screenparts::printButton(*screen); }
+    QComboBox *portBox() const { return screenparts::portBox(*screen); }
+    QLabel *statusLabel() const { return screenparts::statusLabel(*screen); }
+    QTimer *tickTimer() const { return screenparts::tickTimer(*screen); }
+    QTimer *sendTimer() const { return screenparts::sendTimer(*screen); }
+    // Print's slot; false when it was not found.
+    bool clickPrint() { return screenparts::clickPrint(*screen); }
     // True while some QSerialPort holds the sensor's device (the screen's):
     // a second open of it is refused then.
     bool deviceHeld() const;

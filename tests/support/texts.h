@@ -164,3 +164,89 @@ inline QString boxed(const QString &title, const QString &text)
 }
 
 } // namespace texts
+
+// The debug trace, line by line as DebugCapture collects it: typed out once,
+// as for the screens, so a changed trace fails a test.
+namespace traces
+{
+
+// The logging category of the procedure's traces.
+inline const QString kCategory = QStringLiteral("zolvex.calibration");
+inline QString inCategory(const QString &trace)
+{
+    return kCategory + QStringLiteral(": ") + trace;
+}
+
+// --- Connecting and closing --------------------------------------------------
+
+inline const QString kConnectPressed = QStringLiteral("you hit the Connect Button");
+inline const QString kListening = QStringLiteral("listening for data on");
+inline const QString kDeviceFailed = QStringLiteral("device failed");
+inline const QString kOpenFailed = kDeviceFailed + QStringLiteral(" to open");
+// Followed by the system's reason, quoted.
+inline const QString kOpenFailedBecause = kOpenFailed + QStringLiteral(": \"");
+inline const QString kDisconnect = QStringLiteral("Disconnect port");
+inline const QString kLinkLost = QStringLiteral("Connection to sensor lost");
+// Followed by the system's error, quoted.
+inline const QString kLinkLostBecause = kLinkLost + QStringLiteral(": \"");
+
+// A string as qDebug() prints it: quoted.
+inline QString quoted(const QString &text)
+{
+    return QStringLiteral("\"") + text + QStringLiteral("\"");
+}
+inline QString listeningOn(const QString &port)
+{
+    return kListening + QStringLiteral(" ") + quoted(port);
+}
+inline QString linkLost(const QString &error)
+{
+    return kLinkLost + QStringLiteral(": ") + quoted(error);
+}
+
+// --- The procedure -----------------------------------------------------------
+
+inline const QString kStopTimerEnd = QStringLiteral("End of StopTimer method");
+inline const QString kCancelled = QStringLiteral("User Cancelled: Restart Program");
+inline const QString kErrorBox = QStringLiteral("Insert Error Box");
+inline const QString kNotFinite = QStringLiteral("not finite");
+inline const QString kRestorePrevious = QStringLiteral("Restore Previous Constants");
+inline const QString kSaving = QStringLiteral("Saving constants to sensor");
+inline const QString kTipMetre = QStringLiteral("You need the standard VF tip");
+inline const QString kTipCentimetre = QStringLiteral("You need the standard CM VF tip");
+inline const QString kTipCentimetreWide = QStringLiteral("You need the newest VF tip");
+
+inline QString state(int state)
+{
+    return QStringLiteral("stateMachine = %1").arg(state);
+}
+inline QString commandValue(int step)
+{
+    return QStringLiteral("Command Value = %1").arg(step);
+}
+// A data line with no other complete one beside it.
+inline QString oneLine(const QString &line)
+{
+    return QStringLiteral("Just the one line - ") + line;
+}
+inline QString meanOfCounts(qint64 sum, int count, qint64 mean)
+{
+    return QStringLiteral("%1 / %2 = %3").arg(sum).arg(count).arg(mean);
+}
+inline QString zeroCounts(qint64 zero)
+{
+    return QStringLiteral("Zero Counts: %1").arg(zero);
+}
+
+// --- Printing ----------------------------------------------------------------
+
+inline const QString kPrinterChosen = QStringLiteral("we have a printer device");
+inline const QString kFileOpened = QStringLiteral("File Opened");
+
+// --- The main window ---------------------------------------------------------
+
+inline const QString kSliderAtBottom = QStringLiteral("Slider @ bottom");
+inline const QString kAccepted = QStringLiteral("Accept");
+inline const QString kRejected = QStringLiteral("Reject");
+
+} // namespace traces
