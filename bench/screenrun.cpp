@@ -28,6 +28,7 @@
 #include "gui/calibrationdlg.h"
 #include "gui/dialogfont.h"
 #include "tests/support/modalanswerer.h"
+#include "tests/support/texts.h"
 #include "training/trainingoptions.h"
 #include "training/trainingsession.h"
 
@@ -122,8 +123,9 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     useDialogFont();
     const QStringList args = QApplication::arguments();
-    if (args.size() < 3) {
-        std::fprintf(stderr, "usage: zolvex_bench_screenrun <history> <work folder>\n");
+    const bool abort = args.size() == 4 && args.at(3) == QLatin1String("--abort");
+    if (args.size() < 3 || (args.size() == 4 && !abort) || args.size() > 4) {
+        std::fprintf(stderr, "usage: zolvex_bench_screenrun <history> <work folder> [--abort]\n");
         return 2;
     }
     history::Location location;
@@ -154,15 +156,17 @@ int main(int argc, char *argv[])
 
     ModalAnswerer answers;
     answers
-        .click(QMessageBox::Ok)   // fit the tip
-        .click(QMessageBox::Ok)   // validation high: the sensor samples on OK
-        .click(QMessageBox::Ok)   // validation low
-        .click(QMessageBox::No)   // change the constants
-        .click(QMessageBox::Ok)   // calibration data
-        .click(QMessageBox::Ok)   // verification high
-        .click(QMessageBox::Ok)   // verification low
-        .click(QMessageBox::Save) // keep them
-        .fileName(recordPath);
+        .click(QMessageBox::Ok)  // fit the tip
+        .click(QMessageBox::Ok)  // validation high: the sensor samples on OK
+        .click(QMessageBox::Ok)  // validation low
+        .click(QMessageBox::No)  // change the constants
+        .click(QMessageBox::Ok)  // calibration data
+        .click(QMessageBox::Ok)  // verification high
+        .click(QMessageBox::Ok); // verification low
+    if (abort)
+        answers.click(QMessageBox::Abort); // the previous constants go back
+    else
+        answers.click(QMessageBox::Save).fileName(recordPath); // keep them
 
     StallMeter stall;
     int framesMissed = 0;
@@ -180,7 +184,9 @@ int main(int argc, char *argv[])
         if (ModalAnswerer::sawUnexpected())
             giveUp(QStringLiteral("unexpected window: %1")
                        .arg(ModalAnswerer::unexpectedWindows().join(QStringLiteral("; "))));
-        if (answers.pending() > 0 || !printButton->isVisible())
+        const bool over =
+            abort ? status->text() == texts::kCompleteRestored : printButton->isVisible();
+        if (answers.pending() > 0 || !over)
             return;
         poll.stop();
         QTimer::singleShot(kAfterSaveMs, &app, [&] { app.quit(); });
@@ -201,7 +207,7 @@ int main(int argc, char *argv[])
     const double stallMs = stall.longestMs();
     const double runSeconds = at();
 
-    if (!QFileInfo(recordPath).isFile())
+    if (!abort && !QFileInfo(recordPath).isFile())
         giveUp(QStringLiteral("no record was saved at %1").arg(recordPath));
     const bool idle = writer.waitForIdle(kIdleWaitMs);
     const qsizetype pendingLeft = history::pendingRuns(pendingFolder).size();
