@@ -819,6 +819,13 @@ void TestHistoryWriter::killedStationLeavesItsRuns()
     process.kill();
     QVERIFY(process.waitForFinished());
     QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    {
+        // A kill between the folder lock's creation and its contents leaves a
+        // lock that counts as stale only after its stale time, as for any
+        // program that reads the folder next.
+        const history::PendingLock settled(pending, 40000);
+        QVERIFY2(settled.locked(), qPrintable(settled.error()));
+    }
 
     const int left = files().size();
     QVERIFY2(left >= kRunsBeforeKill && left < kRuns, qPrintable(QString::number(left)));
