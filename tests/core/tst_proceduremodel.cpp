@@ -113,6 +113,16 @@ public:
         for (int i = 0; i <= Procedure::kDataCountdown && isActive(Timer::Tick); ++i)
             model.tick();
     }
+    // Validation readings out of window, the change chosen, the calibration
+    // data collected: the new constants are computed and about to go out.
+    void toNewConstants()
+    {
+        identify();
+        collect(kHigh);
+        answers << Button::No; // change the constants
+        collect(kLow);
+        collect(kHigh); // calibration data
+    }
     void sendAll()
     {
         while (isActive(Timer::Send) && usable())
@@ -250,11 +260,7 @@ void TestProcedureModel::changeAndSave()
     QFETCH(QByteArray, tail);
     QFETCH(history::Outcome, outcome);
     Bench b;
-    b.identify();
-    b.collect(kHigh);
-    b.answers << Button::No; // change the constants
-    b.collect(kLow);
-    b.collect(kHigh); // calibration data
+    b.toNewConstants();
     QCOMPARE(b.model.field(Field::NewSlope), QString("0.002500"));
     QCOMPARE(b.model.field(Field::NewOffset), QString("-12.50000"));
     QCOMPARE(b.interval[int(Timer::Send)], Procedure::kSendIntervalMs);
@@ -373,11 +379,7 @@ void TestProcedureModel::communicationErrorAbort()
 void TestProcedureModel::closeWithUnsavedConstants()
 {
     Bench b;
-    b.identify();
-    b.collect(kHigh);
-    b.answers << Button::No;
-    b.collect(kLow);
-    b.collect(kHigh);
+    b.toNewConstants();
     b.model.sendTick(); // the new slope is in the sensor now
     QVERIFY(b.model.hasUnsavedConstants());
     b.events.clear();
@@ -548,11 +550,7 @@ void TestProcedureModel::readingsAsValues()
 void TestProcedureModel::linkLostDuringTransfer()
 {
     Bench b;
-    b.identify();
-    b.collect(kHigh);
-    b.answers << Button::No;
-    b.collect(kLow);
-    b.collect(kHigh);
+    b.toNewConstants();
     b.model.sendTick(); // Cslp= out
     b.failWrites = true;
     b.model.sendTick(); // Coff= fails
