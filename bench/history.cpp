@@ -692,10 +692,19 @@ int tour(BenchApplication &app, const QStringList &args)
     QApplication::processEvents(); // the first gap is the window's, not the files'
 
     StallMeter stall;
-    const auto phase = [&stall](const char *name, const QString &figures) {
+    // Each gap longer than a frame, to stderr, with the clock a profiler
+    // records by (perf record -k CLOCK_MONOTONIC), to find what held the loop.
+    const char *phaseNow = "start";
+    stall.watchGaps(kFrameMs, [&phaseNow](double ms) {
+        std::fprintf(stderr, "gap_ms=%.1f ended_at_s=%.6f during=%s\n", ms,
+                     double(monotonicNs()) / 1e9, phaseNow);
+    });
+    const auto phase = [&stall, &phaseNow](const char *name, const char *next,
+                                           const QString &figures) {
         std::printf("phase=%s %s stall_ms=%.1f\n", name, qPrintable(figures), stall.longestMs());
         std::fflush(stdout);
         stall.reset();
+        phaseNow = next;
     };
 
     // Start: to the first frame that draws the sensor list filled.
@@ -723,10 +732,11 @@ int tour(BenchApplication &app, const QStringList &args)
         return fail(QStringLiteral("the sensor list was never drawn filled")), 1;
     if (!settle(app, &window))
         return 1;
-    phase("start", QStringLiteral("list_ms=%1 rows=%2 from_construction_ms=%3")
-                       .arg(listMs, 0, 'f', 1)
-                       .arg(allRows)
-                       .arg(msBetween(start, monotonicNs()), 0, 'f', 1));
+    phase("start", "filter",
+          QStringLiteral("list_ms=%1 rows=%2 from_construction_ms=%3")
+              .arg(listMs, 0, 'f', 1)
+              .arg(allRows)
+              .arg(msBetween(start, monotonicNs()), 0, 'f', 1));
 
     // Filtering: keystrokes that each change the list, then back to all.
     filter->setFocus();
@@ -760,7 +770,7 @@ int tour(BenchApplication &app, const QStringList &args)
                         .arg(allRows)),
                1;
     settle(app, &window);
-    phase("filter", QString());
+    phase("filter", "pick", QString());
 
     // Picks: to the last frame that draws the sensor's runs and chart.
     for (int i = 1; i <= picks; ++i) {
@@ -796,7 +806,7 @@ int tour(BenchApplication &app, const QStringList &args)
         std::printf("pick_ms=%.1f runs=%d serial=%s\n", msBetween(pickStart, lastFrame), expected,
                     qPrintable(serial));
     }
-    phase("pick", QString());
+    phase("pick", "sort", QString());
 
     // Sorting the sensor list by each column, both ways.
     {
@@ -811,7 +821,7 @@ int tour(BenchApplication &app, const QStringList &args)
         settle(app, &window);
         if (rows() != allRows)
             return fail(QStringLiteral("sorting changed the list")), 1;
-        phase("sort",
+        phase("sort", "reload",
               QStringLiteral("sort_all_ms=%1").arg(msBetween(sortStart, monotonicNs()), 0, 'f', 1));
     }
 
@@ -828,7 +838,8 @@ int tour(BenchApplication &app, const QStringList &args)
         settle(app, &window);
         if (ms < 0)
             return fail(QStringLiteral("the list was never drawn after reload")), 1;
-        phase("reload", QStringLiteral("reload_ms=%1 emptied=%2").arg(ms, 0, 'f', 1).arg(emptied));
+        phase("reload", "export",
+              QStringLiteral("reload_ms=%1 emptied=%2").arg(ms, 0, 'f', 1).arg(emptied));
     }
 
     // Export of every run through Export all, its dialog answered at once.
@@ -847,7 +858,7 @@ int tour(BenchApplication &app, const QStringList &args)
         app.shown = nullptr;
         if (!finished || answer.answeredNs < 0 || QFileInfo(answer.path).size() == 0)
             return fail(QStringLiteral("Export all never finished")), 1;
-        phase("export",
+        phase("export", "import",
               QStringLiteral("export_ms=%1 bytes=%2")
                   .arg(msBetween(exportStart, answer.shownNs) + msBetween(answer.answeredNs, end),
                        0, 'f', 1)
@@ -872,9 +883,10 @@ int tour(BenchApplication &app, const QStringList &args)
             return fail(QStringLiteral("the import's dialogs were not seen")), 1;
         if (!summary.text.startsWith(QStringLiteral("Imported: %1\n").arg(files)))
             return fail(QStringLiteral("the import's summary says %1").arg(summary.text)), 1;
-        phase("import", QStringLiteral("import_ms=%1 files=%2")
-                            .arg(msBetween(folder.answeredNs, summary.shownNs), 0, 'f', 1)
-                            .arg(files));
+        phase("import", "end",
+              QStringLiteral("import_ms=%1 files=%2")
+                  .arg(msBetween(folder.answeredNs, summary.shownNs), 0, 'f', 1)
+                  .arg(files));
     }
     std::printf("rss_kb=%ld hwm_kb=%ld\n", statusKb("VmRSS"), statusKb("VmHWM"));
     std::fflush(stdout);

@@ -48,7 +48,6 @@
 namespace
 {
 
-constexpr double kFrameMs = 17;
 // A run takes about three minutes; the bench's own timeout is the last resort.
 constexpr int kGiveUpMs = 280 * 1000;
 constexpr int kPollMs = 20;

@@ -11,6 +11,9 @@
 #include <ctime>
 #include <functional>
 
+// A frame at 60 Hz: the longest the loop may be held.
+constexpr double kFrameMs = 17;
+
 class StallMeter
 {
 public:
