@@ -169,9 +169,9 @@ int main(int argc, char *argv[])
 
     StallMeter stall;
     int framesMissed = 0;
-    stall.watchGaps(kFrameMs, [&](double ms) {
+    stall.watchGaps(kFrameMs, [&](double ms, double cpuMs) {
         ++framesMissed;
-        std::fprintf(stderr, "gap_ms=%.1f at_s=%.3f status=%s\n", ms, at(),
+        std::fprintf(stderr, "gap_ms=%.1f cpu_ms=%.1f at_s=%.3f status=%s\n", ms, cpuMs, at(),
                      qPrintable(status->text()));
     });
 
