@@ -500,6 +500,8 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
         }
         if (!validated.isEmpty() && !validated[0].isEmpty())
             sensor.lastValidationDate = QDate::fromString(validated[0], Qt::ISODate);
+        if (!sensor.lastValidationDate.isValid() && sensor.lastValidation.isValid())
+            sensor.lastValidationLocalDay = sensor.lastValidation.toLocalTime().date();
         list << sensor;
     }
     if (query.lastError().isValid()) {

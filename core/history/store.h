@@ -33,13 +33,19 @@ struct SensorSummary {
     // The newest run that took readings left one out of its window, and no
     // saved recalibration put it right.
     bool outOfTolerance = false;
+    // The local day of lastValidation, worked out where the summary is read:
+    // each conversion to local time looks the zone up again, too slow for
+    // thousands of sensors on the window's thread. Invalid: not worked out.
+    QDate lastValidationLocalDay;
     bool hasSerial() const { return !serialNumber.isEmpty(); }
     // The day of the last validation in the local calendar; a record's own
     // date wherever it is read.
     QDate lastValidationDay() const
     {
-        return lastValidationDate.isValid() ? lastValidationDate
-                                            : lastValidation.toLocalTime().date();
+        if (lastValidationDate.isValid())
+            return lastValidationDate;
+        return lastValidationLocalDay.isValid() ? lastValidationLocalDay
+                                                : lastValidation.toLocalTime().date();
     }
 };
 

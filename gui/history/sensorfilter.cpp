@@ -12,14 +12,22 @@ SensorFilter::SensorFilter(QObject *parent) : QSortFilterProxyModel(parent)
     setSortCaseSensitivity(Qt::CaseInsensitive);
 }
 
+void SensorFilter::setSourceModel(QAbstractItemModel *sourceModel)
+{
+    sensors_ = qobject_cast<const SensorListModel *>(sourceModel);
+    QSortFilterProxyModel::setSourceModel(sourceModel);
+}
+
 bool SensorFilter::filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const
 {
-    const QRegularExpression &pattern = filterRegularExpression();
+    const QRegularExpression pattern = filterRegularExpression();
     if (pattern.pattern().isEmpty())
         return true;
     for (int column : {SensorListModel::Serial, SensorListModel::Type}) {
-        const QModelIndex index = sourceModel()->index(sourceRow, column, sourceParent);
-        if (pattern.match(index.data(Qt::DisplayRole).toString()).hasMatch())
+        const QString text =
+            sensors_ ? sensors_->text(sourceRow, column)
+                     : sourceModel()->index(sourceRow, column, sourceParent).data().toString();
+        if (pattern.match(text).hasMatch())
             return true;
     }
     return false;
@@ -32,16 +40,19 @@ namespace history
 
 bool SensorFilter::lessThan(const QModelIndex &left, const QModelIndex &right) const
 {
-    const bool leftNone = left.data(SensorListModel::SerialRole).toString().isEmpty();
-    const bool rightNone = right.data(SensorListModel::SerialRole).toString().isEmpty();
+    if (!sensors_)
+        return QSortFilterProxyModel::lessThan(left, right);
+    const SensorSummary &l = sensors_->sensor(left.row());
+    const SensorSummary &r = sensors_->sensor(right.row());
+    const bool leftNone = !l.hasSerial();
+    const bool rightNone = !r.hasSerial();
     if (leftNone != rightNone) {
         // A descending sort turns the answer round: give it the other way.
         return sortOrder() == Qt::AscendingOrder ? rightNone : leftNone;
     }
     if (leftNone && left.column() == SensorListModel::NextDue)
-        return left.data(SensorListModel::TypeRole).toString() <
-               right.data(SensorListModel::TypeRole).toString();
-    return QSortFilterProxyModel::lessThan(left, right);
+        return l.sensorType < r.sensorType;
+    return sensors_->lessThan(left.row(), right.row(), left.column());
 }
 
 } // namespace history

@@ -9,16 +9,24 @@
 namespace history
 {
 
+class SensorListModel;
+
 class SensorFilter : public QSortFilterProxyModel
 {
     Q_OBJECT
 
 public:
     explicit SensorFilter(QObject *parent = nullptr);
+    void setSourceModel(QAbstractItemModel *sourceModel) override;
 
 protected:
     bool filterAcceptsRow(int sourceRow, const QModelIndex &sourceParent) const override;
     bool lessThan(const QModelIndex &left, const QModelIndex &right) const override;
+
+private:
+    // The sensor list it shows, read directly (none: another model, read
+    // through data()).
+    const SensorListModel *sensors_ = nullptr;
 };
 
 } // namespace history

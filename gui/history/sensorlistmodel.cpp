@@ -7,6 +7,7 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <map>
 
 namespace history
 {
@@ -72,11 +73,27 @@ SensorListModel::SensorListModel(QObject *parent)
 {
 }
 
+SensorListModel::~SensorListModel() = default;
+
 void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
 {
     beginResetModel();
     sensors_ = sensors;
     computeDueDates();
+    // A handful of outcomes: each text made once and shared by its rows.
+    std::map<Outcome, QString> texts;
+    outcomes_.clear();
+    outcomes_.reserve(sensors_.size());
+    for (const SensorSummary &s : sensors_) {
+        if (s.runs <= 0) {
+            outcomes_.append(QString());
+            continue;
+        }
+        auto text = texts.find(s.lastOutcome);
+        if (text == texts.end())
+            text = texts.emplace(s.lastOutcome, outcomeText(s.lastOutcome)).first;
+        outcomes_.append(text->second);
+    }
     endResetModel();
 }
 
@@ -163,11 +180,41 @@ QString SensorListModel::displayText(int row, int column) const
     case LastValidation:
         return s.lastValidation.isValid() ? dateText(s.lastValidationDay()) : tr("never");
     case LastOutcome:
-        return s.runs > 0 ? outcomeText(s.lastOutcome) : QString();
+        return outcomes_.at(row);
     case NextDue:
         return dueText(s, due_.at(row).date, due_.at(row).overdue);
     }
     return QString();
+}
+
+const SensorListModel::Marks &SensorListModel::marks() const
+{
+    // Made on first use (a style and a font need the application), then
+    // shared: each paint and each fit of a column asks for them per row.
+    if (!marks_) {
+        marks_ = std::make_unique<Marks>();
+        marks_->bold.setBold(true);
+        marks_->failing = QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
+        marks_->late = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    }
+    return *marks_;
+}
+
+bool SensorListModel::lessThan(int leftRow, int rightRow, int column) const
+{
+    const SensorSummary &left = sensors_.at(leftRow);
+    const SensorSummary &right = sensors_.at(rightRow);
+    switch (column) {
+    case Runs:
+        return left.runs < right.runs;
+    case LastValidation:
+        return left.lastValidation < right.lastValidation;
+    case NextDue:
+        return due_.at(leftRow).date < due_.at(rightRow).date;
+    default:
+        return QString::compare(displayText(leftRow, column), displayText(rightRow, column),
+                                Qt::CaseInsensitive) < 0;
+    }
 }
 
 QVariant SensorListModel::data(const QModelIndex &index, int role) const
@@ -205,19 +252,14 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
             return QBrush(kOutOfToleranceColor);
         return late ? QVariant(QBrush(Qt::red)) : QVariant();
     case Qt::FontRole:
-        if (late) {
-            QFont bold;
-            bold.setBold(true);
-            return bold;
-        }
-        return QVariant();
+        return late ? QVariant(marks().bold) : QVariant();
     case Qt::DecorationRole:
         if (index.column() != Serial)
             return QVariant();
         if (failing)
-            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
+            return marks().failing;
         if (late)
-            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+            return marks().late;
         return QVariant();
     case Qt::ToolTipRole: {
         QStringList lines;

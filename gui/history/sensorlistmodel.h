@@ -9,7 +9,11 @@
 
 #include <QAbstractTableModel>
 #include <QDate>
+#include <QFont>
+#include <QIcon>
 #include <QList>
+
+#include <memory>
 
 namespace history
 {
@@ -31,6 +35,7 @@ public:
     static constexpr int OutOfToleranceRole = Qt::UserRole + 4;
 
     explicit SensorListModel(QObject *parent = nullptr);
+    ~SensorListModel() override;
 
     void setSensors(const QList<SensorSummary> &sensors);
     // The due dates follow these; today is the system's date unless set.
@@ -50,6 +55,15 @@ public:
     int overdueCount() const;
     int outOfToleranceCount() const;
 
+    // The text a cell shows.
+    QString text(int row, int column) const { return displayText(row, column); }
+    // Whether leftRow sorts before rightRow by column, as SortRole orders
+    // them: counts as numbers, dates as dates, the other columns by the text
+    // shown, in any case. Read straight from the rows: sorting thousands of
+    // sensors compares tens of thousands of pairs, too many to go through
+    // data() for each.
+    bool lessThan(int leftRow, int rightRow, int column) const;
+
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
@@ -65,7 +79,16 @@ private:
     QString displayText(int row, int column) const;
 
     QList<SensorSummary> sensors_;
-    QList<Due> due_; // computed once per change, not per paint
+    QList<Due> due_;          // computed once per change, not per paint
+    QList<QString> outcomes_; // each row's last outcome as shown, likewise
+    // How overdue and out-of-tolerance rows are marked.
+    struct Marks {
+        QFont bold;
+        QIcon failing;
+        QIcon late;
+    };
+    const Marks &marks() const;
+    mutable std::unique_ptr<Marks> marks_;
     int intervalDays_ = kDefaultIntervalDays;
     QDate today_;
 };

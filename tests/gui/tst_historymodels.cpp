@@ -11,6 +11,7 @@
 #include <QFont>
 #include <QIcon>
 #include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QtTest>
 
 #include <cstdlib>
@@ -88,6 +89,7 @@ private slots:
     void sensorMarks();
     void withoutSerialLastEitherWay_data();
     void withoutSerialLastEitherWay();
+    void quickOrderIsTheValuesOrder();
 };
 
 void HistoryModelsTest::initTestCase()
@@ -526,6 +528,74 @@ void HistoryModelsTest::withoutSerialLastEitherWay()
     const QStringList serials = ::column(filter, SensorListModel::Serial);
     QCOMPARE(serials.size(), 3);
     QCOMPARE(serials.last(), QString("(none)"));
+}
+
+void HistoryModelsTest::quickOrderIsTheValuesOrder()
+{
+    // Sensors that differ in every sorted column, with ties, case and
+    // never-validated ones: the list's own comparison must order them as
+    // the values its SortRole gives, compared by the generic proxy.
+    QList<history::SensorSummary> sensors;
+    const QStringList serials{"40317-00020", "abc-7", "ABD-1", "40317-00003", "Abc-7", "z9"};
+    const QStringList types{"RT-5K-MQ", "rt-5k-mq", "RT-5K-MQ-CM"};
+    const Outcome outcomes[] = {Outcome::ValidatedDateSet, Outcome::Recalibrated,
+                                Outcome::RecalibrationAbandoned, Outcome::LinkLost};
+    for (int i = 0; i < 36; ++i) {
+        history::SensorSummary s;
+        s.serialNumber =
+            serials.at(i % serials.size()) + (i < 6 ? QString() : QString::number(i % 4));
+        s.sensorType = types.at(i % types.size());
+        s.runs = (i * 7) % 5;
+        s.lastOutcome = outcomes[i % 4];
+        if (i % 5 != 0)
+            s.lastValidation = QDateTime(kToday.addDays(-(i * 53) % 700), QTime(9, i), Qt::UTC);
+        sensors << s;
+    }
+    SensorListModel model;
+    model.setToday(kToday);
+    model.setSensors(sensors);
+    SensorFilter quick;
+    quick.setSourceModel(&model);
+    QSortFilterProxyModel generic;
+    generic.setSourceModel(&model);
+    generic.setSortRole(SensorListModel::SortRole);
+    generic.setSortCaseSensitivity(Qt::CaseInsensitive);
+    generic.setFilterCaseSensitivity(Qt::CaseInsensitive);
+    generic.setFilterKeyColumn(-1);
+    const auto rows = [](const QAbstractItemModel &m) {
+        QStringList texts;
+        for (int r = 0; r < m.rowCount(); ++r) {
+            QStringList cells;
+            for (int c = 0; c < SensorListModel::ColumnCount; ++c)
+                cells << m.index(r, c).data().toString();
+            texts << cells.join('|');
+        }
+        return texts;
+    };
+    for (int column = 0; column < SensorListModel::ColumnCount; ++column) {
+        for (Qt::SortOrder order : {Qt::AscendingOrder, Qt::DescendingOrder}) {
+            quick.sort(column, order);
+            generic.sort(column, order);
+            QCOMPARE(rows(quick), rows(generic));
+        }
+    }
+    // The filter looks in the serial number and the type as shown, in any case.
+    for (const char *text : {"ab", "MQ-cm", "7", "0002"}) {
+        quick.setFilterFixedString(text);
+        QStringList expected;
+        for (const QString &row : rows(generic)) {
+            const QStringList cells = row.split('|');
+            if (cells.at(SensorListModel::Serial).contains(text, Qt::CaseInsensitive) ||
+                cells.at(SensorListModel::Type).contains(text, Qt::CaseInsensitive))
+                expected << row;
+        }
+        QVERIFY(!expected.isEmpty());
+        // Which rows; their order among equals is the proxy's own.
+        QStringList shown = rows(quick);
+        shown.sort();
+        expected.sort();
+        QCOMPARE(shown, expected);
+    }
 }
 
 QTEST_MAIN(HistoryModelsTest)
