@@ -3,6 +3,7 @@
 #include "core/history/writer.h"
 #include "gui/history/csvexport.h"
 #include "gui/history/driftchart.h"
+#include "gui/history/filedialogs.h"
 #include "gui/history/importflow.h"
 #include "gui/history/pendingnotice.h"
 #include "gui/history/recordimport.h"
@@ -18,7 +19,6 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QEventLoop>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -158,6 +158,7 @@ HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
     runSorter_ = new QSortFilterProxyModel(this);
     runSorter_->setSourceModel(runModel_);
     runSorter_->setSortRole(RunTableModel::SortRole);
+    fileDialogs_ = std::make_unique<FileDialogs>(this);
     buildActions();
     buildWidgets();
     resize(kWindowSize);
@@ -695,16 +696,11 @@ void HistoryWindow::startExport(CsvExport *job)
 
 QString HistoryWindow::askCsvPath(const QString &suggestedName)
 {
-    QFileDialog dialog(this, tr("Export to CSV"), QDir(startFolder()).filePath(suggestedName),
-                       tr(kCsvFilter));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(QLatin1String(kCsvSuffix));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    QString path = dialog.selectedFiles().constFirst();
-    if (QFileInfo(path).suffix().isEmpty())
-        path += QLatin1Char('.') + QLatin1String(kCsvSuffix);
-    lastFolder_ = QFileInfo(path).absolutePath();
+    const QString path =
+        fileDialogs_->savePath(tr("Export to CSV"), QDir(startFolder()).filePath(suggestedName),
+                               tr(kCsvFilter), QLatin1String(kCsvSuffix));
+    if (!path.isEmpty())
+        lastFolder_ = QFileInfo(path).absolutePath();
     return path;
 }
 
@@ -738,8 +734,7 @@ void HistoryWindow::importRecords()
 {
     if (!historyOpen_ || import_)
         return;
-    const QString folder =
-        QFileDialog::getExistingDirectory(this, tr("Import record files from"), startFolder());
+    const QString folder = fileDialogs_->folder(tr("Import record files from"), startFolder());
     if (folder.isEmpty())
         return;
     lastFolder_ = folder;

@@ -27,6 +27,7 @@ namespace history
 
 class CsvExport;
 class DriftChart;
+class FileDialogs;
 class ImportFlow;
 class OutcomeWidth;
 class RunTableModel;
@@ -158,6 +159,7 @@ private:
     QSplitter *top_ = nullptr;  // the sensor list beside the chart
     std::shared_ptr<Clock> clock_;
     QString lastFolder_; // the folder the operator last chose in a file dialog
+    std::unique_ptr<FileDialogs> fileDialogs_;
 
     QAction *importAction_ = nullptr;
     QAction *exportSensorAction_ = nullptr;

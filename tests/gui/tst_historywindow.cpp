@@ -29,11 +29,14 @@
 #include <QLineEdit>
 #include <QLockFile>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSemaphore>
+#include <QSettings>
 #include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
@@ -192,6 +195,7 @@ private slots:
     void earlierRevisions();
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
+    void fileDialogsAskAfreshAndSaveTheirStateAtClose();
     void outcomeTakesTheSpareWidth();
     void runsSortByValue_data();
     void runsSortByValue();
@@ -1125,6 +1129,83 @@ void HistoryWindowTest::fileDialogsStartInTheLastFolder()
 
     const QString home = QFileInfo(QDir::homePath()).canonicalFilePath();
     QCOMPARE(startedIn, (QStringList{home, chosenPath, chosenPath, home}));
+}
+
+void HistoryWindowTest::fileDialogsAskAfreshAndSaveTheirStateAtClose()
+{
+    // Where the toolkit's file dialogs keep their state (last folder, sidebar):
+    // a folder of this test's own, no other suite writes there meanwhile.
+    QTemporaryDir config;
+    QVERIFY(config.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, config.path());
+    const auto restore = qScopeGuard([] {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    });
+    const QString dialogState = QSettings(QSettings::UserScope, "QtProject").fileName();
+    QVERIFY(dialogState.startsWith(config.path()));
+    const auto stateText = [&dialogState] {
+        QFile file(dialogState);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    };
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
+    QTemporaryDir chosen;
+    QVERIFY(chosen.isValid());
+    const QByteArray stateBefore = stateText();
+
+    struct Asked {
+        QString title;
+        QString name;
+        QFileDialog::FileMode mode;
+    };
+    QList<Asked> asked;
+    const auto note = [&asked](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        asked.append({dialog->windowTitle(), QFileInfo(dialog->selectedFiles().value(0)).fileName(),
+                      dialog->fileMode()});
+    };
+    // An export saved under another name...
+    answers_->handle([&](QWidget *w) {
+        note(w);
+        auto *dialog = static_cast<QFileDialog *>(w);
+        if (QWidget *focus = dialog->focusWidget())
+            focus->clearFocus();
+        dialog->selectFile(QDir(chosen.path()).filePath("typed.csv"));
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    action("exportSensorAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTRY_VERIFY(QFile::exists(QDir(chosen.path()).filePath("typed.csv")));
+    QTRY_VERIFY(window_->statusBar()->currentMessage().startsWith("Runs exported to"));
+    // ...then every other question starts as a new dialog would: its own
+    // title, the name it suggests, folders only for the import.
+    for (const char *name : {"exportAllAction", "exportSensorAction", "importAction"}) {
+        answers_->handle([&](QWidget *w) {
+            note(w);
+            static_cast<QDialog *>(w)->reject();
+        });
+        action(name)->trigger();
+        QVERIFY(answers_->waitUntilDone());
+    }
+    QCOMPARE(asked.size(), 4);
+    QCOMPARE(asked.at(1).title, QString("Export to CSV"));
+    QCOMPARE(asked.at(1).name, QString("calibration-history.csv"));
+    QCOMPARE(asked.at(2).name, asked.at(0).name);
+    QVERIFY(asked.at(0).name.startsWith("40317-00101"));
+    QCOMPARE(asked.at(2).mode, QFileDialog::AnyFile);
+    QCOMPARE(asked.at(3).title, QString("Import record files from"));
+    QCOMPARE(asked.at(3).mode, QFileDialog::Directory);
+    // Nothing written to the disk for the dialogs while the window is open;
+    // their state is kept once it closes.
+    QCOMPARE(stateText(), stateBefore);
+    window_.reset();
+    QVERIFY(stateText() != stateBefore);
 }
 
 void HistoryWindowTest::outcomeTakesTheSpareWidth()

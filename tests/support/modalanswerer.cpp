@@ -186,6 +186,8 @@ void ModalAnswerer::poll()
         if (lastAnswered_ == window)
             lastAnswered_ = nullptr;
     });
+    // A dialog kept and shown again is a new question.
+    window->installEventFilter(this);
     // Answered from a posted call, not from this timer slot: answering may open
     // the next window in a nested event loop, and Qt does not fire a timer
     // again while its slot is still running.
@@ -196,6 +198,15 @@ void ModalAnswerer::poll()
                 answer(guard);
         },
         Qt::QueuedConnection);
+}
+
+bool ModalAnswerer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Hide && watched == lastAnswered_) {
+        lastAnswered_ = nullptr;
+        watched->removeEventFilter(this);
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void ModalAnswerer::answer(QWidget *window)

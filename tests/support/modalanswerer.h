@@ -76,6 +76,9 @@ public:
     // The log, emptied.
     static QStringList takeUnexpectedWindows();
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void poll();
     void answer(QWidget *window);
