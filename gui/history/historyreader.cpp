@@ -51,11 +51,17 @@ HistoryReader::~HistoryReader()
         QMutexLocker lock(&shared_->mutex);
         shared_->gone = true;
     }
-    // The connection ends on the thread that made it.
+    // The connection ends on the thread that made it, and that thread ends
+    // after it: told to quit at once, the thread could end before the
+    // connection and leave it to be closed here, on the wrong thread.
     std::shared_ptr<Shared> shared = shared_;
     QMetaObject::invokeMethod(
-        worker_, [shared] { shared->store.reset(); }, Qt::QueuedConnection);
-    thread_->quit();
+        worker_,
+        [shared] {
+            shared->store.reset();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
     if (thread_->wait(QDeadlineTimer(kCloseGraceMs))) {
         delete worker_;
         delete thread_;

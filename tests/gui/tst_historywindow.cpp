@@ -45,7 +45,9 @@
 #include <QXYSeries>
 #include <QtTest>
 
+#include <chrono>
 #include <ctime>
+#include <thread>
 
 using history::HistoryWindow;
 using history::Outcome;
@@ -196,6 +198,7 @@ private slots:
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
+    void closingEndsTheConnectionOnItsThread();
     void outcomeTakesTheSpareWidth();
     void runsSortByValue_data();
     void runsSortByValue();
@@ -1206,6 +1209,42 @@ void HistoryWindowTest::fileDialogsAskAfreshAndSaveTheirStateAtClose()
     QCOMPARE(stateText(), stateBefore);
     window_.reset();
     QVERIFY(stateText() != stateBefore);
+}
+
+// Closed while a read is under way: the read ends, then the connection, on
+// the reader's thread, not on the window's after that thread has gone.
+void HistoryWindowTest::closingEndsTheConnectionOnItsThread()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    const QString slow = "40317-00101";
+    QSemaphore reached;
+    QSemaphore release;
+    history::WindowOptions options;
+    options.location = h.location();
+    options.pendingFolder = h.pendingFolder();
+    options.readerHook = [&](history::HistoryReader::Kind kind, const QString &subject) {
+        if (kind == history::HistoryReader::Runs && subject == slow) {
+            reached.release();
+            release.tryAcquire(1, 20000);
+        }
+    };
+    window_ = std::make_unique<HistoryWindow>(options);
+    window_->setToday(kToday);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(window_->openHistory());
+    QVERIFY(loaded(window_.get()));
+    window_->selectSensor(slow);
+    QVERIFY(reached.tryAcquire(1, 10000)); // its read is held now
+    // The read goes on while the window closes (which waits for it).
+    std::thread later([&release] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        release.release();
+    });
+    QTest::failOnWarning(QRegularExpression("does not belong to the calling thread"));
+    window_.reset();
+    later.join();
 }
 
 void HistoryWindowTest::outcomeTakesTheSpareWidth()
