@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 
 namespace
 {
@@ -186,8 +187,16 @@ void ModalAnswerer::poll()
         if (lastAnswered_ == window)
             lastAnswered_ = nullptr;
     });
-    // A dialog kept and shown again is a new question.
-    window->installEventFilter(this);
+    // A dialog that ended and is shown again (one kept for reuse) asks anew;
+    // one shown again before it ended (a progress dialog) does not.
+    if (auto *dialog = qobject_cast<QDialog *>(window)) {
+        auto ended = std::make_shared<QMetaObject::Connection>();
+        *ended = connect(dialog, &QDialog::finished, this, [this, window, ended] {
+            if (lastAnswered_ == window)
+                lastAnswered_ = nullptr;
+            disconnect(*ended);
+        });
+    }
     // Answered from a posted call, not from this timer slot: answering may open
     // the next window in a nested event loop, and Qt does not fire a timer
     // again while its slot is still running.
@@ -198,15 +207,6 @@ void ModalAnswerer::poll()
                 answer(guard);
         },
         Qt::QueuedConnection);
-}
-
-bool ModalAnswerer::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Hide && watched == lastAnswered_) {
-        lastAnswered_ = nullptr;
-        watched->removeEventFilter(this);
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void ModalAnswerer::answer(QWidget *window)

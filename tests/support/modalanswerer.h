@@ -76,9 +76,6 @@ public:
     // The log, emptied.
     static QStringList takeUnexpectedWindows();
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void poll();
     void answer(QWidget *window);
