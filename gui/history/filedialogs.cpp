@@ -10,15 +10,29 @@ namespace history
 
 FileDialogs::FileDialogs(QWidget *parent) : parent_(parent)
 {
+    makeSave();
+    makeFolder();
+}
+
+void FileDialogs::makeSave()
+{
+    save_ = new QFileDialog(parent_);
+    save_->setAcceptMode(QFileDialog::AcceptSave);
+}
+
+void FileDialogs::makeFolder()
+{
+    // As QFileDialog::getExistingDirectory() makes its dialog.
+    folder_ = new QFileDialog(parent_);
+    folder_->setFileMode(QFileDialog::Directory);
+    folder_->setOption(QFileDialog::ShowDirsOnly, true);
 }
 
 QString FileDialogs::savePath(const QString &caption, const QString &suggestedPath,
                               const QString &filter, const QString &suffix)
 {
-    if (!save_) {
-        save_ = new QFileDialog(parent_);
-        save_->setAcceptMode(QFileDialog::AcceptSave);
-    }
+    if (!save_)
+        makeSave();
     const QFileInfo suggested(suggestedPath);
     save_->setWindowTitle(caption);
     save_->setNameFilter(filter);
@@ -35,12 +49,8 @@ QString FileDialogs::savePath(const QString &caption, const QString &suggestedPa
 
 QString FileDialogs::folder(const QString &caption, const QString &start)
 {
-    if (!folder_) {
-        // As QFileDialog::getExistingDirectory() makes its dialog.
-        folder_ = new QFileDialog(parent_);
-        folder_->setFileMode(QFileDialog::Directory);
-        folder_->setOption(QFileDialog::ShowDirsOnly, true);
-    }
+    if (!folder_)
+        makeFolder();
     folder_->setWindowTitle(caption);
     folder_->setDirectory(start);
     folder_->selectFile(QString());

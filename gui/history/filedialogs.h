@@ -1,11 +1,12 @@
 #pragma once
 
-// The history window's file dialogs, each made on first use and kept until
-// the window goes. A file dialog writes its state to the toolkit's settings
-// file, synced to the disk, whenever it is destroyed: made afresh for each
-// export and import, it held the window's event loop for a disk write each
-// time. Each use still starts as a new dialog would: caption, folder,
-// suggested name and filter are given afresh.
+// The history window's file dialogs, made with the window and kept until it
+// goes. A file dialog writes its state to the toolkit's settings file,
+// synced to the disk, whenever it is destroyed, and takes a while to make
+// (its icons are read and decoded): made afresh for each export and import,
+// it held the window's event loop for both each time. Made with the window,
+// they are ready before its event loop runs. Each use still starts as a new
+// dialog would: caption, folder, suggested name and filter are given afresh.
 
 #include <QPointer>
 #include <QString>
@@ -29,6 +30,9 @@ public:
     QString folder(const QString &caption, const QString &start);
 
 private:
+    void makeSave();
+    void makeFolder();
+
     QWidget *parent_;
     QPointer<QFileDialog> save_;
     QPointer<QFileDialog> folder_;

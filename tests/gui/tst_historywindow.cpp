@@ -1108,6 +1108,8 @@ void HistoryWindowTest::fileDialogsStartInTheLastFolder()
     action("exportSensorAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
     QTRY_VERIFY(QFile::exists(QDir(chosenPath).filePath("first.csv")));
+    // The export has ended (until then the next one is refused).
+    QTRY_VERIFY(window_->statusBar()->currentMessage().startsWith("Runs exported to"));
     // ...where the next export and the import start.
     answers_->handle([&](QWidget *w) {
         startsIn(w);
