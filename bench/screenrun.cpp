@@ -12,13 +12,16 @@
 // record is saved in the work folder through the screen's own file dialog.
 // The screen's real timers run, so a run takes about three minutes.
 //
-// Prints one line of key=value pairs: the longest gap of a 1 ms timer from
-// Connect to the record saved (stall_ms), how many gaps passed a frame
+// Connect is pressed once the screen has been up for a while, as an operator
+// would. Prints one line of key=value pairs: the longest gap of a 1 ms timer
+// from Connect to the record saved (stall_ms), how many gaps passed a frame
 // (frames_missed), the longest time the sink's record() took on the screen's
-// thread (record_max_ms), and the run's length. Each gap longer than a frame
-// is named on standard error with when it ended and what the status line
-// said, beside each window shown and each call of the sink (seconds from
-// Connect), so that a gap can be put down to what ran in it. A run that goes
+// thread (record_max_ms), the run's length, and the longest gap from the
+// screen shown to Connect (before_connect_ms). Each gap longer than a frame
+// is named on standard error with when it ended (seconds from Connect, and
+// ended_at_s on the monotonic clock a profiler records by) and what the
+// status line said, beside each window shown and each call of the sink, so
+// that a gap can be put down to what ran in it. A run that goes
 // wrong says why on standard error and ends with status 1.
 
 #include "bench/stallmeter.h"
@@ -44,6 +47,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 namespace
 {
@@ -56,6 +60,9 @@ constexpr int kPollMs = 20;
 constexpr int kAfterSaveMs = 500;
 // The database may be slow (the delaying proxy); the run is written or not by then.
 constexpr int kIdleWaitMs = 30000;
+// Connect is pressed once the screen has been up this long, as no operator
+// presses it sooner; the screen's longest stall until then is named apart.
+constexpr int kOperatorMs = 1500;
 const char kRecordName[] = "record.txt";
 const char kPendingName[] = "pending";
 
@@ -72,6 +79,14 @@ QElapsedTimer runClock;
 double at()
 {
     return runClock.isValid() ? double(runClock.nsecsElapsed()) / 1e9 : 0;
+}
+
+// The clock a profiler records by (perf record -k CLOCK_MONOTONIC).
+double monotonicSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
 // The writer, timed where the screen calls it.
@@ -171,8 +186,8 @@ int main(int argc, char *argv[])
     int framesMissed = 0;
     stall.watchGaps(kFrameMs, [&](double ms, double cpuMs) {
         ++framesMissed;
-        std::fprintf(stderr, "gap_ms=%.1f cpu_ms=%.1f at_s=%.3f status=%s\n", ms, cpuMs, at(),
-                     qPrintable(status->text()));
+        std::fprintf(stderr, "gap_ms=%.1f cpu_ms=%.1f at_s=%.3f ended_at_s=%.6f status=%s\n", ms,
+                     cpuMs, at(), monotonicSeconds(), qPrintable(status->text()));
     });
 
     ShowLog shows;
@@ -194,8 +209,11 @@ int main(int argc, char *argv[])
         giveUp(QStringLiteral("the run did not end in time; status: %1").arg(status->text()));
     });
 
+    double beforeConnectMs = 0;
     screen.show();
-    QTimer::singleShot(0, &app, [&] {
+    stall.reset();
+    QTimer::singleShot(kOperatorMs, &app, [&] {
+        beforeConnectMs = stall.longestMs();
         stall.reset();
         framesMissed = 0;
         runClock.start();
@@ -211,9 +229,9 @@ int main(int argc, char *argv[])
     const bool idle = writer.waitForIdle(kIdleWaitMs);
     const qsizetype pendingLeft = history::pendingRuns(pendingFolder).size();
     std::printf("stall_ms=%.1f frames_missed=%d record_max_ms=%.1f records=%d run_s=%.1f "
-                "written=%s pending_left=%d\n",
+                "written=%s pending_left=%d before_connect_ms=%.1f\n",
                 stallMs, framesMissed, timed.longestMs(), timed.records(), runSeconds,
-                idle && pendingLeft == 0 ? "yes" : "no", int(pendingLeft));
+                idle && pendingLeft == 0 ? "yes" : "no", int(pendingLeft), beforeConnectMs);
     std::fflush(stdout);
     return idle && pendingLeft == 0 ? 0 : 1;
 }

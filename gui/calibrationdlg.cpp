@@ -7,8 +7,14 @@
 #include "ui_calibrationdlg.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileIconProvider>
 #include <QKeyEvent>
+#include <QMimeDatabase>
+#include <QStyle>
 #include <QTimer>
+
+#include <iterator>
 
 namespace
 {
@@ -36,6 +42,54 @@ protected:
     }
 };
 
+// Long after the screen's first paint, long before an operator can press
+// Connect.
+constexpr int kWarmUpDelayMs = 300;
+
+// What the prompts' boxes and the record's file dialog look up the first time
+// they open: the style's icons (the icon theme is searched once, then
+// remembered by Qt), the MIME database and the file icons. Nothing is shown.
+constexpr QStyle::StandardPixmap kWarmUpIcons[] = {
+    QStyle::SP_MessageBoxInformation,
+    QStyle::SP_MessageBoxWarning,
+    QStyle::SP_MessageBoxCritical,
+    QStyle::SP_MessageBoxQuestion,
+    QStyle::SP_DialogOkButton,
+    QStyle::SP_DialogCancelButton,
+    QStyle::SP_DialogYesButton,
+    QStyle::SP_DialogNoButton,
+    QStyle::SP_DialogSaveButton,
+    QStyle::SP_DialogAbortButton,
+    QStyle::SP_DialogRetryButton,
+    QStyle::SP_ArrowBack,
+    QStyle::SP_ArrowForward,
+    QStyle::SP_FileDialogToParent,
+    QStyle::SP_FileDialogNewFolder,
+    QStyle::SP_FileDialogListView,
+    QStyle::SP_FileDialogDetailedView,
+    QStyle::SP_DirIcon,
+    QStyle::SP_FileIcon,
+    QStyle::SP_ComputerIcon,
+    QStyle::SP_DriveHDIcon,
+    QStyle::SP_DirHomeIcon,
+};
+constexpr int kWarmUpIconSteps = int(std::size(kWarmUpIcons));
+// After the icons: the MIME database, then the file icons of a folder.
+constexpr int kWarmUpSteps = kWarmUpIconSteps + 2;
+
+void warmUp(int step)
+{
+    if (step < kWarmUpIconSteps) {
+        QApplication::style()->standardIcon(kWarmUpIcons[step]);
+    } else if (step == kWarmUpIconSteps) {
+        QMimeDatabase().mimeTypeForFile(QDir::currentPath());
+    } else {
+        const QFileIconProvider icons;
+        icons.icon(QFileInfo(QDir::currentPath()));
+        icons.icon(QFileIconProvider::Computer);
+    }
+}
+
 } // namespace
 
 CalibrationDlg::CalibrationDlg(QWidget *parent) : CalibrationDlg(PortLister(systemPorts), parent)
@@ -56,6 +110,9 @@ CalibrationDlg::CalibrationDlg(PortLister portLister, QWidget *parent)
     sendTimer = new QTimer(this);
     sendTimer->setObjectName(QStringLiteral("sendTimer"));
     connect(sendTimer, &QTimer::timeout, this, &CalibrationDlg::sendParameters);
+    warmUpTimer_ = new QTimer(this);
+    warmUpTimer_->setSingleShot(true);
+    connect(warmUpTimer_, &QTimer::timeout, this, &CalibrationDlg::warmUpStep);
     connectProcedure();
 
     ui->calDlg_statusbar->setText(
@@ -72,6 +129,29 @@ CalibrationDlg::~CalibrationDlg()
     releasePort();
     restoreAllCursors();
     delete ui;
+}
+
+void CalibrationDlg::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (warmUpDone_ == 0 && !warmUpTimer_->isActive())
+        warmUpTimer_->start(kWarmUpDelayMs);
+}
+
+void CalibrationDlg::warmUpStep()
+{
+    if (warmUpDone_ >= kWarmUpSteps)
+        return;
+    warmUp(warmUpDone_++);
+    // One step per pass of the event loop: a tick or a prompt never waits
+    // for more than one.
+    if (warmUpDone_ < kWarmUpSteps)
+        warmUpTimer_->start(0);
+}
+
+bool CalibrationDlg::isWarmedUp() const
+{
+    return warmUpDone_ >= kWarmUpSteps;
 }
 
 void CalibrationDlg::setLinkLossNamer(LinkLossNamer namer)

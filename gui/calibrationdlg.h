@@ -18,6 +18,7 @@
 #include <QString>
 
 class QLineEdit;
+class QShowEvent;
 class QTimer;
 namespace Ui
 {
@@ -51,10 +52,18 @@ public:
     // The procedure this screen shows.
     const Procedure &procedure() const { return *procedure_; }
 
+    // Whether the first-use costs of the prompts and of the record's file
+    // dialog (style icons, the icon theme, the MIME database) have been paid
+    // since the screen was first shown, so that none holds the screen later.
+    bool isWarmedUp() const;
+
     // Ends the screen however it is asked to (Close, Escape, the close box,
     // a cancel path): new constants that were never saved are first replaced
     // by the previous ones, then the timers stop and the port is released.
     void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private slots:
     void on_CalibrationPB_Close_clicked();
@@ -68,6 +77,8 @@ private slots:
 
 private:
     void fillPortList(const PortLister &portLister);
+    // One short step of the warm-up, each from the event loop.
+    void warmUpStep();
     // Connect with no port listed: says what to check, opens nothing.
     void noSensorPort();
     void StopTimer();
@@ -122,6 +133,8 @@ private:
     Ui::CalibrationDlg *ui;
     QTimer *tickTimer = nullptr;
     QTimer *sendTimer = nullptr;
+    QTimer *warmUpTimer_ = nullptr;
+    int warmUpDone_ = 0; // steps run
     QSerialPort *port = nullptr;
     QString portName;
     Procedure *procedure_ = nullptr;

@@ -12,16 +12,19 @@
 #include <QSaveFile>
 #include <QStringEncoder>
 
+#include <memory>
+
 void CalibrationDlg::writeCalibrationRecord()
 {
     for (;;) {
         // A name typed without an extension gets ".txt", so the record shows
         // up under the same filter when it is chosen for printing.
-        QFileDialog dialog(this, tr("SaveFile"), QString(), tr(record::kFileFilter));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setDefaultSuffix(QLatin1String(record::kFileSuffix));
+        auto dialog =
+            std::make_unique<QFileDialog>(this, tr("SaveFile"), QString(), tr(record::kFileFilter));
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setDefaultSuffix(QLatin1String(record::kFileSuffix));
         const QString fileName =
-            dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+            dialog->exec() == QDialog::Accepted ? dialog->selectedFiles().value(0) : QString();
         // The operator has been told the procedure must be repeated.
         if (procedure_->isLinkLost())
             return;
@@ -46,8 +49,13 @@ void CalibrationDlg::writeCalibrationRecord()
                 run_.recordDigest = history::recordDigest(bytes);
             }
         }
-        if (written)
+        if (written) {
+            // Its destruction writes the dialog's own settings to disk and
+            // waits for its folder reader: once the save is shown, from the
+            // event loop. A dialog opened again meets them written.
+            dialog.release()->deleteLater();
             break;
+        }
         // The constants are in the sensor now; the record is the only other
         // copy of the previous ones, so the operator may try another place.
         QMessageBox box(QMessageBox::Warning, tr("Error Saving"),

@@ -27,6 +27,7 @@ private slots:
     void widgets();
     void propertiesFrame();
     void freshScreenState();
+    void warmUpShowsNothing();
     void connectHasFocus();
     void widgetsStayPutOnResize();
     void infoBarOnItsOwn();
@@ -213,6 +214,33 @@ void TestCalibrationForm::freshScreenState()
         auto *edit = screenparts::field(screen, which);
         QVERIFY2(edit && edit->text().isEmpty(), edit ? qPrintable(edit->objectName()) : "");
     }
+}
+
+// The first-use costs paid after the screen is shown open no window and
+// change nothing on it; a screen never shown pays none.
+void TestCalibrationForm::warmUpShowsNothing()
+{
+    CalibrationDlg screen;
+    QTest::qWait(2 * ScreenHarness::kQuietMs);
+    QVERIFY(!screen.isWarmedUp());
+
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    QTRY_VERIFY(screen.isWarmedUp());
+
+    QWidgetList shown;
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window->isVisible())
+            shown << window;
+    QCOMPARE(shown, QWidgetList{&screen});
+    QVERIFY(screen.findChildren<QDialog *>().isEmpty());
+    QCOMPARE(screenparts::statusBar(screen)->text(), texts::kSelectPort);
+    QVERIFY(!screenparts::printButton(screen)->isVisible());
+    QVERIFY(screenparts::connectButton(screen)->isVisible());
+    QVERIFY(screenparts::portBox(screen)->isVisible());
+    for (const Field which : kAllFields)
+        QVERIFY2(screenparts::field(screen, which)->text().isEmpty(),
+                 qPrintable(screenparts::field(screen, which)->objectName()));
 }
 
 void TestCalibrationForm::connectHasFocus()

@@ -7,10 +7,15 @@
 #include "tests/support/texts.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLocale>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
+#include <QUrl>
 
 using Position = SimulatedSensor::Position;
 
@@ -51,6 +56,7 @@ private slots:
     void tipKinds();
     void dataEcho();
     void newConstantsFromFiveNewestCounts();
+    void recordDialogAfterWarmUp();
 };
 
 // Validation fails, the operator changes the constants, verification passes
@@ -480,6 +486,53 @@ void ProcedureTest::newConstantsFromFiveNewestCounts()
     QCOMPARE(h.field(Field::NewSlope)->text(), QString("0.002692"));
     QCOMPARE(h.field(Field::NewOffset)->text(), QString("-13.46154"));
     QCOMPARE(h.status(), texts::kSending);
+}
+
+// With the first-use costs paid ahead, the record's dialog still opens in the
+// folder the last file dialog was left in, with its icons; once the save is
+// shown it is gone and its folder is remembered in the settings for the next.
+void ProcedureTest::recordDialogAfterWarmUp()
+{
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString path = dir.filePath("record.txt");
+    ScreenHarness h(driftedMetre());
+    QTRY_VERIFY(h.screen->isWarmedUp());
+    QVERIFY2(h.driveToWithData(Phase::RecordDialog, path), h.failedStep());
+    // A file dialog left in another folder after the warm-up.
+    delete new QFileDialog(nullptr, QString(), elsewhere.path());
+
+    QString startedIn;
+    bool hasIcons = false;
+    h.answers.handle([&](QWidget *window) {
+        auto *dialog = qobject_cast<QFileDialog *>(window);
+        if (!dialog) {
+            window->close();
+            return;
+        }
+        startedIn = dialog->directory().absolutePath();
+        const auto *back = dialog->findChild<QToolButton *>(QStringLiteral("backButton"));
+        hasIcons = back && !back->icon().isNull();
+        // As the answerer does: the name field takes the name once unfocused.
+        if (QWidget *focus = dialog->focusWidget())
+            focus->clearFocus();
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept(); // protected in QFileDialog
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    h.send();
+    QVERIFY(h.answers.waitUntilDone());
+    QCOMPARE(startedIn, QDir(elsewhere.path()).absolutePath());
+    QVERIFY(hasIcons);
+    QCOMPARE(h.status(), texts::kCompletePrint);
+    QVERIFY(h.printButton()->isVisible());
+    QVERIFY(QFile::exists(path));
+
+    QTRY_VERIFY(h.screen->findChildren<QFileDialog *>().isEmpty());
+    const QSettings settings(QSettings::UserScope, QStringLiteral("QtProject"));
+    QCOMPARE(settings.value(QStringLiteral("FileDialog/lastVisited")).toUrl(),
+             QUrl::fromLocalFile(QDir(dir.path()).absolutePath()));
 }
 
 QTEST_MAIN(ProcedureTest)
