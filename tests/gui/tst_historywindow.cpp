@@ -163,6 +163,18 @@ private:
     std::function<void()> wake_;
 };
 
+// A reader hook that holds the read of one sensor's runs until released.
+history::HistoryReader::Hook holdRuns(const QString &serial, QSemaphore *reached,
+                                      QSemaphore *release)
+{
+    return [=](history::HistoryReader::Kind kind, const QString &subject) {
+        if (kind == history::HistoryReader::Runs && subject == serial) {
+            reached->release();
+            release->tryAcquire(1, 20000);
+        }
+    };
+}
+
 } // namespace
 
 class HistoryWindowTest : public GuiSuite
@@ -211,7 +223,8 @@ private:
     // The window on this history, opened as the program opens it.
     std::unique_ptr<HistoryWindow> openWindow(const history::Location &location,
                                               const QString &pendingFolder, bool opens = true,
-                                              bool training = false);
+                                              bool training = false,
+                                              history::HistoryReader::Hook hook = {});
     // The report of the sensor shown, printed to PDF, as text.
     QString printedReport(const QString &folder);
     QTableView *view(const char *name) const;
@@ -250,12 +263,14 @@ void HistoryWindowTest::cleanup()
 
 std::unique_ptr<HistoryWindow> HistoryWindowTest::openWindow(const history::Location &location,
                                                              const QString &pendingFolder,
-                                                             bool opens, bool training)
+                                                             bool opens, bool training,
+                                                             history::HistoryReader::Hook hook)
 {
     history::WindowOptions options;
     options.location = location;
     options.pendingFolder = pendingFolder;
     options.training = training;
+    options.readerHook = std::move(hook);
     auto window = std::make_unique<HistoryWindow>(options);
     window->setToday(kToday);
     window->show();
@@ -1222,21 +1237,9 @@ void HistoryWindowTest::closingEndsTheConnectionOnItsThread()
     const QString slow = "40317-00101";
     QSemaphore reached;
     QSemaphore release;
-    history::WindowOptions options;
-    options.location = h.location();
-    options.pendingFolder = h.pendingFolder();
-    options.readerHook = [&](history::HistoryReader::Kind kind, const QString &subject) {
-        if (kind == history::HistoryReader::Runs && subject == slow) {
-            reached.release();
-            release.tryAcquire(1, 20000);
-        }
-    };
-    window_ = std::make_unique<HistoryWindow>(options);
-    window_->setToday(kToday);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QVERIFY(window_->openHistory());
-    QVERIFY(loaded(window_.get()));
+    window_ = openWindow(h.location(), h.pendingFolder(), true, false,
+                         holdRuns(slow, &reached, &release));
+    QVERIFY(window_);
     window_->selectSensor(slow);
     QVERIFY(reached.tryAcquire(1, 10000)); // its read is held now
     // The read goes on while the window closes (which waits for it).
@@ -1377,21 +1380,9 @@ void HistoryWindowTest::staleRunsNeverShown()
     const QString slow = "40317-00101";
     QSemaphore reached;
     QSemaphore release;
-    history::WindowOptions options;
-    options.location = h.location();
-    options.pendingFolder = h.pendingFolder();
-    options.readerHook = [&](history::HistoryReader::Kind kind, const QString &subject) {
-        if (kind == history::HistoryReader::Runs && subject == slow) {
-            reached.release();
-            release.tryAcquire(1, 20000);
-        }
-    };
-    window_ = std::make_unique<HistoryWindow>(options);
-    window_->setToday(kToday);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
-    QVERIFY(window_->openHistory());
-    QVERIFY(loaded(window_.get()));
+    window_ = openWindow(h.location(), h.pendingFolder(), true, false,
+                         holdRuns(slow, &reached, &release));
+    QVERIFY(window_);
     QCOMPARE(window_->currentSerial(), QString("40317-00202"));
 
     QTableView *runs = view("runs");
