@@ -5,7 +5,7 @@
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
     qt6-charts-dev libqt6opengl6-dev libqt6sql6-sqlite libqt6sql6-psql
     xvfb xauth poppler-utils desktop-file-utils fonts-liberation2

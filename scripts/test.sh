@@ -44,10 +44,20 @@ stage() { printf '\n==== %s\n' "$*"; }
 
 bash "$root/scripts/deps.sh"
 
+# A compiler cache, where one is installed, makes the three builds of a fresh
+# clone cheap once anything like them was built on this machine.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    # Paths inside the clone count relative to it, so another clone hits too.
+    export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
+fi
+
 label_filter=()
 [ "$mode" = quick ] && label_filter=(-LE "$quick_excluded_labels")
 stage "Build and tests ($mode)"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLVEX_WERROR=ON
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLVEX_WERROR=ON \
+    "${launcher[@]}"
 cmake --build "$build"
 (cd "$build" && QT_QPA_PLATFORM=offscreen bash "$root/scripts/with-postgres.sh" \
     ctest --output-on-failure -j"$ctest_jobs" "${label_filter[@]}" "$@")
@@ -61,7 +71,7 @@ bash "$root/dist/check-deb.sh" "$build"
 
 stage "AddressSanitizer and UndefinedBehaviorSanitizer: all tests but the slow one"
 cmake -S "$root" -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOLVEX_WERROR=ON \
-    -DZOLVEX_SANITIZE=ON
+    -DZOLVEX_SANITIZE=ON "${launcher[@]}"
 cmake --build "$asan_build"
 (cd "$asan_build" &&
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -70,7 +80,7 @@ cmake --build "$asan_build"
 
 stage "Fuzz targets: one pass over each seed corpus"
 CC=clang CXX=clang++ cmake -S "$root" -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DZOLVEX_WERROR=ON -DZOLVEX_FUZZ=ON
+    -DZOLVEX_WERROR=ON -DZOLVEX_FUZZ=ON "${launcher[@]}"
 cmake --build "$fuzz_build" --target zolvex_fuzz_targets
 (cd "$fuzz_build" && ctest --output-on-failure -L fuzz)
 
