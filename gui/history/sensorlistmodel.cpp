@@ -47,6 +47,8 @@ QString dueText(const SensorSummary &s, const QDate &due, bool overdue)
     QString text;
     if (!s.hasSerial())
         text = SensorListModel::tr("none, no serial number");
+    else if (s.typeUnknown)
+        text = SensorListModel::tr("none, type unknown");
     else if (!s.lastValidation.isValid())
         text = SensorListModel::tr("%1, never validated").arg(dateText(due));
     else if (overdue)
@@ -174,7 +176,8 @@ QString SensorListModel::displayText(int row, int column) const
     case Serial:
         return serialText(s.serialNumber);
     case Type:
-        return s.sensorType;
+        // A record names no type: its runs are listed by their serial number.
+        return s.hasSerial() && s.sensorType.isEmpty() ? tr("type unknown") : s.sensorType;
     case Runs:
         return QString::number(s.runs);
     case LastValidation:
@@ -272,6 +275,9 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
                 << tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
+        if (s.typeUnknown)
+            lines << tr("Runs of record files that cannot be told to be another row's sensor: "
+                        "never due. Set their type from the runs' menu.");
         return plainToolTip(lines.join(QLatin1Char('\n')));
     }
     case Qt::TextAlignmentRole:
