@@ -138,10 +138,20 @@ bool SensorListModel::isOutOfTolerance(int row) const
     return sensors_.at(row).outOfTolerance;
 }
 
+namespace
+{
+// A row that is a sensor of its own: runs of no serial number, or of one whose
+// type is unknown, are not.
+bool counted(const SensorSummary &s)
+{
+    return s.hasSerial() && !s.typeUnknown;
+}
+} // namespace
+
 int SensorListModel::sensorCount() const
 {
     return int(std::count_if(sensors_.cbegin(), sensors_.cend(),
-                             [](const SensorSummary &s) { return s.hasSerial(); }));
+                             [](const SensorSummary &s) { return counted(s); }));
 }
 
 int SensorListModel::overdueCount() const
@@ -155,7 +165,7 @@ int SensorListModel::overdueCount() const
 int SensorListModel::outOfToleranceCount() const
 {
     return int(std::count_if(sensors_.cbegin(), sensors_.cend(), [](const SensorSummary &s) {
-        return s.hasSerial() && s.outOfTolerance;
+        return counted(s) && s.outOfTolerance;
     }));
 }
 

@@ -1101,7 +1101,7 @@ void HistoryWindowTest::runTypeSetFromItsMenu()
     QCOMPARE(sensors->model()->rowCount(), 2);
     QCOMPARE(sensors->model()->index(1, 1).data().toString(), QString("type unknown"));
     QCOMPARE(sensors->model()->index(1, 5).data().toString(), QString("none, type unknown"));
-    QVERIFY(window_->statusBar()->currentMessage().contains("overdue: 0,"));
+    QVERIFY(window_->statusBar()->currentMessage().startsWith("Sensors: 1, overdue: 0,"));
 
     QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {},
                       sensors->visualRect(sensors->model()->index(1, 0)).center());
