@@ -210,8 +210,9 @@ void addCommandOptions(QCommandLineParser &parser)
     parser.addOption({QLatin1String(kSensorOption),
                       tr("With --export-csv: only the runs of this sensor."), tr("SERIAL")});
     parser.addOption({QLatin1String(kVerifyOption),
-                      tr("Check the record files under FOLDER against the history: unchanged, "
-                         "altered, not in it, and recorded files that are missing."),
+                      tr("Check the record files under FOLDER against the history, by the run "
+                         "each names: unchanged, altered, replaced, copies, not in it, and "
+                         "recorded files that are missing."),
                       tr("FOLDER")});
     parser.addOption({QLatin1String(kDueOption),
                       tr("List the sensors overdue, or with DAYS also those due within DAYS "
