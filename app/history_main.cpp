@@ -45,9 +45,10 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
         "export to CSV, a printed report, and the import of calibration record files.\n"
-        "--import, --export-csv, --verify and --due do their work without a window and\n"
-        "exit with 0 when all is well, 1 when something was refused, altered, missing or\n"
-        "overdue, and 2 when the history could not be opened or the command line is wrong."));
+        "--import, --export-csv, --verify, --due and --set-type do their work without a\n"
+        "window and exit with 0 when all is well, 1 when something was refused, altered,\n"
+        "replaced, missing or overdue, and 2 when the history could not be opened or the\n"
+        "command line is wrong."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption training(

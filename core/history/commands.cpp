@@ -113,6 +113,12 @@ int verifyFolder(const Command &command, const Store &store, QTextStream &out, Q
         case State::Altered:
             err << tr("altered: %1").arg(shown(file.path)) << Qt::endl;
             break;
+        case State::Replaced:
+            err << tr("replaced by another run's record: %1").arg(shown(file.path)) << Qt::endl;
+            break;
+        case State::Copy:
+            out << tr("copy: %1").arg(shown(file.path)) << Qt::endl;
+            break;
         case State::NotInHistory:
             err << tr("not in the history: %1").arg(shown(file.path)) << Qt::endl;
             break;
@@ -126,6 +132,8 @@ int verifyFolder(const Command &command, const Store &store, QTextStream &out, Q
         err << tr("missing: %1").arg(shown(path)) << Qt::endl;
     out << tr("Unchanged: %1").arg(result.count(State::Unchanged)) << '\n'
         << tr("Altered: %1").arg(result.count(State::Altered)) << '\n'
+        << tr("Replaced: %1").arg(result.count(State::Replaced)) << '\n'
+        << tr("Copies: %1").arg(result.count(State::Copy)) << '\n'
         << tr("Not in the history: %1").arg(result.count(State::NotInHistory)) << '\n'
         << tr("Unreadable: %1").arg(result.count(State::Unreadable)) << '\n'
         << tr("Missing: %1").arg(result.missing.size()) << Qt::endl;
@@ -144,7 +152,8 @@ int listDue(const Command &command, const Store &store, int intervalDays, QTextS
     QList<Due> due;
     for (const SensorSummary &sensor : store.sensors()) {
         const QDate date = nextDue(sensor, intervalDays, today);
-        if (date < before)
+        // None without a serial number or a known type: never listed.
+        if (date.isValid() && date < before)
             due.append({date, sensor});
     }
     std::sort(due.begin(), due.end(), [](const Due &a, const Due &b) {
@@ -166,6 +175,28 @@ int listDue(const Command &command, const Store &store, int intervalDays, QTextS
     return overdueCount > 0 ? kExitFindings : kExitWell;
 }
 
+int setType(const Command &command, Store &store, QTextStream &out, QTextStream &err)
+{
+    const TypeChange change = store.setRunType(command.runKey, command.sensorType);
+    switch (change.kind) {
+    case TypeChange::Set:
+        out << tr("Run %1 is of type %2 now (revision %3).")
+                   .arg(shown(command.runKey), shown(command.sensorType))
+                   .arg(change.revision)
+            << Qt::endl;
+        return kExitWell;
+    case TypeChange::Refused:
+        err << tr("The type of run %1 was not set: %2")
+                   .arg(shown(command.runKey), shown(change.reason))
+            << Qt::endl;
+        return kExitFindings;
+    case TypeChange::Failed:
+        break;
+    }
+    err << tr("The history could not be written: %1").arg(shown(change.reason)) << Qt::endl;
+    return kExitUnusable;
+}
+
 } // namespace
 
 void addCommandOptions(QCommandLineParser &parser)
@@ -179,20 +210,27 @@ void addCommandOptions(QCommandLineParser &parser)
     parser.addOption({QLatin1String(kSensorOption),
                       tr("With --export-csv: only the runs of this sensor."), tr("SERIAL")});
     parser.addOption({QLatin1String(kVerifyOption),
-                      tr("Check the record files under FOLDER against the history: unchanged, "
-                         "altered, not in it, and recorded files that are missing."),
+                      tr("Check the record files under FOLDER against the history, by the run "
+                         "each names: unchanged, altered, replaced, copies, not in it, and "
+                         "recorded files that are missing."),
                       tr("FOLDER")});
     parser.addOption({QLatin1String(kDueOption),
                       tr("List the sensors overdue, or with DAYS also those due within DAYS "
                          "days (DAYS after the option; 0 by default).")});
+    parser.addOption({QLatin1String(kSetTypeOption),
+                      tr("Give the run of --run this sensor type, as a new revision of it."),
+                      tr("TYPE")});
+    parser.addOption({QLatin1String(kRunOption),
+                      tr("With --set-type: the run, by its key (as the CSV export shows it)."),
+                      tr("KEY")});
 }
 
 bool asksForCommand(const QStringList &arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        for (const char *option :
-             {kImportOption, kExportOption, kSensorOption, kVerifyOption, kDueOption}) {
+        for (const char *option : {kImportOption, kExportOption, kSensorOption, kVerifyOption,
+                                   kDueOption, kSetTypeOption, kRunOption}) {
             const QString name = dashed(option);
             if (argument == name || argument.startsWith(name + QLatin1Char('=')))
                 return true;
@@ -208,10 +246,9 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         Command::Action action;
     };
     const Choice choices[] = {
-        {kImportOption, Command::Action::Import},
-        {kExportOption, Command::Action::ExportCsv},
-        {kVerifyOption, Command::Action::Verify},
-        {kDueOption, Command::Action::Due},
+        {kImportOption, Command::Action::Import},   {kExportOption, Command::Action::ExportCsv},
+        {kVerifyOption, Command::Action::Verify},   {kDueOption, Command::Action::Due},
+        {kSetTypeOption, Command::Action::SetType},
     };
     Command result;
     result.training = training;
@@ -228,11 +265,22 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         *error = tr("one action at a time, not %1").arg(given.join(QLatin1String(" and ")));
         return false;
     }
-    if (given.isEmpty()) {
-        *error = tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
+    const bool runGiven = parser.isSet(QLatin1String(kRunOption));
+    if (given.isEmpty() || (runGiven && result.action != Command::Action::SetType)) {
+        *error = runGiven ? tr("%1 goes with %2").arg(dashed(kRunOption), dashed(kSetTypeOption))
+                          : tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
         return false;
     }
-    if (result.action != Command::Action::Due && result.path.isEmpty()) {
+    if (result.action == Command::Action::SetType) {
+        result.sensorType = result.path;
+        result.path.clear();
+        result.runKey = parser.value(QLatin1String(kRunOption));
+        if (result.sensorType.isEmpty() || result.runKey.isEmpty()) {
+            *error = tr("%1 needs a sensor type and %2 a run's key")
+                         .arg(dashed(kSetTypeOption), dashed(kRunOption));
+            return false;
+        }
+    } else if (result.action != Command::Action::Due && result.path.isEmpty()) {
         *error = tr("%1 needs a path").arg(given.first());
         return false;
     }
@@ -287,6 +335,8 @@ int runAction(const Command &command, const Location &location, int intervalDays
         return verifyFolder(command, store, out, err);
     case Command::Action::Due:
         return listDue(command, store, intervalDays, out, err);
+    case Command::Action::SetType:
+        return setType(command, store, out, err);
     case Command::Action::None:
         break;
     }

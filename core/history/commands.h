@@ -17,7 +17,7 @@ namespace history
 
 // Exit statuses.
 inline constexpr int kExitWell = 0;
-// Something refused, altered, missing or overdue.
+// Something refused, altered, replaced, missing or overdue.
 inline constexpr int kExitFindings = 1;
 // The history could not be opened or read, or the command line is wrong.
 inline constexpr int kExitUnusable = 2;
@@ -28,19 +28,24 @@ inline constexpr char kExportOption[] = "export-csv";
 inline constexpr char kSensorOption[] = "sensor";
 inline constexpr char kVerifyOption[] = "verify";
 inline constexpr char kDueOption[] = "due";
+inline constexpr char kSetTypeOption[] = "set-type";
+inline constexpr char kRunOption[] = "run";
 // The most days ahead --due looks: a century.
 inline constexpr int kMaxDueDays = 36500;
 
 struct Command {
-    enum class Action { None, Import, ExportCsv, Verify, Due };
+    enum class Action { None, Import, ExportCsv, Verify, Due, SetType };
     Action action = Action::None;
     QString path;   // the folder or the CSV file
     QString sensor; // export one sensor only, when set
     int days = 0;   // --due: also the sensors due within this many days
     bool training = false;
+
+    QString sensorType; // --set-type: the type the run is given
+    QString runKey;     // --set-type: the run, by its key
 };
 
-// Adds --import, --export-csv, --sensor, --verify and --due.
+// Adds --import, --export-csv, --sensor, --verify, --due, --set-type and --run.
 void addCommandOptions(QCommandLineParser &parser);
 
 // True when the arguments (the program's name first) name one of those

@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -105,6 +106,29 @@ ReadFile readFile(const QString &path, const ImportRules &rules)
     return read;
 }
 
+// A record names no sensor type: each run joins the sensor of its serial
+// number where the history can tell which that is. Where it cannot (or
+// cannot be asked), the run stays without a type, and the sensor list
+// shows it apart, never with a due date of its own.
+void joinKnownSensors(const Store &store, QList<ReadFile> *batch)
+{
+    QStringList serials;
+    for (const ReadFile &read : std::as_const(*batch)) {
+        if (!read.decided && read.run.sensorType.isEmpty() && !read.run.serialNumber.isEmpty())
+            serials << read.run.serialNumber;
+    }
+    serials.removeDuplicates();
+    QHash<QString, QList<KnownSensor>> known;
+    QString error;
+    if (serials.isEmpty() || !store.knownSensors(serials, &known, &error))
+        return;
+    for (ReadFile &read : *batch) {
+        if (!read.decided && read.run.sensorType.isEmpty())
+            read.run.sensorType =
+                joinedType(known.value(read.run.serialNumber), read.run.tipKind, read.run.unit);
+    }
+}
+
 FileImport fromWrite(const WriteResult &written, const QString &error)
 {
     if (!written)
@@ -193,6 +217,7 @@ void count(ImportResult *result, const QString &path, const FileImport &file)
 // the history refuses is reported alone and the others still go in.
 void flush(Store &store, QList<ReadFile> *batch, ImportResult *result)
 {
+    joinKnownSensors(store, batch);
     QList<FileImport> verdicts;
     if (!importBatch(store, *batch, &verdicts)) {
         verdicts.clear();
@@ -208,7 +233,9 @@ void flush(Store &store, QList<ReadFile> *batch, ImportResult *result)
 
 FileImport importRecordFile(Store &store, const QString &path, const ImportRules &rules)
 {
-    return importRead(store, readFile(path, rules));
+    QList<ReadFile> one{readFile(path, rules)};
+    joinKnownSensors(store, &one);
+    return importRead(store, one.first());
 }
 
 ImportResult importRecordFiles(Store &store, const QStringList &files, const ImportRules &rules,

@@ -4,8 +4,10 @@
 // a record; one the history already holds (by any of its digests) is
 // recognised and skipped; one that is no record, is damaged, is dated in the
 // future or is a practice record bound for the real history is refused with
-// the reason, and never stops the import. No widgets: the window shows the
-// progress, the command line prints the result.
+// the reason, and never stops the import. A record names no sensor type: its
+// run takes the one the history knows for its serial number where the range
+// and unit agree (joinedType()). No widgets: the window shows the progress,
+// the command line prints the result.
 
 #include <QDate>
 #include <QList>

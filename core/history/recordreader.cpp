@@ -503,6 +503,31 @@ RecordReading readRecord(const QByteArray &bytes, const QString &path)
     return result;
 }
 
+bool recordNames(const QByteArray &bytes, QString *serialNumber, QDate *date)
+{
+    if (bytes.size() > kMaxRecordSize || bytes.contains('\0'))
+        return false;
+    QString text = decoded(bytes);
+    if (!text.startsWith(QLatin1String(company::kMakerName)))
+        return false;
+    text.remove(QLatin1Char('\r'));
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    if (lines.size() <= kSerialLine ||
+        !lines.at(kRunDateLine).startsWith(QLatin1String(kRunDateLabel)))
+        return false;
+    const std::optional<QDate> day =
+        runDateOf(lines.at(kRunDateLine).mid(qsizetype(qstrlen(kRunDateLabel))));
+    if (!day)
+        return false;
+    *date = *day;
+    // As readRecord() gives it.
+    *serialNumber =
+        protocol::stripPrefix(lines.at(kSerialLine), QLatin1String(protocol::kSerialPrefix),
+                              Qt::CaseInsensitive)
+            .trimmed();
+    return true;
+}
+
 namespace
 {
 // Without carriage returns, and without the one line end a tool may add

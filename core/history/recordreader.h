@@ -25,6 +25,11 @@ inline constexpr qsizetype kMaxRecordSize = 64 * 1024;
 // The bytes of a record file; `path` goes into the run as its record path.
 RecordReading readRecord(const QByteArray &bytes, const QString &path = QString());
 
+// The run a record names, from its serial-number and date lines alone: a
+// record changed elsewhere (its readings, say) is still told by its run.
+// False when the bytes begin as no record or those lines cannot be read.
+bool recordNames(const QByteArray &bytes, QString *serialNumber, QDate *date);
+
 // SHA-256 of a record's bytes with every carriage return dropped, and a line
 // feed after the last line, lower-case hex: how a file already in the history
 // is recognised, so that copies with CR LF, LF or CR CR LF line ends are one

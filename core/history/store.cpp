@@ -6,6 +6,7 @@
 #include "core/history/runformat.h"
 #include "core/history/runrow.h"
 #include "core/history/schema.h"
+#include "core/tipkind.h"
 
 #include <QAtomicInteger>
 #include <QCoreApplication>
@@ -90,7 +91,7 @@ bool isBusy(const QSqlError &error)
 
 QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today)
 {
-    if (!sensor.hasSerial())
+    if (!sensor.hasSerial() || sensor.typeUnknown)
         return QDate();
     if (!sensor.lastValidation.isValid())
         return today;
@@ -105,6 +106,85 @@ bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today)
     const QDate due = nextDue(sensor, intervalDays, today);
     return due.isValid() && due < today;
 }
+
+QString joinedType(const QList<KnownSensor> &known, int tipKind, const QString &unit)
+{
+    const TipKind *tip = tipKindById(tipKind);
+    if (!tip || unit != QLatin1String(tip->unit))
+        return QString();
+    QString type;
+    bool agrees = false;
+    for (const KnownSensor &sensor : known) {
+        if (sensor.type.isEmpty())
+            continue;
+        if (!type.isEmpty() && sensor.type != type)
+            return QString();
+        type = sensor.type;
+        if ((!sensor.range.isEmpty() && sensor.range != QLatin1String(tip->maxConductivity)) ||
+            (!sensor.unit.isEmpty() && sensor.unit != unit))
+            return QString();
+        agrees = agrees || (!sensor.range.isEmpty() && !sensor.unit.isEmpty());
+    }
+    return agrees ? type : QString();
+}
+
+QString typeRefusal(const QString &type)
+{
+    if (type.trimmed().isEmpty())
+        return tr("a sensor type cannot be empty");
+    if (type != type.trimmed())
+        return tr("a sensor type neither begins nor ends with a space");
+    if (type.size() > kMaxSensorTypeLength)
+        return tr("a sensor type has at most %1 characters").arg(kMaxSensorTypeLength);
+    for (const QChar c : type) {
+        if (!c.isPrint())
+            return tr("a sensor type holds no control characters");
+    }
+    return QString();
+}
+
+namespace
+{
+// Serial numbers asked for at once: within any SQLite's limit of bound values.
+constexpr int kSerialsPerQuery = 500;
+
+// The type every run of the serial number without one belongs to; empty
+// when there is none or one of them cannot be told.
+QString typeOfUntyped(const QList<KnownSensor> &known)
+{
+    QString type;
+    for (const KnownSensor &sensor : known) {
+        if (!sensor.type.isEmpty())
+            continue;
+        const QString joined = joinedType(known, sensor.tipKind, sensor.unit);
+        if (joined.isEmpty() || (!type.isEmpty() && joined != type))
+            return QString();
+        type = joined;
+    }
+    return type;
+}
+
+// The summary of a sensor's runs that name no type, taken into its own.
+void absorb(SensorSummary *sensor, const SensorSummary &untyped)
+{
+    sensor->runs += untyped.runs;
+    if (untyped.lastValidation.isValid() &&
+        (!sensor->lastValidation.isValid() ||
+         untyped.lastValidationDay() > sensor->lastValidationDay())) {
+        sensor->lastValidation = untyped.lastValidation;
+        sensor->lastValidationDate = untyped.lastValidationDate;
+        sensor->lastValidationLocalDay = untyped.lastValidationLocalDay;
+    }
+    // A record's run starts with its day: a timed run of that day is newer.
+    if (untyped.lastRun.isValid() &&
+        (!sensor->lastRun.isValid() || untyped.lastRun > sensor->lastRun)) {
+        sensor->lastRun = untyped.lastRun;
+        sensor->lastOutcome = untyped.lastOutcome;
+        sensor->lastRunDateOnly = untyped.lastRunDateOnly;
+        sensor->outOfTolerance = untyped.outOfTolerance;
+    }
+}
+} // namespace
 
 Store::Store(const Location &location)
     : location_(location),
@@ -510,7 +590,46 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
         if (error)
             *error = why;
     }
+    joinUntyped(&list, error);
     return list;
+}
+
+void Store::joinUntyped(QList<SensorSummary> *list, QString *error) const
+{
+    // Sorted by serial number, then type: the runs without one come first.
+    QStringList shared;
+    for (qsizetype i = 0; i + 1 < list->size(); ++i) {
+        const SensorSummary &sensor = list->at(i);
+        if (sensor.hasSerial() && sensor.sensorType.isEmpty() &&
+            list->at(i + 1).serialNumber == sensor.serialNumber) {
+            (*list)[i].typeUnknown = true;
+            shared << sensor.serialNumber;
+        }
+    }
+    QHash<QString, QList<KnownSensor>> known;
+    QString why;
+    if (shared.isEmpty())
+        return;
+    if (!knownSensors(shared, &known, &why)) {
+        if (error)
+            *error = why;
+        return;
+    }
+    for (qsizetype i = 0; i < list->size(); ++i) {
+        const SensorSummary untyped = list->at(i);
+        const QString type =
+            untyped.typeUnknown ? typeOfUntyped(known.value(untyped.serialNumber)) : QString();
+        if (type.isEmpty())
+            continue;
+        for (qsizetype k = i + 1; k < list->size(); ++k) {
+            if (list->at(k).serialNumber == untyped.serialNumber &&
+                list->at(k).sensorType == type) {
+                absorb(&(*list)[k], untyped);
+                list->removeAt(i--);
+                break;
+            }
+        }
+    }
 }
 
 namespace
@@ -586,10 +705,137 @@ QList<Run> Store::runsOf(const QString &serialNumber, QString *error) const
 QList<Run> Store::runsOf(const QString &serialNumber, const QString &sensorType,
                          QString *error) const
 {
+    // The runs without a type that belong to the sensor are its runs too.
+    QHash<QString, QList<KnownSensor>> known;
+    if (!sensorType.isEmpty() && !knownSensors({serialNumber}, &known, error))
+        return {};
+    const bool joined =
+        !sensorType.isEmpty() && typeOfUntyped(known.value(serialNumber)) == sensorType;
     return queryRuns(location_, database(),
-                     selectRuns() + QLatin1String("WHERE serial_number = ? AND sensor_type = ?"
-                                                  " ORDER BY started, run_key"),
-                     {sqlText(serialNumber), sqlText(sensorType)}, error);
+                     selectRuns() +
+                         QLatin1String("WHERE serial_number = ? AND (sensor_type = ? OR"
+                                       " (? = 1 AND sensor_type = '')) ORDER BY started, run_key"),
+                     {sqlText(serialNumber), sqlText(sensorType), int(joined)}, error);
+}
+
+bool Store::knownSensors(const QStringList &serialNumbers,
+                         QHash<QString, QList<KnownSensor>> *known, QString *error) const
+{
+    known->clear();
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        if (error)
+            *error = tr("the history is not open");
+        return false;
+    }
+    for (qsizetype from = 0; from < serialNumbers.size(); from += kSerialsPerQuery) {
+        const QStringList asked = serialNumbers.mid(from, kSerialsPerQuery);
+        QSqlQuery query(db);
+        query.setForwardOnly(true);
+        bool ok = query.prepare(
+            QLatin1String("SELECT DISTINCT serial_number, sensor_type, sensor_range, unit, tip_kind"
+                          " FROM runs WHERE serial_number IN (") +
+            QStringList(asked.size(), QStringLiteral("?")).join(u',') +
+            QLatin1String(") ORDER BY serial_number, sensor_type"));
+        for (const QString &serial : asked)
+            query.addBindValue(sqlText(serial));
+        ok = ok && query.exec();
+        while (ok && query.next()) {
+            (*known)[query.value(0).toString()].append(
+                {query.value(1).toString(), query.value(2).toString(), query.value(3).toString(),
+                 query.value(4).toInt()});
+        }
+        if (!ok || query.lastError().isValid()) {
+            const QString why =
+                failure(location_, tr("cannot read the sensor types"), query.lastError());
+            qWarning().noquote() << why;
+            if (error)
+                *error = why;
+            known->clear();
+            return false;
+        }
+    }
+    return true;
+}
+
+QStringList Store::typesOf(const QString &serialNumber, QString *error) const
+{
+    QHash<QString, QList<KnownSensor>> known;
+    QStringList types;
+    if (!knownSensors({serialNumber}, &known, error))
+        return types;
+    for (const KnownSensor &sensor : known.value(serialNumber)) {
+        if (!sensor.type.isEmpty() && !types.contains(sensor.type))
+            types << sensor.type;
+    }
+    return types;
+}
+
+TypeChange Store::setRunType(const QString &key, const QString &sensorType)
+{
+    TypeChange change;
+    const QString refusal = typeRefusal(sensorType);
+    if (!refusal.isEmpty()) {
+        change.kind = TypeChange::Refused;
+        change.reason = refusal;
+        return change;
+    }
+    QSqlDatabase db = database();
+    if (!db.isOpen()) {
+        change.reason = tr("the history is not open");
+        return change;
+    }
+    const bool sqlite = isSQLite(location_);
+    QSqlError sqlError;
+    if (!schema::begin(db, sqlite, &sqlError)) {
+        change.reason = failure(location_, tr("the type could not be set"), sqlError);
+        return change;
+    }
+    // Read and written in one transaction: the new revision follows the
+    // newest, and keeps its station.
+    QSqlQuery query(db);
+    bool ok = query.prepare(selectRunSql(QStringLiteral("run_revisions")) +
+                            QLatin1String("WHERE run_key = ? ORDER BY revision DESC LIMIT 1"));
+    query.addBindValue(sqlText(key));
+    ok = ok && query.exec();
+    const bool found = ok && query.next();
+    Run run;
+    if (found)
+        run = runFromRow(query);
+    ok = ok && !query.lastError().isValid();
+    if (ok && !found)
+        change.reason = tr("no run has the key %1").arg(key);
+    else if (ok && run.sensorType == sensorType)
+        change.reason = tr("the run is of type %1 already").arg(sensorType);
+    else if (ok && run.revision >= kMaxRevision)
+        change.reason = tr("the run has as many revisions as it may have");
+    if (ok && change.reason.isEmpty()) {
+        run.revision += 1;
+        run.sensorType = sensorType;
+        run.operatorName = loginName();
+        ok = query.prepare(insertRunSql(sqlite));
+        for (const QVariant &value : runValues(run))
+            query.addBindValue(value);
+        ok = ok && query.exec();
+        // Another revision came first: nothing is written over it.
+        if (ok && query.numRowsAffected() <= 0)
+            change.reason = tr("the run changed meanwhile; try again");
+    }
+    if (!ok)
+        sqlError = query.lastError();
+    query.finish();
+    if (ok && change.reason.isEmpty() && schema::commit(db, &sqlError)) {
+        change.kind = TypeChange::Set;
+        change.revision = run.revision;
+        return change;
+    }
+    schema::rollback(db);
+    if (ok && !change.reason.isEmpty()) {
+        change.kind = TypeChange::Refused;
+        return change;
+    }
+    change.reason = failure(location_, tr("the type could not be set"), sqlError);
+    return change;
 }
 
 QList<Run> Store::revisionsOf(const QString &key, QString *error) const

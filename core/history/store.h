@@ -7,6 +7,7 @@
 #include "core/history/run.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QSqlDatabase>
@@ -33,6 +34,10 @@ struct SensorSummary {
     // The newest run that took readings left one out of its window, and no
     // saved recalibration put it right.
     bool outOfTolerance = false;
+    // Runs of this serial number that name no type, where the history knows
+    // the number under a type they cannot be told to belong to: listed
+    // apart, and never a second due date.
+    bool typeUnknown = false;
     // The local day of lastValidation, worked out where the summary is read:
     // each conversion to local time looks the zone up again, too slow for
     // thousands of sensors on the window's thread. Invalid: not worked out.
@@ -50,9 +55,42 @@ struct SensorSummary {
 };
 
 // The date a sensor is next due: the last validation plus the interval;
-// today when it was never validated; none (invalid) without a serial number.
+// today when it was never validated; none (invalid) without a serial number
+// or when its type is unknown.
 QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today);
 bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today);
+
+// One type a serial number is known under, with the range and unit of a run
+// of it (a serial number may give several).
+struct KnownSensor {
+    QString type;
+    QString range;
+    QString unit;
+    int tipKind = 0;
+};
+
+// The type a run that names none (a record file) belongs to: the one type
+// the history knows for its serial number, when every run of that type that
+// names a range or a unit names the ones of the run's tip. Empty when that
+// cannot be told.
+QString joinedType(const QList<KnownSensor> &known, int tipKind, const QString &unit);
+
+// The longest sensor type a person may give a run.
+inline constexpr qsizetype kMaxSensorTypeLength = 40;
+// Why a sensor type given by a person makes no sense, or empty.
+QString typeRefusal(const QString &type);
+
+// What setting a run's type did.
+struct TypeChange {
+    enum Kind {
+        Failed,  // the history could not be read or written (reason says why)
+        Refused, // no such run, the type makes no sense, or it is the run's already
+        Set,     // stored as the run's next revision
+    };
+    Kind kind = Failed;
+    QString reason;
+    int revision = 0; // the revision written
+};
 
 // What a write did with a run's snapshot.
 struct WriteResult {
@@ -120,10 +158,25 @@ public:
     // false with a reason.
     bool knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error) const;
 
+    // Of these serial numbers, the types, ranges and units their runs give,
+    // by serial number; false with a reason.
+    bool knownSensors(const QStringList &serialNumbers, QHash<QString, QList<KnownSensor>> *known,
+                      QString *error) const;
+    // The types the history knows for one serial number, sorted.
+    QStringList typesOf(const QString &serialNumber, QString *error = nullptr) const;
+    // Gives the run another sensor type: a new revision of it, its newest
+    // plus one, with the station it had, this login name as the operator
+    // and the database's time.
+    TypeChange setRunType(const QString &key, const QString &sensorType);
+
     // The connection itself, for models in the window.
     QSqlDatabase database() const;
 
 private:
+    // Runs of a serial number that name no type join its typed sensor's
+    // summary where they can be told to be its; else they are type unknown.
+    void joinUntyped(QList<SensorSummary> *list, QString *error) const;
+
     Location location_;
     QString connectionName_;
     QString identity_;

@@ -2,6 +2,7 @@
 
 #include "core/history/importer.h"
 #include "core/history/recordreader.h"
+#include "core/history/runrow.h"
 #include "core/history/store.h"
 
 #include <QCoreApplication>
@@ -26,11 +27,19 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::Verifier", text);
 }
 
-// The digests every run holds, and by record file the digests of the runs
-// that recorded it.
+// A run that holds a record, as the file is told apart by.
+struct RecordedRun {
+    QString path; // clean absolute path; empty when none was recorded
+    QString digest;
+};
+
+// Every run that holds a record, looked up by its digest, by the file it
+// recorded and by the sensor and date its record names.
 struct Recorded {
-    QSet<QString> digests;
-    QHash<QString, QSet<QString>> byPath; // clean absolute path
+    QList<RecordedRun> runs;
+    QHash<QString, QList<int>> byDigest;
+    QHash<QString, QList<int>> byPath;
+    QHash<QPair<QString, QDate>, QList<int>> byDay; // serial number, date
 };
 
 bool readRecorded(const Store &store, Recorded *recorded, QString *error)
@@ -42,8 +51,9 @@ bool readRecorded(const Store &store, Recorded *recorded, QString *error)
     }
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral(
-            "SELECT record_path, record_digest FROM runs WHERE record_digest <> ?"))) {
+    if (!query.prepare(
+            QStringLiteral("SELECT record_path, record_digest, serial_number,"
+                           " record_date, started FROM runs WHERE record_digest <> ?"))) {
         *error = query.lastError().text();
         return false;
     }
@@ -54,12 +64,56 @@ bool readRecorded(const Store &store, Recorded *recorded, QString *error)
     }
     while (query.next()) {
         const QString path = query.value(0).toString();
-        const QString digest = query.value(1).toString();
-        recorded->digests.insert(digest);
-        if (!path.isEmpty())
-            recorded->byPath[QDir::cleanPath(path)].insert(digest);
+        const RecordedRun run{path.isEmpty() ? QString() : QDir::cleanPath(path),
+                              query.value(1).toString()};
+        // A record names the local day of its run.
+        const QString recordDate = query.value(3).toString();
+        const QDate date = recordDate.isEmpty() ? timeFrom(query.value(4)).toLocalTime().date()
+                                                : QDate::fromString(recordDate, Qt::ISODate);
+        const int index = int(recorded->runs.size());
+        recorded->runs.append(run);
+        recorded->byDigest[run.digest].append(index);
+        if (!run.path.isEmpty())
+            recorded->byPath[run.path].append(index);
+        recorded->byDay[{query.value(2).toString(), date}].append(index);
+    }
+    if (query.lastError().isValid()) {
+        *error = query.lastError().text();
+        return false;
     }
     return true;
+}
+
+using State = VerifiedFile::State;
+
+// What the bytes at `path` are to the history.
+State stateOf(const QString &path, const QByteArray &bytes, const Recorded &recorded)
+{
+    const bool recordedHere = recorded.byPath.contains(path);
+    bool elsewhere = false;
+    bool withoutPath = false;
+    for (const QString &digest : knownDigests(bytes)) {
+        for (int index : recorded.byDigest.value(digest)) {
+            const QString &runPath = recorded.runs.at(index).path;
+            if (runPath == path)
+                return State::Unchanged;
+            elsewhere = elsewhere || !runPath.isEmpty();
+            withoutPath = withoutPath || runPath.isEmpty();
+        }
+    }
+    if (recordedHere && (elsewhere || withoutPath))
+        return State::Replaced;
+    if (elsewhere)
+        return State::Copy;
+    if (withoutPath)
+        return State::Unchanged;
+    if (recordedHere)
+        return State::Altered;
+    QString serial;
+    QDate date;
+    if (recordNames(bytes, &serial, &date) && recorded.byDay.contains({serial, date}))
+        return State::Altered;
+    return State::NotInHistory;
 }
 
 VerifiedFile verifyFile(const QString &path, const Recorded &recorded)
@@ -69,29 +123,22 @@ VerifiedFile verifyFile(const QString &path, const Recorded &recorded)
     QFile file(path);
     // Larger than any record: never one the history holds, but a recorded
     // file that grew is altered.
-    QByteArray bytes;
-    if (file.size() <= kMaxRecordSize) {
-        if (!file.open(QIODevice::ReadOnly)) {
-            result.state = VerifiedFile::State::Unreadable;
-            result.reason = file.errorString();
-            return result;
-        }
-        bytes = file.read(kMaxRecordSize + 1);
-        if (file.error() != QFileDevice::NoError) {
-            result.state = VerifiedFile::State::Unreadable;
-            result.reason = file.errorString();
-            return result;
-        }
-        for (const QString &digest : knownDigests(bytes)) {
-            if (recorded.digests.contains(digest)) {
-                result.state = VerifiedFile::State::Unchanged;
-                return result;
-            }
-        }
+    if (file.size() > kMaxRecordSize) {
+        result.state = recorded.byPath.contains(path) ? State::Altered : State::NotInHistory;
+        return result;
     }
-    result.state = recorded.byPath.contains(QDir::cleanPath(path))
-                       ? VerifiedFile::State::Altered
-                       : VerifiedFile::State::NotInHistory;
+    if (!file.open(QIODevice::ReadOnly)) {
+        result.state = State::Unreadable;
+        result.reason = file.errorString();
+        return result;
+    }
+    const QByteArray bytes = file.read(kMaxRecordSize + 1);
+    if (file.error() != QFileDevice::NoError) {
+        result.state = State::Unreadable;
+        result.reason = file.errorString();
+        return result;
+    }
+    result.state = stateOf(path, bytes, recorded);
     return result;
 }
 
@@ -106,7 +153,7 @@ int Verification::count(VerifiedFile::State state) const
 bool Verification::allWell() const
 {
     return ok && missing.isEmpty() && count(VerifiedFile::State::Altered) == 0 &&
-           count(VerifiedFile::State::Unreadable) == 0;
+           count(VerifiedFile::State::Replaced) == 0 && count(VerifiedFile::State::Unreadable) == 0;
 }
 
 Verification verifyRecordFiles(const Store &store, const QString &folder)

@@ -2,6 +2,9 @@
 
 // Record files checked against the history: is each file one the history
 // holds, unchanged; was it changed since; and which recorded files are gone.
+// A file is told by the run it describes (the serial number and date written
+// in it): of two runs of one sensor on one date, the one whose digest it has,
+// else the one that recorded this very file.
 
 #include <QList>
 #include <QString>
@@ -14,9 +17,13 @@ class Store;
 
 struct VerifiedFile {
     enum class State {
-        Unchanged,    // a digest of it is one the history holds for a run
-        Altered,      // a run recorded this very file, with another digest
-        NotInHistory, // neither
+        Unchanged, // the record a run holds, where that run recorded it
+        // It names a recorded run (its serial number and date) but has none
+        // of its digests, or a run recorded this very file, with another digest.
+        Altered,
+        Replaced,     // a run recorded this file, which now holds another run's record
+        Copy,         // another file of a run that recorded its record elsewhere
+        NotInHistory, // none of these
         Unreadable,   // could not be read (reason says why)
     };
     QString path; // absolute
@@ -33,7 +40,7 @@ struct Verification {
     QStringList missing;
 
     int count(VerifiedFile::State state) const;
-    // Nothing altered, unreadable or missing.
+    // Nothing altered, replaced, unreadable or missing.
     bool allWell() const;
 };
 

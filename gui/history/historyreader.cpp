@@ -105,7 +105,7 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
             // Pending runs are each written; any other request a newer one
             // of its kind replaces need not be carried out.
             std::function<void()> deliver;
-            if (kind == PendingRuns || number >= shared->newest[kind]) {
+            if (kind == PendingRuns || kind == SetType || number >= shared->newest[kind]) {
                 if (shared->hook)
                     shared->hook(kind, subject);
                 deliver = work();
@@ -117,7 +117,8 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
                 this,
                 [this, kind, number, deliver] {
                     answered_[kind] = std::max(answered_[kind], number);
-                    if (deliver && (kind == PendingRuns || number == newest_[kind]))
+                    if (deliver &&
+                        (kind == PendingRuns || kind == SetType || number == newest_[kind]))
                         deliver();
                 },
                 Qt::QueuedConnection);
@@ -181,6 +182,32 @@ void HistoryReader::readRevisions(const QString &key)
             revisions = shared->store->revisionsOf(key, &error);
         return std::function<void()>(
             [this, key, revisions, error] { emit revisionsRead(key, revisions, error); });
+    });
+}
+
+void HistoryReader::readTypes(const QString &key, const QString &serialNumber)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Types, request(Types), serialNumber, [this, shared, key, serialNumber] {
+        QString error = shared->openError;
+        QStringList types;
+        if (shared->store)
+            types = shared->store->typesOf(serialNumber, &error);
+        return std::function<void()>(
+            [this, key, types, error] { emit typesRead(key, types, error); });
+    });
+}
+
+void HistoryReader::setRunType(const QString &key, const QString &sensorType)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(SetType, request(SetType), key, [this, shared, key, sensorType] {
+        TypeChange change;
+        change.reason = shared->openError;
+        if (shared->store)
+            change = shared->store->setRunType(key, sensorType);
+        return std::function<void()>(
+            [this, key, sensorType, change] { emit typeSet(key, sensorType, change); });
     });
 }
 

@@ -30,7 +30,7 @@ class HistoryReader : public QObject
     Q_OBJECT
 
 public:
-    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, KindCount };
+    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, Types, SetType, KindCount };
     // Called on the reader's thread before each request is carried out, with
     // what it is about (a serial number for runs); lets a test hold a read.
     using Hook = std::function<void(Kind kind, const QString &subject)>;
@@ -45,6 +45,10 @@ public:
     void readRuns(const QString &serialNumber, const QString &sensorType);
     void readRevisions(const QString &key);
     void writePending(const QString &pendingFolder, const QList<Pending> &pending);
+    // The types the history knows for the run's serial number.
+    void readTypes(const QString &key, const QString &serialNumber);
+    // Every such request is carried out, each in turn.
+    void setRunType(const QString &key, const QString &sensorType);
 
     // Some request has not been answered yet.
     bool busy() const;
@@ -58,6 +62,8 @@ signals:
     void revisionsRead(const QString &key, const QList<history::Run> &revisions,
                        const QString &error);
     void pendingWritten(const history::PendingWrite &written);
+    void typesRead(const QString &key, const QStringList &types, const QString &error);
+    void typeSet(const QString &key, const QString &sensorType, const history::TypeChange &change);
 
 private:
     struct Shared;

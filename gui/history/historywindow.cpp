@@ -21,6 +21,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -238,6 +239,11 @@ void HistoryWindow::buildActions()
                                     "whom it was recorded"));
     connect(revisionsAction_, &QAction::triggered, this, &HistoryWindow::showRevisions);
 
+    setTypeAction_ = new QAction(tr("Set sensor &type..."), this);
+    setTypeAction_->setObjectName(QStringLiteral("setTypeAction"));
+    setTypeAction_->setToolTip(tr("Give this run a sensor type, as a new revision of it"));
+    connect(setTypeAction_, &QAction::triggered, this, &HistoryWindow::setRunType);
+
     auto *quit = new QAction(tr("&Quit"), this);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -326,6 +332,7 @@ void HistoryWindow::buildWidgets()
     runOutcome_ = new OutcomeWidth(runView_, RunTableModel::Result, kRunOutcomeWidth);
     runView_->setContextMenuPolicy(Qt::ActionsContextMenu);
     runView_->addAction(revisionsAction_);
+    runView_->addAction(setTypeAction_);
     connect(runView_, &QAbstractItemView::doubleClicked, this, &HistoryWindow::showRevisions);
     runsLayout->addWidget(runView_);
 
@@ -384,6 +391,14 @@ bool HistoryWindow::openHistory()
     });
     connect(reader_.get(), &HistoryReader::pendingWritten, this,
             [this](const PendingWrite &written) { pendingMessage_ = pendingWrittenText(written); });
+    connect(reader_.get(), &HistoryReader::typesRead, this,
+            [this](const QString &key, const QStringList &types, const QString &) {
+                askRunType(key, types); // none known: the operator types one
+            });
+    connect(reader_.get(), &HistoryReader::typeSet, this,
+            [this](const QString &, const QString &type, const TypeChange &change) {
+                runTypeSet(type, change);
+            });
     connect(reader_.get(), &HistoryReader::revisionsRead, this,
             [this](const QString &, const QList<Run> &revisions, const QString &error) {
                 RevisionsDialog dialog(revisions, error, this);
@@ -728,6 +743,59 @@ void HistoryWindow::showRevisions()
     if (!reader_ || !historyOpen_ || !index.isValid())
         return;
     reader_->readRevisions(runModel_->runs().at(index.row()).key);
+}
+
+void HistoryWindow::setRunType()
+{
+    const QModelIndex index = runSorter_->mapToSource(runView_->currentIndex());
+    if (!reader_ || !historyOpen_ || !index.isValid())
+        return;
+    typeRun_ = runModel_->runs().at(index.row());
+    reader_->readTypes(typeRun_.key, typeRun_.serialNumber);
+}
+
+namespace
+{
+void warnPlain(QWidget *parent, const QString &title, const QString &text)
+{
+    // The text may hold what a record or a person gave: never markup.
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+} // namespace
+
+void HistoryWindow::askRunType(const QString &key, const QStringList &types)
+{
+    if (key != typeRun_.key || !historyOpen_)
+        return;
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("typeDialog"));
+    dialog.setWindowTitle(tr("Set sensor type - %1").arg(serialText(typeRun_.serialNumber)));
+    dialog.setLabelText(tr("Sensor type of this run (kept as a new revision of it):"));
+    dialog.setComboBoxItems(types);
+    dialog.setComboBoxEditable(true);
+    dialog.setTextValue(typeRun_.sensorType.isEmpty() ? types.value(0) : typeRun_.sensorType);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QString type = dialog.textValue();
+    const QString refusal = typeRefusal(type);
+    if (!refusal.isEmpty()) {
+        warnPlain(this, tr("Set sensor type"), tr("The type was not set: %1").arg(refusal));
+        return;
+    }
+    reader_->setRunType(key, type);
+}
+
+void HistoryWindow::runTypeSet(const QString &sensorType, const TypeChange &change)
+{
+    if (change.kind == TypeChange::Set) {
+        statusBar()->showMessage(
+            tr("Sensor type set to %1 (revision %2).").arg(sensorType).arg(change.revision));
+        reload();
+        return;
+    }
+    warnPlain(this, tr("Set sensor type"), tr("The type was not set: %1").arg(change.reason));
 }
 
 void HistoryWindow::importRecords()

@@ -89,6 +89,10 @@ public slots:
     void selectSensor(const QString &serialNumber, const QString &sensorType = QString());
     // The stored revisions of the run picked in the runs table.
     void showRevisions();
+    // Asks for the sensor type of the run picked in the runs table (offering
+    // the types the history knows for its serial number) and stores it as
+    // the run's next revision.
+    void setRunType();
     void exportSensor();
     void exportAll();
     void printReport();
@@ -116,6 +120,8 @@ private:
     QString askCsvPath(const QString &suggestedName);
     void startExport(CsvExport *job);
     void importFinished(const ImportResult &result, const QString &folder);
+    void askRunType(const QString &key, const QStringList &types);
+    void runTypeSet(const QString &sensorType, const TypeChange &change);
     void updateStatus();
     void updateActions();
     void fitSensorPane();
@@ -167,6 +173,8 @@ private:
     QAction *printAction_ = nullptr;
     QAction *reloadAction_ = nullptr;
     QAction *revisionsAction_ = nullptr;
+    QAction *setTypeAction_ = nullptr;
+    Run typeRun_; // the run whose type is being asked for
 };
 
 } // namespace history

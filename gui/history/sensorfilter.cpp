@@ -44,8 +44,9 @@ bool SensorFilter::lessThan(const QModelIndex &left, const QModelIndex &right) c
         return QSortFilterProxyModel::lessThan(left, right);
     const SensorSummary &l = sensors_->sensor(left.row());
     const SensorSummary &r = sensors_->sensor(right.row());
-    const bool leftNone = !l.hasSerial();
-    const bool rightNone = !r.hasSerial();
+    // Rows that are never due (no serial number, type unknown) come last.
+    const bool leftNone = !l.hasSerial() || l.typeUnknown;
+    const bool rightNone = !r.hasSerial() || r.typeUnknown;
     if (leftNone != rightNone) {
         // A descending sort turns the answer round: give it the other way.
         return sortOrder() == Qt::AscendingOrder ? rightNone : leftNone;

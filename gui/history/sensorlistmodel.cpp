@@ -47,6 +47,8 @@ QString dueText(const SensorSummary &s, const QDate &due, bool overdue)
     QString text;
     if (!s.hasSerial())
         text = SensorListModel::tr("none, no serial number");
+    else if (s.typeUnknown)
+        text = SensorListModel::tr("none, type unknown");
     else if (!s.lastValidation.isValid())
         text = SensorListModel::tr("%1, never validated").arg(dateText(due));
     else if (overdue)
@@ -136,10 +138,20 @@ bool SensorListModel::isOutOfTolerance(int row) const
     return sensors_.at(row).outOfTolerance;
 }
 
+namespace
+{
+// A row that is a sensor of its own: runs of no serial number, or of one whose
+// type is unknown, are not.
+bool counted(const SensorSummary &s)
+{
+    return s.hasSerial() && !s.typeUnknown;
+}
+} // namespace
+
 int SensorListModel::sensorCount() const
 {
     return int(std::count_if(sensors_.cbegin(), sensors_.cend(),
-                             [](const SensorSummary &s) { return s.hasSerial(); }));
+                             [](const SensorSummary &s) { return counted(s); }));
 }
 
 int SensorListModel::overdueCount() const
@@ -153,7 +165,7 @@ int SensorListModel::overdueCount() const
 int SensorListModel::outOfToleranceCount() const
 {
     return int(std::count_if(sensors_.cbegin(), sensors_.cend(), [](const SensorSummary &s) {
-        return s.hasSerial() && s.outOfTolerance;
+        return counted(s) && s.outOfTolerance;
     }));
 }
 
@@ -174,7 +186,8 @@ QString SensorListModel::displayText(int row, int column) const
     case Serial:
         return serialText(s.serialNumber);
     case Type:
-        return s.sensorType;
+        // A record names no type: its runs are listed by their serial number.
+        return s.hasSerial() && s.sensorType.isEmpty() ? tr("type unknown") : s.sensorType;
     case Runs:
         return QString::number(s.runs);
     case LastValidation:
@@ -272,6 +285,9 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
                 << tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
+        if (s.typeUnknown)
+            lines << tr("Runs of record files that cannot be told to be another row's sensor: "
+                        "never due. Set their type from the runs' menu.");
         return plainToolTip(lines.join(QLatin1Char('\n')));
     }
     case Qt::TextAlignmentRole:

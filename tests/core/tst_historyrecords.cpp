@@ -36,9 +36,13 @@ QByteArray withLineFeeds(QByteArray bytes)
 using testrecords::writeFile;
 
 // A station's run that wrote a record, as the calibration screen keeps it.
-Run stationRun(const QString &serial, const QString &path, const QString &digest)
+Run stationRun(const QString &serial, const QString &path, const QString &digest,
+               const QDate &day = {})
 {
     Run run = historytest::sampleRun(3, serial);
+    run.date = QDate();
+    if (day.isValid())
+        run.started = QDateTime(day, QTime(12, 0), Qt::UTC);
     run.key = "station-" + serial + "-" + QFileInfo(path).fileName();
     run.source = history::Source::Station;
     run.recordPath = path;
@@ -318,20 +322,33 @@ void TestHistoryRecords::verifyFolder()
         {"gone.txt", "40317-07004", true, false, false, false},
         {"copy of a.txt", "40317-07001", false, true, false, true},
         {"new.txt", "40317-07005", false, true, false, false},
+        // It names a.txt's run, under another name.
+        {"renamed.txt", "40317-07001", false, true, true, false},
     };
+    const QDate day(2026, 1, 20);
     QString error;
     for (const Made &m : made) {
         const QString path = root.filePath(m.file);
-        QByteArray bytes = testrecords::driftedRecord(m.serial, {2026, 1, 20});
+        QByteArray bytes = testrecords::driftedRecord(m.serial, day);
         if (m.recorded)
-            QVERIFY2(store.write(stationRun(m.serial, path, history::recordDigest(bytes)), &error),
-                     qPrintable(error));
+            QVERIFY2(
+                store.write(stationRun(m.serial, path, history::recordDigest(bytes), day), &error),
+                qPrintable(error));
         if (m.edited)
             bytes.replace("603.8", "503.8");
         if (m.lineFeeds)
             bytes = withLineFeeds(bytes);
         if (m.onDisk)
             QVERIFY(writeFile(path, bytes));
+    }
+    // Two runs of one sensor on one day, each record in the other's file.
+    const QByteArray days[] = {testrecords::driftedRecord("40317-07006", day),
+                               testrecords::driftedRecord("40317-07006", day, true)};
+    for (int i = 0; i < 2; ++i) {
+        const QString path = root.filePath(QStringLiteral("day%1.txt").arg(i));
+        QVERIFY(store.write(stationRun("40317-07006", path, history::recordDigest(days[i]), day),
+                            &error));
+        QVERIFY(writeFile(path, days[1 - i]));
     }
     QVERIFY(writeFile(root.filePath("notes.txt"), "Bring the tip back on Friday.\n"));
     // Recorded outside the folder and gone: not this folder's concern.
@@ -352,24 +369,29 @@ void TestHistoryRecords::verifyFolder()
         states << root.relativeFilePath(f.path) + "=" + QString::number(int(f.state));
     const auto s = [](VerifiedFile::State state) { return QString::number(int(state)); };
     QCOMPARE(states, (QStringList{"a.txt=" + s(VerifiedFile::State::Unchanged),
-                                  "copy of a.txt=" + s(VerifiedFile::State::Unchanged),
+                                  "copy of a.txt=" + s(VerifiedFile::State::Copy),
+                                  "day0.txt=" + s(VerifiedFile::State::Replaced),
+                                  "day1.txt=" + s(VerifiedFile::State::Replaced),
                                   "new.txt=" + s(VerifiedFile::State::NotInHistory),
                                   "notes.txt=" + s(VerifiedFile::State::NotInHistory),
+                                  "renamed.txt=" + s(VerifiedFile::State::Altered),
                                   "sub/b.txt=" + s(VerifiedFile::State::Unchanged),
                                   "sub/c.txt=" + s(VerifiedFile::State::Altered)}));
     QCOMPARE(result.missing, QStringList{root.filePath("gone.txt")});
-    QCOMPARE(result.count(VerifiedFile::State::Unchanged), 3);
+    QCOMPARE(result.count(VerifiedFile::State::Unchanged), 2);
     QVERIFY(!result.allWell());
 
-    // Put right: the altered file back as written, the gone one restored.
-    QVERIFY(writeFile(root.filePath("sub/c.txt"),
-                      testrecords::driftedRecord("40317-07003", {2026, 1, 20})));
-    QVERIFY(writeFile(root.filePath("gone.txt"),
-                      testrecords::driftedRecord("40317-07004", {2026, 1, 20})));
+    // Put right: the altered and swapped files back as written, the gone one
+    // restored, the renamed one removed.
+    QVERIFY(writeFile(root.filePath("sub/c.txt"), testrecords::driftedRecord("40317-07003", day)));
+    QVERIFY(writeFile(root.filePath("gone.txt"), testrecords::driftedRecord("40317-07004", day)));
+    for (int i = 0; i < 2; ++i)
+        QVERIFY(writeFile(root.filePath(QStringLiteral("day%1.txt").arg(i)), days[i]));
+    QVERIFY(QFile::remove(root.filePath("renamed.txt")));
     const history::Verification again = history::verifyRecordFiles(store, root.path());
     QVERIFY(again.missing.isEmpty());
     QCOMPARE(again.count(VerifiedFile::State::Altered), 0);
-    QCOMPARE(again.count(VerifiedFile::State::Unchanged), 5);
+    QCOMPARE(again.count(VerifiedFile::State::Unchanged), 6);
     QVERIFY(again.allWell());
 }
 

@@ -272,8 +272,20 @@ void TestHistoryStore::revisionRule()
                  qPrintable(r.recordedAt.toString(Qt::ISODateWithMs)));
     }
     QVERIFY(store.revisionsOf("no such run", &error).isEmpty());
+
+    // A type set later is the run's next revision, of its station, by who set it.
+    const history::TypeChange set = store.setRunType(run.key, "RT-5K-MQ-CM");
+    QVERIFY2(set.kind == history::TypeChange::Set, qPrintable(set.reason));
+    QCOMPARE(set.revision, 6);
+    QCOMPARE(stored().sensorType, QString("RT-5K-MQ-CM"));
+    QCOMPARE(stored().station, run.station);
+    QCOMPARE(stored().operatorName, history::loginName());
+    QVERIFY(stored().recordedAt > before);
+    for (const QString &refused : {QString("RT-5K-MQ-CM"), QString(), QString("RT\n5K")})
+        QCOMPARE(store.setRunType(run.key, refused).kind, history::TypeChange::Refused);
+    QCOMPARE(store.setRunType("no such run", "RT-5K-MQ").kind, history::TypeChange::Refused);
     // Nothing is ever rewritten in place.
-    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 3);
+    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 4);
 }
 
 void TestHistoryStore::sensors()
@@ -355,6 +367,7 @@ void TestHistoryStore::sensorSense_data()
     QTest::addColumn<QString>("lastOutcome");
     QTest::addColumn<bool>("outOfTolerance");
     QTest::addColumn<bool>("due");
+    QTest::addColumn<int>("listed"); // sensors in the list; the first is checked
 
     const Run base = historytest::sampleRun(1);
     const auto run = [&](Outcome outcome, QDate day, history::Verdict high,
@@ -382,6 +395,18 @@ void TestHistoryStore::sensorSense_data()
     Run lostLink = run(Outcome::LinkLost, today, Verdict::None);
     lostLink.foundHigh = history::Reading();
     lostLink.foundLow = history::Reading();
+    // A record file's run names its tip, but no type and no range.
+    const auto record = [&](QDate day, int tip) {
+        Run r = run(Outcome::ValidatedDateSet, day, Verdict::Pass);
+        r.key = "record:" + day.toString(Qt::ISODate);
+        r.source = history::Source::Import;
+        r.date = day;
+        r.sensorType.clear();
+        r.range.clear();
+        r.tipKind = tip;
+        r.unit = tip == 1 ? "pS/m" : "pS/cm";
+        return r;
+    };
     for (const char *database : {"sqlite", "postgresql"}) {
         const auto row = [&](const char *name) {
             return &(QTest::addRow("%s: %s", database, name) << QString(database));
@@ -389,27 +414,33 @@ void TestHistoryStore::sensorSense_data()
         *row("failed today, a record of 9999 beside it")
             << QList<Run>{run(Outcome::ValidatedNoRecord, year, Verdict::Pass), far,
                           run(Outcome::Cancelled, today, Verdict::Fail)}
-            << year.toString(Qt::ISODate) << "cancelled" << true << true;
+            << year.toString(Qt::ISODate) << "cancelled" << true << true << 1;
         *row("abandoned recalibration leaves the failure standing")
             << QList<Run>{run(Outcome::ValidatedNoRecord, year, Verdict::Pass),
                           run(Outcome::RecalibrationAbandoned, today, Verdict::Fail, Verdict::Pass)}
-            << year.toString(Qt::ISODate) << "recalibration-abandoned" << true << true;
+            << year.toString(Qt::ISODate) << "recalibration-abandoned" << true << true << 1;
         *row("a saved recalibration puts it right")
             << QList<Run>{run(Outcome::Recalibrated, today, Verdict::Fail, Verdict::Pass)}
-            << today.toString(Qt::ISODate) << "recalibrated" << false << true;
+            << today.toString(Qt::ISODate) << "recalibrated" << false << true << 1;
         *row("a failure stands through a later run without readings")
             << QList<Run>{run(Outcome::Cancelled, year, Verdict::Fail), lostLink} << QString()
-            << "link-lost" << true << true;
+            << "link-lost" << true << true << 1;
         *row("a newer revision validates the failed run")
             << QList<Run>{failedToday, revised(failedToday, Outcome::ValidatedDateSet)}
-            << today.toString(Qt::ISODate) << "validated-date-set" << true << true;
+            << today.toString(Qt::ISODate) << "validated-date-set" << true << true << 1;
         *row("a newer revision takes the validation back")
             << QList<Run>{revised(run(Outcome::ValidatedNoRecord, today, Verdict::Pass),
                                   Outcome::Cancelled),
                           run(Outcome::ValidatedNoRecord, today, Verdict::Pass)}
-            << QString() << "cancelled" << false << true;
+            << QString() << "cancelled" << false << true << 1;
         *row("no serial number: never due") << QList<Run>{noSerial} << today.toString(Qt::ISODate)
-                                            << "validated-date-set" << false << false;
+                                            << "validated-date-set" << false << false << 1;
+        *row("a record without a type joins the sensor of its number")
+            << QList<Run>{run(Outcome::ValidatedNoRecord, year, Verdict::Pass), record(today, 2)}
+            << today.toString(Qt::ISODate) << "validated-date-set" << false << true << 1;
+        *row("a record of another tip: type unknown, never due")
+            << QList<Run>{run(Outcome::ValidatedNoRecord, today, Verdict::Pass), record(year, 1)}
+            << year.toString(Qt::ISODate) << "validated-date-set" << false << false << 2;
     }
 }
 
@@ -421,6 +452,7 @@ void TestHistoryStore::sensorSense()
     QFETCH(QString, lastOutcome);
     QFETCH(bool, outOfTolerance);
     QFETCH(bool, due);
+    QFETCH(int, listed);
     std::unique_ptr<TestDatabase> db;
     NEED_DATABASE(db);
     Store store(db->location());
@@ -430,8 +462,10 @@ void TestHistoryStore::sensorSense()
         QVERIFY2(store.write(run, &error), qPrintable(error));
     const QList<SensorSummary> list = store.sensors(&error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(list.size(), 1);
+    QCOMPARE(list.size(), listed);
     const SensorSummary &sensor = list.first();
+    // The sensor's runs are the ones it counts.
+    QCOMPARE(store.runsOf(sensor.serialNumber, sensor.sensorType).size(), sensor.runs);
     QCOMPARE(sensor.lastValidation.isValid() ? sensor.lastValidation.date().toString(Qt::ISODate)
                                              : QString(),
              lastValidation);

@@ -113,6 +113,8 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{altered}", records + "/altered"},
         {"{due1}", kToday.addDays(-365).toString(Qt::ISODate)},
         {"{due2}", kToday.addDays(65).toString(Qt::ISODate)},
+        {"{known}", records + "/known"},
+        {"{checks}", dir.filePath("checks")},
     };
     history::Location location;
     location.path = places->value("{history}");
@@ -123,7 +125,22 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         validation("40317-05001", kToday.addDays(-730), "520.0", "200.0"),
         validation("40317-05002", kToday.addDays(-300), "520.0", "200.0"),
         validation("40317-05003", kToday, "520.0", "200.0"),
+        validation("40317-05004", kToday.addDays(-10), "520.0", "200.0"),
     };
+    // Records imported before: one of 05003's tip, one of a tip 05004 never had.
+    for (const int tip : {1, 3}) {
+        history::Run record = validation(tip == 1 ? "40317-05003" : "40317-05004",
+                                         kToday.addDays(-400), "520.0", "200.0");
+        record.key = "record:" + record.serialNumber;
+        record.revision = 1;
+        record.source = history::Source::Import;
+        record.date = kToday.addDays(-400);
+        record.sensorType.clear();
+        record.range.clear();
+        record.tipKind = tip;
+        record.unit = tip == 1 ? "pS/m" : "pS/cm";
+        runs << record;
+    }
     // Two records a station wrote with its run, one edited since.
     const QByteArray kept = recordOf("40317-05002", kToday.addDays(-300));
     const QByteArray changed = recordOf("40317-05003", kToday);
@@ -131,6 +148,9 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
     runs[1].recordDigest = history::recordDigest(kept);
     runs[2].recordPath = places->value("{altered}") + "/changed.txt";
     runs[2].recordDigest = history::recordDigest(changed);
+    // 05001's record file now holds 05002's.
+    runs[0].recordPath = places->value("{checks}") + "/replaced/r.txt";
+    runs[0].recordDigest = history::recordDigest(recordOf("40317-05001", kToday.addDays(-730)));
     for (const history::Run &run : runs) {
         if (!store.write(run, error))
             return false;
@@ -147,6 +167,10 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{odd}/a\nb\x1b[31m.txt", "nothing"},
         {"{verified}/kept.txt", kept},
         {"{altered}/changed.txt", edited},
+        {"{known}/k.txt", recordOf("40317-05002", kToday.addDays(-1))},
+        {"{checks}/replaced/r.txt", kept},
+        {"{checks}/copies/again.txt", kept},
+        {"{checks}/renamed/other.txt", QByteArray(kept).replace("525.0", "555.0")},
     };
     for (const auto &file : files) {
         QString path = file.first;
@@ -178,6 +202,19 @@ QStringList serialsIn(const QString &path)
     for (const history::SensorSummary &sensor : store.sensors())
         serials << sensor.serialNumber;
     return serials;
+}
+
+// The type each stored run of a serial number carries.
+QStringList storedTypes(const QString &path, const QString &serial)
+{
+    history::Location location;
+    location.path = path;
+    history::Store store(location);
+    QStringList types;
+    for (const history::Run &run :
+         store.open(nullptr) ? store.runsOf(serial) : QList<history::Run>())
+        types << run.sensorType;
+    return types;
 }
 
 } // namespace
@@ -286,15 +323,17 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<QStringList>("err"); // texts the standard error holds
     QTest::addColumn<QString>("holds");   // "{history}" or "training": a serial it now holds
     QTest::addColumn<QString>("serial");
-    QTest::addColumn<int>("csvRows");     // rows of the CSV file written; -1: none written
-    QTest::addColumn<QString>("removed"); // a file deleted first
+    QTest::addColumn<int>("csvRows");       // rows of the CSV file written; -1: none written
+    QTest::addColumn<QString>("removed");   // a file deleted first
+    QTest::addColumn<QStringList>("types"); // of the serial's stored runs, oldest first
 
     const auto row = [](const char *name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
                         const QString &holds = QString(), const QString &serial = QString(),
-                        int csvRows = -1, const QString &removed = QString()) {
+                        int csvRows = -1, const QString &removed = QString(),
+                        const QStringList &types = {}) {
         QTest::newRow(name) << arguments << code << out << err << holds << serial << csvRows
-                            << removed;
+                            << removed << types;
     };
     row("due: the overdue sensor", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"Sensors overdue: 1"});
@@ -302,8 +341,10 @@ void HistoryProgramTest::commands_data()
         {"40317-05001\tRT-5K-MQ\t{due1}\toverdue", "40317-05002\tRT-5K-MQ\t{due2}"}, {});
     row("due within 60 days: not yet", {"--due", "60"}, 1,
         {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"}, {});
+    row("due on the day after DAYS: not yet", {"--due", "65"}, 1,
+        {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"}, {});
     row("due in the empty training history", {"--training", "--due"}, 0, {}, {});
-    row("export all", {"--export-csv", "{csv}"}, 0, {"Runs exported: 3 to {csv}"}, {}, {}, {}, 3);
+    row("export all", {"--export-csv", "{csv}"}, 0, {"Runs exported: 6 to {csv}"}, {}, {}, {}, 6);
     row("export one sensor", {"--export-csv", "{csv}", "--sensor", "40317-05002"}, 0,
         {"Runs exported: 1 to {csv}"}, {}, {}, {}, 1);
     row("export an unknown sensor", {"--sensor", "40317-09999", "--export-csv", "{csv}"}, 1, {},
@@ -317,6 +358,24 @@ void HistoryProgramTest::commands_data()
         {"Imported: 1", "Already in the history: 0", "Not imported: 2"},
         {"{mixed}/damaged.txt: damaged", "{mixed}/practice.txt: a practice record"}, "{history}",
         "40317-05101");
+    row("import a record of a known sensor: one sensor", {"--import", "{known}"}, 0,
+        {"Imported: 1"}, {}, "{history}", "40317-05002", -1, {}, {"RT-5K-MQ", "RT-5K-MQ"});
+    row("set a record's type", {"--set-type", "RT-5K-MQ", "--run", "record:40317-05004"}, 0,
+        {"Run record:40317-05004 is of type RT-5K-MQ now (revision 2)."}, {}, "{history}",
+        "40317-05004", -1, {}, {"RT-5K-MQ", "RT-5K-MQ"});
+    row("set a type of no run", {"--set-type", "RT-5K-MQ", "--run", "none"}, 1, {},
+        {"The type of run none was not set: no run has the key none"});
+    row("set a type with a control character",
+        {"--set-type", "RT\t5", "--run", "record:40317-05004"}, 1, {}, {"no control characters"});
+    row("run alone", {"--run", "record:40317-05004"}, 2, {}, {"--run goes with --set-type"});
+    row("set a type of no given run", {"--set-type", "RT-5K-MQ"}, 2, {}, {"--set-type needs"});
+    row("verify, a copy", {"--verify", "{checks}/copies"}, 0,
+        {"copy: {checks}/copies/again.txt", "Unchanged: 0", "Copies: 1"}, {});
+    row("verify, an altered copy", {"--verify", "{checks}/renamed"}, 1,
+        {"Altered: 1", "Not in the history: 0"}, {"altered: {checks}/renamed/other.txt"});
+    row("verify, one replaced", {"--verify", "{checks}/replaced"}, 1,
+        {"Unchanged: 0", "Replaced: 1"},
+        {"replaced by another run's record: {checks}/replaced/r.txt"});
     row("a name with control characters, shown inert", {"--import", "{odd}"}, 1,
         {"Not imported: 1"}, {QString("{odd}/a\uFFFDb\uFFFD[31m.txt: not a calibration record")});
     row("practice into the training history", {"--import", "{practice}", "--training"}, 0,
@@ -352,6 +411,7 @@ void HistoryProgramTest::commands()
     QFETCH(QString, serial);
     QFETCH(int, csvRows);
     QFETCH(QString, removed);
+    QFETCH(QStringList, types);
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QMap<QString, QString> places;
@@ -377,7 +437,7 @@ void HistoryProgramTest::commands()
         QStringList expected;
         for (const QString &line : out)
             expected << substituted(line, places);
-        QCOMPARE(result.out.split('\n', Qt::SkipEmptyParts), expected);
+        QCOMPARE(result.out.split('\n', Qt::SkipEmptyParts).join("|"), expected.join("|"));
     }
     for (const QString &text : err)
         QVERIFY2(result.err.contains(substituted(text, places)), qPrintable(text + "\n" + shown));
@@ -390,7 +450,10 @@ void HistoryProgramTest::commands()
         const QString path = holds == "training"
                                  ? home.filePath("data/zolvex-training/history.sqlite")
                                  : places.value(holds);
-        QVERIFY2(serialsIn(path).contains(serial), qPrintable(serialsIn(path).join(',')));
+        // Listed once: a record of a known sensor is no second one.
+        QVERIFY2(serialsIn(path).count(serial) == 1, qPrintable(serialsIn(path).join(',')));
+        if (!types.isEmpty())
+            QCOMPARE(storedTypes(path, serial), types);
         // Refused records never came in; the other history was left alone.
         QVERIFY(!serialsIn(places.value("{history}")).contains("TR-20415"));
     }

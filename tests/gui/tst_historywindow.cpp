@@ -25,6 +25,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
@@ -207,6 +208,7 @@ private slots:
     void markupShownAsText();
     void trainingSaysSo();
     void earlierRevisions();
+    void runTypeSetFromItsMenu();
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
@@ -1077,6 +1079,50 @@ void HistoryWindowTest::earlierRevisions()
     action("revisionsAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
     QCOMPARE(rows.size(), 2);
+}
+
+// A record of a tip the sensor never had is no second due date; its type,
+// set from the runs' menu, is the run's next revision, by who set it.
+void HistoryWindowTest::runTypeSetFromItsMenu()
+{
+    TempHistory h;
+    Run record = validation("40317-00101", {2025, 1, 10}, "512.0", "201.5");
+    record.key = "record:1";
+    record.revision = 1;
+    record.date = record.started.date();
+    record.sensorType.clear();
+    record.tipKind = 3;
+    record.unit = "pS/cm";
+    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2026, 6, 1}, "512.0", "201.5"), record}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *sensors = view("sensors");
+    QCOMPARE(sensors->model()->rowCount(), 2);
+    QCOMPARE(sensors->model()->index(1, 1).data().toString(), QString("type unknown"));
+    QCOMPARE(sensors->model()->index(1, 5).data().toString(), QString("none, type unknown"));
+    QVERIFY(window_->statusBar()->currentMessage().startsWith("Sensors: 1, overdue: 0,"));
+
+    QTest::mouseClick(sensors->viewport(), Qt::LeftButton, {},
+                      sensors->visualRect(sensors->model()->index(1, 0)).center());
+    QVERIFY(loaded(window_.get()));
+    view("runs")->setCurrentIndex(view("runs")->model()->index(0, 0));
+    QStringList offered;
+    answers_->handle([&offered](QWidget *w) {
+        auto *dialog = qobject_cast<QInputDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        offered = dialog->comboBoxItems();
+        dialog->setTextValue("RT-5K-MQ");
+        dialog->accept();
+    });
+    action("setTypeAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(offered, QStringList{"RT-5K-MQ"});
+    QTRY_COMPARE(sensors->model()->rowCount(), 1);
+    const QList<Run> revisions = h.store().revisionsOf("record:1");
+    QCOMPARE(revisions.size(), 2);
+    QCOMPARE(revisions.last().sensorType, QString("RT-5K-MQ"));
+    QCOMPARE(revisions.last().operatorName, history::loginName());
 }
 
 void HistoryWindowTest::everyToolbarActionHasAnIcon()
