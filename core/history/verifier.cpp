@@ -66,23 +66,17 @@ VerifiedFile verifyFile(const QString &path, const Recorded &recorded)
 {
     VerifiedFile result;
     result.path = path;
-    QFile file(path);
     // Larger than any record: never one the history holds, but a recorded
     // file that grew is altered.
-    QByteArray bytes;
-    if (file.size() <= kMaxRecordSize) {
-        if (!file.open(QIODevice::ReadOnly)) {
-            result.state = VerifiedFile::State::Unreadable;
-            result.reason = file.errorString();
-            return result;
-        }
-        bytes = file.read(kMaxRecordSize + 1);
-        if (file.error() != QFileDevice::NoError) {
-            result.state = VerifiedFile::State::Unreadable;
-            result.reason = file.errorString();
-            return result;
-        }
-        for (const QString &digest : knownDigests(bytes)) {
+    const RecordFile file = readRecordFile(path);
+    if (file.state == RecordFile::State::NotRegular ||
+        file.state == RecordFile::State::Unreadable) {
+        result.state = VerifiedFile::State::Unreadable;
+        result.reason = file.reason;
+        return result;
+    }
+    if (file.state == RecordFile::State::Read) {
+        for (const QString &digest : knownDigests(file.bytes)) {
             if (recorded.digests.contains(digest)) {
                 result.state = VerifiedFile::State::Unchanged;
                 return result;
