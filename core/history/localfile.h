@@ -15,8 +15,9 @@ namespace history
 QString networkFileSystem(qint64 type);
 
 // Makes `path` and the folders above it that are missing, each 0700
-// whatever the umask, and `path` itself 0700 if it was there already;
-// false with the system's reason.
+// whatever the umask, and `path` itself 0700 if it was there already; a
+// folder above it that is there keeps its mode. False with the system's
+// reason.
 bool makePrivateFolder(const QString &path, QString *error);
 
 // Readies the location's SQLite file for opening: refuses a missing folder

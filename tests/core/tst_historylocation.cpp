@@ -1057,6 +1057,14 @@ void TestHistoryLocation::sqliteFilesPrivate()
     history::Store again(location);
     QVERIFY2(again.open(&error), qPrintable(error));
     QCOMPARE(modeOf(data), mode_t(0700));
+
+    // A folder above that was there (XDG_DATA_HOME at a group's folder) is
+    // not the program's to close; the folders it makes in it are.
+    const QString shared = dir.filePath("group");
+    QVERIFY(QDir().mkpath(shared) && ::chmod(QFile::encodeName(shared).constData(), 02775) == 0);
+    QVERIFY2(history::makePrivateFolder(shared + "/zolvex/pending", &error), qPrintable(error));
+    QCOMPARE(modeOf(shared), mode_t(02775));
+    QCOMPARE(modeOf(shared + "/zolvex"), mode_t(0700));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryLocation)
