@@ -57,9 +57,7 @@ QString refusalOf(const Run &run, const ImportRules &rules)
     if (date > rules.today.addDays(1))
         return tr("dated in the future: %1").arg(date.toString(Qt::ISODate));
     if (!rules.training && isTrainingSerial(run.serialNumber))
-        return tr("a practice record of the training program (serial number %1): it belongs "
-                  "in the training history, not the real one")
-            .arg(run.serialNumber);
+        return practiceRefusal(run.serialNumber);
     return QString();
 }
 

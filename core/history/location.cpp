@@ -516,6 +516,7 @@ Home trainingHome()
     Home home;
     home.location.path = data + QLatin1String(kSQLiteFile);
     home.location.createFolder = true;
+    home.location.training = true;
     home.pendingFolder = data + QLatin1String(kPendingFolder);
     return home;
 }

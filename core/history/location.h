@@ -34,6 +34,8 @@ struct Location {
     // SQLite: the program's own data folder, created when missing (0700). A
     // configured file's folder must exist already.
     bool createFolder = false;
+    // The training program's own history, which alone takes its practice runs.
+    bool training = false;
     // Why the configured location is unusable; opening it fails with this
     // reason, so runs stay pending instead of going to another database.
     QString error;

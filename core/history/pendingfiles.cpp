@@ -1,6 +1,7 @@
 #include "core/history/pendingfiles.h"
 
 #include "core/history/runformat.h"
+#include "core/history/trainingserial.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -223,7 +224,7 @@ bool setAside(const QString &folder, const QString &path, const QString &reason)
     return true;
 }
 
-QList<PendingEntry> readPendingFolder(const QString &folder)
+QList<PendingEntry> readPendingFolder(const QString &folder, bool training)
 {
     QList<PendingEntry> list;
     const QDir dir(folder);
@@ -232,7 +233,10 @@ QList<PendingEntry> readPendingFolder(const QString &folder)
     for (const QString &name : names) {
         const QString path = dir.filePath(name);
         const PendingRead read = readPendingFile(path);
-        if (read.state == PendingRead::Ok)
+        if (read.state == PendingRead::Ok && !training &&
+            isTrainingSerial(read.entry.run.serialNumber))
+            setAside(folder, path, practiceRefusal(read.entry.run.serialNumber));
+        else if (read.state == PendingRead::Ok)
             list << read.entry;
         else if (read.state == PendingRead::Refused)
             setAside(folder, path, read.reason);

@@ -603,6 +603,10 @@ void TestHistoryWriter::refusedFilesSetAside_data()
     huge.revision = 2147483647;
     QTest::newRow("revision out of range")
         << own << history::toJson(huge) << "its revision 2147483647 is not";
+    Run practice = run;
+    practice.serialNumber = "TR-20415";
+    QTest::newRow("a practice run, for the real history")
+        << own << history::toJson(practice) << "a practice record of the training program";
 }
 
 // A file that holds no plausible run of its own name never reaches the
