@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -41,14 +42,42 @@ constexpr NetworkType kNetworkTypes[] = {
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return systemReason(errno);
 }
+
+// Less room than this counts as a full disk: SQLite needs a few pages for its
+// journal, and a pending file a few kilobytes.
+constexpr qint64 kFullDiskBytes = 256 * 1024;
 
 QString sentence(const Location &location, const QString &text)
 {
     return location.describe() + QLatin1String(": ") + text;
 }
 } // namespace
+
+QString noSpaceLeft()
+{
+    return tr("no space left on the device");
+}
+
+QString systemReason(int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return noSpaceLeft();
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool diskFull(const QString &path)
+{
+    // The nearest folder that is there.
+    QFileInfo info(QFileInfo(path).absoluteFilePath());
+    while (!info.exists() && !info.isRoot())
+        info = QFileInfo(info.path());
+    struct statvfs system = {};
+    if (::statvfs(QFile::encodeName(info.filePath()).constData(), &system) != 0)
+        return false;
+    return qint64(system.f_bavail) * qint64(system.f_frsize) < kFullDiskBytes;
+}
 
 QString networkFileSystem(qint64 type)
 {
