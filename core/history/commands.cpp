@@ -349,7 +349,7 @@ int runCommand(const Command &command, const Location &location, const QString &
 {
     int status = runAction(command, location, intervalDays, out, err);
     // Reading the folder sets aside what cannot be taken.
-    pendingRuns(pendingFolder);
+    pendingRuns(pendingFolder, command.training);
     const QList<DamagedFile> damaged = damagedPending(pendingFolder);
     for (const DamagedFile &file : damaged)
         err << tr("damaged pending run, kept aside: %1: %2")

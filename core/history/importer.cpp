@@ -13,7 +13,14 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <optional>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace history
 {
@@ -26,6 +33,23 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::Importer", text);
 }
 
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
+RecordFile notRegular()
+{
+    return {RecordFile::State::NotRegular, {}, tr("skipped: not a regular file")};
+}
+
+RecordFile tooLarge(qint64 size)
+{
+    return {RecordFile::State::TooLarge,
+            {},
+            tr("not a calibration record: too large (%1 bytes)").arg(size)};
+}
+
 // Empty when the history may take the run; otherwise why not.
 QString refusalOf(const Run &run, const ImportRules &rules)
 {
@@ -34,9 +58,7 @@ QString refusalOf(const Run &run, const ImportRules &rules)
     if (date > rules.today.addDays(1))
         return tr("dated in the future: %1").arg(date.toString(Qt::ISODate));
     if (!rules.training && isTrainingSerial(run.serialNumber))
-        return tr("a practice record of the training program (serial number %1): it belongs "
-                  "in the training history, not the real one")
-            .arg(run.serialNumber);
+        return practiceRefusal(run.serialNumber);
     return QString();
 }
 
@@ -59,6 +81,57 @@ QStringList recordFilesUnder(const QString &folder)
         files.append(it.next());
     std::sort(files.begin(), files.end());
     return files;
+}
+
+RecordFile readRecordFile(const QString &path)
+{
+    RecordFile file;
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status {
+    };
+    if (::stat(name.constData(), &status) != 0) {
+        file.reason = systemError();
+        return file;
+    }
+    if (!S_ISREG(status.st_mode))
+        return notRegular();
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        file.reason = systemError();
+        return file;
+    }
+    // Replaced by something else since the look above: still skipped.
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        return notRegular();
+    }
+    if (status.st_size > kMaxRecordSize) {
+        ::close(fd);
+        return tooLarge(status.st_size);
+    }
+    // One byte more than a record may hold, for a file that grew meanwhile.
+    file.bytes.resize(kMaxRecordSize + 1);
+    qsizetype got = 0;
+    while (got < file.bytes.size()) {
+        const ssize_t n = ::read(fd, file.bytes.data() + got, size_t(file.bytes.size() - got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            file.reason = systemError();
+            ::close(fd);
+            file.bytes.clear();
+            return file;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    ::close(fd);
+    file.bytes.truncate(got);
+    if (got > kMaxRecordSize)
+        return tooLarge(got);
+    file.state = RecordFile::State::Read;
+    return file;
 }
 
 namespace
@@ -85,15 +158,13 @@ ReadFile readFile(const QString &path, const ImportRules &rules)
         return read;
     };
 
-    QFile file(path);
     // A record is a page of text: a file far larger is none, and is not read.
-    if (file.size() > kMaxRecordSize)
-        return refuse(tr("not a calibration record: too large (%1 bytes)").arg(file.size()));
-    if (!file.open(QIODevice::ReadOnly))
-        return refuse(tr("cannot be read: %1").arg(file.errorString()));
-    read.bytes = file.read(kMaxRecordSize + 1);
-    if (file.error() != QFileDevice::NoError)
-        return refuse(tr("cannot be read: %1").arg(file.errorString()));
+    RecordFile file = readRecordFile(path);
+    if (file.state == RecordFile::State::Unreadable)
+        return refuse(tr("cannot be read: %1").arg(file.reason));
+    if (file.state != RecordFile::State::Read)
+        return refuse(file.reason);
+    read.bytes = std::move(file.bytes);
 
     const RecordReading reading = readRecord(read.bytes, QFileInfo(path).absoluteFilePath());
     if (!reading.ok)

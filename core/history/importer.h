@@ -9,6 +9,7 @@
 // and unit agree (joinedType()). No widgets: the window shows the progress,
 // the command line prints the result.
 
+#include <QByteArray>
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -52,6 +53,24 @@ struct FileImport {
 // The regular files under a folder, recursively, in a stable order; links to
 // folders are not followed (they could loop).
 QStringList recordFilesUnder(const QString &folder);
+
+// A record file's bytes as readRecordFile() got them.
+struct RecordFile {
+    enum class State {
+        Read,       // bytes: the whole file
+        TooLarge,   // larger than any record: not read
+        NotRegular, // a FIFO, device, socket or folder (also behind a link): skipped unopened
+        Unreadable,
+    };
+    State state = State::Unreadable;
+    QByteArray bytes;
+    QString reason; // why not read (the system's words when unreadable)
+};
+
+// Reads a file found under an import or verify folder. Only a regular file is
+// opened, and without waiting: reading a FIFO would wait for its writer for
+// ever, and opening a device could act on it.
+RecordFile readRecordFile(const QString &path);
 
 // Reads one file and writes its run into the history, unless it is refused
 // or already there.

@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -41,14 +42,42 @@ constexpr NetworkType kNetworkTypes[] = {
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return systemReason(errno);
 }
+
+// Less room than this counts as a full disk: SQLite needs a few pages for its
+// journal, and a pending file a few kilobytes.
+constexpr qint64 kFullDiskBytes = 256 * 1024;
 
 QString sentence(const Location &location, const QString &text)
 {
     return location.describe() + QLatin1String(": ") + text;
 }
 } // namespace
+
+QString noSpaceLeft()
+{
+    return tr("no space left on the device");
+}
+
+QString systemReason(int error)
+{
+    if (error == ENOSPC || error == EDQUOT)
+        return noSpaceLeft();
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool diskFull(const QString &path)
+{
+    // The nearest folder that is there.
+    QFileInfo info(QFileInfo(path).absoluteFilePath());
+    while (!info.exists() && !info.isRoot())
+        info = QFileInfo(info.path());
+    struct statvfs system = {};
+    if (::statvfs(QFile::encodeName(info.filePath()).constData(), &system) != 0)
+        return false;
+    return qint64(system.f_bavail) * qint64(system.f_frsize) < kFullDiskBytes;
+}
 
 QString networkFileSystem(qint64 type)
 {
@@ -59,29 +88,43 @@ QString networkFileSystem(qint64 type)
     return QString();
 }
 
-bool makePrivateFolder(const QString &path, QString *error)
+namespace
 {
-    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    if (QFileInfo(absolute).isDir()) {
-        // A folder of an older version, or made by hand: this user's alone now.
-        if (::chmod(QFile::encodeName(absolute).constData(), kPrivateFolderMode) != 0) {
-            *error = tr("cannot make the folder %1 private: %2")
-                         .arg(QDir::toNativeSeparators(absolute), systemError());
-            return false;
-        }
+// Makes `absolute` and the folders above it that are missing, each 0700; a
+// folder that is there is left as it is: a parent such as ~/.local/share,
+// perhaps a group's, is not ours to change.
+bool makeMissingFolders(const QString &absolute, QString *error)
+{
+    if (QFileInfo(absolute).isDir())
         return true;
-    }
     const QString parent = QFileInfo(absolute).path();
-    if (parent != absolute && !makePrivateFolder(parent, error))
+    if (parent != absolute && !makeMissingFolders(parent, error))
         return false;
     const QByteArray name = QFile::encodeName(absolute);
-    if (::mkdir(name.constData(), kPrivateFolderMode) != 0 && errno != EEXIST) {
+    if (::mkdir(name.constData(), kPrivateFolderMode) != 0) {
+        if (errno == EEXIST)
+            return true; // made meanwhile by someone else: not ours
         *error = tr("cannot make the folder %1: %2")
                      .arg(QDir::toNativeSeparators(absolute), systemError());
         return false;
     }
     // The umask may have taken bits from the owner too.
     ::chmod(name.constData(), kPrivateFolderMode);
+    return true;
+}
+} // namespace
+
+bool makePrivateFolder(const QString &path, QString *error)
+{
+    const QString absolute = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (!makeMissingFolders(absolute, error))
+        return false;
+    // A folder of an older version, or made by hand: this user's alone now.
+    if (::chmod(QFile::encodeName(absolute).constData(), kPrivateFolderMode) != 0) {
+        *error = tr("cannot make the folder %1 private: %2")
+                     .arg(QDir::toNativeSeparators(absolute), systemError());
+        return false;
+    }
     return true;
 }
 

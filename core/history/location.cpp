@@ -1,5 +1,7 @@
 #include "core/history/location.h"
 
+#include "core/history/run.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <QUrl>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace history
 {
@@ -334,6 +337,42 @@ QString settingsPrivacyProblem(const QString &file)
         .arg(shown);
 }
 
+QString settingsTrustProblem(const QString &file)
+{
+    struct stat status {
+    };
+    if (file.isEmpty() || ::stat(QFile::encodeName(file).constData(), &status) != 0)
+        return QString();
+    // The file, its folder, and the folders above that up to the home
+    // folder: whoever can change any of them can put another file in its
+    // place.
+    QStringList paths{QFileInfo(file).absoluteFilePath()};
+    const QString home = QDir::cleanPath(QDir::homePath());
+    for (QString folder = QFileInfo(file).absolutePath();; folder = QFileInfo(folder).path()) {
+        paths << folder;
+        if (!folder.startsWith(home + u'/'))
+            break;
+    }
+    const QString shown = QDir::toNativeSeparators(file);
+    for (const QString &path : std::as_const(paths)) {
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+            continue;
+        const QString where = QDir::toNativeSeparators(path);
+        // Root's, as ssh allows: root could change it anyway.
+        if (status.st_uid != ::geteuid() && status.st_uid != 0) {
+            return tr("The settings file %1 was not used: %2 belongs to another user, who could "
+                      "point the history at another server. Make it yours: chown %3 %2")
+                .arg(shown, where, loginName());
+        }
+        if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+            return tr("The settings file %1 was not used: other users can change %2, and so "
+                      "point the history at another server. Make it yours alone: chmod go-w %2")
+                .arg(shown, where);
+        }
+    }
+    return QString();
+}
+
 namespace
 {
 // Whether the options already hold `name`: each is "name=value" after the
@@ -405,6 +444,18 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
         return local;
     }
 
+    // As ssh refuses a configuration others can change: they could send the
+    // runs, and the password, to their own server.
+    if (fromSettings) {
+        const QString problem = settingsTrustProblem(settings.fileName());
+        if (!problem.isEmpty()) {
+            Location refused;
+            refused.kind = Location::Kind::PostgreSQL;
+            refused.error = problem;
+            return refused;
+        }
+    }
+
     Location location;
     QString reason;
     if (!parseLocation(text, &location, &reason)) {
@@ -465,6 +516,7 @@ Home trainingHome()
     Home home;
     home.location.path = data + QLatin1String(kSQLiteFile);
     home.location.createFolder = true;
+    home.location.training = true;
     home.pendingFolder = data + QLatin1String(kPendingFolder);
     return home;
 }

@@ -34,6 +34,8 @@ struct Location {
     // SQLite: the program's own data folder, created when missing (0700). A
     // configured file's folder must exist already.
     bool createFolder = false;
+    // The training program's own history, which alone takes its practice runs.
+    bool training = false;
     // Why the configured location is unusable; opening it fails with this
     // reason, so runs stay pending instead of going to another database.
     QString error;
@@ -82,8 +84,8 @@ bool parseLocation(const QString &text, Location *location, QString *error);
 
 // The history of the real program: the environment variable first, then the
 // settings file (with its password kept apart), else SQLite in dataFolder().
-// A settings file that holds a password other users can read gives a
-// Location with an error: it is not used.
+// A settings file that holds a password other users can read, or that
+// others can change, gives a Location with an error: it is not used.
 Location configuredLocation(const QSettings &settings, const QProcessEnvironment &environment,
                             const QString &dataFolder);
 
@@ -96,6 +98,12 @@ QString settingText(const QString &file, const QString &key);
 // Why the settings file may not hold a password (other users can read it),
 // with the fix; empty when it is private or absent.
 QString settingsPrivacyProblem(const QString &file);
+
+// Why the settings file may not choose the history: it, or a folder it is in
+// up to the home folder, belongs to another user (root aside) or can be
+// changed by others; names the file and the fix. Empty when it is sound or
+// absent.
+QString settingsTrustProblem(const QString &file);
 
 // The options the Qt PostgreSQL driver passes on to libpq: the address's own,
 // plus a connect timeout, TCP keepalives and a TCP user timeout, and for a

@@ -1,9 +1,11 @@
 #include "core/history/pendingfiles.h"
 
 #include "core/history/runformat.h"
+#include "core/history/trainingserial.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -31,6 +33,10 @@ const QLatin1String kIdentityField("identity");
 // File names longer than this are replaced by a digest of the key.
 constexpr int kLongestFileName = 200;
 constexpr char kTemporaryPattern[] = ".pending-XXXXXX";
+constexpr char kTemporaryNames[] = ".pending-*";
+// A temporary file this old was left by a writer that died: each is renamed
+// or removed within moments, with the folder's lock held.
+constexpr qint64 kStaleTemporarySeconds = 60 * 60;
 // A holder of the lock that died leaves it stale after this long.
 constexpr int kStaleLockMs = 30000;
 
@@ -41,7 +47,7 @@ QString tr(const char *text)
 
 QString systemError()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    return systemReason(errno);
 }
 
 bool writeAll(int fd, const QByteArray &bytes)
@@ -70,6 +76,36 @@ void syncFolder(const QString &folder)
 QString damagedFolder(const QString &folder)
 {
     return folder + u'/' + QLatin1String(kDamagedFolder);
+}
+
+// With the folder's lock held: the temporary files of writers killed in the
+// middle of one, which would otherwise stay for ever.
+void removeStaleTemporaries(const QString &folder)
+{
+    const QDateTime staleBefore = QDateTime::currentDateTimeUtc().addSecs(-kStaleTemporarySeconds);
+    for (const QString &where : {folder, damagedFolder(folder)}) {
+        const QDir dir(where);
+        const QFileInfoList found = dir.entryInfoList({QLatin1String(kTemporaryNames)},
+                                                      QDir::Files | QDir::Hidden | QDir::System);
+        for (const QFileInfo &file : found) {
+            if (file.lastModified() < staleBefore && QFile::remove(file.filePath()))
+                qWarning().noquote() << tr("history: removed %1, left by a writer that stopped")
+                                            .arg(file.filePath());
+        }
+    }
+}
+
+// A lock file that is a link (or anything but a file) is no lock of ours:
+// QLockFile would follow it, and a dangling one would hold the folder for
+// ever. The link itself goes; what it points at is never touched.
+void removeOddLock(const QString &path)
+{
+    struct stat status {
+    };
+    const QByteArray name = QFile::encodeName(path);
+    if (::lstat(name.constData(), &status) == 0 && !S_ISREG(status.st_mode) &&
+        ::unlink(name.constData()) == 0)
+        qWarning().noquote() << tr("history: removed the lock %1, which was not a file").arg(path);
 }
 } // namespace
 
@@ -122,6 +158,7 @@ bool writePrivateFile(const QString &path, const QByteArray &bytes, QString *err
 PendingLock::PendingLock(const QString &folder, int timeoutMs)
     : folder_(folder), lock_(folder + u'/' + QLatin1String(kLockName))
 {
+    removeOddLock(lock_.fileName());
     lock_.setStaleLockTime(kStaleLockMs);
     locked_ = lock_.tryLock(timeoutMs);
 }
@@ -138,6 +175,10 @@ QString PendingLock::error() const
     case QLockFile::UnknownError:
         break;
     }
+    // QLockFile keeps the system's reason to itself; a full disk is the
+    // likely one, and what the operator must hear.
+    if (diskFull(folder_))
+        return tr("the folder of pending runs %1 cannot be used: %2").arg(folder_, noSpaceLeft());
     return tr("the folder of pending runs %1 cannot be locked").arg(folder_);
 }
 
@@ -223,16 +264,20 @@ bool setAside(const QString &folder, const QString &path, const QString &reason)
     return true;
 }
 
-QList<PendingEntry> readPendingFolder(const QString &folder)
+QList<PendingEntry> readPendingFolder(const QString &folder, bool training)
 {
     QList<PendingEntry> list;
+    removeStaleTemporaries(folder);
     const QDir dir(folder);
     const QStringList names = dir.entryList({u'*' + QLatin1String(kPendingSuffix)},
                                             QDir::Files | QDir::Hidden, QDir::Name);
     for (const QString &name : names) {
         const QString path = dir.filePath(name);
         const PendingRead read = readPendingFile(path);
-        if (read.state == PendingRead::Ok)
+        if (read.state == PendingRead::Ok && !training &&
+            isTrainingSerial(read.entry.run.serialNumber))
+            setAside(folder, path, practiceRefusal(read.entry.run.serialNumber));
+        else if (read.state == PendingRead::Ok)
             list << read.entry;
         else if (read.state == PendingRead::Refused)
             setAside(folder, path, read.reason);

@@ -80,8 +80,9 @@ void removeIfNotNewer(const QString &folder, const QString &key, int revision);
 bool setAside(const QString &folder, const QString &path, const QString &reason);
 
 // Every pending file, oldest run first; refused ones are set aside (and
-// warned about). With the folder's lock held.
-QList<PendingEntry> readPendingFolder(const QString &folder);
+// warned about), and so are practice runs unless the folder is `training`'s.
+// With the folder's lock held.
+QList<PendingEntry> readPendingFolder(const QString &folder, bool training);
 
 // A file set aside, and why.
 struct DamagedFile {

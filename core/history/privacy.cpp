@@ -1,5 +1,7 @@
 #include "core/history/privacy.h"
 
+#include "core/history/localfile.h"
+
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <QSqlError>
@@ -52,6 +54,24 @@ void maskWhole(QString *text, const QString &password)
             at += password.size();
         }
     }
+}
+
+// SQLite's codes (the primary ones, in the low byte of an extended code) for
+// an I/O error, a full database or disk, and a journal it cannot create: on
+// a full disk all mean that, whatever SQLite's words.
+constexpr int kSQLiteIoError = 10;
+constexpr int kSQLiteFull = 13;
+constexpr int kSQLiteCannotOpen = 14;
+constexpr int kSQLitePrimaryMask = 0xff;
+
+bool fullDisk(const Location &location, const QSqlError &error)
+{
+    if (location.kind != Location::Kind::SQLite)
+        return false;
+    bool number = false;
+    const int code = error.nativeErrorCode().toInt(&number) & kSQLitePrimaryMask;
+    return number && (code == kSQLiteIoError || code == kSQLiteFull || code == kSQLiteCannotOpen) &&
+           diskFull(location.path);
 }
 
 bool endsSentence(const QString &text)
@@ -125,7 +145,9 @@ QString driverText(const QSqlError &error)
 
 QString databaseFailure(const Location &location, const QString &what, const QSqlError &error)
 {
-    const QString detail = maskPassword(driverText(error), location.password);
+    const QString detail = fullDisk(location, error)
+                               ? noSpaceLeft()
+                               : maskPassword(driverText(error), location.password);
     QString text = location.describe() + QLatin1String(": ") + what;
     if (!detail.isEmpty())
         text += QLatin1String(": ") + detail;

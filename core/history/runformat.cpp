@@ -163,9 +163,34 @@ private:
     bool ok_ = true;
 };
 
-// A spreadsheet takes a cell beginning with one of these as a formula (or
-// drops the tab or carriage return): such a text gets kCsvTextMarker first.
-constexpr char kFormulaStarts[] = "=+-@\t\r";
+// A spreadsheet takes a cell whose first visible character is one of these
+// (or its full-width or small form) as a formula, and drops a leading tab or
+// carriage return: such a text gets kCsvTextMarker first.
+constexpr char kFormulaStarts[] = "=+-@";
+constexpr char kDroppedStarts[] = "\t\r";
+
+// Blanks and characters that show nothing (zero-width space, word joiner,
+// byte order mark, ...), which a spreadsheet may skip before a formula.
+bool unseen(QChar c)
+{
+    return c.isSpace() || c.category() == QChar::Other_Format;
+}
+
+bool startsFormula(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    if (QLatin1String(kDroppedStarts).contains(text.front()))
+        return true;
+    for (const QChar c : text) {
+        if (unseen(c))
+            continue;
+        // Compatibility decomposition makes U+FF1D and U+FE66 the '=' they show.
+        const QString plain = QString(c).normalized(QString::NormalizationForm_KC);
+        return plain.size() == 1 && QLatin1String(kFormulaStarts).contains(plain.front());
+    }
+    return false;
+}
 
 // Optional sign, digits with an optional fraction, optional exponent: what
 // the number columns and the constants hold, read as a number by any
@@ -180,9 +205,7 @@ bool isPlainNumber(const QString &text)
 QByteArray csvField(const QString &text)
 {
     QByteArray bytes = text.toUtf8();
-    if (!bytes.isEmpty() &&
-        std::string_view(kFormulaStarts).find(bytes.at(0)) != std::string_view::npos &&
-        !isPlainNumber(text))
+    if (startsFormula(text) && !isPlainNumber(text))
         bytes.prepend(kCsvTextMarker);
     if (bytes.contains(',') || bytes.contains('"') || bytes.contains('\r') ||
         bytes.contains('\n')) {

@@ -1,5 +1,7 @@
 #include "core/history/trainingserial.h"
 
+#include <QCoreApplication>
+
 namespace history
 {
 
@@ -7,6 +9,14 @@ bool isTrainingSerial(const QString &serialNumber)
 {
     return serialNumber.trimmed().startsWith(QLatin1String(kTrainingSerialPrefix),
                                              Qt::CaseInsensitive);
+}
+
+QString practiceRefusal(const QString &serialNumber)
+{
+    return QCoreApplication::translate("history",
+                                       "a practice record of the training program (serial number "
+                                       "%1): it belongs in the training history, not the real one")
+        .arg(serialNumber);
 }
 
 QString trainingSerial(const QString &modelSerial)

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
@@ -120,25 +119,20 @@ VerifiedFile verifyFile(const QString &path, const Recorded &recorded)
 {
     VerifiedFile result;
     result.path = path;
-    QFile file(path);
+    const RecordFile file = readRecordFile(path);
+    if (file.state == RecordFile::State::NotRegular ||
+        file.state == RecordFile::State::Unreadable) {
+        result.state = State::Unreadable;
+        result.reason = file.reason;
+        return result;
+    }
     // Larger than any record: never one the history holds, but a recorded
     // file that grew is altered.
-    if (file.size() > kMaxRecordSize) {
+    if (file.state == RecordFile::State::TooLarge) {
         result.state = recorded.byPath.contains(path) ? State::Altered : State::NotInHistory;
         return result;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        result.state = State::Unreadable;
-        result.reason = file.errorString();
-        return result;
-    }
-    const QByteArray bytes = file.read(kMaxRecordSize + 1);
-    if (file.error() != QFileDevice::NoError) {
-        result.state = State::Unreadable;
-        result.reason = file.errorString();
-        return result;
-    }
-    result.state = stateOf(path, bytes, recorded);
+    result.state = stateOf(path, file.bytes, recorded);
     return result;
 }
 

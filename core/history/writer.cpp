@@ -156,7 +156,7 @@ private:
                 << tr("history: the pending runs in %1 wait: %2").arg(folder_, lock.error());
             return;
         }
-        for (const Pending &entry : readPendingFolder(folder_))
+        for (const Pending &entry : readPendingFolder(folder_, location_.training))
             enqueue(entry);
     }
 
@@ -363,7 +363,7 @@ bool Writer::waitForIdle(int timeoutMs)
     return worker_->waitForIdle(timeoutMs);
 }
 
-QList<Pending> pendingRuns(const QString &pendingFolder)
+QList<Pending> pendingRuns(const QString &pendingFolder, bool training)
 {
     if (!QFileInfo(pendingFolder).isDir())
         return {};
@@ -373,7 +373,7 @@ QList<Pending> pendingRuns(const QString &pendingFolder)
                                     .arg(pendingFolder, lock.error());
         return {};
     }
-    return readPendingFolder(pendingFolder);
+    return readPendingFolder(pendingFolder, training);
 }
 
 QString runName(const Run &run)

@@ -58,8 +58,9 @@ using Pending = PendingEntry;
 
 // The runs waiting in a pending folder, oldest first, and why each could not
 // be written (empty when it was never tried). Files that hold no plausible
-// run of their own name are set aside (see damagedPending()), not skipped.
-QList<Pending> pendingRuns(const QString &pendingFolder);
+// run of their own name, and practice runs unless the folder is the training
+// program's, are set aside (see damagedPending()), not skipped.
+QList<Pending> pendingRuns(const QString &pendingFolder, bool training = false);
 
 // "the run of <date> for sensor <serial>"
 QString runName(const Run &run);

@@ -424,10 +424,12 @@ bool HistoryWindow::openHistory()
     QList<Pending> pending;
     QList<DamagedFile> damagedFiles;
     const QString folder = options_.pendingFolder;
-    std::unique_ptr<QThread> folderReader(QThread::create([&pending, &damagedFiles, folder] {
-        pending = pendingRuns(folder);
-        damagedFiles = damagedPending(folder);
-    }));
+    const bool training = options_.training;
+    std::unique_ptr<QThread> folderReader(
+        QThread::create([&pending, &damagedFiles, folder, training] {
+            pending = pendingRuns(folder, training);
+            damagedFiles = damagedPending(folder);
+        }));
     connect(folderReader.get(), &QThread::finished, &wait, done);
     reader_->open(false);
     folderReader->start();

@@ -459,6 +459,13 @@ void TestHistoryFormat::csvFormulasMarked_data()
     row("no digit before the point", "old_slope", "-.5", "-.5");
     row("formula in a constant", "old_slope", "-2+cmd|' /C calc'!A0", "'-2+cmd|' /C calc'!A0");
     row("number then a line feed", "old_slope", "-1\n", "\"'-1\n\"");
+    row("blanks, then minus", "station", "  -1+A1", "'  -1+A1");
+    row("full-width equals", "station", QStringLiteral("\uFF1D1"),
+        "'\xEF\xBC\x9D"
+        "1");
+    row("invisible, then full-width at", "station",
+        QStringLiteral("\u200B\uFEFF\u2060\u3000\uFF20x"),
+        "'\xE2\x80\x8B\xEF\xBB\xBF\xE2\x81\xA0\xE3\x80\x80\xEF\xBC\xA0x");
 }
 
 // Each text written where a spreadsheet would run it as a formula gets a

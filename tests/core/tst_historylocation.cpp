@@ -18,7 +18,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using history::Location;
 Q_DECLARE_METATYPE(Location::Kind)
@@ -50,6 +52,8 @@ private slots:
     void settingsFileIsTheDocumentedOne();
     void passwordSettingsMustBePrivate_data();
     void passwordSettingsMustBePrivate();
+    void settingsOthersCanChange_data();
+    void settingsOthersCanChange();
     void passwordReadWhole_data();
     void passwordReadWhole();
     void passwordWrittenBySettings_data();
@@ -521,6 +525,47 @@ void TestHistoryLocation::passwordSettingsMustBePrivate()
     QString error;
     QVERIFY(!store.open(&error));
     QCOMPARE(error, privacyMessage(file));
+}
+
+void TestHistoryLocation::settingsOthersCanChange_data()
+{
+    QTest::addColumn<bool>("folder");   // the file's folder is changed, else the file
+    QTest::addColumn<int>("mode");      // -1: as made
+    QTest::addColumn<int>("owner");     // -1: the user's
+    QTest::addColumn<QString>("wrong"); // empty: used
+    const QString changed = "The settings file %1 was not used: other users can change %2, and "
+                            "so point the history at another server. Make it yours alone: chmod "
+                            "go-w %2";
+    QTest::newRow("others may read it") << false << 0644 << -1 << QString();
+    QTest::newRow("its group may change it") << false << 0620 << -1 << changed;
+    QTest::newRow("its folder open to others") << true << 0757 << -1 << changed;
+    QTest::newRow("in another user's folder")
+        << true << -1 << 65534
+        << "The settings file %1 was not used: %2 belongs to another user, who could point the "
+           "history at another server. Make it yours: chown %3 %2";
+}
+
+// As ssh does: a settings file another user could change is not trusted,
+// password or not; it could send the runs to another server.
+void TestHistoryLocation::settingsOthersCanChange()
+{
+    QFETCH(bool, folder);
+    QFETCH(int, mode);
+    QFETCH(int, owner);
+    QFETCH(QString, wrong);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("zolvex/zolvex.conf");
+    QVERIFY(writeText(file, "[history]\ndatabase=postgresql://tech@db/shared\n", kPrivate));
+    const QString changed = folder ? dir.filePath("zolvex") : file;
+    const QByteArray name = QFile::encodeName(changed);
+    QVERIFY(mode < 0 || ::chmod(name.constData(), mode_t(mode)) == 0);
+    if (owner >= 0 && ::chown(name.constData(), uid_t(owner), gid_t(-1)) != 0)
+        QSKIP("changing a file's owner takes root");
+    const Location location = history::configuredLocation(
+        QSettings(file, QSettings::IniFormat), QProcessEnvironment(), dir.filePath("data"));
+    QCOMPARE(location.error, wrong.replace("%1", file)
+                                 .replace("%2", changed)
+                                 .replace("%3", ::getpwuid(::geteuid())->pw_name));
 }
 
 void TestHistoryLocation::passwordReadWhole_data()
@@ -1012,6 +1057,14 @@ void TestHistoryLocation::sqliteFilesPrivate()
     history::Store again(location);
     QVERIFY2(again.open(&error), qPrintable(error));
     QCOMPARE(modeOf(data), mode_t(0700));
+
+    // A folder above that was there (XDG_DATA_HOME at a group's folder) is
+    // not the program's to close; the folders it makes in it are.
+    const QString shared = dir.filePath("group");
+    QVERIFY(QDir().mkpath(shared) && ::chmod(QFile::encodeName(shared).constData(), 02775) == 0);
+    QVERIFY2(history::makePrivateFolder(shared + "/zolvex/pending", &error), qPrintable(error));
+    QCOMPARE(modeOf(shared), mode_t(02775));
+    QCOMPARE(modeOf(shared + "/zolvex"), mode_t(0700));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryLocation)

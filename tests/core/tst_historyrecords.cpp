@@ -18,6 +18,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 using history::FileImport;
 using history::ImportRules;
 using history::Run;
@@ -351,6 +353,10 @@ void TestHistoryRecords::verifyFolder()
         QVERIFY(writeFile(path, days[1 - i]));
     }
     QVERIFY(writeFile(root.filePath("notes.txt"), "Bring the tip back on Friday.\n"));
+    // A link to a FIFO: reading it would wait for a writer for ever.
+    const QString fifo = QDir(db->folder()).filePath("pipe");
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    QVERIFY(QFile::link(fifo, root.filePath("sub/pipe.txt")));
     // Recorded outside the folder and gone: not this folder's concern.
     QVERIFY2(store.write(stationRun("40317-07009", outside, history::recordDigest("x")), &error),
              qPrintable(error));
@@ -376,7 +382,12 @@ void TestHistoryRecords::verifyFolder()
                                   "notes.txt=" + s(VerifiedFile::State::NotInHistory),
                                   "renamed.txt=" + s(VerifiedFile::State::Altered),
                                   "sub/b.txt=" + s(VerifiedFile::State::Unchanged),
-                                  "sub/c.txt=" + s(VerifiedFile::State::Altered)}));
+                                  "sub/c.txt=" + s(VerifiedFile::State::Altered),
+                                  "sub/pipe.txt=" + s(VerifiedFile::State::Unreadable)}));
+    QCOMPARE(result.files.last().reason, QString("skipped: not a regular file"));
+    QCOMPARE(history::importRecordFile(store, root.filePath("sub/pipe.txt"), ImportRules()).reason,
+             result.files.last().reason);
+    QVERIFY(QFile::remove(root.filePath("sub/pipe.txt")));
     QCOMPARE(result.missing, QStringList{root.filePath("gone.txt")});
     QCOMPARE(result.count(VerifiedFile::State::Unchanged), 2);
     QVERIFY(!result.allWell());

@@ -142,6 +142,8 @@ private slots:
     void olderSnapshotKeepsNewerFile();
     void earlierFailuresWrittenWhenBack();
     void lostRunMadeKnownAndRetried();
+    void leftoversOfAKillCleared();
+    void fullDiskSaysSo();
     void closingWhileDatabaseHangs();
     void snapshotsKeptInOrder_data();
     void snapshotsKeptInOrder();
@@ -603,6 +605,10 @@ void TestHistoryWriter::refusedFilesSetAside_data()
     huge.revision = 2147483647;
     QTest::newRow("revision out of range")
         << own << history::toJson(huge) << "its revision 2147483647 is not";
+    Run practice = run;
+    practice.serialNumber = "TR-20415";
+    QTest::newRow("a practice run, for the real history")
+        << own << history::toJson(practice) << "a practice record of the training program";
 }
 
 // A file that holds no plausible run of its own name never reaches the
@@ -711,6 +717,56 @@ void TestHistoryWriter::lostRunMadeKnownAndRetried()
     QCOMPARE(lost.count(), 1);
     QVERIFY(makeWay(dir.path()));
     QTRY_VERIFY_WITH_TIMEOUT(differenceFromStored(location, run).isEmpty(), 10000);
+}
+
+// A killed writer leaves its temporary files, and a lock file may be a link;
+// the next use of the folder clears what is stale, never following a link.
+void TestHistoryWriter::leftoversOfAKillCleared()
+{
+    QTemporaryDir dir;
+    const QString pending = dir.filePath("pending");
+    QString error;
+    QVERIFY(QDir().mkpath(pending + "/damaged"));
+    QVERIFY2(history::keepPending(pending, Pending{sample(10), {}, {}, {}}, &error),
+             qPrintable(error));
+    for (const QString name :
+         {"/.pending-Ab12Cd", "/damaged/.pending-Ef34Gh", "/.pending-Ij56Kl"}) {
+        QFile file(pending + name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("half") > 0 && file.flush());
+        // The last one is new: a writer may be at it.
+        QVERIFY(name.endsWith("Kl") || file.setFileTime(QDateTime::currentDateTime().addDays(-1),
+                                                        QFileDevice::FileModificationTime));
+    }
+    QVERIFY(QFile::link(dir.filePath("elsewhere"), pending + "/" + history::kLockName));
+    QCOMPARE(history::pendingRuns(pending).size(), 1);
+    QVERIFY(!QFileInfo::exists(dir.filePath("elsewhere")));
+    QCOMPARE(QDir(pending).entryList({".pending-*"}, QDir::Files | QDir::Hidden) +
+                 QDir(pending + "/damaged").entryList(QDir::Files | QDir::Hidden),
+             QStringList{".pending-Ij56Kl"});
+}
+
+// On a full disk the reason says so, not that a lock or the disk failed.
+void TestHistoryWriter::fullDiskSaysSo()
+{
+    QTemporaryDir dir;
+    const QString disk = dir.filePath("disk");
+    if (!QDir().mkpath(disk) ||
+        QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", disk}) != 0)
+        QSKIP("a small disk to fill takes root");
+    const auto unmount = qScopeGuard([&] { QProcess::execute("umount", {disk}); });
+    Location location;
+    location.path = disk + "/history.sqlite";
+    Writer writer(location, disk + "/pending");
+    QSignalSpy lost(&writer, &Writer::lost);
+    QFile filler(disk + "/filler");
+    QVERIFY(filler.open(QIODevice::WriteOnly));
+    while (filler.write(QByteArray(1024, 'x')) > 0 && filler.flush()) {
+    }
+    writer.record(sample(12));
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 10000);
+    const QString reason = lost.first().at(2).toString();
+    QVERIFY2(reason.count("no space left on the device") == 2 && !reason.contains("locked"),
+             qPrintable(reason));
 }
 
 // A database that hangs (a table held by another connection) holds the

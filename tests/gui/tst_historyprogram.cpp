@@ -232,6 +232,7 @@ private slots:
     void commands();
     void historyThatCannotOpen_data();
     void historyThatCannotOpen();
+    void damagedPendingNamed_data();
     void damagedPendingNamed();
 };
 
@@ -502,28 +503,64 @@ void HistoryProgramTest::historyThatCannotOpen()
     QVERIFY(!QFile::exists(places.value("{csv}")));
 }
 
+void HistoryProgramTest::damagedPendingNamed_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("reason"); // empty: not set aside
+    const QByteArray broken("{\"key\": \"half-writ");
+    const history::Run practice = validation("TR-20415", kToday, "520.0", "200.0");
+    // A station a time zone ahead may already be there.
+    const history::Run tomorrow = validation("40317-05200", kToday.addDays(1), "520.0", "200.0");
+    const auto row = [](const char *row, const QStringList &arguments, const history::Run &run,
+                        const QByteArray &content, const QString &reason) {
+        QTest::newRow(row) << arguments << QFileInfo(history::pendingPath("", run.key)).fileName()
+                           << content << reason;
+    };
+    row("damaged, sensors overdue", {"--due", "30"}, practice, broken, "it holds no run");
+    row("damaged, nothing due", {"--training", "--due"}, practice, broken, "it holds no run");
+    row("a practice run, real", {"--verify", "{verified}"}, practice, history::toJson(practice),
+        "a practice record of the training program");
+    row("a practice run, training", {"--training", "--due"}, practice, history::toJson(practice),
+        "");
+    row("a run dated tomorrow", {"--verify", "{verified}"}, tomorrow, history::toJson(tomorrow),
+        "");
+}
+
 // A pending file that cannot be taken is set aside, never deleted, and every
-// action names it and ends with status 1.
+// action names it and ends with status 1; one that can stays where it is.
 void HistoryProgramTest::damagedPendingNamed()
 {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, reason);
     QTemporaryDir home;
     QMap<QString, QString> places;
     QString error;
     QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
-    const QString pending = home.filePath("data/zolvex/pending");
-    QVERIFY(writeFile(pending + "/broken.json", "{\"key\": \"half-writ"));
+    const QString pending = home.filePath(
+        arguments.contains("--training") ? "data/zolvex-training/pending" : "data/zolvex/pending");
+    QVERIFY(writeFile(pending + "/" + name, content));
     QProcessEnvironment env = bareEnvironment(home.path());
     env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
-    const Split result = runSplit({"--due", "30"}, env);
+    QStringList args;
+    for (const QString &a : arguments)
+        args << substituted(a, places);
+    const Split result = runSplit(args, env);
     const QString shown = "out: " + result.out + "\nerr: " + result.err;
-    QVERIFY2(result.finished && result.code == 1, qPrintable(shown));
-    QVERIFY2(
-        result.err.contains("damaged pending run, kept aside: " + pending + "/damaged/broken.json"),
-        qPrintable(shown));
-    QVERIFY(!QFile::exists(pending + "/broken.json"));
-    QFile kept(pending + "/damaged/broken.json");
+    QVERIFY2(result.finished && result.code == (reason.isEmpty() ? 0 : 1), qPrintable(shown));
+    const QString aside = pending + "/damaged/" + name;
+    QCOMPARE(QFile::exists(aside), !reason.isEmpty());
+    QCOMPARE(QFile::exists(pending + "/" + name), reason.isEmpty());
+    if (reason.isEmpty())
+        return;
+    QVERIFY2(result.err.contains("damaged pending run, kept aside: " + aside + ": " + reason),
+             qPrintable(shown));
+    QFile kept(aside);
     QVERIFY(kept.open(QIODevice::ReadOnly));
-    QCOMPARE(kept.readAll(), QByteArray("{\"key\": \"half-writ"));
+    QCOMPARE(kept.readAll(), content);
 }
 
 QTEST_MAIN(HistoryProgramTest)
