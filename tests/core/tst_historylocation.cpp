@@ -282,11 +282,16 @@ void TestHistoryLocation::configured_data()
                                            << "sqlite:/srv/history.sqlite"
                                            << "" << Location::Kind::SQLite << "/srv/history.sqlite"
                                            << "";
-    QTest::newRow("the variable before the setting")
+    QTest::newRow("the variable before the setting, the password kept apart")
         << "postgresql://tech@db/fromvariable"
         << "postgresql://tech@db/shared"
         << "s3cret" << Location::Kind::PostgreSQL << "fromvariable"
-        << "";
+        << "s3cret";
+    QTest::newRow("the variable's own password wins")
+        << "postgresql://tech:inline@db/fromvariable"
+        << ""
+        << "s3cret" << Location::Kind::PostgreSQL << "fromvariable"
+        << "inline";
     QTest::newRow("a blank variable is no variable") << "   "
                                                      << "postgresql://tech@db/shared"
                                                      << "" << Location::Kind::PostgreSQL << "shared"

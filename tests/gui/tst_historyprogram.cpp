@@ -286,15 +286,17 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<QStringList>("err"); // texts the standard error holds
     QTest::addColumn<QString>("holds");   // "{history}" or "training": a serial it now holds
     QTest::addColumn<QString>("serial");
-    QTest::addColumn<int>("csvRows");     // rows of the CSV file written; -1: none written
-    QTest::addColumn<QString>("removed"); // a file deleted first
+    QTest::addColumn<int>("csvRows");      // rows of the CSV file written; -1: none written
+    QTest::addColumn<QString>("removed");  // a file deleted first
+    QTest::addColumn<QString>("settings"); // the settings file's text, if any
 
     const auto row = [](const char *name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
                         const QString &holds = QString(), const QString &serial = QString(),
-                        int csvRows = -1, const QString &removed = QString()) {
+                        int csvRows = -1, const QString &removed = QString(),
+                        const QString &settings = QString()) {
         QTest::newRow(name) << arguments << code << out << err << holds << serial << csvRows
-                            << removed;
+                            << removed << settings;
     };
     row("due: the overdue sensor", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"Sensors overdue: 1"});
@@ -338,6 +340,12 @@ void HistoryProgramTest::commands_data()
     row("sensor alone", {"--sensor", "40317-05001"}, 2, {}, {"--sensor goes with --export-csv"});
     row("sensor with due", {"--due", "--sensor", "40317-05001"}, 2, {}, {"--sensor goes with"});
     row("a stray argument", {"--verify", "{good}", "extra"}, 2, {}, {"unexpected argument"});
+    row("a stray number, no action", {"30"}, 2, {}, {"unexpected argument: '30'"});
+    row("the window without a display", {"--training"}, 2, {},
+        {"needs a display", "--import, --export-csv, --verify and --due"});
+    row("an interval in months", {"--due"}, 2, {},
+        {"{settings}, line 3: interval_days=6 months is not a number of days"}, {}, {}, -1, {},
+        "[history]\n\ninterval_days=6 months\n");
 }
 
 // Each action without a display (no DISPLAY, no platform plugin set), on the
@@ -352,6 +360,7 @@ void HistoryProgramTest::commands()
     QFETCH(QString, serial);
     QFETCH(int, csvRows);
     QFETCH(QString, removed);
+    QFETCH(QString, settings);
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QMap<QString, QString> places;
@@ -359,6 +368,9 @@ void HistoryProgramTest::commands()
     QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
     if (!removed.isEmpty())
         QVERIFY(QFile::remove(substituted(removed, places)));
+    places.insert("{settings}", home.filePath("config/zolvex/zolvex.conf"));
+    if (!settings.isEmpty())
+        QVERIFY(writeFile(places.value("{settings}"), settings.toUtf8()));
 
     QProcessEnvironment env = bareEnvironment(home.path());
     env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
