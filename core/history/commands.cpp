@@ -269,8 +269,24 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
 
 namespace
 {
-int runAction(const Command &command, const Location &location, int intervalDays, QTextStream &out,
-              QTextStream &err)
+// The runs waiting in the station's pending folder for this history go in
+// first, as the window writes them on opening: a list or a check must not
+// miss what the station recorded. What stays pending is counted in one line;
+// false then.
+bool writePendingFirst(Store &store, const QString &pendingFolder, QTextStream &err)
+{
+    const PendingWrite written = writePending(&store, pendingFolder, pendingRuns(pendingFolder));
+    if (written.errors.isEmpty())
+        return true;
+    err << tr("Pending runs not written into the history, not counted here: %1 (%2)")
+               .arg(written.errors.size())
+               .arg(shown(written.errors.first()))
+        << Qt::endl;
+    return false;
+}
+
+int runAction(const Command &command, const Location &location, const QString &pendingFolder,
+              int intervalDays, QTextStream &out, QTextStream &err)
 {
     if ((command.action == Command::Action::Import || command.action == Command::Action::Verify) &&
         !isFolder(command.path, err))
@@ -278,26 +294,32 @@ int runAction(const Command &command, const Location &location, int intervalDays
     Store store(location);
     if (!openStore(store, err))
         return kExitUnusable;
+    const bool writtenFirst = writePendingFirst(store, pendingFolder, err);
+    int status = kExitUnusable;
     switch (command.action) {
     case Command::Action::Import:
-        return importFolder(command, store, out, err);
+        status = importFolder(command, store, out, err);
+        break;
     case Command::Action::ExportCsv:
-        return exportCsv(command, store, out, err);
+        status = exportCsv(command, store, out, err);
+        break;
     case Command::Action::Verify:
-        return verifyFolder(command, store, out, err);
+        status = verifyFolder(command, store, out, err);
+        break;
     case Command::Action::Due:
-        return listDue(command, store, intervalDays, out, err);
+        status = listDue(command, store, intervalDays, out, err);
+        break;
     case Command::Action::None:
         break;
     }
-    return kExitUnusable;
+    return !writtenFirst && status == kExitWell ? kExitFindings : status;
 }
 } // namespace
 
 int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
                int intervalDays, QTextStream &out, QTextStream &err)
 {
-    int status = runAction(command, location, intervalDays, out, err);
+    int status = runAction(command, location, pendingFolder, intervalDays, out, err);
     // Reading the folder sets aside what cannot be taken.
     pendingRuns(pendingFolder);
     const QList<DamagedFile> damaged = damagedPending(pendingFolder);

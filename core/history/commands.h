@@ -52,8 +52,10 @@ bool asksForCommand(const QStringList &arguments);
 bool commandFrom(const QCommandLineParser &parser, bool training, Command *command, QString *error);
 
 // Runs the command on the history at that location; the exit status.
-// Pending files set aside as damaged in `pendingFolder` are named on `err`
-// after the action, and make it end with kExitFindings at least.
+// The runs pending in `pendingFolder` for that history are written into it
+// first; those that cannot be are counted on `err`. They, and pending files
+// set aside as damaged (named on `err` after the action), make it end with
+// kExitFindings at least.
 int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
                int intervalDays, QTextStream &out, QTextStream &err);
 

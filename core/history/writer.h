@@ -21,6 +21,8 @@
 namespace history
 {
 
+class Store;
+
 class Writer : public QObject, public Sink
 {
     Q_OBJECT
@@ -60,6 +62,18 @@ using Pending = PendingEntry;
 // be written (empty when it was never tried). Files that hold no plausible
 // run of their own name are set aside (see damagedPending()), not skipped.
 QList<Pending> pendingRuns(const QString &pendingFolder);
+
+struct PendingWrite {
+    int written = 0;
+    QStringList errors; // one per run that is still pending
+};
+
+// Writes each pending run meant for the store's history into it and removes
+// its file once the history holds it, unless the file meanwhile holds a newer
+// snapshot of the run. Runs meant for another history stay, with the reason
+// in errors. Damaged files are listed by damagedPending().
+PendingWrite writePending(Store *store, const QString &pendingFolder,
+                          const QList<Pending> &pending);
 
 // "the run of <date> for sensor <serial>"
 QString runName(const Run &run);

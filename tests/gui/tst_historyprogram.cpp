@@ -452,7 +452,8 @@ void HistoryProgramTest::historyThatCannotOpen()
 }
 
 // A pending file that cannot be taken is set aside, never deleted, and every
-// action names it and ends with status 1.
+// action names it and ends with status 1. The runs pending for this history
+// are written before the action; one meant for another is counted.
 void HistoryProgramTest::damagedPendingNamed()
 {
     QTemporaryDir home;
@@ -461,11 +462,28 @@ void HistoryProgramTest::damagedPendingNamed()
     QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
     const QString pending = home.filePath("data/zolvex/pending");
     QVERIFY(writeFile(pending + "/broken.json", "{\"key\": \"half-writ"));
+    history::Location here;
+    here.path = places.value("{history}");
+    for (const QString &meantFor : {here.path, home.filePath("elsewhere.sqlite")}) {
+        history::Location location;
+        location.path = meantFor;
+        history::PendingEntry waiting;
+        waiting.run = validation(meantFor == here.path ? "40317-05009" : "40317-05010",
+                                 kToday.addDays(-400), "520.0", "200.0");
+        waiting.location = history::locationText(location);
+        const history::PendingLock lock(pending);
+        QVERIFY2(lock.locked() && history::keepPending(pending, waiting, &error),
+                 qPrintable(error));
+    }
     QProcessEnvironment env = bareEnvironment(home.path());
     env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
     const Split result = runSplit({"--due", "30"}, env);
     const QString shown = "out: " + result.out + "\nerr: " + result.err;
     QVERIFY2(result.finished && result.code == 1, qPrintable(shown));
+    QVERIFY2(result.out.contains("40317-05009\t") && !result.out.contains("40317-05010"),
+             qPrintable(shown));
+    QVERIFY2(result.err.contains("Pending runs not written into the history, not counted here: 1"),
+             qPrintable(shown));
     QVERIFY2(
         result.err.contains("damaged pending run, kept aside: " + pending + "/damaged/broken.json"),
         qPrintable(shown));
