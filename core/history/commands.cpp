@@ -69,6 +69,10 @@ int importFolder(const Command &command, Store &store, QTextStream &out, QTextSt
     const ImportResult result = importRecordFiles(store, recordFilesUnder(command.path), rules);
     for (const ImportResult::Refused &r : result.refused)
         err << shown(r.path) << ": " << shown(r.reason) << Qt::endl;
+    if (!result.failure.isEmpty()) {
+        err << shown(importStopped(result)) << Qt::endl;
+        return kExitUnusable;
+    }
     out << importSummary(result) << Qt::endl;
     return result.refused.isEmpty() ? kExitWell : kExitFindings;
 }

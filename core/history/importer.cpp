@@ -130,7 +130,8 @@ FileImport importRead(Store &store, const ReadFile &read)
 // The batch's files as importRead() would judge them one after the other,
 // in two queries and one transaction; false when the history could not
 // answer or the transaction failed, and nothing of the batch was written.
-bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *verdicts)
+bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *verdicts,
+                 QString *error)
 {
     QList<QStringList> digests(batch.size());
     QStringList asked;
@@ -141,8 +142,7 @@ bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *
         }
     }
     QSet<QString> known;
-    QString error;
-    if (!store.knownRecordDigests(asked, &known, &error))
+    if (!store.knownRecordDigests(asked, &known, error))
         return false;
     // A file after another of the batch with the same record finds it there,
     // as it would have had the first been written alone.
@@ -165,7 +165,7 @@ bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *
         }
     }
     QList<bool> inserted;
-    if (!store.writeAll(runs, &inserted, &error))
+    if (!store.writeAll(runs, &inserted, error))
         return false;
     for (int k = 0; k < written.size(); ++k) {
         if (!inserted.at(k))
@@ -190,18 +190,31 @@ void count(ImportResult *result, const QString &path, const FileImport &file)
 }
 
 // Writes the batch; when it fails as a whole, file by file, so that a file
-// the history refuses is reported alone and the others still go in.
-void flush(Store &store, QList<ReadFile> *batch, ImportResult *result)
+// the history refuses is reported alone and the others still go in. A
+// history whose connection is lost takes nothing more: the batch is left
+// alone and result->failure says why; false then.
+bool flush(Store &store, QList<ReadFile> *batch, ImportResult *result)
 {
     QList<FileImport> verdicts;
-    if (!importBatch(store, *batch, &verdicts)) {
+    QString error;
+    if (!importBatch(store, *batch, &verdicts, &error)) {
         verdicts.clear();
-        for (const ReadFile &read : std::as_const(*batch))
+        for (const ReadFile &read : std::as_const(*batch)) {
+            // Checked before each file: a closed connection is not asked again.
+            if (!store.isOpen()) {
+                result->failure = error;
+                batch->clear();
+                return false;
+            }
             verdicts << importRead(store, read);
+            if (verdicts.last().verdict == FileImport::Verdict::Refused && !read.decided)
+                error = verdicts.last().reason;
+        }
     }
     for (int i = 0; i < batch->size(); ++i)
         count(result, batch->at(i).path, verdicts.at(i));
     batch->clear();
+    return true;
 }
 
 } // namespace
@@ -221,12 +234,12 @@ ImportResult importRecordFiles(Store &store, const QStringList &files, const Imp
         if (goOn && !goOn(i, result.total)) {
             // What was read before the stop counts as tried.
             flush(store, &batch, &result);
-            result.cancelled = true;
+            result.cancelled = result.failure.isEmpty();
             return result;
         }
         batch << readFile(files.at(i), rules);
-        if (batch.size() == kImportBatchFiles)
-            flush(store, &batch, &result);
+        if (batch.size() == kImportBatchFiles && !flush(store, &batch, &result))
+            return result;
     }
     flush(store, &batch, &result);
     return result;
@@ -242,7 +255,19 @@ QString importSummary(const ImportResult &result)
         lines << tr("Cancelled: %1 of %2 files were not looked at.")
                      .arg(result.total - result.tried())
                      .arg(result.total);
+    if (!result.failure.isEmpty())
+        lines << importStopped(result);
     return lines.join(QLatin1Char('\n'));
+}
+
+QString importStopped(const ImportResult &result)
+{
+    if (result.failure.isEmpty())
+        return QString();
+    return tr("The import stopped, as the history failed (not imported: %1 of %2 files): %3")
+        .arg(result.total - result.imported - result.alreadyThere)
+        .arg(result.total)
+        .arg(result.failure);
 }
 
 } // namespace history

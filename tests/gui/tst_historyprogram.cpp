@@ -9,12 +9,14 @@
 #include "core/record.h"
 #include "core/tipkind.h"
 #include "tests/support/drifted.h"
+#include "tests/support/historydatabases.h"
 #include "tests/support/records.h"
 #include "tst_historysupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QtTest>
 
 using namespace historytest;
@@ -196,6 +198,7 @@ private slots:
     void historyThatCannotOpen_data();
     void historyThatCannotOpen();
     void damagedPendingNamed();
+    void importWhenServerStops();
 };
 
 void HistoryProgramTest::textWithoutDisplay_data()
@@ -491,6 +494,57 @@ void HistoryProgramTest::damagedPendingNamed()
     QFile kept(pending + "/damaged/broken.json");
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("{\"key\": \"half-writ"));
+}
+
+// The server stops while an import waits on it: the import stops there, with
+// one line that gives the cause and the count, and no toolkit message.
+void HistoryProgramTest::importWhenServerStops()
+{
+    HISTORY_NEED_POSTGRES();
+    historytest::OwnServer server;
+    QString error;
+    QVERIFY2(server.init(&error), qPrintable(error));
+    const history::Location location = server.location();
+    history::Store probe(location);
+    QVERIFY2(probe.open(&error), qPrintable(error));
+    historytest::TableLock lock(location);
+    QVERIFY2(lock.open(&error) && lock.take("runs", &error), qPrintable(error));
+    QTemporaryDir home;
+    constexpr int kFiles = 250;
+    for (int i = 0; i < kFiles; ++i)
+        QVERIFY(writeFile(home.filePath(QString("records/%1.txt").arg(i)),
+                          recordOf(QString("40317-%1").arg(10000 + i), {2025, 3, 1})));
+
+    QProcessEnvironment env = bareEnvironment(home.path());
+    env.insert("ZOLVEX_HISTORY_DATABASE",
+               "postgresql://" + location.user + "@/" + location.database +
+                   "?lock_timeout=60000&host=" + QUrl::toPercentEncoding(location.host) +
+                   "&port=" + QString::number(location.port));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(kProgram, {"--import", home.filePath("records")});
+    const bool waits = QTest::qWaitFor(
+        [&] {
+            QSqlQuery query(probe.database());
+            return query.exec("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = "
+                              "'Lock'") &&
+                   query.next() && query.value(0).toInt() > 0;
+        },
+        20000);
+    QVERIFY2(waits, qPrintable(QString::fromUtf8(process.readAllStandardError())));
+    QVERIFY2(server.stop(&error), qPrintable(error));
+    QVERIFY(process.waitForFinished(20000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 2,
+             qPrintable(err));
+    const QStringList lines = err.split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(lines.size() == 1 &&
+                 lines.first().startsWith(QString("The import stopped, as the history failed "
+                                                  "(not imported: %1 of %1 files): ")
+                                              .arg(kFiles)) &&
+                 lines.first().contains("cannot look up the records"),
+             qPrintable(err));
+    QVERIFY(process.readAllStandardOutput().isEmpty());
 }
 
 QTEST_MAIN(HistoryProgramTest)
