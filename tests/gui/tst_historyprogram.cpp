@@ -416,6 +416,10 @@ void HistoryProgramTest::commands()
         const QByteArray bytes = csv.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBFkey,"));
         QCOMPARE(bytes.count("\r\n"), 1 + csvRows);
+        // Times a spreadsheet reads as dates, and the window's words.
+        static const QRegularExpression localTime(R"(,\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,)");
+        QVERIFY(QString::fromUtf8(bytes).count(localTime) >= csvRows);
+        QVERIFY(bytes.contains(",\"Validated, date set\","));
     }
 }
 
