@@ -73,6 +73,11 @@ int importFolder(const Command &command, Store &store, QTextStream &out, QTextSt
         err << shown(importStopped(result)) << Qt::endl;
         return kExitUnusable;
     }
+    // Not a fault: the history keeps the name it met first.
+    for (const ImportResult::Copy &copy : result.copies)
+        out << tr("%1: a copy of %2, which the history holds")
+                   .arg(shown(copy.path), shown(copy.recorded))
+            << '\n';
     out << importSummary(result) << Qt::endl;
     return result.refused.isEmpty() ? kExitWell : kExitFindings;
 }

@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -39,11 +40,19 @@ QString refusalOf(const Run &run, const ImportRules &rules)
     return QString();
 }
 
-bool alreadyThere(const Store &store, const QByteArray &bytes)
+// The verdict on a file one of whose digests the history knows (a copy when
+// the history names another file for it); none when it knows none.
+std::optional<FileImport> alreadyThere(const QStringList &digests, const QSet<QString> &known,
+                                       const QHash<QString, QString> &paths, const QString &path)
 {
-    const QStringList digests = knownDigests(bytes);
-    return std::any_of(digests.begin(), digests.end(),
-                       [&](const QString &digest) { return store.hasRecordDigest(digest); });
+    for (const QString &digest : digests) {
+        if (!known.contains(digest))
+            continue;
+        const QString recorded = paths.value(digest);
+        return FileImport{FileImport::Verdict::AlreadyThere, QString(),
+                          recorded.isEmpty() || recorded == path ? QString() : recorded};
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -80,7 +89,7 @@ ReadFile readFile(const QString &path, const ImportRules &rules)
     ReadFile read;
     read.path = path;
     const auto refuse = [&read](const QString &reason) {
-        read.decided = FileImport{FileImport::Verdict::Refused, reason};
+        read.decided = FileImport{FileImport::Verdict::Refused, reason, QString()};
         return read;
     };
 
@@ -109,10 +118,10 @@ FileImport fromWrite(const WriteResult &written, const QString &error)
 {
     if (!written)
         return {FileImport::Verdict::Refused,
-                tr("could not be written to the history: %1").arg(error)};
+                tr("could not be written to the history: %1").arg(error), QString()};
     if (written.kind == WriteResult::AlreadyThere)
-        return {FileImport::Verdict::AlreadyThere, QString()};
-    return {FileImport::Verdict::Imported, QString()};
+        return {FileImport::Verdict::AlreadyThere, QString(), QString()};
+    return {FileImport::Verdict::Imported, QString(), QString()};
 }
 
 // One file against the history, in a transaction of its own.
@@ -120,9 +129,15 @@ FileImport importRead(Store &store, const ReadFile &read)
 {
     if (read.decided)
         return *read.decided;
-    if (alreadyThere(store, read.bytes))
-        return {FileImport::Verdict::AlreadyThere, QString()};
+    const QStringList digests = knownDigests(read.bytes);
+    QSet<QString> known;
+    QHash<QString, QString> paths;
     QString error;
+    // Not looked up, it is written: the history keeps a record once.
+    if (store.knownRecordDigests(digests, &known, &error, &paths)) {
+        if (const auto there = alreadyThere(digests, known, paths, read.run.recordPath))
+            return *there;
+    }
     const WriteResult written = store.write(read.run, &error);
     return fromWrite(written, error);
 }
@@ -142,7 +157,8 @@ bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *
         }
     }
     QSet<QString> known;
-    if (!store.knownRecordDigests(asked, &known, error))
+    QHash<QString, QString> paths;
+    if (!store.knownRecordDigests(asked, &known, error, &paths))
         return false;
     // A file after another of the batch with the same record finds it there,
     // as it would have had the first been written alone.
@@ -153,15 +169,17 @@ bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *
         const ReadFile &read = batch.at(i);
         if (read.decided) {
             verdicts->append(*read.decided);
-        } else if (std::any_of(digests.at(i).begin(), digests.at(i).end(),
-                               [&](const QString &digest) { return known.contains(digest); })) {
-            verdicts->append({FileImport::Verdict::AlreadyThere, QString()});
+        } else if (const auto there =
+                       alreadyThere(digests.at(i), known, paths, read.run.recordPath)) {
+            verdicts->append(*there);
         } else {
-            if (!read.run.recordDigest.isEmpty())
+            if (!read.run.recordDigest.isEmpty()) {
                 known.insert(read.run.recordDigest);
+                paths.insert(read.run.recordDigest, read.run.recordPath);
+            }
             runs << read.run;
             written << i;
-            verdicts->append({FileImport::Verdict::Imported, QString()});
+            verdicts->append({FileImport::Verdict::Imported, QString(), QString()});
         }
     }
     QList<bool> inserted;
@@ -169,7 +187,7 @@ bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *
         return false;
     for (int k = 0; k < written.size(); ++k) {
         if (!inserted.at(k))
-            (*verdicts)[written.at(k)] = {FileImport::Verdict::AlreadyThere, QString()};
+            (*verdicts)[written.at(k)] = {FileImport::Verdict::AlreadyThere, QString(), QString()};
     }
     return true;
 }
@@ -182,6 +200,8 @@ void count(ImportResult *result, const QString &path, const FileImport &file)
         break;
     case FileImport::Verdict::AlreadyThere:
         ++result->alreadyThere;
+        if (!file.copyOf.isEmpty())
+            result->copies.append({path, file.copyOf});
         break;
     case FileImport::Verdict::Refused:
         result->refused.append({path, file.reason});

@@ -28,6 +28,13 @@ struct ImportResult {
     int imported = 0;
     int alreadyThere = 0;
     QList<Refused> refused; // not records, damaged, unreadable, refused or not written
+    // Files already in the history as a record file of another name: the
+    // name recorded first stays.
+    struct Copy {
+        QString path;
+        QString recorded;
+    };
+    QList<Copy> copies;
     bool cancelled = false; // the files after the last one tried were left alone
     // Why the history itself failed (its connection lost): the import stopped
     // there, and the files of the batch under way and after it were left alone.
@@ -48,6 +55,7 @@ struct FileImport {
     enum class Verdict { Imported, AlreadyThere, Refused };
     Verdict verdict = Verdict::Refused;
     QString reason; // why refused
+    QString copyOf; // already there as this record file, of another name
 };
 
 // The regular files under a folder, recursively, in a stable order; links to

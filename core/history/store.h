@@ -7,6 +7,7 @@
 #include "core/history/run.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QSqlDatabase>
@@ -117,8 +118,10 @@ public:
     QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
     bool hasRecordDigest(const QString &sha256) const;
     // Of these digests, the ones a run of the history carries, in one query;
-    // false with a reason.
-    bool knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error) const;
+    // false with a reason. `paths` (if given) gets each known one's record
+    // file as the history names it.
+    bool knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error,
+                            QHash<QString, QString> *paths = nullptr) const;
 
     // The connection itself, for models in the window.
     QSqlDatabase database() const;
