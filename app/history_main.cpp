@@ -110,8 +110,10 @@ int main(int argc, char *argv[])
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
         "export to CSV, a printed report, and the import of calibration record files.\n"
         "--import, --export-csv, --verify and --due do their work without a window and\n"
-        "exit with 0 when all is well, 1 when something was refused, altered, missing or\n"
-        "overdue, and 2 when the history could not be opened or the command line is wrong."));
+        "exit with 0 when all is well, 1 when something was refused, altered, missing,\n"
+        "overdue or left pending, and 2 when the history could not be opened, read or\n"
+        "written, the settings are wrong or the command line is. The window takes no\n"
+        "argument and needs a display."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption training(
