@@ -34,7 +34,8 @@ int runWithoutWindow(int argc, char *argv[], QCommandLineParser &parser,
     QString intervalError;
     const int intervalDays = history::configuredIntervalDays(&intervalError);
     if (!intervalError.isEmpty()) {
-        err << QCoreApplication::applicationName() << ": " << intervalError << Qt::endl;
+        err << QCoreApplication::applicationName() << ": " << history::shown(intervalError)
+            << Qt::endl;
         return history::kExitUnusable;
     }
     const history::Home home = command.training ? history::trainingHome() : history::productHome();
@@ -67,16 +68,11 @@ bool noStrayArgument(const QCommandLineParser &parser)
 {
     if (parser.positionalArguments().isEmpty())
         return true;
-    QString shown = parser.positionalArguments().first();
-    for (QChar &c : shown) {
-        if (!c.isPrint())
-            c = QChar::ReplacementCharacter;
-    }
     QTextStream(stderr) << QCoreApplication::applicationName() << ": "
                         << QCoreApplication::translate(
                                "history", "unexpected argument: '%1'; the window takes none "
                                           "(the days of --due go after it)")
-                               .arg(shown)
+                               .arg(history::shown(parser.positionalArguments().first()))
                         << Qt::endl;
     return false;
 }
@@ -144,9 +140,12 @@ int main(int argc, char *argv[])
     QString intervalError;
     options.intervalDays = history::configuredIntervalDays(&intervalError);
     if (!intervalError.isEmpty()) {
-        QTextStream(stderr) << QCoreApplication::applicationName() << ": " << intervalError
-                            << Qt::endl;
-        QMessageBox::critical(nullptr, QCoreApplication::applicationName(), intervalError);
+        QTextStream(stderr) << QCoreApplication::applicationName() << ": "
+                            << history::shown(intervalError) << Qt::endl;
+        // The value is anyone's text: never read as markup.
+        QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), intervalError);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
         return history::kExitUnusable;
     }
     options.training = parser.isSet(training);

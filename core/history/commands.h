@@ -40,6 +40,11 @@ struct Command {
     bool training = false;
 };
 
+// Names, paths and reasons from the history, the disk or the settings may
+// hold control characters: on a terminal they are shown as a replacement
+// character, never acted on, and a line stays a line.
+QString shown(const QString &text);
+
 // Adds --import, --export-csv, --sensor, --verify and --due.
 void addCommandOptions(QCommandLineParser &parser);
 

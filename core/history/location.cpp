@@ -457,11 +457,6 @@ int intervalDays(const QSettings &settings, QString *error)
     if (ok && days > 0 && days <= kLongestIntervalDays)
         return days;
     if (error) {
-        // Shown on a terminal: nothing in it may act there.
-        for (QChar &c : text) {
-            if (!c.isPrint())
-                c = QChar::ReplacementCharacter;
-        }
         const QString what = tr("%1=%2 is not a number of days from 1 to %3, and was not used.")
                                  .arg(QString::fromLatin1(kIntervalKey).section(u'/', -1), text)
                                  .arg(kLongestIntervalDays);
