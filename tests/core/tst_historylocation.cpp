@@ -282,7 +282,7 @@ void TestHistoryLocation::configured_data()
                                            << "sqlite:/srv/history.sqlite"
                                            << "" << Location::Kind::SQLite << "/srv/history.sqlite"
                                            << "";
-    QTest::newRow("the variable before the setting, the password kept apart")
+    QTest::newRow("the variable before the setting")
         << "postgresql://tech@db/fromvariable"
         << "postgresql://tech@db/shared"
         << "s3cret" << Location::Kind::PostgreSQL << "fromvariable"
