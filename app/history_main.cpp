@@ -132,7 +132,12 @@ int main(int argc, char *argv[])
         return history::kExitUnusable;
 
     QApplication app(argc, argv);
-    parser.process(app);
+    // Qt's own options are gone from the arguments now.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        QTextStream(stderr) << QCoreApplication::applicationName() << ": " << parser.errorText()
+                            << Qt::endl;
+        return history::kExitUnusable;
+    }
     if (!noStrayArgument(parser))
         return history::kExitUnusable;
 

@@ -457,13 +457,14 @@ int intervalDays(const QSettings &settings, QString *error)
     if (ok && days > 0 && days <= kLongestIntervalDays)
         return days;
     if (error) {
+        // In one pass each: the value and the file name are anyone's text,
+        // and a "%1" in them stays as it is.
         const QString what = tr("%1=%2 is not a number of days from 1 to %3, and was not used.")
-                                 .arg(QString::fromLatin1(kIntervalKey).section(u'/', -1), text)
-                                 .arg(kLongestIntervalDays);
+                                 .arg(QString::fromLatin1(kIntervalKey).section(u'/', -1), text,
+                                      QString::number(kLongestIntervalDays));
         *error = line > 0 ? tr("%1, line %2: %3")
-                                .arg(QDir::toNativeSeparators(settings.fileName()))
-                                .arg(line)
-                                .arg(what)
+                                .arg(QDir::toNativeSeparators(settings.fileName()),
+                                     QString::number(line), what)
                           : what;
     }
     return kDefaultIntervalDays;
