@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QMessageBox>
 #include <QTextStream>
 
 #include <cstdio>
@@ -30,9 +31,68 @@ int runWithoutWindow(int argc, char *argv[], QCommandLineParser &parser,
             << (error.isEmpty() ? parser.errorText() : error) << Qt::endl;
         return history::kExitUnusable;
     }
+    QString intervalError;
+    const int intervalDays = history::configuredIntervalDays(&intervalError);
+    if (!intervalError.isEmpty()) {
+        err << QCoreApplication::applicationName() << ": " << history::shown(intervalError)
+            << Qt::endl;
+        return history::kExitUnusable;
+    }
     const history::Home home = command.training ? history::trainingHome() : history::productHome();
-    return history::runCommand(command, home.location, home.pendingFolder,
-                               history::configuredIntervalDays(), out, err);
+    return history::runCommand(command, home.location, home.pendingFolder, intervalDays, out, err);
+}
+
+// The platform the window would use, and whether what it needs to show
+// itself is there: without it Qt would abort the program.
+bool displayAvailable(const QStringList &arguments)
+{
+    QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    const qsizetype at = arguments.indexOf(QStringLiteral("-platform"));
+    if (at >= 0 && at + 1 < arguments.size())
+        platform = arguments.at(at + 1);
+    platform = platform.section(u':', 0, 0);
+    const bool x11 = !qEnvironmentVariableIsEmpty("DISPLAY");
+    const bool wayland = !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (platform.isEmpty())
+        return x11 || wayland;
+    if (platform == QLatin1String("xcb"))
+        return x11;
+    if (platform.startsWith(QLatin1String("wayland")))
+        return wayland;
+    return true; // offscreen, vnc, eglfs, ...: nothing to check here
+}
+
+// The window takes no argument of its own but the options: a stray one is
+// said on the standard error, and false returned.
+bool noStrayArgument(const QCommandLineParser &parser)
+{
+    if (parser.positionalArguments().isEmpty())
+        return true;
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": "
+                        << QCoreApplication::translate(
+                               "history", "unexpected argument: '%1'; the window takes none "
+                                          "(the days of --due go after it)")
+                               .arg(history::shown(parser.positionalArguments().first()))
+                        << Qt::endl;
+    return false;
+}
+
+// Before a window is tried: no stray argument (Qt's own options, which only
+// the application object knows, are checked after it), and a display.
+bool windowCanStart(const QStringList &arguments, QCommandLineParser &parser)
+{
+    if (parser.parse(arguments) && !noStrayArgument(parser))
+        return false;
+    if (displayAvailable(arguments))
+        return true;
+    QTextStream(stderr) << QCoreApplication::applicationName() << ": "
+                        << QCoreApplication::translate(
+                               "history",
+                               "the history window needs a display, and there is none. Without "
+                               "one, --import, --export-csv, --verify and --due do their work "
+                               "(see --help).")
+                        << Qt::endl;
+    return false;
 }
 
 } // namespace
@@ -47,8 +107,9 @@ int main(int argc, char *argv[])
         "export to CSV, a printed report, and the import of calibration record files.\n"
         "--import, --export-csv, --verify, --due and --set-type do their work without a\n"
         "window and exit with 0 when all is well, 1 when something was refused, altered,\n"
-        "replaced, missing or overdue, and 2 when the history could not be opened or the\n"
-        "command line is wrong."));
+        "replaced, missing, overdue or left pending, and 2 when the history could not be\n"
+        "opened, read or written, the settings are wrong or the command line is. The\n"
+        "window takes no argument and needs a display."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption training(
@@ -67,12 +128,31 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     if (history::asksForCommand(arguments))
         return runWithoutWindow(argc, argv, parser, training);
+    if (!windowCanStart(arguments, parser))
+        return history::kExitUnusable;
 
     QApplication app(argc, argv);
-    parser.process(app);
+    // Qt's own options are gone from the arguments now.
+    if (!parser.parse(QCoreApplication::arguments())) {
+        QTextStream(stderr) << QCoreApplication::applicationName() << ": " << parser.errorText()
+                            << Qt::endl;
+        return history::kExitUnusable;
+    }
+    if (!noStrayArgument(parser))
+        return history::kExitUnusable;
 
     history::WindowOptions options;
-    options.intervalDays = history::configuredIntervalDays();
+    QString intervalError;
+    options.intervalDays = history::configuredIntervalDays(&intervalError);
+    if (!intervalError.isEmpty()) {
+        QTextStream(stderr) << QCoreApplication::applicationName() << ": "
+                            << history::shown(intervalError) << Qt::endl;
+        // The value is anyone's text: never read as markup.
+        QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), intervalError);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return history::kExitUnusable;
+    }
     options.training = parser.isSet(training);
     const history::Home home = options.training ? history::trainingHome() : history::productHome();
     options.location = home.location;

@@ -19,6 +19,16 @@
 namespace history
 {
 
+QString shown(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (!c.isPrint() && c != QLatin1Char(' '))
+            c = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
 namespace
 {
 
@@ -30,19 +40,6 @@ QString tr(const char *text)
 QString dashed(const char *option)
 {
     return QLatin1String("--") + QLatin1String(option);
-}
-
-// Names, paths and reasons from the history or the disk may hold control
-// characters: on a terminal they are shown as a replacement character, never
-// acted on, and a line stays a line.
-QString shown(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out) {
-        if (!c.isPrint() && c != QLatin1Char(' '))
-            c = QChar::ReplacementCharacter;
-    }
-    return out;
 }
 
 bool openStore(Store &store, QTextStream &err)
@@ -69,6 +66,15 @@ int importFolder(const Command &command, Store &store, QTextStream &out, QTextSt
     const ImportResult result = importRecordFiles(store, recordFilesUnder(command.path), rules);
     for (const ImportResult::Refused &r : result.refused)
         err << shown(r.path) << ": " << shown(r.reason) << Qt::endl;
+    if (!result.failure.isEmpty()) {
+        err << shown(importStopped(result)) << Qt::endl;
+        return kExitUnusable;
+    }
+    // Not a fault: the history keeps the name it met first.
+    for (const ImportResult::Copy &copy : result.copies)
+        out << tr("%1: a copy of %2, which the history holds")
+                   .arg(shown(copy.path), shown(copy.recorded))
+            << '\n';
     out << importSummary(result) << Qt::endl;
     return result.refused.isEmpty() ? kExitWell : kExitFindings;
 }
@@ -317,8 +323,25 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
 
 namespace
 {
-int runAction(const Command &command, const Location &location, int intervalDays, QTextStream &out,
-              QTextStream &err)
+// The runs waiting in the station's pending folder for this history go in
+// first, as the window writes them on opening: a list or a check must not
+// miss what the station recorded. What stays pending is counted in one line;
+// false then.
+bool writePendingFirst(Store &store, const QString &pendingFolder, bool training, QTextStream &err)
+{
+    const PendingWrite written =
+        writePending(&store, pendingFolder, pendingRuns(pendingFolder, training));
+    if (written.errors.isEmpty())
+        return true;
+    err << tr("Pending runs not written into the history, not counted here: %1 (%2)")
+               .arg(written.errors.size())
+               .arg(shown(written.errors.first()))
+        << Qt::endl;
+    return false;
+}
+
+int runAction(const Command &command, const Location &location, const QString &pendingFolder,
+              int intervalDays, QTextStream &out, QTextStream &err)
 {
     if ((command.action == Command::Action::Import || command.action == Command::Action::Verify) &&
         !isFolder(command.path, err))
@@ -326,28 +349,35 @@ int runAction(const Command &command, const Location &location, int intervalDays
     Store store(location);
     if (!openStore(store, err))
         return kExitUnusable;
+    const bool writtenFirst = writePendingFirst(store, pendingFolder, command.training, err);
+    int status = kExitUnusable;
     switch (command.action) {
     case Command::Action::Import:
-        return importFolder(command, store, out, err);
+        status = importFolder(command, store, out, err);
+        break;
     case Command::Action::ExportCsv:
-        return exportCsv(command, store, out, err);
+        status = exportCsv(command, store, out, err);
+        break;
     case Command::Action::Verify:
-        return verifyFolder(command, store, out, err);
+        status = verifyFolder(command, store, out, err);
+        break;
     case Command::Action::Due:
-        return listDue(command, store, intervalDays, out, err);
+        status = listDue(command, store, intervalDays, out, err);
+        break;
     case Command::Action::SetType:
-        return setType(command, store, out, err);
+        status = setType(command, store, out, err);
+        break;
     case Command::Action::None:
         break;
     }
-    return kExitUnusable;
+    return !writtenFirst && status == kExitWell ? kExitFindings : status;
 }
 } // namespace
 
 int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
                int intervalDays, QTextStream &out, QTextStream &err)
 {
-    int status = runAction(command, location, intervalDays, out, err);
+    int status = runAction(command, location, pendingFolder, intervalDays, out, err);
     // Reading the folder sets aside what cannot be taken.
     pendingRuns(pendingFolder, command.training);
     const QList<DamagedFile> damaged = damagedPending(pendingFolder);

@@ -45,6 +45,11 @@ struct Command {
     QString runKey;     // --set-type: the run, by its key
 };
 
+// Names, paths and reasons from the history, the disk or the settings may
+// hold control characters: on a terminal they are shown as a replacement
+// character, never acted on, and a line stays a line.
+QString shown(const QString &text);
+
 // Adds --import, --export-csv, --sensor, --verify, --due, --set-type and --run.
 void addCommandOptions(QCommandLineParser &parser);
 
@@ -57,8 +62,10 @@ bool asksForCommand(const QStringList &arguments);
 bool commandFrom(const QCommandLineParser &parser, bool training, Command *command, QString *error);
 
 // Runs the command on the history at that location; the exit status.
-// Pending files set aside as damaged in `pendingFolder` are named on `err`
-// after the action, and make it end with kExitFindings at least.
+// The runs pending in `pendingFolder` for that history are written into it
+// first; those that cannot be are counted on `err`. They, and pending files
+// set aside as damaged (named on `err` after the action), make it end with
+// kExitFindings at least.
 int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
                int intervalDays, QTextStream &out, QTextStream &err);
 

@@ -62,11 +62,19 @@ QString refusalOf(const Run &run, const ImportRules &rules)
     return QString();
 }
 
-bool alreadyThere(const Store &store, const QByteArray &bytes)
+// The verdict on a file one of whose digests the history knows (a copy when
+// the history names another file for it); none when it knows none.
+std::optional<FileImport> alreadyThere(const QStringList &digests, const QSet<QString> &known,
+                                       const QHash<QString, QString> &paths, const QString &path)
 {
-    const QStringList digests = knownDigests(bytes);
-    return std::any_of(digests.begin(), digests.end(),
-                       [&](const QString &digest) { return store.hasRecordDigest(digest); });
+    for (const QString &digest : digests) {
+        if (!known.contains(digest))
+            continue;
+        const QString recorded = paths.value(digest);
+        return FileImport{FileImport::Verdict::AlreadyThere, QString(),
+                          recorded.isEmpty() || recorded == path ? QString() : recorded};
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -154,7 +162,7 @@ ReadFile readFile(const QString &path, const ImportRules &rules)
     ReadFile read;
     read.path = path;
     const auto refuse = [&read](const QString &reason) {
-        read.decided = FileImport{FileImport::Verdict::Refused, reason};
+        read.decided = FileImport{FileImport::Verdict::Refused, reason, QString()};
         return read;
     };
 
@@ -204,10 +212,10 @@ FileImport fromWrite(const WriteResult &written, const QString &error)
 {
     if (!written)
         return {FileImport::Verdict::Refused,
-                tr("could not be written to the history: %1").arg(error)};
+                tr("could not be written to the history: %1").arg(error), QString()};
     if (written.kind == WriteResult::AlreadyThere)
-        return {FileImport::Verdict::AlreadyThere, QString()};
-    return {FileImport::Verdict::Imported, QString()};
+        return {FileImport::Verdict::AlreadyThere, QString(), QString()};
+    return {FileImport::Verdict::Imported, QString(), QString()};
 }
 
 // One file against the history, in a transaction of its own.
@@ -215,9 +223,15 @@ FileImport importRead(Store &store, const ReadFile &read)
 {
     if (read.decided)
         return *read.decided;
-    if (alreadyThere(store, read.bytes))
-        return {FileImport::Verdict::AlreadyThere, QString()};
+    const QStringList digests = knownDigests(read.bytes);
+    QSet<QString> known;
+    QHash<QString, QString> paths;
     QString error;
+    // Not looked up, it is written: the history keeps a record once.
+    if (store.knownRecordDigests(digests, &known, &error, &paths)) {
+        if (const auto there = alreadyThere(digests, known, paths, read.run.recordPath))
+            return *there;
+    }
     const WriteResult written = store.write(read.run, &error);
     return fromWrite(written, error);
 }
@@ -225,7 +239,8 @@ FileImport importRead(Store &store, const ReadFile &read)
 // The batch's files as importRead() would judge them one after the other,
 // in two queries and one transaction; false when the history could not
 // answer or the transaction failed, and nothing of the batch was written.
-bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *verdicts)
+bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *verdicts,
+                 QString *error)
 {
     QList<QStringList> digests(batch.size());
     QStringList asked;
@@ -236,8 +251,8 @@ bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *
         }
     }
     QSet<QString> known;
-    QString error;
-    if (!store.knownRecordDigests(asked, &known, &error))
+    QHash<QString, QString> paths;
+    if (!store.knownRecordDigests(asked, &known, error, &paths))
         return false;
     // A file after another of the batch with the same record finds it there,
     // as it would have had the first been written alone.
@@ -248,23 +263,25 @@ bool importBatch(Store &store, const QList<ReadFile> &batch, QList<FileImport> *
         const ReadFile &read = batch.at(i);
         if (read.decided) {
             verdicts->append(*read.decided);
-        } else if (std::any_of(digests.at(i).begin(), digests.at(i).end(),
-                               [&](const QString &digest) { return known.contains(digest); })) {
-            verdicts->append({FileImport::Verdict::AlreadyThere, QString()});
+        } else if (const auto there =
+                       alreadyThere(digests.at(i), known, paths, read.run.recordPath)) {
+            verdicts->append(*there);
         } else {
-            if (!read.run.recordDigest.isEmpty())
+            if (!read.run.recordDigest.isEmpty()) {
                 known.insert(read.run.recordDigest);
+                paths.insert(read.run.recordDigest, read.run.recordPath);
+            }
             runs << read.run;
             written << i;
-            verdicts->append({FileImport::Verdict::Imported, QString()});
+            verdicts->append({FileImport::Verdict::Imported, QString(), QString()});
         }
     }
     QList<bool> inserted;
-    if (!store.writeAll(runs, &inserted, &error))
+    if (!store.writeAll(runs, &inserted, error))
         return false;
     for (int k = 0; k < written.size(); ++k) {
         if (!inserted.at(k))
-            (*verdicts)[written.at(k)] = {FileImport::Verdict::AlreadyThere, QString()};
+            (*verdicts)[written.at(k)] = {FileImport::Verdict::AlreadyThere, QString(), QString()};
     }
     return true;
 }
@@ -277,6 +294,8 @@ void count(ImportResult *result, const QString &path, const FileImport &file)
         break;
     case FileImport::Verdict::AlreadyThere:
         ++result->alreadyThere;
+        if (!file.copyOf.isEmpty())
+            result->copies.append({path, file.copyOf});
         break;
     case FileImport::Verdict::Refused:
         result->refused.append({path, file.reason});
@@ -285,19 +304,32 @@ void count(ImportResult *result, const QString &path, const FileImport &file)
 }
 
 // Writes the batch; when it fails as a whole, file by file, so that a file
-// the history refuses is reported alone and the others still go in.
-void flush(Store &store, QList<ReadFile> *batch, ImportResult *result)
+// the history refuses is reported alone and the others still go in. A
+// history whose connection is lost takes nothing more: the batch is left
+// alone and result->failure says why; false then.
+bool flush(Store &store, QList<ReadFile> *batch, ImportResult *result)
 {
     joinKnownSensors(store, batch);
     QList<FileImport> verdicts;
-    if (!importBatch(store, *batch, &verdicts)) {
+    QString error;
+    if (!importBatch(store, *batch, &verdicts, &error)) {
         verdicts.clear();
-        for (const ReadFile &read : std::as_const(*batch))
+        for (const ReadFile &read : std::as_const(*batch)) {
+            // Checked before each file: a closed connection is not asked again.
+            if (!store.isOpen()) {
+                result->failure = error;
+                batch->clear();
+                return false;
+            }
             verdicts << importRead(store, read);
+            if (verdicts.last().verdict == FileImport::Verdict::Refused && !read.decided)
+                error = verdicts.last().reason;
+        }
     }
     for (int i = 0; i < batch->size(); ++i)
         count(result, batch->at(i).path, verdicts.at(i));
     batch->clear();
+    return true;
 }
 
 } // namespace
@@ -319,12 +351,12 @@ ImportResult importRecordFiles(Store &store, const QStringList &files, const Imp
         if (goOn && !goOn(i, result.total)) {
             // What was read before the stop counts as tried.
             flush(store, &batch, &result);
-            result.cancelled = true;
+            result.cancelled = result.failure.isEmpty();
             return result;
         }
         batch << readFile(files.at(i), rules);
-        if (batch.size() == kImportBatchFiles)
-            flush(store, &batch, &result);
+        if (batch.size() == kImportBatchFiles && !flush(store, &batch, &result))
+            return result;
     }
     flush(store, &batch, &result);
     return result;
@@ -340,7 +372,19 @@ QString importSummary(const ImportResult &result)
         lines << tr("Cancelled: %1 of %2 files were not looked at.")
                      .arg(result.total - result.tried())
                      .arg(result.total);
+    if (!result.failure.isEmpty())
+        lines << importStopped(result);
     return lines.join(QLatin1Char('\n'));
+}
+
+QString importStopped(const ImportResult &result)
+{
+    if (result.failure.isEmpty())
+        return QString();
+    return tr("The import stopped, as the history failed (not imported: %1 of %2 files): %3")
+        .arg(result.total - result.imported - result.alreadyThere)
+        .arg(result.total)
+        .arg(result.failure);
 }
 
 } // namespace history

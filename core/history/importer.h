@@ -31,7 +31,17 @@ struct ImportResult {
     int imported = 0;
     int alreadyThere = 0;
     QList<Refused> refused; // not records, damaged, unreadable, refused or not written
+    // Files already in the history as a record file of another name: the
+    // name recorded first stays.
+    struct Copy {
+        QString path;
+        QString recorded;
+    };
+    QList<Copy> copies;
     bool cancelled = false; // the files after the last one tried were left alone
+    // Why the history itself failed (its connection lost): the import stopped
+    // there, and the files of the batch under way and after it were left alone.
+    QString failure;
     int tried() const { return imported + alreadyThere + int(refused.size()); }
 };
 
@@ -48,6 +58,7 @@ struct FileImport {
     enum class Verdict { Imported, AlreadyThere, Refused };
     Verdict verdict = Verdict::Refused;
     QString reason; // why refused
+    QString copyOf; // already there as this record file, of another name
 };
 
 // The regular files under a folder, recursively, in a stable order; links to
@@ -83,7 +94,12 @@ ImportResult importRecordFiles(Store &store, const QStringList &files, const Imp
                                const std::function<bool(int done, int total)> &goOn = {});
 
 // The counts for people, one a line: imported, already there, not imported,
-// and how many were not looked at when cancelled.
+// and how many were not looked at when cancelled or stopped by a failure of
+// the history (importStopped()).
 QString importSummary(const ImportResult &result);
+
+// When the history failed: one line with the cause and how many files were
+// not imported; empty otherwise.
+QString importStopped(const ImportResult &result);
 
 } // namespace history

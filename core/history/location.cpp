@@ -285,7 +285,7 @@ QString settingsFile()
     return base + QLatin1String(kSettingsFile);
 }
 
-QString settingText(const QString &file, const QString &key)
+QString settingText(const QString &file, const QString &key, int *lineNumber)
 {
     QFile in(file);
     if (file.isEmpty() || !in.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -295,8 +295,10 @@ QString settingText(const QString &file, const QString &key)
     const QString name = key.section(u'/', -1);
     QString current;
     QString found;
+    int number = 0;
     while (!in.atEnd()) {
         const QString line = QString::fromUtf8(in.readLine()).trimmed();
+        ++number;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
             current = line.mid(1, line.size() - 2).trimmed();
             continue;
@@ -306,6 +308,8 @@ QString settingText(const QString &file, const QString &key)
             continue;
         // The last one counts, as with QSettings.
         found = line.mid(equals + 1).trimmed();
+        if (lineNumber)
+            *lineNumber = number;
     }
     // Quotes keep blanks at the ends; QSettings writes a value with a comma
     // this way too.
@@ -468,14 +472,18 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
         return broken;
     }
     // The settings file keeps the password apart, so the location in it can
-    // be shown and copied.
-    if (fromSettings && location.kind == Location::Kind::PostgreSQL) {
+    // be shown and copied; an address in the variable without a password of
+    // its own takes it from there too.
+    if (location.kind == Location::Kind::PostgreSQL &&
+        (fromSettings || location.password.isEmpty())) {
         const QString password = setting(kPasswordKey);
         if (!password.isEmpty())
             location.password = password;
         // As libpq refuses a ~/.pgpass others can read.
+        const bool fileHoldsPassword =
+            fromSettings ? !location.password.isEmpty() : !password.isEmpty();
         const QString problem =
-            location.password.isEmpty() ? QString() : settingsPrivacyProblem(settings.fileName());
+            fileHoldsPassword ? settingsPrivacyProblem(settings.fileName()) : QString();
         if (!problem.isEmpty()) {
             Location refused;
             refused.kind = Location::Kind::PostgreSQL;
@@ -486,13 +494,31 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
     return location;
 }
 
-int intervalDays(const QSettings &settings)
+int intervalDays(const QSettings &settings, QString *error)
 {
+    int line = 0;
+    QString text = settingText(settings.fileName(), QLatin1String(kIntervalKey), &line);
+    if (text.isNull()) {
+        if (!settings.contains(QLatin1String(kIntervalKey)))
+            return kDefaultIntervalDays;
+        text = settings.value(QLatin1String(kIntervalKey)).toString().trimmed();
+    }
     bool ok = false;
-    const int days = settings.value(QLatin1String(kIntervalKey)).toString().trimmed().toInt(&ok);
-    if (!ok || days <= 0 || days > kLongestIntervalDays)
-        return kDefaultIntervalDays;
-    return days;
+    const int days = text.toInt(&ok);
+    if (ok && days > 0 && days <= kLongestIntervalDays)
+        return days;
+    if (error) {
+        // In one pass each: the value and the file name are anyone's text,
+        // and a "%1" in them stays as it is.
+        const QString what = tr("%1=%2 is not a number of days from 1 to %3, and was not used.")
+                                 .arg(QString::fromLatin1(kIntervalKey).section(u'/', -1), text,
+                                      QString::number(kLongestIntervalDays));
+        *error = line > 0 ? tr("%1, line %2: %3")
+                                .arg(QDir::toNativeSeparators(settings.fileName()),
+                                     QString::number(line), what)
+                          : what;
+    }
+    return kDefaultIntervalDays;
 }
 
 namespace
@@ -521,9 +547,9 @@ Home trainingHome()
     return home;
 }
 
-int configuredIntervalDays()
+int configuredIntervalDays(QString *error)
 {
-    return intervalDays(programSettings());
+    return intervalDays(programSettings(), error);
 }
 
 } // namespace history

@@ -93,7 +93,8 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
 // QSettings would split "a,b" into a list and end a value at ';'. Blanks
 // around it are dropped; inside double quotes around the whole value, \"
 // and \\ stand for " and \. Null when the file does not have it.
-QString settingText(const QString &file, const QString &key);
+// `lineNumber` (if given) gets the number of the line, counted from 1.
+QString settingText(const QString &file, const QString &key, int *lineNumber = nullptr);
 
 // Why the settings file may not hold a password (other users can read it),
 // with the fix; empty when it is private or absent.
@@ -115,8 +116,11 @@ QString connectionOptions(const Location &location);
 inline constexpr char kDefaultSslMode[] = "verify-full";
 bool usesDefaultSslMode(const Location &location);
 
-// The calibration interval of the settings, in days.
-int intervalDays(const QSettings &settings);
+// The calibration interval of the settings, in days; the default when they
+// have none. A setting that is not a whole number of days from 1 to a
+// century is not used: `error` (if given) says so, naming its line, and the
+// default is returned.
+int intervalDays(const QSettings &settings, QString *error = nullptr);
 
 // A program's history: its database and the folder its runs wait in.
 struct Home {
@@ -128,7 +132,8 @@ struct Home {
 Home productHome();
 // The training program's: always an SQLite file of its own.
 Home trainingHome();
-// The calibration interval of the shared settings file, in days.
-int configuredIntervalDays();
+// The calibration interval of the shared settings file, in days; as
+// intervalDays().
+int configuredIntervalDays(QString *error = nullptr);
 
 } // namespace history

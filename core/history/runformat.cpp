@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QPair>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -244,8 +245,11 @@ QStringList csvCells(const RunField &field, const Run &run)
         return {reading.text, csvNumber(reading.value), csvNumber(reading.windowLow),
                 csvNumber(reading.windowHigh), verdictName(reading.verdict)};
     }
-    case FieldKind::Time:
-        return {timeText(run.*field.time)};
+    case FieldKind::Time: {
+        const QDateTime &time = run.*field.time;
+        return {time.isValid() ? time.toLocalTime().toString(QLatin1String(kCsvLocalTimeFormat))
+                               : QString()};
+    }
     case FieldKind::Date:
         return {(run.*field.date).isValid() ? (run.*field.date).toString(Qt::ISODate) : QString()};
     case FieldKind::Flag:
@@ -253,9 +257,22 @@ QStringList csvCells(const RunField &field, const Run &run)
     case FieldKind::Source:
         return {sourceName(run.*field.source)};
     case FieldKind::Outcome:
-        return {outcomeName(run.*field.outcome)};
+        return {outcomeText(run.*field.outcome)};
     }
     return {};
+}
+
+// The stable columns after every field's: a time's or the outcome's column
+// name with its cell for scripts; none for other fields.
+std::optional<QPair<QString, QString>> csvScriptCell(const RunField &field, const Run &run)
+{
+    if (field.kind == FieldKind::Time)
+        return qMakePair(QLatin1String(field.csv) + QLatin1String(kCsvUtcSuffix),
+                         timeText(run.*field.time));
+    if (field.kind == FieldKind::Outcome)
+        return qMakePair(QString::fromLatin1(kCsvOutcomeNameColumn),
+                         outcomeName(run.*field.outcome));
+    return std::nullopt;
 }
 
 struct Name {
@@ -452,6 +469,10 @@ QByteArray csvHeader()
             line += name.toUtf8();
         }
     }
+    for (const RunField &field : runFields()) {
+        if (const auto script = csvScriptCell(field, Run()))
+            line += ',' + script->first.toUtf8();
+    }
     return line + "\r\n";
 }
 
@@ -466,6 +487,10 @@ QByteArray csvRow(const Run &run)
             first = false;
             line += csvField(cell);
         }
+    }
+    for (const RunField &field : runFields()) {
+        if (const auto script = csvScriptCell(field, run))
+            line += ',' + csvField(script->second);
     }
     return line + "\r\n";
 }

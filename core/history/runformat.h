@@ -31,6 +31,15 @@ inline constexpr char kCsvByteOrderMark[] = "\xEF\xBB\xBF";
 // "-", "@", tab, CR first); a plain number never gets it.
 inline constexpr char kCsvTextMarker = '\'';
 
+// A time's column holds the local time as a spreadsheet reads it as a date,
+// the outcome's the words the window shows; for scripts the same in stable
+// form follow every field's columns: each time in UTC, ISO 8601 with
+// milliseconds, under its column's name with this suffix, and the outcome's
+// stable name.
+inline constexpr char kCsvLocalTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
+inline constexpr char kCsvUtcSuffix[] = "_utc";
+inline constexpr char kCsvOutcomeNameColumn[] = "outcome_name";
+
 // The byte order mark and one header row, then one row per run; CR LF line
 // ends, fields quoted where they hold a comma, a quote, CR or LF, quotes
 // doubled.

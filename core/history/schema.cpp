@@ -270,7 +270,7 @@ bool commit(QSqlDatabase &db, QSqlError *error)
     QSqlQuery query(db);
     if (!query.exec(QLatin1String("COMMIT"))) {
         *error = query.lastError();
-        QSqlQuery(db).exec(QLatin1String("ROLLBACK"));
+        rollback(db);
         return false;
     }
     return true;
@@ -278,7 +278,10 @@ bool commit(QSqlDatabase &db, QSqlError *error)
 
 void rollback(QSqlDatabase &db)
 {
-    QSqlQuery(db).exec(QLatin1String("ROLLBACK"));
+    // A connection lost took its transaction with it; asking would only
+    // bring the toolkit's own warning to the user's terminal.
+    if (db.isOpen())
+        QSqlQuery(db).exec(QLatin1String("ROLLBACK"));
 }
 
 bool readVersion(QSqlDatabase &db, bool sqlite, int *version, QSqlError *error)

@@ -874,10 +874,12 @@ bool Store::hasRecordDigest(const QString &sha256) const
     return query.next();
 }
 
-bool Store::knownRecordDigests(const QStringList &digests, QSet<QString> *known,
-                               QString *error) const
+bool Store::knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error,
+                               QHash<QString, QString> *paths) const
 {
     known->clear();
+    if (paths)
+        paths->clear();
     QSqlDatabase db = database();
     if (!db.isOpen()) {
         *error = tr("the history is not open");
@@ -892,17 +894,23 @@ bool Store::knownRecordDigests(const QStringList &digests, QSet<QString> *known,
         return true;
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    bool ok = query.prepare(QLatin1String("SELECT DISTINCT record_digest FROM runs"
+    bool ok = query.prepare(QLatin1String("SELECT DISTINCT record_digest, record_path FROM runs"
                                           " WHERE record_digest IN (") +
-                            QStringList(asked.size(), QStringLiteral("?")).join(u',') + u')');
+                            QStringList(asked.size(), QStringLiteral("?")).join(u',') +
+                            QLatin1String(") ORDER BY record_path"));
     for (const QString &digest : asked)
         query.addBindValue(digest);
     ok = ok && query.exec();
-    while (ok && query.next())
+    while (ok && query.next()) {
         known->insert(query.value(0).toString());
+        if (paths && !paths->contains(query.value(0).toString()))
+            paths->insert(query.value(0).toString(), query.value(1).toString());
+    }
     if (!ok || query.lastError().isValid()) {
         *error = failure(location_, tr("cannot look up the records"), query.lastError());
         known->clear();
+        if (paths)
+            paths->clear();
         return false;
     }
     return true;

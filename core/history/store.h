@@ -155,8 +155,10 @@ public:
     QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
     bool hasRecordDigest(const QString &sha256) const;
     // Of these digests, the ones a run of the history carries, in one query;
-    // false with a reason.
-    bool knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error) const;
+    // false with a reason. `paths` (if given) gets each known one's record
+    // file as the history names it.
+    bool knownRecordDigests(const QStringList &digests, QSet<QString> *known, QString *error,
+                            QHash<QString, QString> *paths = nullptr) const;
 
     // Of these serial numbers, the types, ranges and units their runs give,
     // by serial number; false with a reason.

@@ -21,6 +21,8 @@
 namespace history
 {
 
+class Store;
+
 class Writer : public QObject, public Sink
 {
     Q_OBJECT
@@ -61,6 +63,18 @@ using Pending = PendingEntry;
 // run of their own name, and practice runs unless the folder is the training
 // program's, are set aside (see damagedPending()), not skipped.
 QList<Pending> pendingRuns(const QString &pendingFolder, bool training = false);
+
+struct PendingWrite {
+    int written = 0;
+    QStringList errors; // one per run that is still pending
+};
+
+// Writes each pending run meant for the store's history into it and removes
+// its file once the history holds it, unless the file meanwhile holds a newer
+// snapshot of the run. Runs meant for another history stay, with the reason
+// in errors. Damaged files are listed by damagedPending().
+PendingWrite writePending(Store *store, const QString &pendingFolder,
+                          const QList<Pending> &pending);
 
 // "the run of <date> for sensor <serial>"
 QString runName(const Run &run);

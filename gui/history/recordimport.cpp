@@ -81,11 +81,24 @@ ImportSummaryDialog::ImportSummaryDialog(const ImportResult &result, const QStri
     refused->setVisible(!result.refused.isEmpty());
     layout->addWidget(refused, 1);
 
+    // Files the history already holds under the name it met first.
+    auto *copies = new QTreeWidget;
+    copies->setObjectName(QStringLiteral("copies"));
+    copies->setColumnCount(2);
+    copies->setHeaderLabels({tr("File"), tr("A copy of")});
+    copies->setRootIsDecorated(false);
+    copies->setUniformRowHeights(true);
+    for (const ImportResult::Copy &copy : result.copies)
+        new QTreeWidgetItem(copies, {base.relativeFilePath(copy.path), copy.recorded});
+    copies->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    copies->setVisible(!result.copies.isEmpty());
+    layout->addWidget(copies, 1);
+
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::accept);
     layout->addWidget(buttons);
 
-    resize(result.refused.isEmpty() ? QSize(420, 160) : QSize(720, 420));
+    resize(result.refused.isEmpty() && result.copies.isEmpty() ? QSize(420, 160) : QSize(720, 420));
 }
 
 } // namespace history

@@ -409,9 +409,12 @@ void TestHistoryFormat::csvExport()
         const Run &run = runs.at(i);
         QCOMPARE(cell(i, "key"), run.key);
         QCOMPARE(cell(i, "serial_number"), run.serialNumber);
-        QCOMPARE(QDateTime::fromString(cell(i, "started"), Qt::ISODateWithMs), run.started);
-        QVERIFY(cell(i, "started").endsWith('Z'));
-        QCOMPARE(cell(i, "outcome"), history::outcomeName(run.outcome));
+        // A date a spreadsheet reads, in local time, and the window's words;
+        // UTC to the millisecond and the stable name at the end, for scripts.
+        QCOMPARE(cell(i, "started"), run.started.toLocalTime().toString("yyyy-MM-dd HH:mm:ss"));
+        QCOMPARE(cell(i, "started_utc"), run.started.toUTC().toString(Qt::ISODateWithMs));
+        QCOMPARE(cell(i, "outcome"), history::outcomeText(run.outcome));
+        QCOMPARE(cell(i, "outcome_name"), history::outcomeName(run.outcome));
         QCOMPARE(cell(i, "outcome_detail"), run.outcomeDetail);
         QCOMPARE(cell(i, "found_low_value").toDouble(), run.foundLow.value);
         QCOMPARE(cell(i, "found_low_window_high").toDouble(), run.foundLow.windowHigh);
@@ -424,7 +427,7 @@ void TestHistoryFormat::csvExport()
     // Nothing taken, nothing shown; no mean, no end: empty cells.
     for (const char *column :
          {"left_high_text", "left_high_value", "left_high_window_low", "left_high_window_high",
-          "left_high_verdict", "mean_counts", "ended"})
+          "left_high_verdict", "mean_counts", "ended", "ended_utc"})
         QCOMPARE(cell(2, column), QString());
     QVERIFY(std::isnan(cell(3, "found_high_value").toDouble()) ||
             cell(3, "found_high_value").compare("nan", Qt::CaseInsensitive) == 0);
@@ -653,7 +656,8 @@ void TestHistoryFormat::everyFieldRoundTrip()
     QCOMPARE(history::csvRow(back), history::csvRow(expected));
     const QList<QStringList> csv = parseCsv(history::toCsv({back}).mid(3));
     QCOMPARE(csv.size(), 2);
-    QCOMPARE(csv.at(1).at(csv.at(0).indexOf("recorded_at")), history::timeText(back.recordedAt));
+    QCOMPARE(csv.at(1).at(csv.at(0).indexOf("recorded_at_utc")),
+             history::timeText(back.recordedAt));
 }
 
 QTEST_GUILESS_MAIN(TestHistoryFormat)

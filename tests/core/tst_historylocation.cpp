@@ -290,7 +290,12 @@ void TestHistoryLocation::configured_data()
         << "postgresql://tech@db/fromvariable"
         << "postgresql://tech@db/shared"
         << "s3cret" << Location::Kind::PostgreSQL << "fromvariable"
-        << "";
+        << "s3cret";
+    QTest::newRow("the variable's own password wins")
+        << "postgresql://tech:inline@db/fromvariable"
+        << ""
+        << "s3cret" << Location::Kind::PostgreSQL << "fromvariable"
+        << "inline";
     QTest::newRow("a blank variable is no variable") << "   "
                                                      << "postgresql://tech@db/shared"
                                                      << "" << Location::Kind::PostgreSQL << "shared"

@@ -9,12 +9,14 @@
 #include "core/record.h"
 #include "core/tipkind.h"
 #include "tests/support/drifted.h"
+#include "tests/support/historydatabases.h"
 #include "tests/support/records.h"
 #include "tst_historysupport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QtTest>
 
 using namespace historytest;
@@ -109,6 +111,7 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{mixed}", records + "/mixed"},
         {"{practice}", records + "/practice"},
         {"{odd}", records + "/odd"},
+        {"{copies}", records + "/copies"},
         {"{verified}", records + "/verified"},
         {"{altered}", records + "/altered"},
         {"{due1}", kToday.addDays(-365).toString(Qt::ISODate)},
@@ -166,6 +169,8 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         // A name that would move the terminal's cursor and colour its text.
         {"{odd}/a\nb\x1b[31m.txt", "nothing"},
         {"{verified}/kept.txt", kept},
+        {"{copies}/a.txt", recordOf("40317-05104", {2025, 2, 7})},
+        {"{copies}/c/a.txt", recordOf("40317-05104", {2025, 2, 7}).replace("\r\n", "\n")},
         {"{altered}/changed.txt", edited},
         {"{known}/k.txt", recordOf("40317-05002", kToday.addDays(-1))},
         {"{checks}/replaced/r.txt", kept},
@@ -234,6 +239,7 @@ private slots:
     void historyThatCannotOpen();
     void damagedPendingNamed_data();
     void damagedPendingNamed();
+    void importWhenServerStops();
 };
 
 void HistoryProgramTest::textWithoutDisplay_data()
@@ -327,14 +333,15 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<int>("csvRows");       // rows of the CSV file written; -1: none written
     QTest::addColumn<QString>("removed");   // a file deleted first
     QTest::addColumn<QStringList>("types"); // of the serial's stored runs, oldest first
+    QTest::addColumn<QString>("conf");      // the settings file's text, if any
 
     const auto row = [](const char *name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
                         const QString &holds = QString(), const QString &serial = QString(),
                         int csvRows = -1, const QString &removed = QString(),
-                        const QStringList &types = {}) {
+                        const QStringList &types = {}, const QString &conf = QString()) {
         QTest::newRow(name) << arguments << code << out << err << holds << serial << csvRows
-                            << removed << types;
+                            << removed << types << conf;
     };
     row("due: the overdue sensor", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"Sensors overdue: 1"});
@@ -377,6 +384,10 @@ void HistoryProgramTest::commands_data()
     row("verify, one replaced", {"--verify", "{checks}/replaced"}, 1,
         {"Unchanged: 0", "Replaced: 1"},
         {"replaced by another run's record: {checks}/replaced/r.txt"});
+    row("import, the first name recorded, a copy named", {"--import", "{copies}"}, 0,
+        {"Already in the history: 1", "{copies}/c/a.txt: a copy of {copies}/a.txt, which the "
+                                      "history holds"},
+        {}, "{history}", "40317-05104");
     row("a name with control characters, shown inert", {"--import", "{odd}"}, 1,
         {"Not imported: 1"}, {QString("{odd}/a\uFFFDb\uFFFD[31m.txt: not a calibration record")});
     row("practice into the training history", {"--import", "{practice}", "--training"}, 0,
@@ -398,6 +409,12 @@ void HistoryProgramTest::commands_data()
     row("sensor alone", {"--sensor", "40317-05001"}, 2, {}, {"--sensor goes with --export-csv"});
     row("sensor with due", {"--due", "--sensor", "40317-05001"}, 2, {}, {"--sensor goes with"});
     row("a stray argument", {"--verify", "{good}", "extra"}, 2, {}, {"unexpected argument"});
+    row("a stray number, no action", {"30"}, 2, {}, {"unexpected argument: '30'"});
+    row("the window without a display", {"--training"}, 2, {},
+        {"needs a display", "--import, --export-csv, --verify and --due"});
+    row("an interval in months", {"--due"}, 2, {},
+        {"zolvex.conf, line 3: interval_days=6 months is not a number of days"}, {}, {}, -1, {}, {},
+        "[history]\n\ninterval_days=6 months\n");
 }
 
 // Each action without a display (no DISPLAY, no platform plugin set), on the
@@ -413,6 +430,7 @@ void HistoryProgramTest::commands()
     QFETCH(int, csvRows);
     QFETCH(QString, removed);
     QFETCH(QStringList, types);
+    QFETCH(QString, conf);
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QMap<QString, QString> places;
@@ -420,6 +438,8 @@ void HistoryProgramTest::commands()
     QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
     if (!removed.isEmpty())
         QVERIFY(QFile::remove(substituted(removed, places)));
+    if (!conf.isEmpty())
+        QVERIFY(writeFile(home.filePath("config/zolvex/zolvex.conf"), conf.toUtf8()));
 
     QProcessEnvironment env = bareEnvironment(home.path());
     env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
@@ -465,6 +485,9 @@ void HistoryProgramTest::commands()
         const QByteArray bytes = csv.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBFkey,"));
         QCOMPARE(bytes.count("\r\n"), 1 + csvRows);
+        // Times a spreadsheet reads as dates, and the window's words.
+        QVERIFY(QString::fromUtf8(bytes).contains(QRegularExpression(
+            R"(\r\n[^\r]*,\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,[^\r]*,"Validated, date set",)")));
     }
 }
 
@@ -509,16 +532,19 @@ void HistoryProgramTest::damagedPendingNamed_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<QString>("reason"); // empty: not set aside
+    // Runs pending beside it, one for this history and one for another.
+    QTest::addColumn<bool>("waiting");
     const QByteArray broken("{\"key\": \"half-writ");
     const history::Run practice = validation("TR-20415", kToday, "520.0", "200.0");
     // A station a time zone ahead may already be there.
     const history::Run tomorrow = validation("40317-05200", kToday.addDays(1), "520.0", "200.0");
     const auto row = [](const char *row, const QStringList &arguments, const history::Run &run,
-                        const QByteArray &content, const QString &reason) {
+                        const QByteArray &content, const QString &reason, bool waiting = false) {
         QTest::newRow(row) << arguments << QFileInfo(history::pendingPath("", run.key)).fileName()
-                           << content << reason;
+                           << content << reason << waiting;
     };
-    row("damaged, sensors overdue", {"--due", "30"}, practice, broken, "it holds no run");
+    row("damaged, sensors overdue, runs waiting", {"--due", "30"}, practice, broken,
+        "it holds no run", true);
     row("damaged, nothing due", {"--training", "--due"}, practice, broken, "it holds no run");
     row("a practice run, real", {"--verify", "{verified}"}, practice, history::toJson(practice),
         "a practice record of the training program");
@@ -529,20 +555,46 @@ void HistoryProgramTest::damagedPendingNamed_data()
 }
 
 // A pending file that cannot be taken is set aside, never deleted, and every
-// action names it and ends with status 1; one that can stays where it is.
+// action names it and ends with status 1; one that can is written into its
+// history before the action, and one meant for another history is counted.
 void HistoryProgramTest::damagedPendingNamed()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, name);
     QFETCH(QByteArray, content);
     QFETCH(QString, reason);
+    QFETCH(bool, waiting);
     QTemporaryDir home;
     QMap<QString, QString> places;
     QString error;
     QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
     const QString pending = home.filePath(
         arguments.contains("--training") ? "data/zolvex-training/pending" : "data/zolvex/pending");
-    QVERIFY(writeFile(pending + "/" + name, content));
+    // A run that may be taken is meant for the history the action opens.
+    history::Location opened;
+    opened.path = arguments.contains("--training")
+                      ? QFileInfo(pending).path() + QLatin1String(history::kSQLiteFile)
+                      : places.value("{history}");
+    history::PendingEntry taken{{}, {}, history::locationText(opened), {}};
+    if (reason.isEmpty() && history::fromJson(content, &taken.run)) {
+        QVERIFY(QDir().mkpath(pending));
+        const history::PendingLock lock(pending);
+        QVERIFY(lock.locked() && history::keepPending(pending, taken, &error));
+    } else {
+        QVERIFY(writeFile(pending + "/" + name, content));
+    }
+    for (const QString &serial :
+         waiting ? QStringList{"40317-05009", "40317-05010"} : QStringList()) {
+        history::Location meantFor; // this history, and another
+        meantFor.path = serial.endsWith('9') ? places.value("{history}") : home.filePath("b.db");
+        const history::PendingEntry entry{
+            validation(serial, kToday.addDays(-400), "520.0", "200.0"),
+            {},
+            history::locationText(meantFor),
+            {}};
+        const history::PendingLock lock(pending);
+        QVERIFY(lock.locked() && history::keepPending(pending, entry, &error));
+    }
     QProcessEnvironment env = bareEnvironment(home.path());
     env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
     QStringList args;
@@ -553,7 +605,11 @@ void HistoryProgramTest::damagedPendingNamed()
     QVERIFY2(result.finished && result.code == (reason.isEmpty() ? 0 : 1), qPrintable(shown));
     const QString aside = pending + "/damaged/" + name;
     QCOMPARE(QFile::exists(aside), !reason.isEmpty());
-    QCOMPARE(QFile::exists(pending + "/" + name), reason.isEmpty());
+    // Set aside, or written into the history before the action.
+    QVERIFY(!QFile::exists(pending + "/" + name));
+    QCOMPARE(result.out.contains("40317-05009\t"), waiting);
+    QCOMPARE(result.err.contains("Pending runs not written into the history, not counted here: 1"),
+             waiting);
     if (reason.isEmpty())
         return;
     QVERIFY2(result.err.contains("damaged pending run, kept aside: " + aside + ": " + reason),
@@ -561,6 +617,49 @@ void HistoryProgramTest::damagedPendingNamed()
     QFile kept(aside);
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), content);
+}
+
+// The server stops while an import writes: the import stops there, with one
+// line that gives the cause and the count, and no toolkit message.
+void HistoryProgramTest::importWhenServerStops()
+{
+    HISTORY_NEED_POSTGRES();
+    historytest::OwnServer server;
+    QString error;
+    QVERIFY2(server.init(&error), qPrintable(error));
+    const history::Location location = server.location();
+    history::Store probe(location);
+    QVERIFY2(probe.open(&error), qPrintable(error));
+    // Holds the table against writes, then sees the import wait for it.
+    QSqlQuery holder(probe.database());
+    QVERIFY(holder.exec("BEGIN") && holder.exec("LOCK TABLE runs IN EXCLUSIVE MODE"));
+    QTemporaryDir home;
+    constexpr int kFiles = 250;
+    for (int i = 0; i < kFiles; ++i)
+        QVERIFY(writeFile(home.filePath(QString("records/%1.txt").arg(i)),
+                          recordOf(QString("40317-%1").arg(10000 + i), {2025, 3, 1})));
+
+    QProcessEnvironment env = bareEnvironment(home.path());
+    env.insert("ZOLVEX_HISTORY_DATABASE",
+               "postgresql://" + location.user + "@/" + location.database +
+                   "?lock_timeout=60000&host=" + QUrl::toPercentEncoding(location.host) +
+                   "&port=" + QString::number(location.port));
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.start(kProgram, {"--import", home.filePath("records")});
+    QVERIFY(QTest::qWaitFor(
+        [&] { return holder.exec("SELECT pid FROM pg_locks WHERE NOT granted") && holder.next(); },
+        20000));
+    QVERIFY2(server.stop(&error), qPrintable(error));
+    QVERIFY(process.waitForFinished(20000));
+    const QString err = QString::fromUtf8(process.readAllStandardError());
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 2 &&
+                 err.count('\n') == 1 && err.contains("the runs could not be written") &&
+                 err.startsWith(QString("The import stopped, as the history failed (not "
+                                        "imported: %1 of %1 files): ")
+                                    .arg(kFiles)),
+             qPrintable(err));
+    QVERIFY(process.readAllStandardOutput().isEmpty());
 }
 
 QTEST_MAIN(HistoryProgramTest)
