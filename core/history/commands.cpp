@@ -3,6 +3,7 @@
 #include "core/history/csvfile.h"
 #include "core/history/importer.h"
 #include "core/history/pendingfiles.h"
+#include "core/history/showntext.h"
 #include "core/history/store.h"
 #include "core/history/verifier.h"
 #include "core/history/writer.h"
@@ -30,19 +31,6 @@ QString tr(const char *text)
 QString dashed(const char *option)
 {
     return QLatin1String("--") + QLatin1String(option);
-}
-
-// Names, paths and reasons from the history or the disk may hold control
-// characters: on a terminal they are shown as a replacement character, never
-// acted on, and a line stays a line.
-QString shown(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out) {
-        if (!c.isPrint() && c != QLatin1Char(' '))
-            c = QChar::ReplacementCharacter;
-    }
-    return out;
 }
 
 bool openStore(Store &store, QTextStream &err)

@@ -1,5 +1,6 @@
 #include "gui/history/driftchart.h"
 
+#include "core/history/showntext.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorlistmodel.h"
 
@@ -199,7 +200,7 @@ QString DriftChart::toolTipAt(qreal time) const
     if (nearest) {
         const Run &run = *nearest;
         QStringList lines{
-            tr("%1 %2, %3").arg(run.sensorType, serialText(run.serialNumber), runDateText(run)),
+            tr("%1, %2").arg(sensorText(run.sensorType, run.serialNumber), runDateText(run)),
             resultText(run)};
         if (run.foundHigh.taken() || run.foundLow.taken())
             lines << tr("As found: high %1, low %2").arg(run.foundHigh.text, run.foundLow.text);
@@ -229,8 +230,8 @@ void DriftChart::setRuns(const QList<Run> &runs)
     }
     const Run &last = runs.last();
     // The chart draws its title as markup: the sensor's words are escaped.
-    c->setTitle(tr("%1 %2: readings as found, and the slope in force")
-                    .arg(last.sensorType, serialText(last.serialNumber))
+    c->setTitle(tr("%1: readings as found, and the slope in force")
+                    .arg(sensorText(last.sensorType, last.serialNumber))
                     .toHtmlEscaped());
 
     const qint64 first = runs.first().started.toMSecsSinceEpoch();
@@ -287,7 +288,10 @@ void DriftChart::setRuns(const QList<Run> &runs)
 
     auto *reading = new QValueAxis;
     reading->setLabelFormat(QStringLiteral("%.0f"));
-    reading->setTitleText(last.unit.isEmpty() ? tr("Reading") : tr("Reading (%1)").arg(last.unit));
+    // Axis titles are drawn as markup too.
+    reading->setTitleText(last.unit.isEmpty()
+                              ? tr("Reading")
+                              : tr("Reading (%1)").arg(shown(last.unit)).toHtmlEscaped());
     if (values.valid()) {
         const double padding = std::max((values.high - values.low) * kValuePadFraction, 1.0);
         // A conductivity is never negative: no room below zero for padding.

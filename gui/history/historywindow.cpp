@@ -613,13 +613,12 @@ void HistoryWindow::updateHeading()
         return sensorModel_->index(row, column).data().toString();
     };
     if (reading && reader_->waiting(HistoryReader::Runs)) {
-        heading_->setText(tr("Loading the runs of %1 %2...")
-                              .arg(shown(SensorListModel::Type), shown(SensorListModel::Serial)));
+        heading_->setText(tr("Loading the runs of %1...").arg(sensorText(currentType_, current_)));
         return;
     }
-    heading_->setText(tr("%1 %2 - runs: %3 - next due %4")
-                          .arg(shown(SensorListModel::Type), shown(SensorListModel::Serial),
-                               shown(SensorListModel::Runs), shown(SensorListModel::NextDue)));
+    heading_->setText(tr("%1 - runs: %2 - next due %3")
+                          .arg(sensorText(currentType_, current_), shown(SensorListModel::Runs),
+                               shown(SensorListModel::NextDue)));
 }
 
 void HistoryWindow::updateStatus()
@@ -659,7 +658,8 @@ void HistoryWindow::exportSensor()
     if (!historyOpen_ || export_ || currentRow() < 0)
         return;
     // Both come from the sensor: nothing of them may name another folder.
-    QString name = tr("%1 %2").arg(serialText(current_), currentType_);
+    QString name = currentType_.isEmpty() ? serialText(current_)
+                                          : tr("%1 %2").arg(serialText(current_), currentType_);
     name.replace(QRegularExpression(QLatin1String(kUnsafeInFileName)), QStringLiteral("_"));
     const QString path = askCsvPath(name + QLatin1Char('.') + QLatin1String(kCsvSuffix));
     if (path.isEmpty())

@@ -88,13 +88,15 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
     if (in.training)
         html += QStringLiteral("<h1>%1</h1>")
                     .arg(Report::tr("Training - not a calibration record").toHtmlEscaped());
-    html += QStringLiteral("<h2>%1</h2>")
-                .arg(Report::tr("Calibration history of sensor %1 (%2)")
-                         .arg(serialText(s.serialNumber), s.sensorType)
-                         .toHtmlEscaped());
+    const QString title =
+        s.sensorType.isEmpty()
+            ? Report::tr("Calibration history of sensor %1").arg(serialText(s.serialNumber))
+            : Report::tr("Calibration history of sensor %1 (%2)")
+                  .arg(serialText(s.serialNumber), typeText(s.sensorType));
+    html += QStringLiteral("<h2>%1</h2>").arg(title.toHtmlEscaped());
     html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"2\">");
     html += summaryRow(Report::tr("Serial number"), serialText(s.serialNumber));
-    html += summaryRow(Report::tr("Type"), s.sensorType);
+    html += summaryRow(Report::tr("Type"), typeText(s.sensorType));
     html += summaryRow(Report::tr("Runs"), QString::number(s.runs));
     html += summaryRow(Report::tr("Last validation"), s.lastValidation.isValid()
                                                           ? dateText(s.lastValidationDay())

@@ -204,6 +204,7 @@ private slots:
     void outOfToleranceMarkedAndCounted();
     void dateOnlyRunShownWithoutTime();
     void databaseGoneAndBack();
+    void markupShownAsText_data();
     void markupShownAsText();
     void trainingSaysSo();
     void earlierRevisions();
@@ -979,30 +980,65 @@ void HistoryWindowTest::databaseGoneAndBack()
     QCOMPARE(view("runs")->model()->rowCount(), 2);
 }
 
+void HistoryWindowTest::markupShownAsText_data()
+{
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("shownSerial");
+    QTest::addColumn<QString>("sensor"); // as a person reads it, type first
+    QTest::addColumn<QString>("title");  // the report's
+
+    QTest::newRow("markup") << kMarkupSerial << "RT-5K-MQ" << kMarkupSerial
+                            << "RT-5K-MQ " + kMarkupSerial
+                            << "Calibration history of sensor " + kMarkupSerial + " (RT-5K-MQ)";
+    // Drawn as it is, it reads "40317-20415".
+    QTest::newRow("right-to-left override")
+        << QString("40317-\u202E51402") << QString("RT-5K-MQ\u2066") << QString("40317-\uFFFD51402")
+        << QString("RT-5K-MQ\uFFFD 40317-\uFFFD51402")
+        << QString("Calibration history of sensor 40317-\uFFFD51402 (RT-5K-MQ\uFFFD)");
+    QTest::newRow("type not known") << "40317-00101"
+                                    << ""
+                                    << "40317-00101"
+                                    << "40317-00101"
+                                    << "Calibration history of sensor 40317-00101 Serial number";
+}
+
 void HistoryWindowTest::markupShownAsText()
 {
+    QFETCH(QString, serial);
+    QFETCH(QString, type);
+    QFETCH(QString, shownSerial);
+    QFETCH(QString, sensor);
+    QFETCH(QString, title);
     TempHistory h;
-    Run run = validation(kMarkupSerial, {2026, 6, 1}, "512.0", "201.5");
+    Run run = validation(serial, {2026, 6, 1}, "512.0", "201.5");
+    run.sensorType = type;
     run.station = "<b>bench</b>";
+    run.unit = "<i>pS/m</i>";
     QVERIFY2(h.ok() && h.write({run}), qPrintable(h.error()));
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
-    QCOMPARE(window_->currentSerial(), kMarkupSerial);
+    QCOMPARE(window_->currentSerial(), serial);
 
     auto *chart = window_->findChild<history::DriftChart *>("chart");
-    const QString title = readAsMarkup(chart->chart()->title());
-    QVERIFY2(title.contains("RT-5K-MQ " + kMarkupSerial + ":"), qPrintable(title));
+    const QString chartTitle = readAsMarkup(chart->chart()->title());
+    QVERIFY2(chartTitle.startsWith(sensor + ":"), qPrintable(chartTitle));
+    QStringList axes;
+    for (const QAbstractAxis *axis : chart->chart()->axes())
+        axes << readAsMarkup(axis->titleText());
+    QVERIFY2(axes.contains("Reading (<i>pS/m</i>)"), qPrintable(axes.join('|')));
     const QString tip = readToolTip(chart->toolTipAt(qreal(run.started.toMSecsSinceEpoch())));
-    QVERIFY2(tip.startsWith("RT-5K-MQ " + kMarkupSerial + ", 2026-06-01 12:00"), qPrintable(tip));
-    QVERIFY(window_->findChild<QLabel *>("heading")->text().contains(kMarkupSerial));
-    const QModelIndex serial = view("sensors")->model()->index(0, 0);
-    QCOMPARE(readToolTip(serial.data(Qt::ToolTipRole).toString()), kMarkupSerial);
+    QVERIFY2(tip.startsWith(sensor + ", 2026-06-01 12:00"), qPrintable(tip));
+    QVERIFY(window_->findChild<QLabel *>("heading")->text().startsWith(sensor + " - runs: 1"));
+    const QModelIndex listed = view("sensors")->model()->index(0, 0);
+    QCOMPARE(readToolTip(listed.data(Qt::ToolTipRole).toString()), shownSerial);
+    QCOMPARE(listed.data().toString(), shownSerial);
     const QModelIndex station = view("runs")->model()->index(0, 1);
     QVERIFY(readToolTip(station.data(Qt::ToolTipRole).toString()).startsWith("<b>bench</b>, "));
 
     const QString text = printedReport(h.folder());
-    QVERIFY2(text.contains("Calibration history of sensor " + kMarkupSerial + " (RT-5K-MQ)"),
-             qPrintable(text));
+    QCOMPARE(answers_->seen().last().title, "Print the history of " + sensor);
+    QVERIFY2(text.contains(title), qPrintable(text));
     QVERIFY2(text.contains("<b>bench</b>"), qPrintable(text));
     QVERIFY2(!text.contains("Training"), qPrintable(text));
     QVERIFY(!window_->findChild<QLabel *>("training"));
