@@ -786,7 +786,9 @@ void HistoryWindowTest::reportPrintsToPdf()
     QVERIFY2(text.contains("Calibration history of sensor 40317-00101"), qPrintable(text));
     QVERIFY2(text.contains("Recalibrated and saved"), qPrintable(text));
     QVERIFY2(text.contains("Validated, date set"), qPrintable(text));
-    QVERIFY2(text.contains("600.1"), qPrintable(text));
+    // In words too, for a printer without colour.
+    QVERIFY2(text.contains("600.1 fail 230.2 fail"), qPrintable(text));
+    QVERIFY2(text.contains("524.9 pass 200.3 pass"), qPrintable(text));
     QVERIFY2(text.contains("2027-06-01"), qPrintable(text));   // next due
     QVERIFY2(!text.contains("40317-00202"), qPrintable(text)); // one sensor only
     // The chart is on paper, as an image, and drawn: its blue line and band
