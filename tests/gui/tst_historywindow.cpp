@@ -45,6 +45,7 @@
 #include <QXYSeries>
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -217,6 +218,9 @@ private slots:
     void runsSortByValue();
     void dueDatesMoveOnAtEveryMidnight();
     void staleRunsNeverShown();
+    void onlyTheNewestAnswerDelivered_data();
+    void onlyTheNewestAnswerDelivered();
+    void runsThatCannotBeRead();
     void enabledActions_data();
     void enabledActions();
 
@@ -1336,6 +1340,8 @@ void HistoryWindowTest::runsSortByValue_data()
 
     QTest::newRow("as found high") << 3 << QStringList{"99.8", "525.0", "1000.5"};
     QTest::newRow("offset before") << 6 << QStringList{"-3.00000", "5.00000", "12.50000"};
+    QTest::newRow("offset after, the last constant")
+        << 8 << QStringList{"-4.00000", "6.00000", "11.50000"};
     QTest::newRow("date") << 0
                           << QStringList{"2025-12-02 12:00", "2026-02-01 12:00",
                                          "2026-11-10 12:00"};
@@ -1347,12 +1353,18 @@ void HistoryWindowTest::runsSortByValue()
     QFETCH(QStringList, ascending);
     TempHistory h;
     // Each column's order as text differs from its order as a value.
-    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2026, 11, 10}, "525.0", "201.5",
-                                           "0.010000", "12.50000"),
-                                validation("40317-00101", {2025, 12, 2}, "1000.5", "201.5",
-                                           "0.002500", "-3.00000"),
-                                validation("40317-00101", {2026, 2, 1}, "99.8", "201.5", "0.000990",
-                                           "5.00000")}),
+    const auto recalibrated = [](const Run &run, const QString &offset) {
+        return recalibration(run, "0.002500", offset, "525.0", "200.0");
+    };
+    QVERIFY2(h.ok() && h.write({recalibrated(validation("40317-00101", {2026, 11, 10}, "525.0",
+                                                        "201.5", "0.010000", "12.50000"),
+                                             "6.00000"),
+                                recalibrated(validation("40317-00101", {2025, 12, 2}, "1000.5",
+                                                        "201.5", "0.002500", "-3.00000"),
+                                             "11.50000"),
+                                recalibrated(validation("40317-00101", {2026, 2, 1}, "99.8",
+                                                        "201.5", "0.000990", "5.00000"),
+                                             "-4.00000")}),
              qPrintable(h.error()));
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
@@ -1441,6 +1453,91 @@ void HistoryWindowTest::staleRunsNeverShown()
     QCOMPARE(shownFirst, QStringList{"2025-06-20 12:00"});
     QCOMPARE(window_->findChild<QLabel *>("heading")->text(),
              QString("RT-5K-MQ 40317-00202 - runs: 2 - next due 2026-05-02, overdue"));
+}
+
+void HistoryWindowTest::onlyTheNewestAnswerDelivered_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::newRow("sensor list") << int(history::HistoryReader::Sensors);
+    QTest::newRow("runs") << int(history::HistoryReader::Runs);
+}
+
+// A read held while a newer one of its kind is asked for: its answer, late,
+// is never delivered, neither before the newer one nor after it.
+void HistoryWindowTest::onlyTheNewestAnswerDelivered()
+{
+    QFETCH(int, kind);
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    QSemaphore reached;
+    QSemaphore release;
+    std::atomic<int> reads{0};
+    history::HistoryReader reader(h.location(),
+                                  [&](history::HistoryReader::Kind k, const QString &) {
+                                      if (k == kind && reads++ == 0) {
+                                          reached.release();
+                                          release.tryAcquire(1, 20000);
+                                      }
+                                  });
+    QSignalSpy sensors(&reader, &history::HistoryReader::sensorsRead);
+    QSignalSpy runs(&reader, &history::HistoryReader::runsRead);
+    const auto read = [&](const QString &serial) {
+        if (kind == history::HistoryReader::Sensors)
+            reader.readSensors(kToday);
+        else
+            reader.readRuns(serial, "RT-5K-MQ");
+    };
+    reader.open(false);
+    read("40317-00101");
+    QVERIFY(reached.tryAcquire(1, 10000));
+    read("40317-00202");
+    release.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!reader.busy(), 20000);
+    QCOMPARE(reads.load(), 2);
+    QSignalSpy &answers = kind == history::HistoryReader::Sensors ? sensors : runs;
+    QCOMPARE(answers.size(), 1);
+    if (kind == history::HistoryReader::Runs)
+        QCOMPARE(answers.first().first().toString(), QString("40317-00202"));
+}
+
+// The list was read, then the runs of the sensor picked cannot be: the window
+// says so, and shows no other sensor's runs in their place.
+void HistoryWindowTest::runsThatCannotBeRead()
+{
+    HISTORY_NEED_POSTGRES();
+    historytest::TestDatabase db("postgresql");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    history::Location quick;
+    QString error;
+    QVERIFY2(history::parseLocation(db.url() + "&lock_timeout=500", &quick, &error),
+             qPrintable(error));
+    {
+        history::Store store(quick);
+        QVERIFY2(store.open(&error), qPrintable(error));
+        for (const Run &run : smallHistory())
+            QVERIFY2(store.write(run, &error), qPrintable(error));
+    }
+    QTemporaryDir dir;
+    historytest::TableLock holder(quick);
+    QVERIFY2(holder.open(&error), qPrintable(error));
+    window_ = openWindow(quick, dir.filePath("pending"));
+    QVERIFY(window_);
+    QCOMPARE(window_->currentSerial(), QString("40317-00202"));
+    auto *problem = window_->findChild<QLabel *>("problem");
+    QVERIFY(problem->isHidden());
+    QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
+    window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
+    QVERIFY(holder.release());
+    QVERIFY(!problem->isHidden());
+    QVERIFY2(problem->text().startsWith("The history cannot be read: ") &&
+                 problem->text().contains("The history is busy"),
+             qPrintable(problem->text()));
+    QCOMPARE(window_->statusBar()->currentMessage(),
+             QString("The history cannot be read: what is shown may be out of date"));
+    QCOMPARE(view("runs")->model()->rowCount(), 0);
+    QCOMPARE(window_->findChild<QLabel *>("heading")->text(),
+             QString("RT-5K-MQ 40317-00101 - runs: 2 - next due 2027-06-01"));
 }
 
 void HistoryWindowTest::enabledActions_data()
