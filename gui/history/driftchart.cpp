@@ -6,10 +6,13 @@
 
 #include <QAreaSeries>
 #include <QDateTimeAxis>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScatterSeries>
 #include <QToolTip>
 #include <QValueAxis>
@@ -47,6 +50,8 @@ constexpr qreal kMarkerSize = 7;
 constexpr qreal kOutsideMarkerSize = 11;
 // Six entries side by side under a chart half a window wide.
 constexpr qreal kLegendFontScale = 0.85;
+// The least room for the plot beside a legend in a column.
+constexpr int kMinimumPlotWidth = 300;
 
 std::optional<double> plotted(const Reading &reading)
 {
@@ -175,6 +180,47 @@ DriftChart::DriftChart(QWidget *parent) : QChartView(parent)
     chart()->setMargins(QMargins(4, 4, 4, 4));
     chart()->layout()->setContentsMargins(0, 0, 0, 0);
     chart()->setBackgroundRoundness(0);
+}
+
+QSize DriftChart::minimumSizeHint() const
+{
+    // The legend beside the chart when there is no room for it below.
+    const qreal legend = chart()->legend()->effectiveSizeHint(Qt::PreferredSize).width();
+    const QMargins margins = chart()->margins();
+    return QSize(int(std::ceil(legend)) + kMinimumPlotWidth + margins.left() + margins.right() +
+                     2 * frameWidth(),
+                 QChartView::minimumSizeHint().height());
+}
+
+void DriftChart::placeLegend(int width)
+{
+    // The legend asks for the room of its widest entry; each entry takes the
+    // same room besides its text (its marker, the spaces), so a row takes that
+    // room once per entry and every text beside. A row that does not fit
+    // would cut its texts: a column beside the chart then.
+    QLegend *legend = chart()->legend();
+    const QFontMetricsF metrics(legend->font());
+    qreal texts = 0;
+    qreal widest = 0;
+    int entries = 0;
+    for (const QLegendMarker *marker : legend->markers()) {
+        if (!marker->isVisible())
+            continue;
+        const qreal text = metrics.horizontalAdvance(marker->label());
+        texts += text;
+        widest = std::max(widest, text);
+        ++entries;
+    }
+    const qreal room = legend->effectiveSizeHint(Qt::PreferredSize).width() - widest;
+    const QMargins margins = chart()->margins();
+    const qreal row = texts + entries * room + margins.left() + margins.right() + 2 * frameWidth();
+    legend->setAlignment(row <= width ? Qt::AlignBottom : Qt::AlignRight);
+}
+
+void DriftChart::resizeEvent(QResizeEvent *event)
+{
+    placeLegend(event->size().width());
+    QChartView::resizeEvent(event);
 }
 
 void DriftChart::clear()
@@ -348,6 +394,8 @@ void DriftChart::setRuns(const QList<Run> &runs)
         for (QLegendMarker *marker : c->legend()->markers(failed))
             marker->setVisible(false);
     }
+    placeLegend(width());
+    updateGeometry(); // the legend's width may have changed
 }
 
 QImage chartImage(const QList<Run> &runs, const QSize &size, qreal scale)

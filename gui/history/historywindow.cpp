@@ -47,12 +47,10 @@ constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV f
 constexpr char kCsvSuffix[] = "csv";
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
-const QSize kWindowSize(1260, 860);
+const QSize kWindowSize(1320, 860);
 // The due dates move on just after midnight.
 constexpr int kSecondsAfterMidnight = 1;
 constexpr int kSensorPaneWidth = 700;
-// The sensor list takes no more of the width than this, the chart the rest.
-constexpr double kMostForSensors = 0.62;
 constexpr int kRunsPaneHeight = 320;
 // Long outcome texts are cut to these when the table has no room to spare
 // (the tooltip has them whole); with room, the outcome column takes it.
@@ -111,12 +109,14 @@ public:
     {
         view->viewport()->installEventFilter(this);
     }
-    // Its width when the table has no room to spare.
+    // Its width when the table has no room to spare, and with its texts whole.
     int wanted() const { return wanted_; }
+    int whole() const { return whole_; }
     void fit()
     {
         view_->resizeColumnsToContents();
-        wanted_ = std::min(view_->columnWidth(column_), limit_);
+        whole_ = view_->columnWidth(column_);
+        wanted_ = std::min(whole_, limit_);
         spread();
     }
 
@@ -143,6 +143,7 @@ private:
     int column_;
     int limit_;
     int wanted_ = 0;
+    int whole_ = 0;
 };
 
 HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
@@ -508,16 +509,18 @@ void HistoryWindow::sensorsRead(const QList<SensorSummary> &sensors, const QStri
 
 void HistoryWindow::fitSensorPane()
 {
-    // Once, when the first sensors are shown: wide enough for every column,
-    // within reason; after that the splitter is the operator's.
+    // Once, when the first sensors are shown: wide enough for every column
+    // whole, as far as the chart leaves room; after that the splitter is the
+    // operator's.
     sized_ = true;
     int width =
         2 * sensorView_->frameWidth() + sensorView_->verticalScrollBar()->sizeHint().width();
     for (int c = 0; c < SensorListModel::ColumnCount; ++c)
-        width += c == SensorListModel::LastOutcome ? sensorOutcome_->wanted()
+        width += c == SensorListModel::LastOutcome ? sensorOutcome_->whole()
                                                    : sensorView_->columnWidth(c);
     const int total = top_->width() > 0 ? top_->width() : kWindowSize.width();
-    const int pane = std::min(width, int(total * kMostForSensors));
+    const int pane = std::max(
+        0, std::min(width, total - top_->handleWidth() - chart_->minimumSizeHint().width()));
     top_->setSizes({pane, total - pane});
 }
 
@@ -590,6 +593,11 @@ void HistoryWindow::showRuns(const QList<Run> &runs)
     runModel_->setRuns(runs);
     runOutcome_->fit();
     chart_->setRuns(runs);
+    // Its legend may want more room now: taken from the sensor list.
+    const QList<int> sizes = top_->sizes();
+    const int shortBy = chart_->minimumSizeHint().width() - sizes.value(1);
+    if (sizes.size() == 2 && shortBy > 0 && sizes.first() > shortBy)
+        top_->setSizes({sizes.first() - shortBy, sizes.value(1) + shortBy});
     runsShown_ = currentRow() >= 0;
     runsSerial_ = current_;
     runsType_ = currentType_;

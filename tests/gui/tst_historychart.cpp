@@ -7,6 +7,8 @@
 
 #include <QAreaSeries>
 #include <QDateTimeAxis>
+#include <QGraphicsTextItem>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QSet>
@@ -75,6 +77,8 @@ private slots:
     void slopeInForce();
     void runsWithoutReadingsAreLeftOut();
     void chartDraws();
+    void legendShownWhole_data();
+    void legendShownWhole();
     void anotherSensorReplacesTheSeries();
     void dateLabelsNeverRepeat_data();
     void dateLabelsNeverRepeat();
@@ -218,6 +222,47 @@ void HistoryChartTest::chartDraws()
         }
     }
     QVERIFY2(red > 20, qPrintable(QString::number(red)));
+}
+
+void HistoryChartTest::legendShownWhole_data()
+{
+    QTest::addColumn<int>("width"); // 0: as narrow as the window lets it be
+    QTest::addColumn<Qt::Alignment>("legend");
+    QTest::newRow("squeezed: a column beside") << 0 << Qt::Alignment(Qt::AlignRight);
+    QTest::newRow("half a window: a row below") << 650 << Qt::Alignment(Qt::AlignBottom);
+}
+
+// However wide, the chart draws every entry of its legend whole.
+void HistoryChartTest::legendShownWhole()
+{
+    QFETCH(int, width);
+    QFETCH(Qt::Alignment, legend);
+    DriftChart chart;
+    chart.setRuns(drifting());
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.resize(width > 0 ? width : chart.minimumSizeHint().width(), 400);
+    QTRY_COMPARE(chart.chart()->size().toSize(), chart.viewport()->size());
+    // What the legend draws, once laid out (on an event of the chart's own).
+    int entries = 0;
+    const auto cut = [&] {
+        QStringList drawn;
+        for (const QGraphicsItem *item : chart.scene()->items()) {
+            if (const auto *text = qgraphicsitem_cast<const QGraphicsTextItem *>(item))
+                drawn << text->toPlainText();
+        }
+        QStringList missing;
+        entries = 0;
+        for (const QLegendMarker *marker : chart.chart()->legend()->markers()) {
+            entries += marker->isVisible() ? 1 : 0;
+            if (marker->isVisible() && !drawn.contains(marker->label()))
+                missing << marker->label();
+        }
+        return missing;
+    };
+    QTRY_VERIFY2(cut().isEmpty(), qPrintable(cut().join('|')));
+    QCOMPARE(entries, 6);
+    QCOMPARE(chart.chart()->legend()->alignment(), legend);
 }
 
 void HistoryChartTest::anotherSensorReplacesTheSeries()

@@ -38,6 +38,7 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
@@ -214,6 +215,7 @@ private slots:
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
     void closingEndsTheConnectionOnItsThread();
     void outcomeTakesTheSpareWidth();
+    void sensorListShownWhole();
     void runsSortByValue_data();
     void runsSortByValue();
     void dueDatesMoveOnAtEveryMidnight();
@@ -1331,6 +1333,56 @@ void HistoryWindowTest::outcomeTakesTheSpareWidth()
     window_->resize(900, 700);
     QTRY_VERIFY(runs->columnWidth(column) < runs->fontMetrics().horizontalAdvance(text));
     QCOMPARE(readToolTip(cell.data(Qt::ToolTipRole).toString()), text);
+}
+
+// In the window as it opens, every text of the sensor list shows whole, in
+// the font of its row, and the chart's legend beside it too.
+void HistoryWindowTest::sensorListShownWhole()
+{
+    TempHistory h;
+    Run failing = validation("40317-00202", {2025, 3, 2}, "600.1", "201.5");
+    failing.sensorType = "RT-5K-MQ-CM";
+    failing.outcome = Outcome::ValidatedNoRecord;
+    QVERIFY2(h.ok() &&
+                 h.write({validation("40317-00101", {2026, 1, 10}, "512.0", "201.5"), failing}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *sensors = view("sensors");
+    QAbstractItemModel *model = sensors->model();
+    QCOMPARE(model->index(0, 5).data().toString(),
+             QString("2026-03-02, overdue, out of tolerance"));
+    QCOMPARE(model->index(0, 4).data().toString(), QString("Validated, nothing changed"));
+    const int padding = 2 * (sensors->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+    QStringList cut;
+    int columns = 0;
+    for (int c = 0; c < model->columnCount(); ++c) {
+        columns += sensors->columnWidth(c);
+        for (int r = 0; r < model->rowCount(); ++r) {
+            const QModelIndex cell = model->index(r, c);
+            const QVariant font = cell.data(Qt::FontRole);
+            const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : sensors->font());
+            const QString text = cell.data().toString();
+            int needs = metrics.horizontalAdvance(text) + padding;
+            if (cell.data(Qt::DecorationRole).isValid())
+                needs += sensors->iconSize().width() + padding;
+            if (sensors->columnWidth(c) < needs)
+                cut << QString("%1 (%2 of %3 px)")
+                           .arg(text)
+                           .arg(sensors->columnWidth(c))
+                           .arg(needs);
+        }
+    }
+    QVERIFY2(cut.isEmpty(), qPrintable(cut.join("; ")));
+    QVERIFY2(columns <= sensors->viewport()->width(),
+             qPrintable(QString("%1 of %2 px").arg(columns).arg(sensors->viewport()->width())));
+    auto *chart = window_->findChild<history::DriftChart *>("chart");
+    QVERIFY2(chart->width() >= chart->minimumSizeHint().width(),
+             qPrintable(QString("%1 %2 %3 %4")
+                            .arg(chart->width())
+                            .arg(chart->minimumSizeHint().width())
+                            .arg(window_->width())
+                            .arg(sensors->width())));
 }
 
 void HistoryWindowTest::runsSortByValue_data()
