@@ -132,11 +132,15 @@ QLineSeries *readingLine(const QList<Run> &runs, Reading Run::*position, Range *
 {
     auto *line = new QLineSeries;
     QList<QPointF> points;
+    // A day's later runs found what the one before had left: the sensor as
+    // found that day is its first run's, one point, never a line straight up.
+    QDate day;
     for (const Run &run : runs) {
         const Reading &r = run.*position;
         const std::optional<double> value = plotted(r);
-        if (!value)
+        if (!value || run.localDate() == day)
             continue;
+        day = run.localDate();
         const QPointF point(qreal(run.started.toMSecsSinceEpoch()), *value);
         points.append(point);
         values->add(*value);

@@ -72,6 +72,7 @@ class HistoryChartTest : public QObject
 
 private slots:
     void readingsAreThePoints();
+    void oneDayOnePoint();
     void bandsSpanTheWindows();
     void bandStepsWhereTheWindowChanges();
     void slopeInForce();
@@ -111,6 +112,22 @@ void HistoryChartTest::readingsAreThePoints()
     QVERIFY(values->min() < kLowLow);
     QVERIFY(values->max() > 598.5);
     QVERIFY(values->titleText().contains("pS/m"));
+}
+
+// Found failing, recalibrated, then validated again the same day: the day is
+// one point, as the sensor came in.
+void HistoryChartTest::oneDayOnePoint()
+{
+    QList<Run> runs = drifting();
+    Run again = validation("40317-00808", {2025, 2, 10}, "526.0", "201.0", "0.002190", "-10.95000");
+    again.started = again.started.addSecs(3600);
+    runs.insert(2, again);
+    DriftChart chart;
+    chart.setRuns(runs);
+    QCOMPARE(points(chart, "foundHigh"), (QList<QPointF>{{at({2024, 3, 1}), 530.0},
+                                                         {at({2025, 2, 10}), 598.5},
+                                                         {at({2026, 1, 20}), 540.0}}));
+    QCOMPARE(points(chart, "foundLow").size(), 3);
 }
 
 void HistoryChartTest::bandsSpanTheWindows()
