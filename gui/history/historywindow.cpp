@@ -12,6 +12,7 @@
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
+#include "gui/history/sortarrows.h"
 #include "gui/history/windowactions.h"
 
 #include <QAction>
@@ -78,6 +79,7 @@ void setUpTable(QTableView *view)
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + kRowPadding);
     view->horizontalHeader()->setResizeContentsPrecision(kFitRows);
     view->horizontalHeader()->setHighlightSections(false);
+    showSortArrowsUpAscending(view->horizontalHeader());
 }
 
 // The system's time, and a timer for the wake-up.

@@ -216,6 +216,8 @@ private slots:
     void closingEndsTheConnectionOnItsThread();
     void outcomeTakesTheSpareWidth();
     void sensorListShownWhole();
+    void sortArrowPointsTheWayOfTheOrder_data();
+    void sortArrowPointsTheWayOfTheOrder();
     void runsSortByValue_data();
     void runsSortByValue();
     void dueDatesMoveOnAtEveryMidnight();
@@ -1383,6 +1385,53 @@ void HistoryWindowTest::sensorListShownWhole()
                             .arg(chart->minimumSizeHint().width())
                             .arg(window_->width())
                             .arg(sensors->width())));
+}
+
+void HistoryWindowTest::sortArrowPointsTheWayOfTheOrder_data()
+{
+    QTest::addColumn<QString>("table");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("ascending");
+    QTest::addColumn<QString>("arrow");
+
+    QTest::newRow("runs, newest first") << "runs" << 0 << false << "down";
+    QTest::newRow("runs, oldest first") << "runs" << 0 << true << "up";
+    QTest::newRow("sensors, soonest due first") << "sensors" << 5 << true << "up";
+}
+
+// What the arrow in the header looks like: the first row of its ink narrower
+// than the last, it points up.
+void HistoryWindowTest::sortArrowPointsTheWayOfTheOrder()
+{
+    QFETCH(QString, table);
+    QFETCH(int, column);
+    QFETCH(bool, ascending);
+    QFETCH(QString, arrow);
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QHeaderView *header = view(qPrintable(table))->horizontalHeader();
+    if (table == "runs")
+        header->setSortIndicator(column, ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    QCOMPARE(header->sortIndicatorSection(), column);
+    QCOMPARE(header->sortIndicatorOrder(), ascending ? Qt::AscendingOrder : Qt::DescendingOrder);
+
+    // The arrow sits at the right end of its section, away from the
+    // centred title, inside the section's lines.
+    const QImage shot = header->grab().toImage();
+    const int right = header->sectionViewportPosition(column) + header->sectionSize(column) - 3;
+    const QRect place(QPoint(right - header->height(), 2), QPoint(right, header->height() - 3));
+    QList<int> widths;
+    for (int y = place.top(); y <= place.bottom(); ++y) {
+        int ink = 0;
+        for (int x = place.left(); x <= place.right(); ++x)
+            ink += qGray(shot.pixel(x, y)) < 160 ? 1 : 0;
+        if (ink > 0)
+            widths << ink;
+    }
+    QVERIFY2(widths.size() >= 2, "no arrow drawn");
+    QCOMPARE(widths.first() < widths.last() ? QString("up") : QString("down"), arrow);
 }
 
 void HistoryWindowTest::runsSortByValue_data()
