@@ -1,7 +1,6 @@
 #include "core/history/importer.h"
 
 #include "core/history/recordreader.h"
-#include "core/history/showntext.h"
 #include "core/history/store.h"
 #include "core/history/trainingserial.h"
 
@@ -36,7 +35,7 @@ QString refusalOf(const Run &run, const ImportRules &rules)
     if (!rules.training && isTrainingSerial(run.serialNumber))
         return tr("a practice record of the training program (serial number %1): it belongs "
                   "in the training history, not the real one")
-            .arg(shown(run.serialNumber));
+            .arg(run.serialNumber);
     return QString();
 }
 
