@@ -51,7 +51,7 @@ constexpr qreal kOutsideMarkerSize = 11;
 // Six entries side by side under a chart half a window wide.
 constexpr qreal kLegendFontScale = 0.85;
 // The least room for the plot beside a legend in a column.
-constexpr int kMinimumPlotWidth = 300;
+constexpr int kMinimumPlotWidth = 380;
 
 std::optional<double> plotted(const Reading &reading)
 {
@@ -225,6 +225,9 @@ void DriftChart::resizeEvent(QResizeEvent *event)
 {
     placeLegend(event->size().width());
     QChartView::resizeEvent(event);
+    // The view sets its least size to its chart's at every resize, which
+    // layouts then take over the hint.
+    setMinimumWidth(minimumSizeHint().width());
 }
 
 void DriftChart::clear()
@@ -399,7 +402,7 @@ void DriftChart::setRuns(const QList<Run> &runs)
             marker->setVisible(false);
     }
     placeLegend(width());
-    updateGeometry(); // the legend's width may have changed
+    setMinimumWidth(minimumSizeHint().width()); // the legend's width may have changed
 }
 
 QImage chartImage(const QList<Run> &runs, const QSize &size, qreal scale)

@@ -595,11 +595,6 @@ void HistoryWindow::showRuns(const QList<Run> &runs)
     runModel_->setRuns(runs);
     runOutcome_->fit();
     chart_->setRuns(runs);
-    // Its legend may want more room now: taken from the sensor list.
-    const QList<int> sizes = top_->sizes();
-    const int shortBy = chart_->minimumSizeHint().width() - sizes.value(1);
-    if (sizes.size() == 2 && shortBy > 0 && sizes.first() > shortBy)
-        top_->setSizes({sizes.first() - shortBy, sizes.value(1) + shortBy});
     runsShown_ = currentRow() >= 0;
     runsSerial_ = current_;
     runsType_ = currentType_;
