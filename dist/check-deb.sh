@@ -63,6 +63,7 @@ expected=(
     /usr/share/man/man1/zolvex-history.1.gz
     /usr/share/doc/zolvex/copyright
     /usr/share/doc/zolvex/changelog.gz
+    /usr/share/doc/zolvex/README.md.gz
 )
 for f in "${expected[@]}"; do
     grep -qx "$f" <<<"$files" || fail "$f is not in the package"
@@ -147,6 +148,10 @@ fi
 changelog_version=$(zcat "$root/usr/share/doc/zolvex/changelog.gz" | sed -n '1s/^zolvex (\([^)]*\)).*/\1/p')
 [ "$changelog_version" = "$version" ] ||
     fail "changelog.gz starts with version '$changelog_version', not $version"
+
+# The README the programs' messages point to is the project's own.
+readme=$(zcat "$root/usr/share/doc/zolvex/README.md.gz" 2>/dev/null || true)
+grep -qx '## Using a real sensor' <<<"$readme" || fail "README.md.gz is not the project's README"
 
 [ $status -eq 0 ] && echo "package checked: lintian, control fields, files, md5sums, programs"
 exit $status

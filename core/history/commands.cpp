@@ -3,6 +3,7 @@
 #include "core/history/csvfile.h"
 #include "core/history/importer.h"
 #include "core/history/pendingfiles.h"
+#include "core/history/showntext.h"
 #include "core/history/store.h"
 #include "core/history/verifier.h"
 #include "core/history/writer.h"
@@ -18,16 +19,6 @@
 
 namespace history
 {
-
-QString shown(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out) {
-        if (!c.isPrint() && c != QLatin1Char(' '))
-            c = QChar::ReplacementCharacter;
-    }
-    return out;
-}
 
 namespace
 {

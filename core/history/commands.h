@@ -6,6 +6,7 @@
 // an exit status a script can act on.
 
 #include "core/history/location.h"
+#include "core/history/showntext.h"
 
 #include <QString>
 
@@ -44,11 +45,6 @@ struct Command {
     QString sensorType; // --set-type: the type the run is given
     QString runKey;     // --set-type: the run, by its key
 };
-
-// Names, paths and reasons from the history, the disk or the settings may
-// hold control characters: on a terminal they are shown as a replacement
-// character, never acted on, and a line stays a line.
-QString shown(const QString &text);
 
 // Adds --import, --export-csv, --sensor, --verify, --due, --set-type and --run.
 void addCommandOptions(QCommandLineParser &parser);

@@ -112,6 +112,9 @@ QString driverText(const QSqlError &error)
     // The statement and a caret under the place in it: the statement is ours,
     // and no help to the reader.
     static const QRegularExpression statementQuote(QStringLiteral("^(?:LINE \\d+:.*|\\^)$"));
+    // Qt puts the code in brackets after the message, "()" when the server
+    // gave none (the connection was lost).
+    static const QRegularExpression noCode(QStringLiteral("^\\(\\)$"));
 
     QString source = error.databaseText();
     if (source.trimmed().isEmpty())
@@ -120,18 +123,24 @@ QString driverText(const QSqlError &error)
         error.nativeErrorCode().isEmpty() ? QString() : u'(' + error.nativeErrorCode() + u')';
     QStringList sentences;
     for (QString line : source.split(u'\n')) {
+        // libpq indents a sentence it carries on over the next line.
+        const bool indented = line.startsWith(u'\t') || line.startsWith(u' ');
         line = line.simplified();
         if (statementQuote.match(line).hasMatch())
             continue;
         if (!code.isEmpty() && line.endsWith(code))
             line.chop(code.size());
+        line.remove(noCode);
         line = line.trimmed()
                    .remove(connectionPrefix)
                    .remove(severity)
                    .remove(driverPrefix)
                    .replace(blanks, QStringLiteral(" "))
                    .trimmed();
-        if (!line.isEmpty() && !sentences.contains(line))
+        if (!line.isEmpty() && indented && line.front().isLower() && !sentences.isEmpty() &&
+            !endsSentence(sentences.last()))
+            sentences.last() += u' ' + line;
+        else if (!line.isEmpty() && !sentences.contains(line))
             sentences.append(line);
     }
     QString text;

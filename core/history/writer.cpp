@@ -1,6 +1,7 @@
 #include "core/history/writer.h"
 
 #include "core/history/letgo.h"
+#include "core/history/showntext.h"
 #include "core/history/store.h"
 
 #include <QCoreApplication>
@@ -436,7 +437,7 @@ QString runName(const Run &run)
         : run.started.isValid()
             ? run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
             : tr("(unknown)");
-    const QString serial = run.serialNumber.isEmpty() ? tr("(unknown)") : run.serialNumber;
+    const QString serial = run.serialNumber.isEmpty() ? tr("(unknown)") : shown(run.serialNumber);
     return tr("the run of %1 for sensor %2").arg(date, serial);
 }
 
@@ -447,7 +448,7 @@ QString notice(const Pending &pending)
         run.started.isValid()
             ? run.started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
             : tr("(unknown)");
-    const QString serial = run.serialNumber.isEmpty() ? tr("(unknown)") : run.serialNumber;
+    const QString serial = run.serialNumber.isEmpty() ? tr("(unknown)") : shown(run.serialNumber);
     const QString reason = pending.error.isEmpty() ? tr("it was not written yet") : pending.error;
     return tr("The run of %1 for sensor %2 could not be recorded: %3").arg(date, serial, reason);
 }

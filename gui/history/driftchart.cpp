@@ -1,14 +1,18 @@
 #include "gui/history/driftchart.h"
 
+#include "core/history/showntext.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorlistmodel.h"
 
 #include <QAreaSeries>
 #include <QDateTimeAxis>
+#include <QFontMetricsF>
 #include <QGraphicsLayout>
+#include <QLegend>
 #include <QLegendMarker>
 #include <QLineSeries>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QScatterSeries>
 #include <QToolTip>
 #include <QValueAxis>
@@ -46,6 +50,8 @@ constexpr qreal kMarkerSize = 7;
 constexpr qreal kOutsideMarkerSize = 11;
 // Six entries side by side under a chart half a window wide.
 constexpr qreal kLegendFontScale = 0.85;
+// The least room for the plot beside a legend in a column.
+constexpr int kMinimumPlotWidth = 380;
 
 std::optional<double> plotted(const Reading &reading)
 {
@@ -126,11 +132,15 @@ QLineSeries *readingLine(const QList<Run> &runs, Reading Run::*position, Range *
 {
     auto *line = new QLineSeries;
     QList<QPointF> points;
+    // A day's later runs found what the one before had left: the sensor as
+    // found that day is its first run's, one point, never a line straight up.
+    QDate day;
     for (const Run &run : runs) {
         const Reading &r = run.*position;
         const std::optional<double> value = plotted(r);
-        if (!value)
+        if (!value || run.localDate() == day)
             continue;
+        day = run.localDate();
         const QPointF point(qreal(run.started.toMSecsSinceEpoch()), *value);
         points.append(point);
         values->add(*value);
@@ -176,6 +186,50 @@ DriftChart::DriftChart(QWidget *parent) : QChartView(parent)
     chart()->setBackgroundRoundness(0);
 }
 
+QSize DriftChart::minimumSizeHint() const
+{
+    // The legend beside the chart when there is no room for it below.
+    const qreal legend = chart()->legend()->effectiveSizeHint(Qt::PreferredSize).width();
+    const QMargins margins = chart()->margins();
+    return QSize(int(std::ceil(legend)) + kMinimumPlotWidth + margins.left() + margins.right() +
+                     2 * frameWidth(),
+                 QChartView::minimumSizeHint().height());
+}
+
+void DriftChart::placeLegend(int width)
+{
+    // The legend asks for the room of its widest entry; each entry takes the
+    // same room besides its text (its marker, the spaces), so a row takes that
+    // room once per entry and every text beside. A row that does not fit
+    // would cut its texts: a column beside the chart then.
+    QLegend *legend = chart()->legend();
+    const QFontMetricsF metrics(legend->font());
+    qreal texts = 0;
+    qreal widest = 0;
+    int entries = 0;
+    for (const QLegendMarker *marker : legend->markers()) {
+        if (!marker->isVisible())
+            continue;
+        const qreal text = metrics.horizontalAdvance(marker->label());
+        texts += text;
+        widest = std::max(widest, text);
+        ++entries;
+    }
+    const qreal room = legend->effectiveSizeHint(Qt::PreferredSize).width() - widest;
+    const QMargins margins = chart()->margins();
+    const qreal row = texts + entries * room + margins.left() + margins.right() + 2 * frameWidth();
+    legend->setAlignment(row <= width ? Qt::AlignBottom : Qt::AlignRight);
+}
+
+void DriftChart::resizeEvent(QResizeEvent *event)
+{
+    placeLegend(event->size().width());
+    QChartView::resizeEvent(event);
+    // The view sets its least size to its chart's at every resize, which
+    // layouts then take over the hint.
+    setMinimumWidth(minimumSizeHint().width());
+}
+
 void DriftChart::clear()
 {
     QChart *c = chart();
@@ -199,7 +253,7 @@ QString DriftChart::toolTipAt(qreal time) const
     if (nearest) {
         const Run &run = *nearest;
         QStringList lines{
-            tr("%1 %2, %3").arg(run.sensorType, serialText(run.serialNumber), runDateText(run)),
+            tr("%1, %2").arg(sensorText(run.sensorType, run.serialNumber), runDateText(run)),
             resultText(run)};
         if (run.foundHigh.taken() || run.foundLow.taken())
             lines << tr("As found: high %1, low %2").arg(run.foundHigh.text, run.foundLow.text);
@@ -229,8 +283,8 @@ void DriftChart::setRuns(const QList<Run> &runs)
     }
     const Run &last = runs.last();
     // The chart draws its title as markup: the sensor's words are escaped.
-    c->setTitle(tr("%1 %2: readings as found, and the slope in force")
-                    .arg(last.sensorType, serialText(last.serialNumber))
+    c->setTitle(tr("%1: readings as found, and the slope in force")
+                    .arg(sensorText(last.sensorType, last.serialNumber))
                     .toHtmlEscaped());
 
     const qint64 first = runs.first().started.toMSecsSinceEpoch();
@@ -287,7 +341,10 @@ void DriftChart::setRuns(const QList<Run> &runs)
 
     auto *reading = new QValueAxis;
     reading->setLabelFormat(QStringLiteral("%.0f"));
-    reading->setTitleText(last.unit.isEmpty() ? tr("Reading") : tr("Reading (%1)").arg(last.unit));
+    // Axis titles are drawn as markup too.
+    reading->setTitleText(last.unit.isEmpty()
+                              ? tr("Reading")
+                              : tr("Reading (%1)").arg(shown(last.unit)).toHtmlEscaped());
     if (values.valid()) {
         const double padding = std::max((values.high - values.low) * kValuePadFraction, 1.0);
         // A conductivity is never negative: no room below zero for padding.
@@ -344,6 +401,8 @@ void DriftChart::setRuns(const QList<Run> &runs)
         for (QLegendMarker *marker : c->legend()->markers(failed))
             marker->setVisible(false);
     }
+    placeLegend(width());
+    setMinimumWidth(minimumSizeHint().width()); // the legend's width may have changed
 }
 
 QImage chartImage(const QList<Run> &runs, const QSize &size, qreal scale)

@@ -28,8 +28,16 @@ public:
     // without runs.
     QString toolTipAt(qreal time) const;
 
+    // The legend is a row under the chart, or where that would cut its
+    // entries a column beside it; never narrower than that.
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     void clear();
+    void placeLegend(int width);
     void showToolTip(const QPointF &point, bool entered);
 
     QList<Run> runs_;

@@ -12,6 +12,7 @@
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
+#include "gui/history/sortarrows.h"
 #include "gui/history/windowactions.h"
 
 #include <QAction>
@@ -48,12 +49,10 @@ constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV f
 constexpr char kCsvSuffix[] = "csv";
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
-const QSize kWindowSize(1260, 860);
+const QSize kWindowSize(1320, 860);
 // The due dates move on just after midnight.
 constexpr int kSecondsAfterMidnight = 1;
 constexpr int kSensorPaneWidth = 700;
-// The sensor list takes no more of the width than this, the chart the rest.
-constexpr double kMostForSensors = 0.62;
 constexpr int kRunsPaneHeight = 320;
 // Long outcome texts are cut to these when the table has no room to spare
 // (the tooltip has them whole); with room, the outcome column takes it.
@@ -81,6 +80,7 @@ void setUpTable(QTableView *view)
     view->verticalHeader()->setDefaultSectionSize(view->fontMetrics().height() + kRowPadding);
     view->horizontalHeader()->setResizeContentsPrecision(kFitRows);
     view->horizontalHeader()->setHighlightSections(false);
+    showSortArrowsUpAscending(view->horizontalHeader());
 }
 
 // The system's time, and a timer for the wake-up.
@@ -112,12 +112,14 @@ public:
     {
         view->viewport()->installEventFilter(this);
     }
-    // Its width when the table has no room to spare.
+    // Its width when the table has no room to spare, and with its texts whole.
     int wanted() const { return wanted_; }
+    int whole() const { return whole_; }
     void fit()
     {
         view_->resizeColumnsToContents();
-        wanted_ = std::min(view_->columnWidth(column_), limit_);
+        whole_ = view_->columnWidth(column_);
+        wanted_ = std::min(whole_, limit_);
         spread();
     }
 
@@ -144,6 +146,7 @@ private:
     int column_;
     int limit_;
     int wanted_ = 0;
+    int whole_ = 0;
 };
 
 HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
@@ -525,16 +528,18 @@ void HistoryWindow::sensorsRead(const QList<SensorSummary> &sensors, const QStri
 
 void HistoryWindow::fitSensorPane()
 {
-    // Once, when the first sensors are shown: wide enough for every column,
-    // within reason; after that the splitter is the operator's.
+    // Once, when the first sensors are shown: wide enough for every column
+    // whole, as far as the chart leaves room; after that the splitter is the
+    // operator's.
     sized_ = true;
     int width =
         2 * sensorView_->frameWidth() + sensorView_->verticalScrollBar()->sizeHint().width();
     for (int c = 0; c < SensorListModel::ColumnCount; ++c)
-        width += c == SensorListModel::LastOutcome ? sensorOutcome_->wanted()
+        width += c == SensorListModel::LastOutcome ? sensorOutcome_->whole()
                                                    : sensorView_->columnWidth(c);
     const int total = top_->width() > 0 ? top_->width() : kWindowSize.width();
-    const int pane = std::min(width, int(total * kMostForSensors));
+    const int pane = std::max(
+        0, std::min(width, total - top_->handleWidth() - chart_->minimumSizeHint().width()));
     top_->setSizes({pane, total - pane});
 }
 
@@ -630,13 +635,12 @@ void HistoryWindow::updateHeading()
         return sensorModel_->index(row, column).data().toString();
     };
     if (reading && reader_->waiting(HistoryReader::Runs)) {
-        heading_->setText(tr("Loading the runs of %1 %2...")
-                              .arg(shown(SensorListModel::Type), shown(SensorListModel::Serial)));
+        heading_->setText(tr("Loading the runs of %1...").arg(sensorText(currentType_, current_)));
         return;
     }
-    heading_->setText(tr("%1 %2 - runs: %3 - next due %4")
-                          .arg(shown(SensorListModel::Type), shown(SensorListModel::Serial),
-                               shown(SensorListModel::Runs), shown(SensorListModel::NextDue)));
+    heading_->setText(tr("%1 - runs: %2 - next due %3")
+                          .arg(sensorText(currentType_, current_), shown(SensorListModel::Runs),
+                               shown(SensorListModel::NextDue)));
 }
 
 void HistoryWindow::updateStatus()
@@ -676,7 +680,8 @@ void HistoryWindow::exportSensor()
     if (!historyOpen_ || export_ || currentRow() < 0)
         return;
     // Both come from the sensor: nothing of them may name another folder.
-    QString name = tr("%1 %2").arg(serialText(current_), currentType_);
+    QString name = currentType_.isEmpty() ? serialText(current_)
+                                          : tr("%1 %2").arg(serialText(current_), currentType_);
     name.replace(QRegularExpression(QLatin1String(kUnsafeInFileName)), QStringLiteral("_"));
     const QString path = askCsvPath(name + QLatin1Char('.') + QLatin1String(kCsvSuffix));
     if (path.isEmpty())

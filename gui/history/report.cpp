@@ -49,7 +49,22 @@ QString summaryRow(const QString &label, const QString &value)
            QStringLiteral("</tr>");
 }
 
-// The runs as the window's table shows them, newest first.
+// Paper may be printed without colour: a judged reading says so in words too.
+QString judged(const QString &reading, const QVariant &verdict)
+{
+    switch (Verdict(verdict.toInt())) {
+    case Verdict::Pass:
+        return Report::tr("%1 pass").arg(reading);
+    case Verdict::Fail:
+        return Report::tr("%1 fail").arg(reading);
+    case Verdict::None:
+        break;
+    }
+    return reading;
+}
+
+// The runs as the window's table shows them, newest first, judged readings
+// marked in words.
 QString runsTable(const QList<Run> &runs)
 {
     RunTableModel model;
@@ -63,7 +78,8 @@ QString runsTable(const QList<Run> &runs)
         html += QStringLiteral("<tr>");
         for (int column = 0; column < model.columnCount(); ++column) {
             const QModelIndex index = model.index(row, column);
-            html += cell(index.data().toString(), index.data(Qt::BackgroundRole));
+            html += cell(judged(index.data().toString(), index.data(RunTableModel::VerdictRole)),
+                         index.data(Qt::BackgroundRole));
         }
         html += QStringLiteral("</tr>");
     }
@@ -88,13 +104,15 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
     if (in.training)
         html += QStringLiteral("<h1>%1</h1>")
                     .arg(Report::tr("Training - not a calibration record").toHtmlEscaped());
-    html += QStringLiteral("<h2>%1</h2>")
-                .arg(Report::tr("Calibration history of sensor %1 (%2)")
-                         .arg(serialText(s.serialNumber), s.sensorType)
-                         .toHtmlEscaped());
+    const QString title =
+        s.sensorType.isEmpty()
+            ? Report::tr("Calibration history of sensor %1").arg(serialText(s.serialNumber))
+            : Report::tr("Calibration history of sensor %1 (%2)")
+                  .arg(serialText(s.serialNumber), typeText(s.sensorType));
+    html += QStringLiteral("<h2>%1</h2>").arg(title.toHtmlEscaped());
     html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"2\">");
     html += summaryRow(Report::tr("Serial number"), serialText(s.serialNumber));
-    html += summaryRow(Report::tr("Type"), s.sensorType);
+    html += summaryRow(Report::tr("Type"), typeText(s.sensorType));
     html += summaryRow(Report::tr("Runs"), QString::number(s.runs));
     html += summaryRow(Report::tr("Last validation"), s.lastValidation.isValid()
                                                           ? dateText(s.lastValidationDay())
@@ -110,12 +128,11 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
                 .arg(QLatin1String(kChartUrl))
                 .arg(kChartSize.width())
                 .arg(kChartSize.height());
-    html +=
-        QStringLiteral("<p>%1</p>")
-            .arg(Report::tr("Readings on a green ground lie within their window, on a red ground "
-                            "outside it. Constants after a run are shown only when new ones were "
-                            "saved.")
-                     .toHtmlEscaped());
+    html += QStringLiteral("<p>%1</p>")
+                .arg(Report::tr("Readings marked pass, on a green ground, lie within their window; "
+                                "those marked fail, on a red ground, outside it. Constants after a "
+                                "run are shown only when new ones were saved.")
+                         .toHtmlEscaped());
     html += runsTable(in.runs);
     html += QStringLiteral("</body></html>");
     document->setHtml(html);

@@ -23,8 +23,7 @@ QString tr(const char *text)
 
 QString printReportWithDialog(const ReportInputs &inputs, QWidget *parent)
 {
-    const QString sensor =
-        tr("%1 %2").arg(inputs.sensor.sensorType, serialText(inputs.sensor.serialNumber));
+    const QString sensor = sensorText(inputs.sensor.sensorType, inputs.sensor.serialNumber);
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
     printer.setDocName(tr("Calibration history of %1").arg(sensor));

@@ -22,9 +22,9 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
 {
     setObjectName(QStringLiteral("revisionsDialog"));
     const Run *newest = revisions.isEmpty() ? nullptr : &revisions.last();
-    setWindowTitle(newest ? tr("Revisions of the run of %1, sensor %2 %3")
-                                .arg(runDateText(*newest), newest->sensorType,
-                                     serialText(newest->serialNumber))
+    setWindowTitle(newest ? tr("Revisions of the run of %1, sensor %2")
+                                .arg(runDateText(*newest),
+                                     sensorText(newest->sensorType, newest->serialNumber))
                           : tr("Revisions of the run"));
     auto *layout = new QVBoxLayout(this);
 

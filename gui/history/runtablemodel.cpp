@@ -127,6 +127,8 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
     }
     if (role == Qt::BackgroundRole)
         return reading ? verdictBackground(reading->verdict) : QVariant();
+    if (role == VerdictRole)
+        return reading ? QVariant(int(reading->verdict)) : QVariant();
     if (role == Qt::ToolTipRole) {
         if (reading && reading->verdict != Verdict::None)
             return plainToolTip(tr("Window %1 to %2 %3")

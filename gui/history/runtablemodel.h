@@ -34,6 +34,8 @@ public:
         ColumnCount
     };
     static constexpr int SortRole = Qt::UserRole;
+    // A reading's verdict (an int of Verdict); none on the other columns.
+    static constexpr int VerdictRole = Qt::UserRole + 1;
 
     explicit RunTableModel(QObject *parent = nullptr);
 

@@ -1,5 +1,7 @@
 #include "gui/history/sensorlistmodel.h"
 
+#include "core/history/showntext.h"
+
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
@@ -39,7 +41,19 @@ QString plainToolTip(const QString &text)
 
 QString serialText(const QString &serialNumber)
 {
-    return serialNumber.isEmpty() ? SensorListModel::tr("(none)") : serialNumber;
+    return serialNumber.isEmpty() ? SensorListModel::tr("(none)") : shown(serialNumber);
+}
+
+QString typeText(const QString &sensorType)
+{
+    return shown(sensorType);
+}
+
+QString sensorText(const QString &sensorType, const QString &serialNumber)
+{
+    if (sensorType.isEmpty())
+        return serialText(serialNumber);
+    return SensorListModel::tr("%1 %2").arg(typeText(sensorType), serialText(serialNumber));
 }
 
 QString dueText(const SensorSummary &s, const QDate &due, bool overdue)
@@ -187,7 +201,8 @@ QString SensorListModel::displayText(int row, int column) const
         return serialText(s.serialNumber);
     case Type:
         // A record names no type: its runs are listed by their serial number.
-        return s.hasSerial() && s.sensorType.isEmpty() ? tr("type unknown") : s.sensorType;
+        return s.hasSerial() && s.sensorType.isEmpty() ? tr("type unknown")
+                                                       : typeText(s.sensorType);
     case Runs:
         return QString::number(s.runs);
     case LastValidation:

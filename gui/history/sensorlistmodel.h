@@ -104,7 +104,12 @@ QString runDateText(const Run &run);
 QString plainToolTip(const QString &text);
 // The due column's words, also used by the heading and the report.
 QString dueText(const SensorSummary &sensor, const QDate &due, bool overdue);
-// "(none)" for runs without a serial number.
+// "(none)" for runs without a serial number. Serial numbers and types are
+// shown with their control, format and bidirectional characters visible.
 QString serialText(const QString &serialNumber);
+QString typeText(const QString &sensorType);
+// The sensor as a person names it, "RT-5K-MQ 40317-20415"; the serial number
+// alone when the type is not known.
+QString sensorText(const QString &sensorType, const QString &serialNumber);
 
 } // namespace history

@@ -802,6 +802,16 @@ void TestHistoryLocation::failureText_data()
                      prefix + "SSL error: unexpected eof while reading\n",
                      QSqlError::ConnectionError)
         << named + "cannot connect: SSL error: unexpected eof while reading.";
+    QTest::newRow("connection lost: a sentence over two lines, no code")
+        << server << "cannot read the sensors"
+        << QSqlError("QPSQL: Unable to create query",
+                     "server closed the connection unexpectedly\n\tThis probably means the "
+                     "server terminated abnormally\n\tbefore or while processing the "
+                     "request.\n()",
+                     QSqlError::StatementError)
+        << named + "cannot read the sensors: server closed the connection unexpectedly. This "
+                   "probably means the server terminated abnormally before or while processing "
+                   "the request.";
     QTest::newRow("lock timeout")
         << server << "cannot read the runs"
         << QSqlError("QPSQL: Unable to create query",

@@ -7,6 +7,7 @@
 
 #include <QAreaSeries>
 #include <QDateTimeAxis>
+#include <QGraphicsTextItem>
 #include <QLineSeries>
 #include <QScatterSeries>
 #include <QSet>
@@ -70,11 +71,13 @@ class HistoryChartTest : public QObject
 
 private slots:
     void readingsAreThePoints();
+    void oneDayOnePoint();
     void bandsSpanTheWindows();
     void bandStepsWhereTheWindowChanges();
     void slopeInForce();
     void runsWithoutReadingsAreLeftOut();
     void chartDraws();
+    void legendShownWhole();
     void anotherSensorReplacesTheSeries();
     void dateLabelsNeverRepeat_data();
     void dateLabelsNeverRepeat();
@@ -107,6 +110,19 @@ void HistoryChartTest::readingsAreThePoints()
     QVERIFY(values->min() < kLowLow);
     QVERIFY(values->max() > 598.5);
     QVERIFY(values->titleText().contains("pS/m"));
+}
+
+// Found failing, recalibrated, then validated again the same day: the day is
+// one point, as the sensor came in, not a line straight up.
+void HistoryChartTest::oneDayOnePoint()
+{
+    QList<Run> runs = drifting();
+    runs.insert(2, validation("40317-00808", {2025, 2, 10}, "526.0", "201.0"));
+    runs[2].started = runs[2].started.addSecs(3600);
+    DriftChart chart;
+    chart.setRuns(runs);
+    QCOMPARE(points(chart, "foundHigh").at(1), QPointF(at({2025, 2, 10}), 598.5));
+    QCOMPARE(points(chart, "foundHigh").size(), 3);
 }
 
 void HistoryChartTest::bandsSpanTheWindows()
@@ -218,6 +234,28 @@ void HistoryChartTest::chartDraws()
         }
     }
     QVERIFY2(red > 20, qPrintable(QString::number(red)));
+}
+
+// As narrow as the window lets it be, the chart draws every legend entry whole.
+void HistoryChartTest::legendShownWhole()
+{
+    DriftChart chart;
+    chart.setRuns(drifting());
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.resize(chart.minimumSizeHint().width(), 400);
+    const auto cut = [&chart] {
+        QStringList drawn;
+        for (const QGraphicsItem *item : chart.scene()->items()) {
+            if (const auto *text = qgraphicsitem_cast<const QGraphicsTextItem *>(item))
+                drawn << text->toPlainText();
+        }
+        QStringList missing{"High window", "Low window",     "High reading",
+                            "Low reading", "Outside window", "Slope"};
+        missing.removeIf([&drawn](const QString &label) { return drawn.contains(label); });
+        return missing;
+    };
+    QTRY_VERIFY2(cut().isEmpty(), qPrintable(cut().join('|')));
 }
 
 void HistoryChartTest::anotherSensorReplacesTheSeries()

@@ -31,6 +31,7 @@
 #include <QLockFile>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QSemaphore>
 #include <QSettings>
 #include <QSplitter>
@@ -46,6 +47,7 @@
 #include <QXYSeries>
 #include <QtTest>
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <thread>
@@ -219,6 +221,8 @@ private slots:
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
     void closingEndsTheConnectionOnItsThread();
     void outcomeTakesTheSpareWidth();
+    void sensorListAndSortArrowsAsRead();
+    void onlyTheNewestAnswerDelivered();
     void runsSortByValue_data();
     void runsSortByValue();
     void dueDatesMoveOnAtEveryMidnight();
@@ -681,6 +685,12 @@ void HistoryWindowTest::lockedHistory()
         QVERIFY(window_);
         QCOMPARE(view("sensors")->model()->rowCount(), 2);
         QVERIFY2(holder.take("run_revisions", &error), qPrintable(error));
+        // The list was read; the runs of the sensor picked now cannot be.
+        window_->selectSensor("40317-00101");
+        QVERIFY(loaded(window_.get()));
+        QVERIFY(window_->findChild<QLabel *>("problem")->text().contains("The history is busy"));
+        QCOMPARE(view("runs")->model()->rowCount(), 0); // not the other sensor's
+        QVERIFY(window_->findChild<QLabel *>("heading")->text().startsWith("RT-5K-MQ 40317-00101"));
         QElapsedTimer timer;
         timer.start();
         action("reloadAction")->trigger();
@@ -792,7 +802,8 @@ void HistoryWindowTest::reportPrintsToPdf()
     QVERIFY2(text.contains("Calibration history of sensor 40317-00101"), qPrintable(text));
     QVERIFY2(text.contains("Recalibrated and saved"), qPrintable(text));
     QVERIFY2(text.contains("Validated, date set"), qPrintable(text));
-    QVERIFY2(text.contains("600.1"), qPrintable(text));
+    QVERIFY2(text.contains("600.1 fail 230.2 fail"), qPrintable(text)); // words for monochrome
+    QVERIFY2(text.contains("524.9 pass 200.3 pass"), qPrintable(text));
     QVERIFY2(text.contains("2027-06-01"), qPrintable(text));   // next due
     QVERIFY2(!text.contains("40317-00202"), qPrintable(text)); // one sensor only
     // The chart is on paper, as an image, and drawn: its blue line and band
@@ -991,6 +1002,7 @@ void HistoryWindowTest::markupShownAsText()
     TempHistory h;
     Run run = validation(kMarkupSerial, {2026, 6, 1}, "512.0", "201.5");
     run.station = "<b>bench</b>";
+    run.unit = "<i>pS/m</i>";
     QVERIFY2(h.ok() && h.write({run}), qPrintable(h.error()));
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
@@ -999,6 +1011,8 @@ void HistoryWindowTest::markupShownAsText()
     auto *chart = window_->findChild<history::DriftChart *>("chart");
     const QString title = readAsMarkup(chart->chart()->title());
     QVERIFY2(title.contains("RT-5K-MQ " + kMarkupSerial + ":"), qPrintable(title));
+    QCOMPARE(readAsMarkup(chart->chart()->axes(Qt::Vertical).first()->titleText()),
+             QString("Reading (<i>pS/m</i>)"));
     const QString tip = readToolTip(chart->toolTipAt(qreal(run.started.toMSecsSinceEpoch())));
     QVERIFY2(tip.startsWith("RT-5K-MQ " + kMarkupSerial + ", 2026-06-01 12:00"), qPrintable(tip));
     QVERIFY(window_->findChild<QLabel *>("heading")->text().contains(kMarkupSerial));
@@ -1013,6 +1027,22 @@ void HistoryWindowTest::markupShownAsText()
     QVERIFY2(text.contains("<b>bench</b>"), qPrintable(text));
     QVERIFY2(!text.contains("Training"), qPrintable(text));
     QVERIFY(!window_->findChild<QLabel *>("training"));
+
+    // Drawn as it is, it reads 40317-20415. Its type is not known.
+    Run spoof = validation("40317-\u202E51402", {2026, 5, 1}, "512.0", "201.5");
+    spoof.sensorType.clear();
+    QVERIFY2(h.write({spoof}), qPrintable(h.error()));
+    action("reloadAction")->trigger();
+    QVERIFY(loaded(window_.get()));
+    window_->selectSensor(spoof.serialNumber);
+    QVERIFY(loaded(window_.get()));
+    const QString shown = "40317-\uFFFD51402";
+    QCOMPARE(view("sensors")->currentIndex().data().toString(), shown);
+    QVERIFY(window_->findChild<QLabel *>("heading")->text().startsWith(shown + " - runs: 1"));
+    QVERIFY(readAsMarkup(chart->chart()->title()).startsWith(shown + ": "));
+    const QString report = printedReport(h.folder());
+    QVERIFY2(report.contains("history of sensor " + shown + " Serial number"), qPrintable(report));
+    QCOMPARE(answers_->seen().last().title, "Print the history of " + shown);
 }
 
 void HistoryWindowTest::trainingSaysSo()
@@ -1342,6 +1372,81 @@ void HistoryWindowTest::outcomeTakesTheSpareWidth()
     QCOMPARE(readToolTip(cell.data(Qt::ToolTipRole).toString()), text);
 }
 
+// As the window opens, each text of the sensor list shows whole in its row's
+// font, and a sort arrow points up for oldest first, down for newest first.
+void HistoryWindowTest::sensorListAndSortArrowsAsRead()
+{
+    TempHistory h;
+    Run failing = validation("40317-00202", {2025, 3, 2}, "600.1", "201.5");
+    failing.outcome = Outcome::ValidatedNoRecord; // "Validated, nothing changed", bold
+    QVERIFY2(h.ok() && h.write({failing}), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QTableView *sensors = view("sensors");
+    for (int c = 0; c < sensors->model()->columnCount(); ++c) {
+        const QModelIndex cell = sensors->model()->index(0, c);
+        const int needs = QFontMetrics(cell.data(Qt::FontRole).value<QFont>())
+                              .horizontalAdvance(cell.data().toString());
+        QVERIFY2(sensors->columnWidth(c) > needs, qPrintable(cell.data().toString()));
+    }
+    QCOMPARE(sensors->horizontalScrollBar()->maximum(), 0);
+    window_->resize(900, 700); // narrower: the list gives way, not the chart's legend
+    auto *chart = window_->findChild<history::DriftChart *>("chart");
+    QTRY_VERIFY(chart->width() >= chart->minimumSizeHint().width());
+
+    QHeaderView *header = view("runs")->horizontalHeader();
+    for (const Qt::SortOrder order : {Qt::DescendingOrder, Qt::AscendingOrder}) {
+        header->setSortIndicator(0, order);
+        // The arrow's ink, at the right end of the date's section.
+        const QImage shot = header->grab().toImage();
+        QList<int> widths;
+        for (int y = 2; y < header->height() - 2; ++y) {
+            int ink = 0;
+            for (int x = header->sectionSize(0) - header->height(); x < header->sectionSize(0) - 3;
+                 ++x)
+                ink += qGray(shot.pixel(x, y)) < 160 ? 1 : 0;
+            if (ink > 0)
+                widths << ink;
+        }
+        QVERIFY(widths.size() >= 2);
+        QCOMPARE(widths.first() < widths.last(), order == Qt::AscendingOrder); // up: ascending
+    }
+}
+
+// A read held while a newer one of its kind is asked for: its late answer is
+// never delivered.
+void HistoryWindowTest::onlyTheNewestAnswerDelivered()
+{
+    using history::HistoryReader;
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    for (const HistoryReader::Kind kind : {HistoryReader::Sensors, HistoryReader::Runs}) {
+        QSemaphore reached;
+        QSemaphore release;
+        std::atomic<bool> held{false};
+        HistoryReader reader(h.location(), [&](HistoryReader::Kind k, const QString &) {
+            if (k == kind && !held.exchange(true)) {
+                reached.release();
+                release.tryAcquire(1, 20000);
+            }
+        });
+        QStringList got;
+        connect(&reader, &HistoryReader::sensorsRead, this, [&] { got << "list"; });
+        connect(&reader, &HistoryReader::runsRead, this, [&](const QString &s) { got << s; });
+        reader.open(false);
+        const auto read = [&](const QString &serial) {
+            kind == HistoryReader::Sensors ? reader.readSensors(kToday)
+                                           : reader.readRuns(serial, "RT-5K-MQ");
+        };
+        read("40317-00101");
+        QVERIFY(reached.tryAcquire(1, 10000));
+        read("40317-00202");
+        release.release();
+        QTRY_VERIFY(!reader.busy());
+        QCOMPARE(got, QStringList{kind == HistoryReader::Sensors ? "list" : "40317-00202"});
+    }
+}
+
 void HistoryWindowTest::runsSortByValue_data()
 {
     QTest::addColumn<int>("column");
@@ -1349,6 +1454,7 @@ void HistoryWindowTest::runsSortByValue_data()
 
     QTest::newRow("as found high") << 3 << QStringList{"99.8", "525.0", "1000.5"};
     QTest::newRow("offset before") << 6 << QStringList{"-3.00000", "5.00000", "12.50000"};
+    QTest::newRow("offset after, the last") << 8 << QStringList{"-4.00000", "6.00000", "11.5000"};
     QTest::newRow("date") << 0
                           << QStringList{"2025-12-02 12:00", "2026-02-01 12:00",
                                          "2026-11-10 12:00"};
@@ -1360,13 +1466,13 @@ void HistoryWindowTest::runsSortByValue()
     QFETCH(QStringList, ascending);
     TempHistory h;
     // Each column's order as text differs from its order as a value.
-    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2026, 11, 10}, "525.0", "201.5",
-                                           "0.010000", "12.50000"),
-                                validation("40317-00101", {2025, 12, 2}, "1000.5", "201.5",
-                                           "0.002500", "-3.00000"),
-                                validation("40317-00101", {2026, 2, 1}, "99.8", "201.5", "0.000990",
-                                           "5.00000")}),
-             qPrintable(h.error()));
+    QList<Run> written{
+        validation("40317-00101", {2026, 11, 10}, "525.0", "201.5", "0.010000", "12.50000"),
+        validation("40317-00101", {2025, 12, 2}, "1000.5", "201.5", "0.002500", "-3.00000"),
+        validation("40317-00101", {2026, 2, 1}, "99.8", "201.5", "0.000990", "5.00000")};
+    for (const char *offsetAfter : {"6.00000", "11.5000", "-4.00000"})
+        written << recalibration(written.takeFirst(), "0.002500", offsetAfter, "525.0", "200.0");
+    QVERIFY2(h.ok() && h.write(written), qPrintable(h.error()));
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     QTableView *runs = view("runs");
