@@ -685,6 +685,9 @@ bool Procedure::checkValidationData()
         taken.window = high ? t->highWindow : t->lowWindow;
         taken.inWindow = readings::inWindow(t, position, reading.value);
         setReading(target, taken);
+        // Into the history at once: a station stopped at the next prompt
+        // keeps what it read.
+        emit changed();
     }
     return true;
 }

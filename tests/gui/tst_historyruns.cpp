@@ -31,6 +31,7 @@ using history::Run;
 using history::Verdict;
 using Position = SimulatedSensor::Position;
 Q_DECLARE_METATYPE(history::Outcome)
+Q_DECLARE_METATYPE(Phase)
 
 namespace
 {
@@ -90,6 +91,7 @@ class HistoryRunsTest : public GuiSuite
     Q_OBJECT
 
 private slots:
+    void firstEntryAtIdentification_data();
     void firstEntryAtIdentification();
     void outcomes_data();
     void outcomes();
@@ -103,14 +105,31 @@ private slots:
 };
 
 // Before any reading the run is in the history, marked interrupted, with
-// the sensor as it identified itself.
+// the sensor as it identified itself; each reading is in it once taken, so
+// a station stopped at the next prompt keeps it.
+void HistoryRunsTest::firstEntryAtIdentification_data()
+{
+    QTest::addColumn<Phase>("phase");
+    QTest::addColumn<QList<Field>>("taken");
+    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>();
+    QTest::newRow("as found high read")
+        << Phase::ValidationLow << QList<Field>{Field::HighValidation};
+    QTest::newRow("as found read, at the decision")
+        << Phase::CalibrationData << QList<Field>{Field::HighValidation, Field::LowValidation};
+    QTest::newRow("verification high read")
+        << Phase::VerificationLow
+        << QList<Field>{Field::HighValidation, Field::LowValidation, Field::HighValue};
+}
+
 void HistoryRunsTest::firstEntryAtIdentification()
 {
+    QFETCH(Phase, phase);
+    QFETCH(QList<Field>, taken);
     History history;
     ScreenHarness h(quiet(metreProfile()));
     history.attach(h);
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
-    QVERIFY(h.driveTo(Phase::ValidationHigh));
+    QVERIFY2(h.driveTo(phase), h.failedStep());
     const QList<Run> runs = history.runs();
     QCOMPARE(runs.size(), 1);
     const Run &run = runs.first();
@@ -127,8 +146,16 @@ void HistoryRunsTest::firstEntryAtIdentification()
     QCOMPARE(run.unit, QString("pS/m"));
     QCOMPARE(run.oldSlope, QString("0.002500"));
     QCOMPARE(run.oldOffset, QString("-12.50000"));
-    QVERIFY(!run.foundHigh.taken());
-    QVERIFY(!run.unsavedConstants);
+    const std::pair<Field, const history::Reading *> readings[] = {
+        {Field::HighValidation, &run.foundHigh},
+        {Field::LowValidation, &run.foundLow},
+        {Field::HighValue, &run.leftHigh},
+        {Field::LowValue, &run.leftLow}};
+    for (const auto &[field, reading] : readings) {
+        QCOMPARE(reading->taken(), taken.contains(field));
+        QCOMPARE(reading->text, h.field(field)->text());
+    }
+    QCOMPARE(run.unsavedConstants, holdsUnsavedConstants(phase));
     QVERIFY(!QUuid::fromString(run.key).isNull());
 }
 
