@@ -31,6 +31,11 @@ inline constexpr char kCsvByteOrderMark[] = "\xEF\xBB\xBF";
 // "-", "@", tab, CR first); a plain number never gets it.
 inline constexpr char kCsvTextMarker = '\'';
 
+// The export's last column: verification readings of constants the sensor
+// did not keep, labelled (verificationNotKept()); the as-left columns are
+// empty then. Last, so that scripts reading the columns before keep working.
+inline constexpr char kCsvNotKeptColumn[] = "verification_not_kept";
+
 // The byte order mark and one header row, then one row per run; CR LF line
 // ends, fields quoted where they hold a comma, a quote, CR or LF, quotes
 // doubled.
