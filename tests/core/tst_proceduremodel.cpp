@@ -292,25 +292,18 @@ void TestProcedureModel::badData_data()
     QTest::addColumn<Button>("answer");
     QTest::addColumn<QStringList>("events");
     QTest::addColumn<QString>("detail");
-    QTest::addColumn<QByteArray>("before"); // a good reading first
     QTest::newRow("reading retried")
-        << false << kTooFew << Button::Retry << QStringList() << QString() << QByteArray();
-    QTest::newRow("reading cancelled")
-        << false << kTooFew << Button::Cancel
-        << QStringList({"status: " + texts::kCancelled, "close"})
-        << "Bad Data from Sensor: validation high reading" << QByteArray();
-    // A bad low reading restarts the pair from the high one.
-    QTest::newRow("low reading cancelled")
-        << false << kTooFew << Button::Cancel
-        << QStringList({"status: " + texts::kCancelled, "close"})
-        << "Bad Data from Sensor: validation high reading" << kHigh;
+        << false << kTooFew << Button::Retry << QStringList() << QString();
+    QTest::newRow("reading cancelled") << false << kTooFew << Button::Cancel
+                                       << QStringList({"status: " + texts::kCancelled, "close"})
+                                       << "Bad Data from Sensor: validation high reading";
     QTest::newRow("counts retried")
-        << true << kOutOfWindow << Button::Retry << QStringList() << QString() << QByteArray();
+        << true << kOutOfWindow << Button::Retry << QStringList() << QString();
     // The status comes after the close here, as it always has.
     QTest::newRow("counts cancelled")
         << true << kOutOfWindow << Button::Cancel
         << QStringList({"close", "status: User Cancelled:Restart Program"})
-        << "Bad Data from Sensor: calibration data" << QByteArray();
+        << "Bad Data from Sensor: calibration data";
 }
 
 void TestProcedureModel::badData()
@@ -320,11 +313,8 @@ void TestProcedureModel::badData()
     QFETCH(Button, answer);
     QFETCH(QStringList, events);
     QFETCH(QString, detail);
-    QFETCH(QByteArray, before);
     Bench b;
     b.identify();
-    if (!before.isEmpty())
-        b.collect(before);
     if (calibration) {
         b.collect(kHigh);
         b.answers << Button::No;

@@ -188,6 +188,11 @@ void HistoryRunsTest::outcomes_data()
         << "right"
         << "bad reading" << Outcome::Cancelled << "Bad Data from Sensor: validation high reading"
         << false;
+    // A bad low reading restarts the pair from the high one.
+    QTest::newRow("bad low reading cancelled")
+        << "right"
+        << "bad low reading" << Outcome::Cancelled
+        << "Bad Data from Sensor: validation high reading" << false;
     // The end is kept as it came; the restore that follows on closing clears
     // the unsaved mark.
     QTest::newRow("bad verification cancelled, constants restored")
@@ -246,8 +251,9 @@ void HistoryRunsTest::outcomes()
         h.closeButton()->click();
         h.send(3); // the previous constants go back first
         QVERIFY(h.waitUntil([&] { return !h.screen->isVisible(); }));
-    } else if (road == "bad reading") {
-        QVERIFY2(h.driveTo(Phase::ValidationHigh), h.failedStep());
+    } else if (road == "bad reading" || road == "bad low reading") {
+        QVERIFY2(h.driveTo(road == "bad reading" ? Phase::ValidationHigh : Phase::ValidationLow),
+                 h.failedStep());
         h.answers.click(QMessageBox::Cancel);
         h.collectionTicks(); // no data came
         QVERIFY(h.answers.waitUntilDone());
