@@ -28,6 +28,8 @@ const char kCancelledCalibrationData[] =
 const char kCancelledReading[] = QT_TRANSLATE_NOOP("Procedure", "User Cancelled: Restart Program");
 const char kRestoring[] = QT_TRANSLATE_NOOP("Procedure", "Restoring Previous Constants");
 const char kRestoringTrace[] = "Restore Previous Constants";
+const char kClosingWhenSaved[] = QT_TRANSLATE_NOOP(
+    "Procedure", "Saving to sensor - the screen closes when the save is complete");
 const char kCannotContinue[] = QT_TRANSLATE_NOOP("Procedure", "Program can not continue");
 const char kErrorDetected[] = QT_TRANSLATE_NOOP("Procedure", "Error Detected");
 const char kBadData[] = QT_TRANSLATE_NOOP("Procedure", "Bad Data from Sensor");
@@ -161,9 +163,10 @@ void Procedure::linkLost(const QString &reason, const QString &shownReason)
     linkLost_ = true;
     const bool unsaved = unsavedConstants_;
     emit ended(history::Outcome::LinkLost, phase());
-    const bool closeAfterwards = closeAfterRestore_;
+    const bool closeAfterwards = closeAfterRestore_ || closeAfterSave_;
     unsavedConstants_ = false;
     closeAfterRestore_ = false;
+    closeAfterSave_ = false;
     stopTimers();
     port_.release(true);
     emit cursorsRestored();
@@ -204,9 +207,26 @@ void Procedure::beginRestoreBeforeClose()
     clock_.start(Timer::Send, kSendIntervalMs);
 }
 
+bool Procedure::isSaving() const
+{
+    return recordPending_ ||
+           (clock_.isActive(Timer::Send) && sequence::kindOf(commandStep) == sequence::Kind::Save);
+}
+
+bool Procedure::closeWhenSaved()
+{
+    if (!isSaving())
+        return false;
+    closeAfterSave_ = true;
+    setStatus(tr(kClosingWhenSaved));
+    qCDebug(lcCalibration) << "Close waits for the save";
+    return true;
+}
+
 void Procedure::closing()
 {
     closeAfterRestore_ = false;
+    closeAfterSave_ = false;
     emit ended(history::Outcome::Cancelled, tr("screen closed during %1").arg(phase()));
 }
 
@@ -585,7 +605,9 @@ void Procedure::sendTick()
         return;
     }
     const QString text = QString::fromLatin1(command);
-    setStatus(text);
+    // Once Close waits for the save, the status keeps saying so.
+    if (!closeAfterSave_)
+        setStatus(text);
     qCDebug(lcCalibration) << text;
     if (!write(command))
         return;
@@ -611,7 +633,13 @@ void Procedure::finishSequence(int step)
         emit ended(validationRun ? history::Outcome::ValidatedDateSet
                                  : history::Outcome::Recalibrated,
                    QString());
+        recordPending_ = true;
         emit recordDue();
+        recordPending_ = false;
+        if (closeAfterSave_ && !linkLost_) {
+            closeAfterSave_ = false;
+            emit closeRequested();
+        }
         break;
     case sequence::Kind::SendForVerification: {
         const bool next =
@@ -685,6 +713,9 @@ bool Procedure::checkValidationData()
         taken.window = high ? t->highWindow : t->lowWindow;
         taken.inWindow = readings::inWindow(t, position, reading.value);
         setReading(target, taken);
+        // Into the history at once: a station stopped at the next prompt
+        // keeps what it read.
+        emit changed();
     }
     return true;
 }

@@ -181,11 +181,17 @@ public:
     // The screen is asked to close with unsaved constants in the sensor: the
     // previous ones go back first, then closeRequested().
     void beginRestoreBeforeClose();
+    // The screen is asked to close while constants or the date are being
+    // saved: the save runs to its end and its record is written as after any
+    // save, then closeRequested(). False when no save is under way.
+    bool closeWhenSaved();
     // The screen closes now.
     void closing();
 
     bool isLinkLost() const { return linkLost_; }
     bool hasUnsavedConstants() const { return unsavedConstants_; }
+    // A save sequence runs, or the record of the one that ended is written.
+    bool isSaving() const;
     bool isValidationRun() const { return validationRun; }
     State state() const { return stateMachine; }
     int step() const { return commandStep; }
@@ -290,6 +296,10 @@ private:
     bool unsavedConstants_ = false;
     // The screen closes once the restore sequence has finished.
     bool closeAfterRestore_ = false;
+    // The screen closes once the save sequence and its record are done.
+    bool closeAfterSave_ = false;
+    // The record of a finished save is being written.
+    bool recordPending_ = false;
     // The port failed; prompts report it to their callers.
     bool linkLost_ = false;
 };

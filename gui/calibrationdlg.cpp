@@ -163,14 +163,18 @@ void CalibrationDlg::on_CalibrationPB_Close_clicked()
 {
     popCursor();
     // With unsaved constants in the sensor the port is still needed to put
-    // the previous ones back; done() releases it afterwards.
-    if (!procedure_->hasUnsavedConstants())
+    // the previous ones back, and a save under way is let finish; done()
+    // releases it afterwards.
+    if (!procedure_->hasUnsavedConstants() && !procedure_->isSaving())
         releasePort();
     reject();
 }
 
 void CalibrationDlg::done(int result)
 {
+    // What the operator chose to save is never undone by closing.
+    if (portUsable() && procedure_->closeWhenSaved())
+        return;
     if (procedure_->hasUnsavedConstants() && portUsable()) {
         procedure_->beginRestoreBeforeClose();
         return;

@@ -58,8 +58,9 @@ public:
     bool isWarmedUp() const;
 
     // Ends the screen however it is asked to (Close, Escape, the close box,
-    // a cancel path): new constants that were never saved are first replaced
-    // by the previous ones, then the timers stop and the port is released.
+    // a cancel path): a save under way first runs to its end with its record,
+    // new constants that were never saved are first replaced by the previous
+    // ones, then the timers stop and the port is released.
     void done(int result) override;
 
 protected:

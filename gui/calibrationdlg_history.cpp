@@ -101,8 +101,15 @@ void CalibrationDlg::recordSnapshot()
     const Procedure &p = *procedure_;
     run_.foundHigh = recorded(p.reading(Field::HighValidate));
     run_.foundLow = recorded(p.reading(Field::LowValidate));
-    run_.leftHigh = recorded(p.reading(Field::High));
-    run_.leftLow = recorded(p.reading(Field::Low));
+    // Verification readings stay once taken, until new ones replace them:
+    // the screen clears them when the previous constants go back (Abort) or
+    // bad data come, and the history keeps them apart as readings of
+    // constants the sensor did not keep.
+    for (auto [field, kept] :
+         {std::pair(Field::High, &run_.leftHigh), std::pair(Field::Low, &run_.leftLow)}) {
+        if (const history::Reading now = recorded(p.reading(field)); now.taken())
+            *kept = now;
+    }
     run_.newSlope = p.field(Field::NewSlope);
     run_.newOffset = p.field(Field::NewOffset);
     if (!run_.newSlope.isEmpty())

@@ -110,10 +110,39 @@ QString loginName()
     return QProcessEnvironment::systemEnvironment().value(QStringLiteral("USER"));
 }
 
+bool verificationHeld(const Run &run)
+{
+    return run.outcome == Outcome::Recalibrated;
+}
+
+QString verificationNotKept(const Run &run)
+{
+    if (verificationHeld(run) || (!run.leftHigh.taken() && !run.leftLow.taken()))
+        return QString();
+    const auto part = [](const char *position, const Reading &reading) {
+        if (!reading.taken())
+            return QCoreApplication::translate("history", position).arg(QLatin1String("-"));
+        QString text = QCoreApplication::translate("history", position).arg(reading.text);
+        if (reading.verdict == Verdict::Pass)
+            text = QCoreApplication::translate("history", "%1 (pass)").arg(text);
+        else if (reading.verdict == Verdict::Fail)
+            text = QCoreApplication::translate("history", "%1 (fail)").arg(text);
+        return text;
+    };
+    const char *label =
+        run.unsavedConstants
+            ? QT_TRANSLATE_NOOP("history", "Verification with constants never saved")
+            : QT_TRANSLATE_NOOP("history", "Verification with constants put back");
+    return QCoreApplication::translate("history", "%1: %2, %3")
+        .arg(QCoreApplication::translate("history", label),
+             part(QT_TRANSLATE_NOOP("history", "high %1"), run.leftHigh),
+             part(QT_TRANSLATE_NOOP("history", "low %1"), run.leftLow));
+}
+
 bool leftFailing(const Run &run)
 {
     const auto failed = [](const Reading &r) { return r.verdict == Verdict::Fail; };
-    if (run.outcome == Outcome::Recalibrated)
+    if (verificationHeld(run))
         return failed(run.leftHigh) || failed(run.leftLow);
     return failed(run.foundHigh) || failed(run.foundLow);
 }

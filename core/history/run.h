@@ -127,6 +127,17 @@ QString implausible(const Run &run, const QDate &today);
 // The login name of the user this program runs as.
 QString loginName();
 
+// Whether the verification readings are the sensor's as-left state: only
+// when the new constants they were taken with were saved. Otherwise they are
+// readings of constants put back (or never saved), kept apart.
+bool verificationHeld(const Run &run);
+
+// The verification readings of constants the sensor did not keep, labelled
+// as such for people ("Verification with constants put back: high 525.0
+// (pass), low 200.0 (pass)"); empty when they are the as-left state or none
+// was taken.
+QString verificationNotKept(const Run &run);
+
 // Whether a reading left out of its window stands: the verification
 // readings when new constants were saved, else the as-found ones.
 bool leftFailing(const Run &run);

@@ -240,7 +240,11 @@ QStringList csvCells(const RunField &field, const Run &run)
         return {run.*field.number ? csvNumber(*(run.*field.number)) : QString()};
     case FieldKind::Reading: {
         const Reading &reading = run.*field.reading;
-        if (!reading.taken())
+        // The as-left columns hold the state the sensor kept; verification
+        // readings of constants put back go to kCsvNotKeptColumn.
+        const bool notKept = (field.reading == &Run::leftHigh || field.reading == &Run::leftLow) &&
+                             !verificationHeld(run);
+        if (!reading.taken() || notKept)
             return QStringList(std::size(kReadingSuffixes), QString());
         return {reading.text, csvNumber(reading.value), csvNumber(reading.windowLow),
                 csvNumber(reading.windowHigh), verdictName(reading.verdict)};
@@ -473,7 +477,7 @@ QByteArray csvHeader()
         if (const auto script = csvScriptCell(field, Run()))
             line += ',' + script->first.toUtf8();
     }
-    return line + "\r\n";
+    return line + ',' + kCsvNotKeptColumn + "\r\n";
 }
 
 QByteArray csvRow(const Run &run)
@@ -492,7 +496,7 @@ QByteArray csvRow(const Run &run)
         if (const auto script = csvScriptCell(field, run))
             line += ',' + csvField(script->second);
     }
-    return line + "\r\n";
+    return line + ',' + csvField(verificationNotKept(run)) + "\r\n";
 }
 
 QByteArray toCsv(const QList<Run> &runs)

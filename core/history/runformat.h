@@ -39,6 +39,10 @@ inline constexpr char kCsvTextMarker = '\'';
 inline constexpr char kCsvLocalTimeFormat[] = "yyyy-MM-dd HH:mm:ss";
 inline constexpr char kCsvUtcSuffix[] = "_utc";
 inline constexpr char kCsvOutcomeNameColumn[] = "outcome_name";
+// The export's last column: verification readings of constants the sensor
+// did not keep, labelled (verificationNotKept()); the as-left columns are
+// empty then. Last, so that scripts reading the columns before keep working.
+inline constexpr char kCsvNotKeptColumn[] = "verification_not_kept";
 
 // The byte order mark and one header row, then one row per run; CR LF line
 // ends, fields quoted where they hold a comma, a quote, CR or LF, quotes

@@ -86,6 +86,20 @@ QString runsTable(const QList<Run> &runs)
     return html + QStringLiteral("</table>");
 }
 
+// Verification readings of constants the sensor did not keep: apart from the
+// table's as-left columns, labelled, newest first.
+QString notKeptNotes(const QList<Run> &runs)
+{
+    QString html;
+    for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
+        const QString notKept = verificationNotKept(*run);
+        if (!notKept.isEmpty())
+            html += QStringLiteral("<p>%1</p>")
+                        .arg(Report::tr("%1: %2").arg(runDateText(*run), notKept).toHtmlEscaped());
+    }
+    return html;
+}
+
 } // namespace
 
 std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
@@ -134,6 +148,7 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
                                 "run are shown only when new ones were saved.")
                          .toHtmlEscaped());
     html += runsTable(in.runs);
+    html += notKeptNotes(in.runs);
     html += QStringLiteral("</body></html>");
     document->setHtml(html);
     return document;

@@ -49,10 +49,13 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
     for (int row = 0; row < revisions.size(); ++row) {
         const Run &run = revisions.at(row);
         const auto put = [this, row](int column, const QString &text,
-                                     const QVariant &background = QVariant()) {
+                                     const QVariant &background = QVariant(),
+                                     const QString &toolTip = QString()) {
             auto *item = new QTableWidgetItem(text);
             if (background.isValid())
                 item->setBackground(background.value<QBrush>());
+            if (!toolTip.isEmpty())
+                item->setToolTip(plainToolTip(toolTip));
             table_->setItem(row, column, item);
         };
         put(Revision, QString::number(run.revision));
@@ -62,8 +65,16 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
         put(Result, resultText(run));
         put(FoundHigh, run.foundHigh.text, verdictBackground(run.foundHigh.verdict));
         put(FoundLow, run.foundLow.text, verdictBackground(run.foundLow.verdict));
-        put(LeftHigh, run.leftHigh.text, verdictBackground(run.leftHigh.verdict));
-        put(LeftLow, run.leftLow.text, verdictBackground(run.leftLow.verdict));
+        // Verification readings of constants the sensor did not keep are no
+        // as-left state: apart, in the cells' tool tips.
+        const QString notKept = verificationNotKept(run);
+        if (notKept.isEmpty()) {
+            put(LeftHigh, run.leftHigh.text, verdictBackground(run.leftHigh.verdict));
+            put(LeftLow, run.leftLow.text, verdictBackground(run.leftLow.verdict));
+        } else {
+            put(LeftHigh, QString(), QVariant(), notKept);
+            put(LeftLow, QString(), QVariant(), notKept);
+        }
     }
     table_->resizeColumnsToContents();
     layout->addWidget(table_);

@@ -11,6 +11,13 @@ namespace history
 namespace
 {
 
+bool isLeftColumn(int column)
+{
+    return column == RunTableModel::LeftHigh || column == RunTableModel::LeftLow;
+}
+
+// The reading a column shows; none in the as-left columns when the sensor did
+// not keep the constants they were taken with.
 const Reading *readingOf(const Run &run, int column)
 {
     switch (column) {
@@ -19,9 +26,9 @@ const Reading *readingOf(const Run &run, int column)
     case RunTableModel::FoundLow:
         return &run.foundLow;
     case RunTableModel::LeftHigh:
-        return &run.leftHigh;
+        return verificationHeld(run) ? &run.leftHigh : nullptr;
     case RunTableModel::LeftLow:
-        return &run.leftLow;
+        return verificationHeld(run) ? &run.leftLow : nullptr;
     }
     return nullptr;
 }
@@ -94,6 +101,8 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
     if (role == Qt::DisplayRole) {
         if (reading)
             return reading->text;
+        if (isLeftColumn(column))
+            return QString();
         switch (column) {
         case Date:
             return runDateText(run);
@@ -115,6 +124,8 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
     if (role == SortRole) {
         if (reading)
             return reading->text.isEmpty() ? QVariant() : QVariant(reading->value);
+        if (isLeftColumn(column))
+            return QVariant();
         if (column == Date)
             return run.started;
         if (column >= SlopeBefore && column <= OffsetAfter) {
@@ -135,6 +146,10 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
                                     .arg(reading->windowLow)
                                     .arg(reading->windowHigh)
                                     .arg(run.unit));
+        if (isLeftColumn(column) && !reading) {
+            const QString notKept = verificationNotKept(run);
+            return notKept.isEmpty() ? QVariant() : QVariant(plainToolTip(notKept));
+        }
         if (column == Station && run.source == Source::Import)
             return plainToolTip(run.recordPath);
         if (column == Station)

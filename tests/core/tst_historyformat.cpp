@@ -391,8 +391,10 @@ void TestHistoryFormat::csvExport()
     notTaken.leftHigh = history::Reading();
     notTaken.meanCounts.reset();
     notTaken.ended = QDateTime();
+    Run putBack = historytest::sampleRun(5);
+    putBack.outcome = history::Outcome::RecalibrationAbandoned;
     const QList<Run> runs{historytest::sampleRun(1), historytest::sampleRun(2), notTaken,
-                          nonFiniteRun()};
+                          nonFiniteRun(), putBack};
     const QByteArray csv = history::toCsv(runs);
     QVERIFY(csv.endsWith("\r\n"));
     const QList<QStringList> records = parseCsv(csv);
@@ -432,6 +434,15 @@ void TestHistoryFormat::csvExport()
     QVERIFY(std::isnan(cell(3, "found_high_value").toDouble()) ||
             cell(3, "found_high_value").compare("nan", Qt::CaseInsensitive) == 0);
     QCOMPARE(cell(3, "found_high_window_high").toDouble(), std::numeric_limits<double>::infinity());
+    // Verification readings of constants put back are no as-left state:
+    // apart, in the last column, labelled.
+    QCOMPARE(cell(0, "verification_not_kept"), QString());
+    for (const char *column : {"left_high_text", "left_high_verdict", "left_low_value"})
+        QCOMPARE(cell(4, column), QString());
+    QCOMPARE(cell(4, "verification_not_kept"), "Verification with constants put back: high " +
+                                                   putBack.leftHigh.text + " (pass), low " +
+                                                   putBack.leftLow.text + " (pass)");
+    QCOMPARE(header.last(), QString("verification_not_kept"));
 }
 
 void TestHistoryFormat::csvFormulasMarked_data()

@@ -422,6 +422,9 @@ void TestHistoryStore::sensorSense_data()
         *row("a saved recalibration puts it right")
             << QList<Run>{run(Outcome::Recalibrated, today, Verdict::Fail, Verdict::Pass)}
             << today.toString(Qt::ISODate) << "recalibrated" << false << true << 1;
+        *row("a saved recalibration whose as-left high fails")
+            << QList<Run>{run(Outcome::Recalibrated, today, Verdict::Pass, Verdict::Fail)}
+            << today.toString(Qt::ISODate) << "recalibrated" << true << true << 1;
         *row("a failure stands through a later run without readings")
             << QList<Run>{run(Outcome::Cancelled, year, Verdict::Fail), lostLink} << QString()
             << "link-lost" << true << true << 1;

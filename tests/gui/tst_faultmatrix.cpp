@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -588,10 +589,12 @@ void FaultMatrixTest::linkLoss_data()
     QTest::addColumn<double>("workingOffset");
     QTest::addColumn<bool>("savedNew");
     QTest::addColumn<bool>("toldNotSaved");
+    QTest::addColumn<bool>("closedFirst"); // Close pressed before the hang-up
 
     const auto row = [](const char *name, Phase phase, int stepsFirst, bool stepInto, double s,
-                        double o, bool savedNew, bool told) {
-        QTest::newRow(name) << phase << stepsFirst << stepInto << s << o << savedNew << told;
+                        double o, bool savedNew, bool told, bool closedFirst = false) {
+        QTest::newRow(name) << phase << stepsFirst << stepInto << s << o << savedNew << told
+                            << closedFirst;
     };
     const double os = kOldSlope, oo = kOldOffset, ns = kNewSlope, no = kNewOffset;
     row("awaiting toff reply", Phase::AwaitingTimeout, 0, false, os, oo, false, false);
@@ -616,6 +619,9 @@ void FaultMatrixTest::linkLoss_data()
     row("restoring", Phase::Restoring, 0, false, os, no, false, true);
     row("restoring, offset into dead line", Phase::Restoring, 0, true, os, no, false, true);
     row("record dialog", Phase::RecordDialog, 0, false, ns, no, true, false);
+    // The screen was asked to close: it closes once the loss is told.
+    row("restoring before close", Phase::VerificationHigh, 0, false, ns, no, false, true, true);
+    row("saving before close", Phase::SavingConstants, 0, false, ns, no, false, true, true);
 }
 
 void FaultMatrixTest::linkLoss()
@@ -627,11 +633,14 @@ void FaultMatrixTest::linkLoss()
     QFETCH(double, workingOffset);
     QFETCH(bool, savedNew);
     QFETCH(bool, toldNotSaved);
+    QFETCH(bool, closedFirst);
 
     QTemporaryDir dir;
     const QString record = dir.filePath("record.txt");
     ScreenHarness h(driftedMetre());
     QVERIFY2(h.driveToWithData(phase, record), h.failedStep());
+    if (closedFirst)
+        h.closeButton()->click();
     if (stepsFirst > 0) {
         const int before = int(h.sensor.received().size());
         h.send(stepsFirst);
@@ -685,6 +694,7 @@ void FaultMatrixTest::linkLoss()
                      qPrintable(line));
     }
     QCOMPARE(h.status(), texts::kStopped);
+    QCOMPARE(h.screen->isVisible(), !closedFirst);
     QCOMPARE(h.tracesStartingWith(traces::kLinkLost), 1);
     QCOMPARE(h.tracesStartingWith(traces::kDisconnect), 1);
     STOP_ON_FAILURE(expectStopped(h));
@@ -717,11 +727,13 @@ void FaultMatrixTest::linkLoss()
 void FaultMatrixTest::closing_data()
 {
     QTest::addColumn<Phase>("phase");
+    QTest::addColumn<int>("stepsFirst"); // further sequence steps before closing
     QTest::addColumn<QString>("how");
 
     const struct {
         const char *name;
         Phase phase;
+        int stepsFirst = 0;
     } phases[] = {
         {"before connect", Phase::BeforeConnect},
         {"awaiting toff reply", Phase::AwaitingTimeout},
@@ -732,8 +744,12 @@ void FaultMatrixTest::closing_data()
         {"sending for verification", Phase::SendingForVerification},
         {"verification high", Phase::VerificationHigh},
         {"verification low", Phase::VerificationLow},
+        {"saving constants, slope sent", Phase::SavingSlope},
         {"saving constants", Phase::SavingConstants},
+        {"saving constants, date sent", Phase::SavingConstants, 1},
+        {"saving constants, save command sent", Phase::RecordDialog},
         {"saving date", Phase::SavingDate},
+        {"saving date, save command sent", Phase::DateRecordDialog},
         {"restoring", Phase::Restoring},
         {"end, unchanged", Phase::EndUnchanged},
         {"end, recorded", Phase::EndRecorded},
@@ -742,31 +758,95 @@ void FaultMatrixTest::closing_data()
     };
     for (const auto &p : phases) {
         for (const char *how : {"Close", "Escape", "close box"})
-            QTest::addRow("%s: %s", p.name, how) << p.phase << QString(how);
+            QTest::addRow("%s: %s", p.name, how) << p.phase << p.stepsFirst << QString(how);
+    }
+    // On the end tick of a save: the record's file dialog is open.
+    for (const char *how : {"Close", "Escape"}) {
+        QTest::addRow("saving constants, end tick: %s", how)
+            << Phase::RecordDialog << 0 << QString(how) + " in record dialog";
+        QTest::addRow("saving date, end tick: %s", how)
+            << Phase::DateRecordDialog << 0 << QString(how) + " in record dialog";
     }
 }
 
 void FaultMatrixTest::closing()
 {
     QFETCH(Phase, phase);
+    QFETCH(int, stepsFirst);
     QFETCH(QString, how);
 
     QTemporaryDir dir;
+    const QString record = dir.filePath("record.txt");
     ScreenHarness h(driftedMetre());
-    QVERIFY2(h.driveToWithData(phase, dir.filePath("record.txt")), h.failedStep());
+    QVERIFY2(h.driveToWithData(phase, record), h.failedStep());
     if (holdsUnsavedConstants(phase) && phase != Phase::Restoring)
         QVERIFY(h.waitUntil([&] { return h.sensor.workingSlope() == kNewSlope; }));
+    if (stepsFirst > 0) {
+        const int before = int(h.sensor.received().size());
+        h.send(stepsFirst);
+        QVERIFY(h.waitUntil([&] { return h.sensor.received().size() > before; }));
+    }
     const int boxes = int(h.answers.seen().size());
     const QString statusBefore = h.status();
+    const bool dateOnly = phase == Phase::SavingDate || phase == Phase::DateRecordDialog;
+    const bool saving = dateOnly || phase == Phase::SavingSlope ||
+                        phase == Phase::SavingConstants || phase == Phase::RecordDialog;
 
-    if (how == "Close")
-        h.closeButton()->click();
-    else if (how == "Escape")
-        QTest::keyClick(h.screen.get(), Qt::Key_Escape);
-    else
-        h.screen->close();
-
-    if (holdsUnsavedConstants(phase)) {
+    const auto closeScreen = [&h, how] {
+        if (how.startsWith("Close"))
+            h.closeButton()->click();
+        else if (how.startsWith("Escape"))
+            QTest::keyClick(h.screen.get(), Qt::Key_Escape);
+        else
+            h.screen->close();
+    };
+    if (how.endsWith(" in record dialog")) {
+        bool shownInDialog = false;
+        QString statusInDialog;
+        h.answers.handle([&](QWidget *window) {
+            closeScreen();
+            shownInDialog = h.screen->isVisible();
+            statusInDialog = h.status();
+            auto *dialog = static_cast<QFileDialog *>(window);
+            if (QWidget *focus = dialog->focusWidget())
+                focus->clearFocus();
+            dialog->selectFile(record);
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        h.send();
+        QVERIFY(h.answers.waitUntilDone());
+        QVERIFY(shownInDialog);
+        QCOMPARE(statusInDialog, texts::kClosingWhenSaved);
+        QVERIFY(h.waitUntil([&] { return !h.screen->isVisible(); }));
+    } else if (saving) {
+        // What the operator chose to save is saved, recorded, then the
+        // screen closes.
+        h.answers.fileName(record);
+        closeScreen();
+        QVERIFY(h.screen->isVisible() && h.deviceHeld());
+        QCOMPARE(h.status(), texts::kClosingWhenSaved);
+        for (int i = 0; i < 5 && h.screen->isVisible(); ++i)
+            h.send();
+        QVERIFY(h.answers.waitUntilDone());
+        QVERIFY(h.waitUntil([&] { return !h.screen->isVisible(); }));
+    } else {
+        closeScreen();
+    }
+    if (saving) {
+        const QByteArray save = "cdate=" + today() + "\r***e\rtoff\r";
+        const QByteArray wire = h.sensor.received();
+        QVERIFY2(wire.endsWith(dateOnly ? "toff\r" + save
+                                        : "toff\rCslp=0.002500\rCoff=-12.50000\r" + save),
+                 wire.right(80).constData());
+        QCOMPARE(h.answers.seen().last().className, QString("QFileDialog"));
+        QCOMPARE(h.status(), texts::kCompletePrint);
+        const history::Run &run = h.snapshots.runs.last();
+        QCOMPARE(history::outcomeName(run.outcome),
+                 history::outcomeName(dateOnly ? history::Outcome::ValidatedDateSet
+                                               : history::Outcome::Recalibrated));
+        QCOMPARE(run.recordPath, QFileInfo(record).absoluteFilePath());
+        QVERIFY(!run.unsavedConstants);
+    } else if (holdsUnsavedConstants(phase)) {
         // The previous constants go back first, paced like any sequence.
         QVERIFY(h.screen->isVisible());
         QCOMPARE(h.status(), phase == Phase::Restoring ? statusBefore : texts::kRestoring);
@@ -790,12 +870,15 @@ void FaultMatrixTest::closing()
     QCOMPARE(h.screen->result(), int(QDialog::Rejected));
     QVERIFY(!h.deviceHeld());
     STOP_ON_FAILURE(expectStopped(h));
-    QCOMPARE(h.answers.seen().size(), boxes);
+    QCOMPARE(h.answers.seen().size(), boxes + (saving ? 1 : 0));
 
-    if (phase == Phase::EndRecorded) {
+    if (phase == Phase::EndRecorded || (saving && !dateOnly)) {
         STOP_ON_FAILURE(expectConstants(h, kNewSlope, kNewOffset, kNewSlope, kNewOffset));
         QCOMPARE(h.sensor.saveCount(), 1);
-        QVERIFY(QFile::exists(dir.filePath("record.txt")));
+        QVERIFY(QFile::exists(record));
+    } else if (dateOnly) {
+        STOP_ON_FAILURE(expectConstants(h, kOldSlope, kOldOffset, kOldSlope, kOldOffset));
+        QCOMPARE(h.sensor.saveCount(), 1);
     } else {
         STOP_ON_FAILURE(expectConstants(h, kOldSlope, kOldOffset, kOldSlope, kOldOffset));
         QCOMPARE(h.sensor.saveCount(), 0);

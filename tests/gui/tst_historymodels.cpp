@@ -336,9 +336,10 @@ void HistoryModelsTest::runColumns()
          "0.002500", "-12.50000", "", "", "", ""},
         {"2026-01-20 12:00", "bench-1", "Recalibrated and saved", "601.2", "231.0", "0.002500",
          "-12.50000", "0.002150", "-10.75000", "524.1", "199.8"},
-        // New constants sent and then taken back changed nothing.
+        // New constants sent and then taken back changed nothing: their
+        // verification is no as-left state.
         {"2026-02-14 12:00", "bench-1", "Recalibration abandoned, previous constants restored",
-         "598.0", "230.5", "0.002500", "-12.50000", "", "", "530.0", "205.0"},
+         "598.0", "230.5", "0.002500", "-12.50000", "", "", "", ""},
         {"2026-03-01 12:00", "bench-1",
          "Link lost (validation); the sensor may hold unsaved constants", "", "", "0.002500",
          "-12.50000", "", "", "", ""},
@@ -354,6 +355,12 @@ void HistoryModelsTest::runColumns()
              QString("/records/40317-00606.txt"));
     QCOMPARE(readToolTip(model.index(1, RunTableModel::FoundHigh).data(Qt::ToolTipRole).toString()),
              QString("Window 465 to 585 pS/m"));
+    for (int c : {RunTableModel::LeftHigh, RunTableModel::LeftLow}) {
+        QCOMPARE(readToolTip(model.index(2, c).data(Qt::ToolTipRole).toString()),
+                 QString("Verification with constants put back: high 530.0 (pass), low 205.0 "
+                         "(pass)"));
+        QVERIFY(!model.index(2, c).data(Qt::BackgroundRole).isValid());
+    }
 }
 
 void HistoryModelsTest::readingColours_data()
@@ -410,6 +417,7 @@ void HistoryModelsTest::readingColours()
     run.foundLow = taken(foundLow, low);
     run.leftHigh = taken(leftHigh, high);
     run.leftLow = taken(leftLow, low);
+    run.outcome = history::Outcome::Recalibrated; // the as-left readings the sensor kept
     QVERIFY2(h.write({run}), qPrintable(h.error()));
 
     RunTableModel model;

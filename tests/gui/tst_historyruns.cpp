@@ -31,6 +31,7 @@ using history::Run;
 using history::Verdict;
 using Position = SimulatedSensor::Position;
 Q_DECLARE_METATYPE(history::Outcome)
+Q_DECLARE_METATYPE(Phase)
 
 namespace
 {
@@ -90,6 +91,7 @@ class HistoryRunsTest : public GuiSuite
     Q_OBJECT
 
 private slots:
+    void firstEntryAtIdentification_data();
     void firstEntryAtIdentification();
     void outcomes_data();
     void outcomes();
@@ -103,14 +105,31 @@ private slots:
 };
 
 // Before any reading the run is in the history, marked interrupted, with
-// the sensor as it identified itself.
+// the sensor as it identified itself; each reading is in it once taken, so
+// a station stopped at the next prompt keeps it.
+void HistoryRunsTest::firstEntryAtIdentification_data()
+{
+    QTest::addColumn<Phase>("phase");
+    QTest::addColumn<QList<Field>>("taken");
+    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>();
+    QTest::newRow("as found high read")
+        << Phase::ValidationLow << QList<Field>{Field::HighValidation};
+    QTest::newRow("as found read, at the decision")
+        << Phase::CalibrationData << QList<Field>{Field::HighValidation, Field::LowValidation};
+    QTest::newRow("verification high read")
+        << Phase::VerificationLow
+        << QList<Field>{Field::HighValidation, Field::LowValidation, Field::HighValue};
+}
+
 void HistoryRunsTest::firstEntryAtIdentification()
 {
+    QFETCH(Phase, phase);
+    QFETCH(QList<Field>, taken);
     History history;
     ScreenHarness h(quiet(metreProfile()));
     history.attach(h);
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
-    QVERIFY(h.driveTo(Phase::ValidationHigh));
+    QVERIFY2(h.driveTo(phase), h.failedStep());
     const QList<Run> runs = history.runs();
     QCOMPARE(runs.size(), 1);
     const Run &run = runs.first();
@@ -127,8 +146,16 @@ void HistoryRunsTest::firstEntryAtIdentification()
     QCOMPARE(run.unit, QString("pS/m"));
     QCOMPARE(run.oldSlope, QString("0.002500"));
     QCOMPARE(run.oldOffset, QString("-12.50000"));
-    QVERIFY(!run.foundHigh.taken());
-    QVERIFY(!run.unsavedConstants);
+    const std::pair<Field, const history::Reading *> readings[] = {
+        {Field::HighValidation, &run.foundHigh},
+        {Field::LowValidation, &run.foundLow},
+        {Field::HighValue, &run.leftHigh},
+        {Field::LowValue, &run.leftLow}};
+    for (const auto &[field, reading] : readings) {
+        QCOMPARE(reading->taken(), taken.contains(field));
+        QCOMPARE(reading->text, h.field(field)->text());
+    }
+    QCOMPARE(run.unsavedConstants, holdsUnsavedConstants(phase));
     QVERIFY(!QUuid::fromString(run.key).isNull());
 }
 
@@ -161,6 +188,11 @@ void HistoryRunsTest::outcomes_data()
         << "right"
         << "bad reading" << Outcome::Cancelled << "Bad Data from Sensor: validation high reading"
         << false;
+    // A bad low reading restarts the pair from the high one.
+    QTest::newRow("bad low reading cancelled")
+        << "right"
+        << "bad low reading" << Outcome::Cancelled
+        << "Bad Data from Sensor: validation high reading" << false;
     // The end is kept as it came; the restore that follows on closing clears
     // the unsaved mark.
     QTest::newRow("bad verification cancelled, constants restored")
@@ -219,8 +251,9 @@ void HistoryRunsTest::outcomes()
         h.closeButton()->click();
         h.send(3); // the previous constants go back first
         QVERIFY(h.waitUntil([&] { return !h.screen->isVisible(); }));
-    } else if (road == "bad reading") {
-        QVERIFY2(h.driveTo(Phase::ValidationHigh), h.failedStep());
+    } else if (road == "bad reading" || road == "bad low reading") {
+        QVERIFY2(h.driveTo(road == "bad reading" ? Phase::ValidationHigh : Phase::ValidationLow),
+                 h.failedStep());
         h.answers.click(QMessageBox::Cancel);
         h.collectionTicks(); // no data came
         QVERIFY(h.answers.waitUntilDone());
@@ -327,8 +360,11 @@ void HistoryRunsTest::outcomes()
         QCOMPARE(run.leftLow.text, QString("200.0"));
         QCOMPARE(run.leftLow.verdict, Verdict::Pass);
     }
-    if (road == "abort") // the screen clears the verification values
-        QVERIFY(!run.leftHigh.taken() && !run.leftLow.taken());
+    // The verification of constants put back is kept apart, never as left.
+    if (road == "abort")
+        QCOMPARE(history::verificationNotKept(run),
+                 QString("Verification with constants put back: high 525.0 (pass), low 200.0 "
+                         "(pass)"));
 }
 
 // A sensor that never answered identified nothing: no entry.

@@ -102,41 +102,42 @@ const QByteArray kCsvHeader =
     "new_offset,left_high_text,left_high_value,left_high_window_low,left_high_window_high,"
     "left_high_verdict,left_low_text,left_low_value,left_low_window_low,left_low_window_high,"
     "left_low_verdict,outcome,outcome_detail,unsaved_constants,record_path,record_digest,"
-    "record_date,operator,recorded_at,started_utc,ended_utc,outcome_name,recorded_at_utc\r\n";
+    "record_date,operator,recorded_at,started_utc,ended_utc,outcome_name,recorded_at_utc,"
+    "verification_not_kept\r\n";
 
 const QByteArray kCsvSensor1 =
     "run-40317-00101-2026-01-10,2,station,2026-01-10 12:00:00,2026-01-10 12:10:00,"
     "\"bench \"\"B\"\", hangar 2\",RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,"
     "-12.50000,512.0,512,465,585,pass,201.5,201.5,175,225,pass,,,,,,,,,,,,,,"
     "\"Validated, date set\",,no,,,,,RECORDED,2026-01-10T12:00:00.000Z,"
-    "2026-01-10T12:10:00.000Z,validated-date-set,RECORDED\r\n"
+    "2026-01-10T12:10:00.000Z,validated-date-set,RECORDED,\r\n"
     "run-40317-00101-2026-06-01,2,station,2026-06-01 12:00:00,2026-06-01 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,-12.50000,600.1,600.1,"
     "465,585,fail,230.2,230.2,175,225,fail,210000,0.002180,-10.90000,524.9,524.9,465,585,pass,"
     "200.3,200.3,175,225,pass,Recalibrated and saved,,no,,,,,RECORDED,2026-06-01T12:00:00.000Z,"
-    "2026-06-01T12:10:00.000Z,recalibrated,RECORDED\r\n";
+    "2026-06-01T12:10:00.000Z,recalibrated,RECORDED,\r\n";
 
 const QByteArray kCsvSensor2 =
     "run-40317-00202-2025-05-02,2,station,2025-05-02 12:00:00,2025-05-02 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,520.0,520,465,"
     "585,pass,199.0,199,175,225,pass,,,,,,,,,,,,,,\"Validated, date set\",,no,,,,,RECORDED,"
-    "2025-05-02T12:00:00.000Z,2025-05-02T12:10:00.000Z,validated-date-set,RECORDED\r\n"
+    "2025-05-02T12:00:00.000Z,2025-05-02T12:10:00.000Z,validated-date-set,RECORDED,\r\n"
     "run-40317-00202-2025-06-20,2,station,2025-06-20 12:00:00,2025-06-20 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,530.0,530,465,"
     "585,pass,,,,,,,,,,,,,,,,,,,Cancelled,validation,no,,,,,RECORDED,2025-06-20T12:00:00.000Z,"
-    "2025-06-20T12:10:00.000Z,cancelled,RECORDED\r\n";
+    "2025-06-20T12:10:00.000Z,cancelled,RECORDED,\r\n";
 
 // The database's own time of each row, local after the operator and in UTC
-// last: its shape is checked, the time itself masked.
+// among the columns for scripts: its shape is checked, the time itself masked.
 QByteArray recordedMasked(QByteArray csv)
 {
     static const QRegularExpression recorded(
         QStringLiteral(",\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d(,[^,]*,[^,]*,[^,]*),"
-                       "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z\r\n"));
+                       "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z(,[^,\r\n]*)\r\n"));
     // Decoding would take the byte order mark away: it stays as it is.
     const QByteArray mark = csv.startsWith("\xEF\xBB\xBF") ? csv.left(3) : QByteArray();
     return mark + QString::fromUtf8(csv.mid(mark.size()))
-                      .replace(recorded, QStringLiteral(",RECORDED\\1,RECORDED\r\n"))
+                      .replace(recorded, QStringLiteral(",RECORDED\\1,RECORDED\\2\r\n"))
                       .toUtf8();
 }
 

@@ -155,6 +155,7 @@ ScreenHarness::ScreenHarness(const SensorProfile &profile) : sensor(profile)
 {
     const PortDescription port = sensorPort();
     screen = std::make_unique<CalibrationDlg>([port] { return QList<PortDescription>{port}; });
+    screen->setHistorySink(&snapshots);
     screen->show();
     answers.watch([this] { return status(); });
 }
@@ -337,14 +338,17 @@ bool ScreenHarness::driveChanging(Phase phase, const QString &recordPath)
     if (arrived)
         return true;
 
-    const bool save = phase == Phase::SavingConstants || phase == Phase::RecordDialog ||
-                      phase == Phase::EndRecorded;
+    const bool save = phase == Phase::SavingSlope || phase == Phase::SavingConstants ||
+                      phase == Phase::RecordDialog || phase == Phase::EndRecorded;
     answers.click(save ? QMessageBox::Save : QMessageBox::Abort);
     if (!reached(finishCollection() && answers.waitUntilDone() && sentLast("toff\r"),
                  "final decision"))
         return false;
     if (save) {
-        send(2);
+        send();
+        if (phase == Phase::SavingSlope)
+            return reached(sentLast(newSlope), "new slope saved");
+        send();
         if (!reached(sentLast(newSlope + newOffset), "constants saved"))
             return false;
         if (phase == Phase::SavingConstants)
@@ -549,6 +553,7 @@ bool ScreenHarness::driveToWithData(Phase phase, const QString &recordPath)
                                field(Field::OldOffset)->text() == driftedsensor::kOldOffsetText;
     switch (phase) {
     case Phase::SendingForVerification:
+    case Phase::SavingSlope:
     case Phase::SavingConstants:
     case Phase::RecordDialog:
     case Phase::EndRecorded:
@@ -596,6 +601,7 @@ bool holdsUnsavedConstants(Phase phase)
     case Phase::SendingForVerification:
     case Phase::VerificationHigh:
     case Phase::VerificationLow:
+    case Phase::SavingSlope:
     case Phase::SavingConstants:
     case Phase::Restoring:
         return true;

@@ -8,6 +8,7 @@
 // was queued for (ModalAnswerer::sawUnexpected()), and a wait for a status
 // text also gives up when the status line shows a text that ends the run.
 
+#include "core/history/sink.h"
 #include "gui/calibrationdlg.h"
 #include "simulator/simulatedsensor.h"
 #include "tests/support/debugcapture.h"
@@ -86,6 +87,7 @@ enum class Phase {
     SendingForVerification, // new slope sent, new offset not yet
     VerificationHigh,       // collecting, new constants unsaved in the sensor, no data yet
     VerificationLow,        // collecting, new constants unsaved in the sensor, no data yet
+    SavingSlope,            // Save: new slope sent, offset not yet
     SavingConstants,        // Save: new slope and offset sent, no date, no save
     RecordDialog,           // save command sent; the next step opens the record dialog
     EndRecorded,            // record written, Print shown
@@ -97,6 +99,14 @@ enum class Phase {
     EndUnchanged,           // Yes, No: "Process Complete: Close all windows"
 };
 
+// The snapshots of a run as a screen hands them to its history, in order.
+class Snapshots : public history::Sink
+{
+public:
+    void record(const history::Run &run) override { runs.append(run); }
+    QList<history::Run> runs;
+};
+
 class ScreenHarness
 {
 public:
@@ -106,6 +116,8 @@ public:
     SimulatedSensor sensor;
     ModalAnswerer answers;
     DebugCapture debug;
+    // The screen's history unless a test gives it another.
+    Snapshots snapshots;
     std::unique_ptr<CalibrationDlg> screen;
 
     // The sensor's port, as the system would list an FTDI port.

@@ -143,6 +143,8 @@ inline const QString kDataSet = QStringLiteral("Data Set ");
 inline const QString kSending = QStringLiteral("Sending constants to sensor");
 inline const QString kSaving = QStringLiteral("Saving constants to sensor");
 inline const QString kRestoring = QStringLiteral("Restoring Previous Constants");
+inline const QString kClosingWhenSaved =
+    QStringLiteral("Saving to sensor - the screen closes when the save is complete");
 inline const QString kChangingDate = QStringLiteral("Changing Cal Date in Sensor");
 inline const QString kStopped = QStringLiteral("Program can not continue");
 inline const QString kCancelled = QStringLiteral("User Cancelled: Restart Program");
