@@ -290,7 +290,9 @@ void HistoryImportTest::windowImportsAndSummarises()
     QString summary;
     QStringList listed;
     answers_->fileName(folder.path()).handle([&](QWidget *w) {
-        summary = w->findChild<QLabel *>("summary")->text();
+        const auto *label = w->findChild<QLabel *>("summary");
+        QVERIFY2(label, w->metaObject()->className());
+        summary = label->text();
         auto *refused = w->findChild<QTreeWidget *>("refused");
         for (int i = 0; i < refused->topLevelItemCount(); ++i)
             listed << refused->topLevelItem(i)->text(0) + " | " + refused->topLevelItem(i)->text(1);
@@ -342,7 +344,9 @@ void HistoryImportTest::progressDialogCancels()
             buttons.first()->click();
         })
         .handle([&](QWidget *w) {
-            summary = w->findChild<QLabel *>("summary")->text();
+            const auto *label = w->findChild<QLabel *>("summary");
+            QVERIFY2(label, w->metaObject()->className());
+            summary = label->text();
             static_cast<QDialog *>(w)->accept();
         });
     window->findChild<QAction *>("importAction")->trigger();
