@@ -67,6 +67,7 @@ private slots:
     void timeouts_data();
     void timeouts();
     void tlsByDefault();
+    void serverWithoutTlsRefused_data();
     void serverWithoutTlsRefused();
     void lockedHistoryAnswers();
 
@@ -785,33 +786,62 @@ void TestHistoryLocation::failureText()
 void TestHistoryLocation::connectionOptions_data()
 {
     QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("environment"); // libpq's variables, NAME=value
     QTest::addColumn<QString>("options");
 
     const QString timeouts = "connect_timeout=5;keepalives=1;keepalives_idle=30;"
                              "keepalives_interval=10;keepalives_count=3;tcp_user_timeout=30000";
-    QTest::newRow("TCP: TLS verified") << "postgresql://tech@db/zolvex"
-                                       << "sslmode=verify-full;" + timeouts;
+    const QString verified = "sslmode=verify-full;" + timeouts;
+    QTest::newRow("TCP: TLS verified")
+        << "postgresql://tech@db/zolvex" << QStringList() << verified;
     QTest::newRow("socket folder: no TLS")
-        << "postgresql://tech@/zolvex?host=/run/postgresql" << timeouts;
-    QTest::newRow("no host: libpq's socket") << "postgresql:///zolvex" << timeouts;
-    QTest::newRow("TLS lowered") << "postgresql://tech@db/zolvex?sslmode=disable"
+        << "postgresql://tech@/zolvex?host=/run/postgresql" << QStringList() << timeouts;
+    QTest::newRow("no host: libpq's socket") << "postgresql:///zolvex" << QStringList() << timeouts;
+    QTest::newRow("TLS lowered") << "postgresql://tech@db/zolvex?sslmode=disable" << QStringList()
                                  << "sslmode='disable';" + timeouts;
     QTest::newRow("another option naming sslmode")
-        << "postgresql://tech@db/zolvex?application_name=sslmode%3Dx"
+        << "postgresql://tech@db/zolvex?application_name=sslmode%3Dx" << QStringList()
         << "application_name='sslmode=x';sslmode=verify-full;" + timeouts;
     QTest::newRow("timeouts of its own")
         << "postgresql://tech@db/zolvex?connect_timeout=20&keepalives_idle=5&tcp_user_timeout=1000"
+        << QStringList()
         << "connect_timeout='20';keepalives_idle='5';tcp_user_timeout='1000';sslmode=verify-full;"
            "keepalives=1;keepalives_interval=10;keepalives_count=3";
+    QTest::newRow("an address without a host")
+        << "postgresql:///zolvex?hostaddr=127.0.0.1" << QStringList()
+        << "hostaddr='127.0.0.1';" + verified;
+    QTest::newRow("a socket folder with an address")
+        << "postgresql:///zolvex?host=/run/postgresql&hostaddr=127.0.0.1" << QStringList()
+        << "hostaddr='127.0.0.1';" + verified;
+    QTest::newRow("a socket folder, then a host")
+        << "postgresql:///zolvex?host=/nonexistent,localhost" << QStringList() << verified;
+    QTest::newRow("socket folders only")
+        << "postgresql:///zolvex?host=/run/postgresql,@abstract" << QStringList() << timeouts;
+    QTest::newRow("PGHOST a host")
+        << "postgresql:///zolvex" << QStringList{"PGHOST=db"} << verified;
+    QTest::newRow("PGHOST a socket folder")
+        << "postgresql:///zolvex" << QStringList{"PGHOST=/run/postgresql"} << timeouts;
+    QTest::newRow("PGHOST a folder, then a host")
+        << "postgresql:///zolvex" << QStringList{"PGHOST=/tmp,db"} << verified;
+    QTest::newRow("PGHOST under the address's socket")
+        << "postgresql:///zolvex?host=/run/postgresql" << QStringList{"PGHOST=db"} << timeouts;
+    QTest::newRow("PGHOSTADDR") << "postgresql:///zolvex" << QStringList{"PGHOSTADDR=10.0.0.5"}
+                                << verified;
+    QTest::newRow("PGSSLMODE chooses")
+        << "postgresql://tech@db/zolvex" << QStringList{"PGSSLMODE=require"} << timeouts;
 }
 
 void TestHistoryLocation::connectionOptions()
 {
     QFETCH(QString, address);
+    QFETCH(QStringList, environment);
+    QProcessEnvironment variables;
+    for (const QString &variable : environment)
+        variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
     Location location;
     QString error;
     QVERIFY2(history::parseLocation(address, &location, &error), qPrintable(error));
-    QTEST(history::connectionOptions(location), "options");
+    QTEST(history::connectionOptions(location, variables), "options");
 }
 
 void TestHistoryLocation::timeouts_data()
@@ -873,16 +903,34 @@ void TestHistoryLocation::tlsByDefault()
              QString::number(history::kDefaultLockTimeoutMs / 1000) + "s");
 }
 
+// How the address reaches the loopback: "host" the host name alone,
+// "address" a host address and no host, "folder first" a socket folder that
+// is not there, then the host name.
+void TestHistoryLocation::serverWithoutTlsRefused_data()
+{
+    QTest::addColumn<QString>("reached");
+    QTest::newRow("by its host name") << "host";
+    QTest::newRow("by its address alone") << "address";
+    QTest::newRow("after a socket folder") << "folder first";
+}
+
 // A server that takes connections without TLS is refused, with how to
 // allow it; allowed, it is reached.
 void TestHistoryLocation::serverWithoutTlsRefused()
 {
+    QFETCH(QString, reached);
     HISTORY_NEED_POSTGRES();
     historytest::OwnServer server;
     QString error;
     QVERIFY2(server.init(&error, true), qPrintable(error));
     Location location = server.tcpLocation();
     QCOMPARE(location.host, QString("localhost"));
+    if (reached == "address") {
+        location.host.clear();
+        location.options = "hostaddr=127.0.0.1";
+    } else if (reached == "folder first") {
+        location.host = "/nonexistent," + location.host;
+    }
     {
         history::Store store(location);
         QVERIFY(!store.open(&error));
@@ -890,7 +938,7 @@ void TestHistoryLocation::serverWithoutTlsRefused()
         QVERIFY2(error.contains("add sslmode=disable to the address"), qPrintable(error));
         QVERIFY2(!error.contains(location.password), qPrintable(error));
     }
-    location.options = "sslmode=disable";
+    location.options += (location.options.isEmpty() ? "" : ";") + QString("sslmode=disable");
     history::Store store(location);
     QVERIFY2(store.open(&error), qPrintable(error));
     QCOMPARE(valueOn(store.database(), "SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()"),
