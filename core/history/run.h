@@ -111,6 +111,10 @@ struct Run {
     // Set by the database when this revision was stored (its own clock, UTC);
     // invalid for a run not read back from one.
     QDateTime recordedAt;
+    // Set by the database too: on PostgreSQL the login that connected to
+    // store this revision, which a station cannot choose; on SQLite, which
+    // has no logins, the operator name the station gave.
+    QString recordedBy;
 
     bool dateOnly() const { return date.isValid(); }
     // The day of the run in the local calendar.

@@ -305,6 +305,84 @@ int Store::schemaVersion() const
     return version;
 }
 
+namespace
+{
+// The newest revision of a run the history holds and the highest number a
+// station gave one of its snapshots, 0 for none; false when they could not
+// be read.
+bool newestRevision(QSqlQuery &query, const QString &key, int *newest, int *snapshot)
+{
+    if (!query.prepare(QStringLiteral(
+            "SELECT MAX(revision), MAX(snapshot) FROM run_revisions WHERE run_key = ?")))
+        return false;
+    query.addBindValue(sqlText(key));
+    if (!query.exec() || !query.next())
+        return false;
+    *newest = query.value(0).toInt();
+    *snapshot = query.value(1).toInt();
+    return true;
+}
+
+// Whether the history holds the station's snapshot of that number.
+bool holdsSnapshot(QSqlQuery &query, const QString &key, int snapshot, bool *held)
+{
+    if (!query.prepare(QStringLiteral(
+            "SELECT COUNT(*) FROM run_revisions WHERE run_key = ? AND snapshot = ?")))
+        return false;
+    query.addBindValue(sqlText(key));
+    query.addBindValue(snapshot);
+    if (!query.exec() || !query.next())
+        return false;
+    *held = query.value(0).toInt() > 0;
+    return true;
+}
+
+// In the caller's transaction. The history numbers a run's revisions
+// 1, 2, 3... itself, and the database takes only the next one; the number
+// the station gave the snapshot is kept beside it. A snapshot the history
+// holds is already there. The run's next revision by the history's count
+// (a change made to a stored run) is stored. A snapshot numbered further on
+// (one in between never arrived, or only the newest waited) is stored as
+// the next revision, unless the station's later snapshot is stored already:
+// then, as an older one, it is superseded. Nothing is ever replaced. False
+// with a reason.
+bool writeRevision(QSqlQuery &query, const Run &run, bool sqlite, WriteResult *result,
+                   QSqlError *error)
+{
+    const auto failed = [&query, error] {
+        *error = query.lastError();
+        return false;
+    };
+    int newest = 0;
+    int latest = 0;
+    bool held = false;
+    if (!newestRevision(query, run.key, &newest, &latest) ||
+        !holdsSnapshot(query, run.key, run.revision, &held))
+        return failed();
+    if (held || run.revision <= newest || (run.revision > newest + 1 && run.revision < latest)) {
+        result->kind = held ? WriteResult::AlreadyThere : WriteResult::Superseded;
+        return true;
+    }
+    Run next = run;
+    next.revision = newest + 1;
+    if (!query.prepare(insertRunSql(sqlite)))
+        return failed();
+    for (const QVariant &value : runValues(next, run.revision))
+        query.addBindValue(value);
+    if (!query.exec())
+        return failed();
+    // Another connection stored that revision meanwhile: tried again later,
+    // as the next one after it.
+    if (query.numRowsAffected() == 0) {
+        *error = QSqlError(tr("another revision of the run was stored at the same moment"),
+                           QString(), QSqlError::TransactionError);
+        return false;
+    }
+    result->kind = WriteResult::Written;
+    return true;
+}
+} // namespace
+
 WriteResult Store::write(const Run &run, QString *error)
 {
     QString ignored;
@@ -316,11 +394,6 @@ WriteResult Store::write(const Run &run, QString *error)
         return {};
     }
     const bool sqlite = isSQLite(location_);
-    // A revision stored before (a pending file written twice, a copy of one)
-    // is left as it was: nothing is ever updated.
-    const QString insert = insertRunSql(sqlite);
-    const QVariantList values = runValues(run);
-
     QSqlError sqlError;
     for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
         // Freed after the transaction ends: PostgreSQL refuses to free a
@@ -328,25 +401,7 @@ WriteResult Store::write(const Run &run, QString *error)
         QSqlQuery query(db);
         if (schema::begin(db, sqlite, &sqlError)) {
             WriteResult result;
-            bool ok = query.prepare(insert);
-            for (const QVariant &value : values)
-                query.addBindValue(value);
-            ok = ok && query.exec();
-            if (ok) {
-                const bool inserted = query.numRowsAffected() > 0;
-                ok = query.prepare(
-                    QStringLiteral("SELECT MAX(revision) FROM run_revisions WHERE run_key = ?"));
-                query.addBindValue(sqlText(run.key));
-                ok = ok && query.exec() && query.next();
-                if (ok) {
-                    const int newest = query.value(0).toInt();
-                    result.kind = !inserted               ? WriteResult::AlreadyThere
-                                  : newest > run.revision ? WriteResult::Superseded
-                                                          : WriteResult::Written;
-                }
-            }
-            if (!ok)
-                sqlError = query.lastError();
+            const bool ok = writeRevision(query, run, sqlite, &result, &sqlError);
             query.finish();
             if (ok && schema::commit(db, &sqlError))
                 return result;

@@ -59,8 +59,10 @@ struct WriteResult {
     enum Kind {
         Failed,
         Written,      // stored, and it is the run's newest revision
-        AlreadyThere, // this revision of the run was stored before; nothing changed
-        Superseded,   // stored, but the history holds a newer revision of the run
+        AlreadyThere, // this snapshot of the run was stored before; nothing changed
+        // Not stored: an older snapshot the history never got, while it
+        // holds a later one of the run, which is what the run came to.
+        Superseded,
     };
     Kind kind = Failed;
     // The history holds the snapshot (whatever else it holds).
@@ -70,7 +72,7 @@ struct WriteResult {
 class Store
 {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     // Each Store has a connection of its own (one per thread).
     explicit Store(const Location &location);
@@ -88,9 +90,10 @@ public:
     // not open.
     QString identity() const;
 
-    // Appends the snapshot as a revision of its run, with the database's
-    // time and the station and operator it names; nothing is ever replaced.
-    // The newest revision is the run as the history shows it.
+    // Appends the snapshot as its run's next revision (the history numbers
+    // them itself), with the database's time and login and the station and
+    // operator it names; nothing is ever replaced. The newest revision is the
+    // run as the history shows it.
     WriteResult write(const Run &run, QString *error);
     // Appends the snapshots as write() does, all in one transaction: either
     // every one is stored or none is (false with a reason, tried once). For

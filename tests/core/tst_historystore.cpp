@@ -3,7 +3,9 @@
 // schema's migration from version 1 and the refusal of a newer one.
 
 #include "core/history/csvfile.h"
+#include "core/history/runfields.h"
 #include "core/history/runformat.h"
+#include "core/history/runrow.h"
 #include "core/history/store.h"
 #include "tests/support/historydatabases.h"
 
@@ -94,6 +96,17 @@ QDateTime utc(int y, int m, int d, int h = 12)
     return QDateTime(QDate(y, m, d), QTime(h, 0), Qt::UTC);
 }
 
+// Copies a stored revision (`where` picks it) as its run's next one, with
+// `column` set to `value` (SQL), as someone writing to the table would.
+QString copiedRevision(const QString &column, const QString &value, const QString &where)
+{
+    QStringList copied;
+    for (const QString &name : history::runColumns())
+        copied << (name == column ? value : name == "revision" ? "revision + 1" : name);
+    return "INSERT INTO run_revisions (" + history::runColumns().join(',') + ") SELECT " +
+           copied.join(',') + " FROM run_revisions WHERE " + where;
+}
+
 QString fileDigest(const QString &path)
 {
     QFile file(path);
@@ -135,6 +148,7 @@ private slots:
     void dateOnlyRuns();
     void identity_data() { databases(); }
     void identity();
+    void stationRole_data();
     void stationRole();
     void recordDigest_data() { databases(); }
     void recordDigest();
@@ -205,7 +219,9 @@ void TestHistoryStore::roundTrip()
         const auto found =
             std::find_if(back.begin(), back.end(), [&](const Run &b) { return b.key == run.key; });
         QVERIFY2(found != back.end(), qPrintable(run.key));
-        const QString difference = historytest::runDifference(run, *found);
+        Run first = run; // the history's first revision of it
+        first.revision = 1;
+        const QString difference = historytest::runDifference(first, *found);
         QVERIFY2(difference.isEmpty(), qPrintable(run.key + ": " + difference));
     }
     for (int i = 1; i < back.size(); ++i)
@@ -238,23 +254,25 @@ void TestHistoryStore::revisionRule()
     };
     QString error;
     const auto write = [&](const Run &r) { return store.write(r, &error).kind; };
-    QCOMPARE(write(snapshot(2, Outcome::Recalibrated, "second")), WriteResult::Written);
-    // A late, older snapshot is no error: it is kept, but the run stays as
-    // the newer one has it.
-    QCOMPARE(write(snapshot(1, Outcome::Interrupted, "first")), WriteResult::Superseded);
+    QCOMPARE(write(snapshot(1, Outcome::Interrupted, "first")), WriteResult::Written);
+    // The station's second snapshot never arrived: its third is the
+    // history's second revision.
+    QCOMPARE(write(snapshot(3, Outcome::Recalibrated, "third")), WriteResult::Written);
     QCOMPARE(stored().revision, 2);
-    QCOMPARE(stored().outcome, Outcome::Recalibrated);
-    QCOMPARE(stored().outcomeDetail, QString("second"));
-    // The same revision again (a pending file written twice, or one altered
-    // since) changes nothing: what was stored stays.
-    QCOMPARE(write(snapshot(2, Outcome::ValidatedDateSet, "second, altered")),
+    QCOMPARE(stored().outcomeDetail, QString("third"));
+    // The same snapshot again, or a late, older one, is no error and
+    // changes nothing; nor does a stored snapshot altered since.
+    QCOMPARE(write(snapshot(3, Outcome::Recalibrated, "third")), WriteResult::AlreadyThere);
+    QCOMPARE(write(snapshot(2, Outcome::Interrupted, "second")), WriteResult::Superseded);
+    QCOMPARE(write(snapshot(1, Outcome::ValidatedDateSet, "first, altered")),
              WriteResult::AlreadyThere);
     QCOMPARE(stored().outcome, Outcome::Recalibrated);
-    QCOMPARE(stored().outcomeDetail, QString("second"));
+    QCOMPARE(stored().outcomeDetail, QString("third"));
     QCOMPARE(write(snapshot(5, Outcome::RecalibrationAbandoned, "fifth")), WriteResult::Written);
-    const Run last = stored();
-    QCOMPARE(last.revision, 5);
+    Run last = stored();
+    QCOMPARE(last.revision, 3);
     QCOMPARE(last.outcome, Outcome::RecalibrationAbandoned);
+    last.revision = 5;
     QVERIFY(historytest::runDifference(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), last)
                 .isEmpty());
 
@@ -264,16 +282,25 @@ void TestHistoryStore::revisionRule()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(revisions.size(), 3);
     QCOMPARE(revisions.at(0).outcomeDetail, QString("first"));
-    QCOMPARE(revisions.at(1).outcomeDetail, QString("second"));
-    QCOMPARE(revisions.at(2).revision, 5);
+    QCOMPARE(revisions.at(1).outcomeDetail, QString("third"));
+    QCOMPARE(revisions.at(2).revision, 3);
     for (const Run &r : revisions) {
         QCOMPARE(r.operatorName, run.operatorName);
         QVERIFY2(r.recordedAt > before && r.recordedAt < before.addSecs(120),
                  qPrintable(r.recordedAt.toString(Qt::ISODateWithMs)));
     }
     QVERIFY(store.revisionsOf("no such run", &error).isEmpty());
+    // Written to the table by hand: the database itself takes a revision only
+    // as its run's next one, for the station of the run's first, and stamps
+    // it with its own time.
+    QVERIFY(!db->exec({copiedRevision("revision", "99", "revision = 3")}, &error));
+    QVERIFY(!db->exec({copiedRevision("station", "'elsewhere'", "revision = 3")}, &error));
+    QVERIFY2(db->exec({copiedRevision("recorded_at", "'2000-01-01T00:00:00.000Z'", "revision = 3")},
+                      &error),
+             qPrintable(error));
+    QVERIFY(store.revisionsOf(run.key, &error).last().recordedAt > before);
     // Nothing is ever rewritten in place.
-    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 3);
+    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 4);
 }
 
 void TestHistoryStore::sensors()
@@ -493,6 +520,15 @@ void TestHistoryStore::migratesVersion1()
     QVERIFY(!lost.foundHigh.taken());
     QVERIFY(lost.unsavedConstants);
 
+    // Its revisions 1 and 2 never reached the history: late, they are
+    // superseded by the third.
+    Run older = recalibrated;
+    older.revision = 2;
+    older.outcome = Outcome::Interrupted;
+    QCOMPARE(store.write(older, &error).kind, WriteResult::Superseded);
+    QCOMPARE(store.allRuns().at(0).outcome, Outcome::Recalibrated);
+    QCOMPARE(store.allRuns().at(0).recordedBy, QString());
+
     // What version 2 brought works on the migrated data.
     Run next = recalibrated;
     next.revision = 4;
@@ -553,19 +589,21 @@ void TestHistoryStore::refusesNewerSchema()
     std::unique_ptr<TestDatabase> db;
     NEED_DATABASE(db);
     QString error;
-    QVERIFY2(db->exec({"CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT)",
-                       "INSERT INTO schema_version VALUES (4, '2027-06-01T00:00:00.000Z')",
-                       "CREATE TABLE runs (run_key TEXT PRIMARY KEY, shape TEXT)",
-                       "INSERT INTO runs VALUES ('k', 'of things to come')"},
-                      &error),
-             qPrintable(error));
+    const QString newer = QString::number(Store::kSchemaVersion + 1);
+    QVERIFY2(
+        db->exec({"CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT)",
+                  "INSERT INTO schema_version VALUES (" + newer + ", '2027-06-01T00:00:00.000Z')",
+                  "CREATE TABLE runs (run_key TEXT PRIMARY KEY, shape TEXT)",
+                  "INSERT INTO runs VALUES ('k', 'of things to come')"},
+                 &error),
+        qPrintable(error));
     const bool sqlite = db->location().kind == Location::Kind::SQLite;
     const QString before = sqlite ? fileDigest(db->location().path) : QString();
 
     Store store(db->location());
     QVERIFY(!store.open(&error));
     QVERIFY2(error.contains(db->location().describe()), qPrintable(error));
-    QVERIFY2(error.contains("4") && error.contains("newer"), qPrintable(error));
+    QVERIFY2(error.contains(newer) && error.contains("newer"), qPrintable(error));
     QVERIFY(!store.isOpen());
     QVERIFY(store.sensors().isEmpty());
     Run run = historytest::sampleRun(1);
@@ -576,7 +614,7 @@ void TestHistoryStore::refusesNewerSchema()
         QCOMPARE(fileDigest(db->location().path), before);
         QVERIFY(!QFile::exists(db->location().path + "-wal"));
     }
-    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 4);
+    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), newer.toInt());
     QCOMPARE(db->value("SELECT COUNT(*) FROM schema_version").toInt(), 1);
     QCOMPARE(db->value("SELECT shape FROM runs WHERE run_key = 'k'").toString(),
              QString("of things to come"));
@@ -826,10 +864,40 @@ void TestHistoryStore::identity()
     QCOMPARE(again.identity(), store.identity());
 }
 
+// What a station's role writes by hand in place of the program's next
+// revision: one column set to a value (SQL); what the server stored in it,
+// or nothing when it refused the row. "ROLE" is the station's login, "NOW"
+// the server's time.
+void TestHistoryStore::stationRole_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("stored");
+    QTest::newRow("its next revision") << "outcome"
+                                       << "'validated-date-set'"
+                                       << "validated-date-set";
+    QTest::newRow("a revision skipped ahead") << "revision"
+                                              << "99999"
+                                              << "";
+    QTest::newRow("another station") << "station"
+                                     << "'bench-9.elsewhere'"
+                                     << "";
+    QTest::newRow("back-dated") << "recorded_at"
+                                << "'2000-01-01T00:00:00.000Z'"
+                                << "NOW";
+    QTest::newRow("another login") << "recorded_by"
+                                   << "'zolvex_owner'"
+                                   << "ROLE";
+}
+
 // A station needs no more than INSERT and SELECT: the owner creates and
-// migrates the schema, the stations' role cannot change a stored run.
+// migrates the schema, the stations' role cannot change a stored run, and
+// the server decides what a station cannot.
 void TestHistoryStore::stationRole()
 {
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    QFETCH(QString, stored);
     HISTORY_NEED_POSTGRES();
     TestDatabase db("postgresql");
     QVERIFY2(db.ok(), qPrintable(db.error()));
@@ -864,17 +932,31 @@ void TestHistoryStore::stationRole()
         QCOMPARE(station.write(historytest::sampleRun(2), &error).kind, WriteResult::Written);
         QCOMPARE(station.sensors(&error).size(), 2);
         QCOMPARE(station.revisionsOf(next.key, &error).size(), 2);
+        QCOMPARE(station.revisionsOf(next.key, &error).last().recordedBy, role);
 
-        for (const QString &change :
-             {QStringLiteral("UPDATE run_revisions SET outcome = 'validated-date-set'"),
-              QStringLiteral("DELETE FROM run_revisions")}) {
-            QSqlQuery query(station.database());
-            QVERIFY2(!query.exec(change), qPrintable(change));
-            QVERIFY2(query.lastError().text().contains("permission denied"),
-                     qPrintable(query.lastError().text()));
+        // Its newest revision copied by hand, as the run's next one.
+        const Run before = station.revisionsOf(next.key, &error).last();
+        QSqlQuery forge(station.database());
+        QVERIFY(forge.prepare(copiedRevision(column, value, "run_key = ? AND revision = ?")));
+        forge.addBindValue(next.key);
+        forge.addBindValue(before.revision);
+        QCOMPARE(forge.exec(), !stored.isEmpty());
+        const Run newest = station.revisionsOf(next.key, &error).last();
+        if (stored.isEmpty()) {
+            QVERIFY2(forge.lastError().text().contains("refused"),
+                     qPrintable(forge.lastError().text()));
+            QCOMPARE(newest.revision, before.revision);
+        } else if (stored == "NOW") {
+            QCOMPARE(newest.revision, before.revision + 1);
+            QVERIFY2(qAbs(newest.recordedAt.secsTo(QDateTime::currentDateTimeUtc())) < 120,
+                     qPrintable(history::timeText(newest.recordedAt)));
+        } else {
+            QCOMPARE(newest.revision, before.revision + 1);
+            QCOMPARE(column == "outcome" ? history::outcomeName(newest.outcome) : newest.recordedBy,
+                     stored == "ROLE" ? role : stored);
         }
     }
-    QCOMPARE(db.value("SELECT COUNT(*) FROM run_revisions").toInt(), 3);
+    QCOMPARE(db.value("SELECT COUNT(*) FROM run_revisions").toInt(), stored.isEmpty() ? 3 : 4);
 }
 
 // 10,000 runs of 500 sensors: the sensor list must come back at once.
