@@ -230,7 +230,7 @@ QStringList csvCells(const RunField &field, const Run &run)
     case FieldKind::Source:
         return {sourceName(run.*field.source)};
     case FieldKind::Outcome:
-        return {outcomeName(run.*field.outcome)};
+        return {shownOutcomeName(run)};
     }
     return {};
 }

@@ -197,6 +197,8 @@ const QList<Migration> &migrations()
              "ALTER TABLE run_revisions ADD COLUMN recorded_by TEXT NOT NULL DEFAULT ''",
              "ALTER TABLE run_revisions ADD COLUMN snapshot INTEGER NOT NULL DEFAULT 0",
              "UPDATE run_revisions SET snapshot = revision",
+             // A station's latest run, for telling whether one is in progress.
+             "CREATE INDEX run_revisions_by_station ON run_revisions (station, started)",
          },
          nullptr,
          {

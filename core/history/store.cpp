@@ -665,6 +665,59 @@ bool Store::visitAllRuns(const std::function<bool(const Run &)> &visit, QString 
     return visitRuns(location_, database(), allRunsSql(), {}, visit, error);
 }
 
+namespace
+{
+// Of the given stations, or of every one (null).
+QHash<QString, QDateTime> queryLatestStarts(const Location &location, QSqlDatabase db,
+                                            const QStringList *stations, QString *error)
+{
+    QHash<QString, QDateTime> starts;
+    if (!db.isOpen()) {
+        if (error)
+            *error = tr("the history is not open");
+        return starts;
+    }
+    if (stations && stations->isEmpty())
+        return starts;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    QString sql =
+        QStringLiteral("SELECT station, MAX(started) FROM run_revisions WHERE source = ?");
+    if (stations)
+        sql += QLatin1String(" AND station IN (") +
+               QStringList(stations->size(), QStringLiteral("?")).join(u',') + u')';
+    bool ok = query.prepare(sql + QLatin1String(" GROUP BY station"));
+    query.addBindValue(sourceName(Source::Station));
+    for (const QString &station : stations ? *stations : QStringList())
+        query.addBindValue(sqlText(station));
+    ok = ok && query.exec();
+    while (ok && query.next())
+        starts.insert(query.value(0).toString(), timeFrom(query.value(1)));
+    if (!ok || query.lastError().isValid()) {
+        const QString why = failure(location, tr("cannot read the runs"), query.lastError());
+        qWarning().noquote() << why;
+        if (error)
+            *error = why;
+    }
+    return starts;
+}
+} // namespace
+
+QHash<QString, QDateTime> Store::latestStarts(QString *error) const
+{
+    return queryLatestStarts(location_, database(), nullptr, error);
+}
+
+QHash<QString, QDateTime> Store::latestStarts(const QList<Run> &runs, const QDateTime &now) const
+{
+    QStringList stations;
+    for (const Run &run : runs) {
+        if (inProgress(run, QDateTime(), now) && !stations.contains(run.station))
+            stations << run.station;
+    }
+    return queryLatestStarts(location_, database(), &stations, nullptr);
+}
+
 bool Store::hasRecordDigest(const QString &sha256) const
 {
     QSqlDatabase db = database();

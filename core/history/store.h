@@ -7,6 +7,7 @@
 #include "core/history/run.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QSqlDatabase>
@@ -118,6 +119,11 @@ public:
     bool visitAllRuns(const std::function<bool(const Run &)> &visit, QString *error) const;
     // Every stored revision of one run, oldest first.
     QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
+    // The latest start of the runs each station recorded, by station, for
+    // telling a run in progress from one interrupted (markInProgress()):
+    // every station's, or those of the runs that may be in progress.
+    QHash<QString, QDateTime> latestStarts(QString *error = nullptr) const;
+    QHash<QString, QDateTime> latestStarts(const QList<Run> &runs, const QDateTime &now) const;
     bool hasRecordDigest(const QString &sha256) const;
     // Of these digests, the ones a run of the history carries, in one query;
     // false with a reason.

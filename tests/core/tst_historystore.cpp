@@ -164,6 +164,8 @@ private slots:
     void passwordRole();
     void nextDue_data();
     void nextDue();
+    void inProgress_data();
+    void inProgress();
     void exportStreamsEveryRun_data() { databases(); }
     void exportStreamsEveryRun();
     void manySensors_data() { databases(); }
@@ -775,6 +777,74 @@ void TestHistoryStore::nextDue()
 
 // A record's date is a date: in any time zone it stays that day, it is due
 // a year from that day, and it never hides a timed run of the same day.
+// A run without an end, its newest revision `age` seconds old; its
+// station's latest start `later` seconds after its own (none: 0).
+void TestHistoryStore::inProgress_data()
+{
+    QTest::addColumn<QString>("outcomeName");
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<bool>("imported");
+    QTest::addColumn<qint64>("age");
+    QTest::addColumn<qint64>("later");
+    QTest::addColumn<bool>("inProgress");
+    const qint64 limit = history::kInProgressSeconds;
+    QTest::newRow("just identified")
+        << "interrupted" << false << false << qint64(60) << qint64(0) << true;
+    QTest::newRow("a snapshot a moment before the limit")
+        << "interrupted" << false << false << limit - 1 << qint64(0) << true;
+    QTest::newRow("nothing since the limit")
+        << "interrupted" << false << false << limit << qint64(0) << false;
+    QTest::newRow("its station started another run")
+        << "interrupted" << false << false << qint64(60) << qint64(30) << false;
+    QTest::newRow("ended") << "interrupted" << true << false << qint64(60) << qint64(0) << false;
+    QTest::newRow("cancelled") << "cancelled" << false << false << qint64(60) << qint64(0) << false;
+    QTest::newRow("a record file")
+        << "interrupted" << false << true << qint64(60) << qint64(0) << false;
+}
+
+// Also as the export writes it.
+void TestHistoryStore::inProgress()
+{
+    QFETCH(QString, outcomeName);
+    QFETCH(bool, ended);
+    QFETCH(bool, imported);
+    QFETCH(qint64, age);
+    QFETCH(qint64, later);
+    QFETCH(bool, inProgress);
+    const Outcome outcome = history::outcomeFromName(outcomeName).value();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    Run run = at(historytest::sampleRun(1), "P-1", outcome, now.addSecs(-age - 600));
+    run.ended = ended ? now : QDateTime();
+    run.source = imported ? history::Source::Import : history::Source::Station;
+    run.recordedAt = now.addSecs(-age);
+    const QDateTime latest = later ? run.started.addSecs(later) : run.started;
+    QCOMPARE(history::inProgress(run, latest, now), inProgress);
+
+    TestDatabase db("sqlite");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    Store store(db.location());
+    OPEN_STORE(store);
+    QString error;
+    QVERIFY2(store.write(run, &error), qPrintable(error));
+    if (later) {
+        Run next = at(run, "P-2", Outcome::ValidatedDateSet, latest);
+        next.source = history::Source::Station;
+        QVERIFY2(store.write(next, &error), qPrintable(error));
+    }
+    // A record file is no run of a station's. The window asks only for the
+    // stations of runs without an end.
+    QCOMPARE(store.latestStarts(&error).value(run.station), imported ? QDateTime() : latest);
+    const bool open = outcome == Outcome::Interrupted && !ended && !imported;
+    QCOMPARE(store.latestStarts(store.allRuns(), now).value(run.station),
+             open ? latest : QDateTime());
+    // Stored just now: only an end, or the station's later run, tells.
+    const QString path = QDir(db.folder()).filePath("all.csv");
+    QVERIFY(history::exportHistoryToCsv(db.location(), path, &error) > 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().contains(",in-progress,"), open && !later);
+}
+
 void TestHistoryStore::dateOnlyRuns_data()
 {
     QTest::addColumn<QString>("database");

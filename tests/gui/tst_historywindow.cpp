@@ -1031,6 +1031,7 @@ void HistoryWindowTest::earlierRevisions()
     started.foundHigh = history::Reading();
     started.foundLow = history::Reading();
     started.outcome = Outcome::Interrupted;
+    started.ended = QDateTime();
     started.operatorName = "tech-a";
     started.station = "bench-2 <i>left</i>";
     Run ended = validation("40317-00101", {2026, 6, 1}, "512.0", "201.5");
@@ -1063,10 +1064,11 @@ void HistoryWindowTest::earlierRevisions()
     QTest::mouseDClick(runs->viewport(), Qt::LeftButton, {}, centre);
     QVERIFY(answers_->waitUntilDone());
     QCOMPARE(rows.size(), 2);
-    // Oldest first: what the station wrote when the sensor identified itself.
-    // On SQLite the login the database records is the operator's.
+    // Oldest first: what the station wrote when the sensor identified itself,
+    // the run going on. On SQLite the login the database records is the
+    // operator's.
     QCOMPARE(rows.at(0).mid(2, 5),
-             (QStringList{"bench-2 <i>left</i>", "tech-a", "tech-a", "Interrupted", QString()}));
+             (QStringList{"bench-2 <i>left</i>", "tech-a", "tech-a", "In progress", QString()}));
     QCOMPARE(rows.at(1).mid(2, 5), (QStringList{"bench-2 <i>left</i>", "tech-b", "tech-b",
                                                 "Validated, date set", "512.0"}));
     QCOMPARE(rows.at(0).at(0), QString("1"));
