@@ -786,61 +786,52 @@ void TestHistoryLocation::failureText()
 void TestHistoryLocation::connectionOptions_data()
 {
     QTest::addColumn<QString>("address");
-    QTest::addColumn<QStringList>("environment"); // libpq's variables, NAME=value
     QTest::addColumn<QString>("options");
 
     const QString timeouts = "connect_timeout=5;keepalives=1;keepalives_idle=30;"
                              "keepalives_interval=10;keepalives_count=3;tcp_user_timeout=30000";
-    const QString verified = "sslmode=verify-full;" + timeouts;
-    QTest::newRow("TCP: TLS verified")
-        << "postgresql://tech@db/zolvex" << QStringList() << verified;
+    QTest::newRow("TCP: TLS verified") << "postgresql://tech@db/zolvex"
+                                       << "sslmode=verify-full;" + timeouts;
     QTest::newRow("socket folder: no TLS")
-        << "postgresql://tech@/zolvex?host=/run/postgresql" << QStringList() << timeouts;
-    QTest::newRow("no host: libpq's socket") << "postgresql:///zolvex" << QStringList() << timeouts;
-    QTest::newRow("TLS lowered") << "postgresql://tech@db/zolvex?sslmode=disable" << QStringList()
+        << "postgresql://tech@/zolvex?host=/run/postgresql" << timeouts;
+    QTest::newRow("no host: libpq's socket") << "postgresql:///zolvex" << timeouts;
+    QTest::newRow("TLS lowered") << "postgresql://tech@db/zolvex?sslmode=disable"
                                  << "sslmode='disable';" + timeouts;
     QTest::newRow("another option naming sslmode")
-        << "postgresql://tech@db/zolvex?application_name=sslmode%3Dx" << QStringList()
+        << "postgresql://tech@db/zolvex?application_name=sslmode%3Dx"
         << "application_name='sslmode=x';sslmode=verify-full;" + timeouts;
     QTest::newRow("timeouts of its own")
         << "postgresql://tech@db/zolvex?connect_timeout=20&keepalives_idle=5&tcp_user_timeout=1000"
-        << QStringList()
         << "connect_timeout='20';keepalives_idle='5';tcp_user_timeout='1000';sslmode=verify-full;"
            "keepalives=1;keepalives_interval=10;keepalives_count=3";
+    // libpq's variables may come before the address.
     QTest::newRow("an address without a host")
-        << "postgresql:///zolvex?hostaddr=127.0.0.1" << QStringList()
-        << "hostaddr='127.0.0.1';" + verified;
-    QTest::newRow("a socket folder with an address")
-        << "postgresql:///zolvex?host=/run/postgresql&hostaddr=127.0.0.1" << QStringList()
-        << "hostaddr='127.0.0.1';" + verified;
+        << "postgresql:///zolvex?hostaddr=127.0.0.1"
+        << "hostaddr='127.0.0.1';sslmode=verify-full;" + timeouts;
     QTest::newRow("a socket folder, then a host")
-        << "postgresql:///zolvex?host=/nonexistent,localhost" << QStringList() << verified;
+        << "postgresql:///zolvex?host=/nonexistent,localhost"
+        << "sslmode=verify-full;" + timeouts;
     QTest::newRow("socket folders only")
-        << "postgresql:///zolvex?host=/run/postgresql,@abstract" << QStringList() << timeouts;
-    QTest::newRow("PGHOST a host")
-        << "postgresql:///zolvex" << QStringList{"PGHOST=db"} << verified;
-    QTest::newRow("PGHOST a socket folder")
-        << "postgresql:///zolvex" << QStringList{"PGHOST=/run/postgresql"} << timeouts;
-    QTest::newRow("PGHOST a folder, then a host")
-        << "postgresql:///zolvex" << QStringList{"PGHOST=/tmp,db"} << verified;
-    QTest::newRow("PGHOST under the address's socket")
-        << "postgresql:///zolvex?host=/run/postgresql" << QStringList{"PGHOST=db"} << timeouts;
-    QTest::newRow("PGHOSTADDR") << "postgresql:///zolvex" << QStringList{"PGHOSTADDR=10.0.0.5"}
-                                << verified;
+        << "postgresql:///zolvex?host=/run/postgresql,@abstract" << timeouts;
+    QTest::newRow("PGHOST a host") << "PGHOST=/tmp,db postgresql:///zolvex"
+                                   << "sslmode=verify-full;" + timeouts;
+    QTest::newRow("PGHOSTADDR") << "PGHOSTADDR=10.0.0.5 postgresql:///zolvex"
+                                << "sslmode=verify-full;" + timeouts;
     QTest::newRow("PGSSLMODE chooses")
-        << "postgresql://tech@db/zolvex" << QStringList{"PGSSLMODE=require"} << timeouts;
+        << "PGSSLMODE=require postgresql://tech@db/zolvex" << timeouts;
 }
 
 void TestHistoryLocation::connectionOptions()
 {
     QFETCH(QString, address);
-    QFETCH(QStringList, environment);
+    QStringList words = address.split(' ');
+    const QString url = words.takeLast();
     QProcessEnvironment variables;
-    for (const QString &variable : environment)
-        variables.insert(variable.section('=', 0, 0), variable.section('=', 1));
+    for (const QString &word : words)
+        variables.insert(word.section('=', 0, 0), word.section('=', 1));
     Location location;
     QString error;
-    QVERIFY2(history::parseLocation(address, &location, &error), qPrintable(error));
+    QVERIFY2(history::parseLocation(url, &location, &error), qPrintable(error));
     QTEST(history::connectionOptions(location, variables), "options");
 }
 
