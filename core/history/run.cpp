@@ -150,8 +150,12 @@ QString shownOutcomeName(const Run &run)
 
 QString shownOutcomeText(const Run &run)
 {
-    return run.inProgress ? QCoreApplication::translate("history", kInProgressText)
-                          : outcomeText(run.outcome);
+    return run.inProgress ? inProgressText() : outcomeText(run.outcome);
+}
+
+QString inProgressText()
+{
+    return QCoreApplication::translate("history", kInProgressText);
 }
 
 bool leftFailing(const Run &run)

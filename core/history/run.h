@@ -156,6 +156,7 @@ void markRevisionsInProgress(QList<Run> *revisions, const QHash<QString, QDateTi
 // run in progress, else outcomeName() / outcomeText().
 QString shownOutcomeName(const Run &run);
 QString shownOutcomeText(const Run &run);
+QString inProgressText();
 
 // Whether a reading left out of its window stands: the verification
 // readings when new constants were saved, else the as-found ones.

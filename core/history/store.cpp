@@ -718,6 +718,24 @@ QHash<QString, QDateTime> Store::latestStarts(const QList<Run> &runs, const QDat
     return queryLatestStarts(location_, database(), &stations, nullptr);
 }
 
+void Store::markInProgress(QList<SensorSummary> *sensors, const QDateTime &now) const
+{
+    // Few sensors end on a run without an end: each is looked up alone.
+    for (SensorSummary &sensor : *sensors) {
+        if (sensor.runs <= 0 || sensor.lastOutcome != Outcome::Interrupted)
+            continue;
+        const QList<Run> newest =
+            queryRuns(location_, database(),
+                      selectRuns() + QLatin1String("WHERE serial_number = ? AND sensor_type = ?"
+                                                   " ORDER BY started DESC, run_key DESC LIMIT 1"),
+                      {sqlText(sensor.serialNumber), sqlText(sensor.sensorType)}, nullptr);
+        sensor.lastInProgress =
+            !newest.isEmpty() &&
+            inProgress(newest.first(), latestStarts(newest, now).value(newest.first().station),
+                       now);
+    }
+}
+
 bool Store::hasRecordDigest(const QString &sha256) const
 {
     QSqlDatabase db = database();

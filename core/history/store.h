@@ -29,6 +29,8 @@ struct SensorSummary {
     // That run's date when it is known by its date alone (a record file).
     QDate lastValidationDate;
     Outcome lastOutcome = Outcome::Interrupted;
+    // Shown only: the newest run is in progress (Store::markInProgress()).
+    bool lastInProgress = false;
     QDateTime lastRun;
     bool lastRunDateOnly = false; // the newest run is known by its date alone
     // The newest run that took readings left one out of its window, and no
@@ -124,6 +126,8 @@ public:
     // every station's, or those of the runs that may be in progress.
     QHash<QString, QDateTime> latestStarts(QString *error = nullptr) const;
     QHash<QString, QDateTime> latestStarts(const QList<Run> &runs, const QDateTime &now) const;
+    // Sets lastInProgress of the sensors whose newest run has no end.
+    void markInProgress(QList<SensorSummary> *sensors, const QDateTime &now) const;
     bool hasRecordDigest(const QString &sha256) const;
     // Of these digests, the ones a run of the history carries, in one query;
     // false with a reason.

@@ -151,8 +151,10 @@ void HistoryReader::readSensors(const QDate &today)
     post(Sensors, request(Sensors), QString(), [this, shared, today] {
         QString error = shared->openError;
         QList<SensorSummary> sensors;
-        if (shared->store)
+        if (shared->store) {
             sensors = shared->store->sensors(&error, today);
+            shared->store->markInProgress(&sensors, QDateTime::currentDateTimeUtc());
+        }
         return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
     });
 }

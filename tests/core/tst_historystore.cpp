@@ -812,6 +812,9 @@ void TestHistoryStore::inProgress()
                  qPrintable(error));
     QCOMPARE(store.latestStarts(store.allRuns(), now).value(run.station),
              ended ? QDateTime() : latest);
+    QList<SensorSummary> sensors = store.sensors(&error);
+    store.markInProgress(&sensors, now);
+    QCOMPARE(sensors.first().lastInProgress, !ended && !later);
     const QString path = QDir(db.folder()).filePath("all.csv");
     QVERIFY(history::exportHistoryToCsv(db.location(), path, &error) > 0);
     QFile file(path);
