@@ -323,29 +323,38 @@ bool newestRevision(QSqlQuery &query, const QString &key, int *newest, int *snap
     return true;
 }
 
-// Whether the history holds the station's snapshot of that number.
-bool holdsSnapshot(QSqlQuery &query, const QString &key, int snapshot, bool *held)
+// Whether the history holds the station's snapshot of that number (*held),
+// and with the same fields as this one (*same); false when it could not be
+// read.
+bool holdsSnapshot(QSqlQuery &query, const Run &run, bool *held, bool *same)
 {
-    if (!query.prepare(QStringLiteral(
-            "SELECT COUNT(*) FROM run_revisions WHERE run_key = ? AND snapshot = ?")))
+    if (!query.prepare(selectRunSql(QStringLiteral("run_revisions")) +
+                       QLatin1String("WHERE run_key = ? AND snapshot = ? ORDER BY revision")))
         return false;
-    query.addBindValue(sqlText(key));
-    query.addBindValue(snapshot);
-    if (!query.exec() || !query.next())
+    query.addBindValue(sqlText(run.key));
+    query.addBindValue(run.revision);
+    if (!query.exec())
         return false;
-    *held = query.value(0).toInt() > 0;
-    return true;
+    *held = *same = false;
+    while (query.next()) {
+        Run stored = runFromRow(query);
+        stored.revision = run.revision;
+        *held = true;
+        *same = *same || runValues(stored) == runValues(run);
+    }
+    return !query.lastError().isValid();
 }
 
 // In the caller's transaction. The history numbers a run's revisions
 // 1, 2, 3... itself, and the database takes only the next one; the number
 // the station gave the snapshot is kept beside it. A snapshot the history
-// holds is already there. The run's next revision by the history's count
-// (a change made to a stored run) is stored. A snapshot numbered further on
-// (one in between never arrived, or only the newest waited) is stored as
-// the next revision, unless the station's later snapshot is stored already:
-// then, as an older one, it is superseded. Nothing is ever replaced. False
-// with a reason.
+// holds as it is, is already there. The run's next revision by the
+// history's count (a change made to a stored run, or a station's next
+// snapshot) is stored. A copy of a stored snapshot altered since changes
+// nothing. A snapshot numbered further on (one in between never arrived, or
+// only the newest waited) is stored as the next revision, unless the
+// station's later snapshot is stored already: then, as an older one, it is
+// superseded. Nothing is ever replaced. False with a reason.
 bool writeRevision(QSqlQuery &query, const Run &run, bool sqlite, WriteResult *result,
                    QSqlError *error)
 {
@@ -356,18 +365,20 @@ bool writeRevision(QSqlQuery &query, const Run &run, bool sqlite, WriteResult *r
     int newest = 0;
     int latest = 0;
     bool held = false;
+    bool same = false;
     if (!newestRevision(query, run.key, &newest, &latest) ||
-        !holdsSnapshot(query, run.key, run.revision, &held))
+        !holdsSnapshot(query, run, &held, &same))
         return failed();
-    if (held || run.revision <= newest || (run.revision > newest + 1 && run.revision < latest)) {
+    const bool next = run.revision == newest + 1 && !same;
+    if (!next && (held || run.revision <= newest || run.revision < latest)) {
         result->kind = held ? WriteResult::AlreadyThere : WriteResult::Superseded;
         return true;
     }
-    Run next = run;
-    next.revision = newest + 1;
+    Run stored = run;
+    stored.revision = newest + 1;
     if (!query.prepare(insertRunSql(sqlite)))
         return failed();
-    for (const QVariant &value : runValues(next, run.revision))
+    for (const QVariant &value : runValues(stored, run.revision))
         query.addBindValue(value);
     if (!query.exec())
         return failed();

@@ -270,9 +270,11 @@ void TestHistoryStore::revisionRule()
              WriteResult::AlreadyThere);
     QCOMPARE(stored().outcome, Outcome::Recalibrated);
     QCOMPARE(stored().outcomeDetail, QString("third"));
+    // A change to the stored run, as its next revision by the history's count.
+    QCOMPARE(write(snapshot(3, Outcome::ValidatedNoRecord, "changed")), WriteResult::Written);
     QCOMPARE(write(snapshot(5, Outcome::RecalibrationAbandoned, "fifth")), WriteResult::Written);
     Run last = stored();
-    QCOMPARE(last.revision, 3);
+    QCOMPARE(last.revision, 4);
     QCOMPARE(last.outcome, Outcome::RecalibrationAbandoned);
     last.revision = 5;
     QVERIFY(historytest::runDifference(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), last)
@@ -282,10 +284,10 @@ void TestHistoryStore::revisionRule()
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-60);
     const QList<Run> revisions = store.revisionsOf(run.key, &error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(revisions.size(), 3);
+    QCOMPARE(revisions.size(), 4);
     QCOMPARE(revisions.at(0).outcomeDetail, QString("first"));
     QCOMPARE(revisions.at(1).outcomeDetail, QString("third"));
-    QCOMPARE(revisions.at(2).revision, 3);
+    QCOMPARE(revisions.at(2).outcomeDetail, QString("changed"));
     for (const Run &r : revisions) {
         QCOMPARE(r.operatorName, run.operatorName);
         QVERIFY2(r.recordedAt > before && r.recordedAt < before.addSecs(120),
@@ -294,10 +296,10 @@ void TestHistoryStore::revisionRule()
     QVERIFY(store.revisionsOf("no such run", &error).isEmpty());
     // Written to the table by hand: the database itself takes a revision only
     // as its run's next one, for the station of the run's first.
-    QVERIFY(!db->exec({copiedRevision("revision", "99", "revision = 3")}, &error));
-    QVERIFY(!db->exec({copiedRevision("station", "'elsewhere'", "revision = 3")}, &error));
+    QVERIFY(!db->exec({copiedRevision("revision", "99", "revision = 4")}, &error));
+    QVERIFY(!db->exec({copiedRevision("station", "'elsewhere'", "revision = 4")}, &error));
     // Nothing is ever rewritten in place.
-    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 3);
+    QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 4);
 }
 
 void TestHistoryStore::sensors()
