@@ -50,8 +50,11 @@ int exportHistoryToCsv(const Location &location, const QString &path, QString *e
     int runs = 0;
     bool written = true;
     QString readError;
+    const QHash<QString, QDateTime> latestStarts = store.latestStarts();
+    const QDateTime now = QDateTime::currentDateTimeUtc();
     const bool read = store.visitAllRuns(
-        [&](const Run &run) {
+        [&](Run run) {
+            run.inProgress = inProgress(run, latestStarts.value(run.station), now);
             written = writeAll(file, csvRow(run));
             ++runs;
             return written;

@@ -44,6 +44,11 @@ constexpr int kKeepalivesIntervalSeconds = 10;
 constexpr int kKeepalivesCount = 3;
 constexpr int kTcpUserTimeoutMs = 30000;
 const QLatin1String kSslModeOption("sslmode");
+const QLatin1String kHostAddressOption("hostaddr");
+// The variables libpq reads for what a connection string leaves out.
+constexpr char kSslModeVariable[] = "PGSSLMODE";
+constexpr char kHostAddressVariable[] = "PGHOSTADDR";
+constexpr char kHostVariable[] = "PGHOST";
 
 // The markers of a quoted value in the settings file.
 constexpr QChar kQuote = u'"';
@@ -393,14 +398,37 @@ bool hasOption(const QString &options, QLatin1String name)
 
 bool usesDefaultSslMode(const Location &location)
 {
-    // A folder (or an abstract socket) is a local socket, where TLS has
-    // nothing to protect.
-    const bool tcp = !location.host.isEmpty() && !location.host.startsWith(u'/') &&
-                     !location.host.startsWith(u'@');
-    return tcp && !hasOption(location.options, kSslModeOption);
+    return usesDefaultSslMode(location, QProcessEnvironment::systemEnvironment());
+}
+
+bool usesDefaultSslMode(const Location &location, const QProcessEnvironment &environment)
+{
+    // libpq takes what the address leaves out from its environment.
+    if (hasOption(location.options, kSslModeOption) ||
+        !environment.value(QLatin1String(kSslModeVariable)).isEmpty())
+        return false;
+    // An address to connect to is TCP, whatever host it is given with.
+    if (hasOption(location.options, kHostAddressOption) ||
+        !environment.value(QLatin1String(kHostAddressVariable)).isEmpty())
+        return true;
+    // Only a folder (or an abstract socket) is a local socket, where TLS has
+    // nothing to protect; libpq's own default (no host) is one too. Every
+    // host of a list is tried in turn.
+    const QString hosts =
+        location.host.isEmpty() ? environment.value(QLatin1String(kHostVariable)) : location.host;
+    for (const QStringView host : QStringView(hosts).split(u',')) {
+        if (!host.isEmpty() && !host.startsWith(u'/') && !host.startsWith(u'@'))
+            return true;
+    }
+    return false;
 }
 
 QString connectionOptions(const Location &location)
+{
+    return connectionOptions(location, QProcessEnvironment::systemEnvironment());
+}
+
+QString connectionOptions(const Location &location, const QProcessEnvironment &environment)
 {
     QString options = location.options;
     const auto add = [&options](QLatin1String name, const QString &value) {
@@ -410,7 +438,7 @@ QString connectionOptions(const Location &location)
             options += u';';
         options += name + u'=' + value;
     };
-    if (usesDefaultSslMode(location))
+    if (usesDefaultSslMode(location, environment))
         add(kSslModeOption, QLatin1String(kDefaultSslMode));
     add(QLatin1String("connect_timeout"), QString::number(kConnectTimeoutSeconds));
     add(QLatin1String("keepalives"), QStringLiteral("1"));

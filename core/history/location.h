@@ -107,14 +107,19 @@ QString settingsPrivacyProblem(const QString &file);
 QString settingsTrustProblem(const QString &file);
 
 // The options the Qt PostgreSQL driver passes on to libpq: the address's own,
-// plus a connect timeout, TCP keepalives and a TCP user timeout, and for a
-// TCP connection TLS with the server's certificate verified, each unless the
-// address sets it.
+// plus a connect timeout, TCP keepalives and a TCP user timeout, and TLS
+// with the server's certificate verified, each unless the address sets it.
+// libpq's environment (PGHOST, PGHOSTADDR, PGSSLMODE) counts as the
+// address's own; the first form reads the program's.
 QString connectionOptions(const Location &location);
+QString connectionOptions(const Location &location, const QProcessEnvironment &environment);
 
-// A TCP connection whose address does not choose an sslmode gets this one.
+// A connection whose address (or environment) chooses no sslmode gets this
+// one, unless every host it may reach is a local socket and it names no
+// host address.
 inline constexpr char kDefaultSslMode[] = "verify-full";
 bool usesDefaultSslMode(const Location &location);
+bool usesDefaultSslMode(const Location &location, const QProcessEnvironment &environment);
 
 // The calibration interval of the settings, in days; the default when they
 // have none. A setting that is not a whole number of days from 1 to a

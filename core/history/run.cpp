@@ -35,6 +35,9 @@ constexpr OutcomeNames kOutcomes[] = {
     {Outcome::FirmwareTooOld, "firmware-too-old", QT_TRANSLATE_NOOP("history", "Firmware too old")},
     {Outcome::NoResponse, "no-response", QT_TRANSLATE_NOOP("history", "No response")},
 };
+// A run in progress, as shown and exported.
+constexpr char kInProgressName[] = "in-progress";
+constexpr char kInProgressText[] = QT_TRANSLATE_NOOP("history", "In progress");
 } // namespace
 
 Reading judgedReading(const TipKind *tip, readings::Position position, const QString &text)
@@ -137,6 +140,51 @@ QString verificationNotKept(const Run &run)
         .arg(QCoreApplication::translate("history", label),
              part(QT_TRANSLATE_NOOP("history", "high %1"), run.leftHigh),
              part(QT_TRANSLATE_NOOP("history", "low %1"), run.leftLow));
+}
+
+bool inProgress(const Run &run, const QDateTime &stationsLatestStart, const QDateTime &now)
+{
+    if (run.outcome != Outcome::Interrupted || run.ended.isValid() || run.source != Source::Station)
+        return false;
+    // Its station has started another run since: this one was left.
+    if (stationsLatestStart.isValid() && stationsLatestStart > run.started)
+        return false;
+    const QDateTime seen = run.recordedAt.isValid() ? run.recordedAt : run.started;
+    return seen.isValid() && seen.secsTo(now) < kInProgressSeconds;
+}
+
+void markInProgress(QList<Run> *runs, const QHash<QString, QDateTime> &latestStarts,
+                    const QDateTime &now)
+{
+    for (Run &run : *runs)
+        run.inProgress = inProgress(run, latestStarts.value(run.station), now);
+}
+
+void markRevisionsInProgress(QList<Run> *revisions, const QHash<QString, QDateTime> &latestStarts,
+                             const QDateTime &now)
+{
+    for (int i = 0; i < revisions->size(); ++i) {
+        Run &run = (*revisions)[i];
+        run.inProgress = i + 1 < revisions->size()
+                             ? run.outcome == Outcome::Interrupted && !run.ended.isValid() &&
+                                   run.source == Source::Station
+                             : inProgress(run, latestStarts.value(run.station), now);
+    }
+}
+
+QString shownOutcomeName(const Run &run)
+{
+    return run.inProgress ? QLatin1String(kInProgressName) : outcomeName(run.outcome);
+}
+
+QString shownOutcomeText(const Run &run)
+{
+    return run.inProgress ? inProgressText() : outcomeText(run.outcome);
+}
+
+QString inProgressText()
+{
+    return QCoreApplication::translate("history", kInProgressText);
 }
 
 bool leftFailing(const Run &run)

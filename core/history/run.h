@@ -9,6 +9,8 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
+#include <QList>
 #include <QString>
 
 #include <optional>
@@ -111,6 +113,14 @@ struct Run {
     // Set by the database when this revision was stored (its own clock, UTC);
     // invalid for a run not read back from one.
     QDateTime recordedAt;
+    // Shown only, never stored: no end is recorded yet and its station may
+    // still be at it (see markInProgress()).
+    bool inProgress = false;
+
+    // Set by the database too: on PostgreSQL the login that connected to
+    // store this revision, which a station cannot choose; on SQLite, which
+    // has no logins, the operator name the station gave.
+    QString recordedBy;
 
     bool dateOnly() const { return date.isValid(); }
     // The day of the run in the local calendar.
@@ -137,6 +147,27 @@ bool verificationHeld(const Run &run);
 // (pass), low 200.0 (pass)"); empty when they are the as-left state or none
 // was taken.
 QString verificationNotKept(const Run &run);
+
+// A run whose newest revision records no end is shown in progress while its
+// station may still be at it: that revision is younger than this (the
+// longest a run plausibly stays open, prompts and all; the calibration
+// screen writes a snapshot at each step) and the station started no run
+// after it. Afterwards it was interrupted.
+inline constexpr qint64 kInProgressSeconds = 4 * 60 * 60;
+bool inProgress(const Run &run, const QDateTime &stationsLatestStart, const QDateTime &now);
+// Sets Run::inProgress on each run by that rule; latestStarts: the latest
+// start of each station's runs (Store::latestStarts()).
+void markInProgress(QList<Run> *runs, const QHash<QString, QDateTime> &latestStarts,
+                    const QDateTime &now);
+// The same for a run's revisions, oldest first: the newest by that rule, and
+// an earlier one without an end was a snapshot of the run going on.
+void markRevisionsInProgress(QList<Run> *revisions, const QHash<QString, QDateTime> &latestStarts,
+                             const QDateTime &now);
+// The outcome as shown and exported: "in-progress" / "In progress" for a
+// run in progress, else outcomeName() / outcomeText().
+QString shownOutcomeName(const Run &run);
+QString shownOutcomeText(const Run &run);
+QString inProgressText();
 
 // Whether a reading left out of its window stands: the verification
 // readings when new constants were saved, else the as-found ones.

@@ -138,6 +138,7 @@ const QList<RunField> &runFields()
         date("record_date", "date", "record_date", &Run::date),
         text("operator_name", "operator", "operator", &Run::operatorName),
         time("recorded_at", nullptr, "recorded_at", &Run::recordedAt, kByDatabase),
+        text("recorded_by", nullptr, "recorded_by", &Run::recordedBy, kByDatabase),
     };
     return fields;
 }

@@ -261,7 +261,7 @@ QStringList csvCells(const RunField &field, const Run &run)
     case FieldKind::Source:
         return {sourceName(run.*field.source)};
     case FieldKind::Outcome:
-        return {outcomeText(run.*field.outcome)};
+        return {shownOutcomeText(run)};
     }
     return {};
 }
@@ -274,8 +274,7 @@ std::optional<QPair<QString, QString>> csvScriptCell(const RunField &field, cons
         return qMakePair(QLatin1String(field.csv) + QLatin1String(kCsvUtcSuffix),
                          timeText(run.*field.time));
     if (field.kind == FieldKind::Outcome)
-        return qMakePair(QString::fromLatin1(kCsvOutcomeNameColumn),
-                         outcomeName(run.*field.outcome));
+        return qMakePair(QString::fromLatin1(kCsvOutcomeNameColumn), shownOutcomeName(run));
     return std::nullopt;
 }
 

@@ -16,6 +16,12 @@ namespace
 const QLatin1String kSQLiteNow("strftime('%Y-%m-%dT%H:%M:%fZ', 'now')");
 const QLatin1String kPostgresNow(
     "to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"')");
+// Who stored it: on PostgreSQL the login of the connection; SQLite has none,
+// its trigger takes the operator's name.
+const QLatin1String kSQLiteLogin("''");
+const QLatin1String kPostgresLogin("session_user");
+// The station's own number of the snapshot, kept beside the history's.
+const QLatin1String kSnapshotColumn("snapshot");
 
 const QVariant kNullText(QMetaType::fromType<QString>());
 const QVariant kNullNumber(QMetaType::fromType<double>());
@@ -129,25 +135,34 @@ QStringList runColumns()
 
 QString insertRunSql(bool sqlite)
 {
-    // Only recorded_at is set by the database so far; another such field
-    // would need its own expression.
+    // The database sets a time (when) and a text (who); the schema's
+    // triggers set both again, whatever an insert gives them.
     const QStringList written = columns(false);
-    const QStringList set = columns(true);
-    return QLatin1String("INSERT INTO run_revisions (") + (written + set).join(u',') +
-           QLatin1String(") VALUES (") +
-           QStringList(written.size(), QStringLiteral("?")).join(u',') + u',' +
-           QStringList(set.size(), sqlite ? kSQLiteNow : kPostgresNow).join(u',') +
-           QLatin1String(") ON CONFLICT (run_key, revision) DO NOTHING");
+    QStringList set;
+    for (const RunField &field : runFields()) {
+        if (field.has(kByDatabase))
+            set << (field.kind == FieldKind::Time ? (sqlite ? kSQLiteNow : kPostgresNow)
+                                                  : (sqlite ? kSQLiteLogin : kPostgresLogin));
+    }
+    return QLatin1String("INSERT INTO run_revisions (") + (written + columns(true)).join(u',') +
+           u',' + kSnapshotColumn + QLatin1String(") VALUES (") +
+           QStringList(written.size(), QStringLiteral("?")).join(u',') + u',' + set.join(u',') +
+           QLatin1String(",?) ON CONFLICT (run_key, revision) DO NOTHING");
 }
 
 QVariantList runValues(const Run &run)
+{
+    return runValues(run, run.revision);
+}
+
+QVariantList runValues(const Run &run, int snapshot)
 {
     QVariantList values;
     for (const RunField &field : runFields()) {
         if (!field.has(kByDatabase))
             values << fieldValues(field, run);
     }
-    return values;
+    return values << snapshot;
 }
 
 QString selectRunSql(const QString &table)

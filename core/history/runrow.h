@@ -19,11 +19,15 @@ namespace history
 // the program writes, then the ones the database sets.
 QStringList runColumns();
 
-// Appends a snapshot to run_revisions, with the database's own time as its
-// recorded_at; a revision stored before is left as it was.
+// Appends a snapshot to run_revisions, with the database's own time and
+// login as its recorded_at and recorded_by; a revision stored before is
+// left as it was.
 QString insertRunSql(bool sqlite);
-// The values insertRunSql() binds, in its order.
+// The values insertRunSql() binds, in its order. The last is the number the
+// station gave the snapshot (`snapshot`), which the history keeps beside its
+// own revision number: by default the run's revision.
 QVariantList runValues(const Run &run);
+QVariantList runValues(const Run &run, int snapshot);
 
 // "SELECT <runColumns()> FROM <table> ", for a WHERE or ORDER BY to follow.
 QString selectRunSql(const QString &table);

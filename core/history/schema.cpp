@@ -26,12 +26,16 @@ constexpr qint64 kMigrationLock = 0x5a4f4c5645580001; // "ZOLVEX", 1
 
 // The schema's history: each version's statements, applied in order, each
 // version in a transaction of its own. Never edit a published version; add
-// one. The same text serves both databases.
+// one. The same text serves both databases, but for what one of them alone
+// can say.
 struct Migration {
     int version;
     QList<const char *> statements;
     // Run after the statements, in the same transaction; false fails it.
     bool (*then)(QSqlQuery &query) = nullptr;
+    // After the common statements, on that database only.
+    QList<const char *> sqliteOnly = {};
+    QList<const char *> postgresOnly = {};
 };
 
 // A database's identity, given once when its schema is created.
@@ -181,6 +185,78 @@ const QList<Migration> &migrations()
              " created TEXT NOT NULL)",
          },
          giveIdentity},
+        // The database decides what a station cannot: the time a revision is
+        // stored (its own clock), who stored it (on PostgreSQL the login of
+        // the connection), that a revision is its run's next one and that a
+        // run keeps the station of its first. A revision stored before passes
+        // on to the key, which refuses it or lets the insert skip it. Rows
+        // stored before keep an empty login: nobody recorded it. The number
+        // a station gave its snapshot is kept apart from the history's own.
+        {4,
+         {
+             "ALTER TABLE run_revisions ADD COLUMN recorded_by TEXT NOT NULL DEFAULT ''",
+             "ALTER TABLE run_revisions ADD COLUMN snapshot INTEGER NOT NULL DEFAULT 0",
+             "UPDATE run_revisions SET snapshot = revision",
+             // A station's latest run, for telling whether one is in progress.
+             "CREATE INDEX run_revisions_by_station ON run_revisions (station, started)",
+         },
+         nullptr,
+         {
+             "CREATE TRIGGER run_revisions_in_order BEFORE INSERT ON run_revisions"
+             " WHEN NOT EXISTS (SELECT 1 FROM run_revisions o"
+             " WHERE o.run_key = NEW.run_key AND o.revision = NEW.revision)"
+             " BEGIN"
+             " SELECT RAISE(ABORT, 'refused: not the next revision of its run')"
+             " WHERE NEW.revision <> 1 + COALESCE((SELECT MAX(o.revision) FROM run_revisions o"
+             " WHERE o.run_key = NEW.run_key), 0);"
+             " SELECT RAISE(ABORT, 'refused: a run keeps the station of its first revision')"
+             " WHERE NEW.station <> (SELECT o.station FROM run_revisions o"
+             " WHERE o.run_key = NEW.run_key ORDER BY o.revision LIMIT 1);"
+             " END",
+             "CREATE TRIGGER run_revisions_stamp AFTER INSERT ON run_revisions"
+             " BEGIN"
+             " UPDATE run_revisions SET recorded_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now'),"
+             " recorded_by = NEW.operator_name"
+             " WHERE run_key = NEW.run_key AND revision = NEW.revision;"
+             " END",
+         },
+         {
+             // PostgreSQL fixed the view's columns when it was created.
+             "CREATE OR REPLACE VIEW runs AS SELECT * FROM run_revisions r WHERE r.revision ="
+             " (SELECT MAX(m.revision) FROM run_revisions m WHERE m.run_key = r.run_key)",
+             // The table is named through the trigger's own schema: a name
+             // looked up in the session's search path could be a temporary
+             // table the station made.
+             "CREATE FUNCTION run_revisions_guard() RETURNS trigger LANGUAGE plpgsql"
+             " SET search_path = pg_catalog AS $guard$"
+             " DECLARE newest integer; first_station text; known boolean;"
+             " BEGIN"
+             " NEW.recorded_at := to_char(clock_timestamp() AT TIME ZONE 'UTC',"
+             " 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"');"
+             " NEW.recorded_by := session_user;"
+             " EXECUTE format('SELECT EXISTS (SELECT 1 FROM %I.%I WHERE run_key = $1"
+             " AND revision = $2)', TG_TABLE_SCHEMA, TG_TABLE_NAME)"
+             " INTO known USING NEW.run_key, NEW.revision;"
+             " IF known THEN RETURN NEW; END IF;"
+             " EXECUTE format('SELECT MAX(revision) FROM %I.%I WHERE run_key = $1',"
+             " TG_TABLE_SCHEMA, TG_TABLE_NAME) INTO newest USING NEW.run_key;"
+             " IF NEW.revision <> COALESCE(newest, 0) + 1 THEN"
+             " RAISE EXCEPTION 'refused: revision % of run % is not its next one (%)',"
+             " NEW.revision, NEW.run_key, COALESCE(newest, 0) + 1"
+             " USING ERRCODE = 'check_violation';"
+             " END IF;"
+             " EXECUTE format('SELECT station FROM %I.%I WHERE run_key = $1"
+             " ORDER BY revision LIMIT 1', TG_TABLE_SCHEMA, TG_TABLE_NAME)"
+             " INTO first_station USING NEW.run_key;"
+             " IF newest IS NOT NULL AND NEW.station IS DISTINCT FROM first_station THEN"
+             " RAISE EXCEPTION 'refused: run % keeps the station of its first revision',"
+             " NEW.run_key USING ERRCODE = 'check_violation';"
+             " END IF;"
+             " RETURN NEW;"
+             " END $guard$",
+             "CREATE TRIGGER run_revisions_guard BEFORE INSERT ON run_revisions"
+             " FOR EACH ROW EXECUTE FUNCTION run_revisions_guard()",
+         }},
     };
     return list;
 }
@@ -196,7 +272,8 @@ bool apply(QSqlDatabase &db, bool sqlite, const Migration &migration, int *versi
     // Another station may have migrated while this one waited.
     ok = ok && readVersion(db, sqlite, version, error);
     if (ok && *version < migration.version && *version <= latestVersion()) {
-        for (const char *statement : migration.statements) {
+        for (const char *statement :
+             migration.statements + (sqlite ? migration.sqliteOnly : migration.postgresOnly)) {
             ok = query.exec(QLatin1String(statement));
             if (!ok)
                 break;

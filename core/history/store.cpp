@@ -385,6 +385,84 @@ int Store::schemaVersion() const
     return version;
 }
 
+namespace
+{
+// The newest revision of a run the history holds and the highest number a
+// station gave one of its snapshots, 0 for none; false when they could not
+// be read.
+bool newestRevision(QSqlQuery &query, const QString &key, int *newest, int *snapshot)
+{
+    if (!query.prepare(QStringLiteral(
+            "SELECT MAX(revision), MAX(snapshot) FROM run_revisions WHERE run_key = ?")))
+        return false;
+    query.addBindValue(sqlText(key));
+    if (!query.exec() || !query.next())
+        return false;
+    *newest = query.value(0).toInt();
+    *snapshot = query.value(1).toInt();
+    return true;
+}
+
+// Whether the history holds the station's snapshot of that number.
+bool holdsSnapshot(QSqlQuery &query, const QString &key, int snapshot, bool *held)
+{
+    if (!query.prepare(QStringLiteral(
+            "SELECT COUNT(*) FROM run_revisions WHERE run_key = ? AND snapshot = ?")))
+        return false;
+    query.addBindValue(sqlText(key));
+    query.addBindValue(snapshot);
+    if (!query.exec() || !query.next())
+        return false;
+    *held = query.value(0).toInt() > 0;
+    return true;
+}
+
+// In the caller's transaction. The history numbers a run's revisions
+// 1, 2, 3... itself, and the database takes only the next one; the number
+// the station gave the snapshot is kept beside it. A station numbers its
+// snapshots in order, so one the history holds is already there, and one
+// numbered before the newest stored is superseded, however it differs. A
+// snapshot numbered further on (one in between never arrived, or only the
+// newest waited) is stored as the next revision. Nothing is ever replaced.
+// A change made to a stored run by anyone else is written by its own path
+// (Store::setRunType()). False with a reason.
+bool writeRevision(QSqlQuery &query, const Run &run, bool sqlite, WriteResult *result,
+                   QSqlError *error)
+{
+    const auto failed = [&query, error] {
+        *error = query.lastError();
+        return false;
+    };
+    int newest = 0;
+    int latest = 0;
+    bool held = false;
+    if (!newestRevision(query, run.key, &newest, &latest) ||
+        !holdsSnapshot(query, run.key, run.revision, &held))
+        return failed();
+    if (held || run.revision <= latest) {
+        result->kind = held ? WriteResult::AlreadyThere : WriteResult::Superseded;
+        return true;
+    }
+    Run stored = run;
+    stored.revision = newest + 1;
+    if (!query.prepare(insertRunSql(sqlite)))
+        return failed();
+    for (const QVariant &value : runValues(stored, run.revision))
+        query.addBindValue(value);
+    if (!query.exec())
+        return failed();
+    // Another connection stored that revision meanwhile: tried again later,
+    // as the next one after it.
+    if (query.numRowsAffected() == 0) {
+        *error = QSqlError(tr("another revision of the run was stored at the same moment"),
+                           QString(), QSqlError::TransactionError);
+        return false;
+    }
+    result->kind = WriteResult::Written;
+    return true;
+}
+} // namespace
+
 WriteResult Store::write(const Run &run, QString *error)
 {
     QString ignored;
@@ -396,11 +474,6 @@ WriteResult Store::write(const Run &run, QString *error)
         return {};
     }
     const bool sqlite = isSQLite(location_);
-    // A revision stored before (a pending file written twice, a copy of one)
-    // is left as it was: nothing is ever updated.
-    const QString insert = insertRunSql(sqlite);
-    const QVariantList values = runValues(run);
-
     QSqlError sqlError;
     for (int attempt = 1; attempt <= kWriteAttempts; ++attempt) {
         // Freed after the transaction ends: PostgreSQL refuses to free a
@@ -408,25 +481,7 @@ WriteResult Store::write(const Run &run, QString *error)
         QSqlQuery query(db);
         if (schema::begin(db, sqlite, &sqlError)) {
             WriteResult result;
-            bool ok = query.prepare(insert);
-            for (const QVariant &value : values)
-                query.addBindValue(value);
-            ok = ok && query.exec();
-            if (ok) {
-                const bool inserted = query.numRowsAffected() > 0;
-                ok = query.prepare(
-                    QStringLiteral("SELECT MAX(revision) FROM run_revisions WHERE run_key = ?"));
-                query.addBindValue(sqlText(run.key));
-                ok = ok && query.exec() && query.next();
-                if (ok) {
-                    const int newest = query.value(0).toInt();
-                    result.kind = !inserted               ? WriteResult::AlreadyThere
-                                  : newest > run.revision ? WriteResult::Superseded
-                                                          : WriteResult::Written;
-                }
-            }
-            if (!ok)
-                sqlError = query.lastError();
+            const bool ok = writeRevision(query, run, sqlite, &result, &sqlError);
             query.finish();
             if (ok && schema::commit(db, &sqlError))
                 return result;
@@ -807,6 +862,10 @@ TypeChange Store::setRunType(const QString &key, const QString &sensorType)
         change.reason = tr("no run has the key %1").arg(key);
     else if (ok && run.sensorType == sensorType)
         change.reason = tr("the run is of type %1 already").arg(sensorType);
+    // Its station may still store snapshots of it, numbered by its own count:
+    // a revision added here would be taken for one of them.
+    else if (ok && run.source == Source::Station && !run.ended.isValid())
+        change.reason = tr("the run has not ended (its station may still be recording it)");
     else if (ok && run.revision >= kMaxRevision)
         change.reason = tr("the run has as many revisions as it may have");
     if (ok && change.reason.isEmpty()) {
@@ -854,6 +913,77 @@ QList<Run> Store::allRuns(QString *error) const
 bool Store::visitAllRuns(const std::function<bool(const Run &)> &visit, QString *error) const
 {
     return visitRuns(location_, database(), allRunsSql(), {}, visit, error);
+}
+
+namespace
+{
+// Of the given stations, or of every one (null).
+QHash<QString, QDateTime> queryLatestStarts(const Location &location, QSqlDatabase db,
+                                            const QStringList *stations, QString *error)
+{
+    QHash<QString, QDateTime> starts;
+    if (!db.isOpen()) {
+        if (error)
+            *error = tr("the history is not open");
+        return starts;
+    }
+    if (stations && stations->isEmpty())
+        return starts;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    QString sql =
+        QStringLiteral("SELECT station, MAX(started) FROM run_revisions WHERE source = ?");
+    if (stations)
+        sql += QLatin1String(" AND station IN (") +
+               QStringList(stations->size(), QStringLiteral("?")).join(u',') + u')';
+    bool ok = query.prepare(sql + QLatin1String(" GROUP BY station"));
+    query.addBindValue(sourceName(Source::Station));
+    for (const QString &station : stations ? *stations : QStringList())
+        query.addBindValue(sqlText(station));
+    ok = ok && query.exec();
+    while (ok && query.next())
+        starts.insert(query.value(0).toString(), timeFrom(query.value(1)));
+    if (!ok || query.lastError().isValid()) {
+        const QString why = failure(location, tr("cannot read the runs"), query.lastError());
+        qWarning().noquote() << why;
+        if (error)
+            *error = why;
+    }
+    return starts;
+}
+} // namespace
+
+QHash<QString, QDateTime> Store::latestStarts(QString *error) const
+{
+    return queryLatestStarts(location_, database(), nullptr, error);
+}
+
+QHash<QString, QDateTime> Store::latestStarts(const QList<Run> &runs, const QDateTime &now) const
+{
+    QStringList stations;
+    for (const Run &run : runs) {
+        if (inProgress(run, QDateTime(), now) && !stations.contains(run.station))
+            stations << run.station;
+    }
+    return queryLatestStarts(location_, database(), &stations, nullptr);
+}
+
+void Store::markInProgress(QList<SensorSummary> *sensors, const QDateTime &now) const
+{
+    // Few sensors end on a run without an end: each is looked up alone.
+    for (SensorSummary &sensor : *sensors) {
+        if (sensor.runs <= 0 || sensor.lastOutcome != Outcome::Interrupted)
+            continue;
+        const QList<Run> newest =
+            queryRuns(location_, database(),
+                      selectRuns() + QLatin1String("WHERE serial_number = ? AND sensor_type = ?"
+                                                   " ORDER BY started DESC, run_key DESC LIMIT 1"),
+                      {sqlText(sensor.serialNumber), sqlText(sensor.sensorType)}, nullptr);
+        sensor.lastInProgress =
+            !newest.isEmpty() &&
+            inProgress(newest.first(), latestStarts(newest, now).value(newest.first().station),
+                       now);
+    }
 }
 
 bool Store::hasRecordDigest(const QString &sha256) const

@@ -29,6 +29,8 @@ struct SensorSummary {
     // That run's date when it is known by its date alone (a record file).
     QDate lastValidationDate;
     Outcome lastOutcome = Outcome::Interrupted;
+    // Shown only: the newest run is in progress (Store::markInProgress()).
+    bool lastInProgress = false;
     QDateTime lastRun;
     bool lastRunDateOnly = false; // the newest run is known by its date alone
     // The newest run that took readings left one out of its window, and no
@@ -97,8 +99,10 @@ struct WriteResult {
     enum Kind {
         Failed,
         Written,      // stored, and it is the run's newest revision
-        AlreadyThere, // this revision of the run was stored before; nothing changed
-        Superseded,   // stored, but the history holds a newer revision of the run
+        AlreadyThere, // this snapshot of the run was stored before; nothing changed
+        // Not stored: an older snapshot the history never got, while it
+        // holds a later one of the run, which is what the run came to.
+        Superseded,
     };
     Kind kind = Failed;
     // The history holds the snapshot (whatever else it holds).
@@ -108,7 +112,7 @@ struct WriteResult {
 class Store
 {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     // Each Store has a connection of its own (one per thread).
     explicit Store(const Location &location);
@@ -126,9 +130,10 @@ public:
     // not open.
     QString identity() const;
 
-    // Appends the snapshot as a revision of its run, with the database's
-    // time and the station and operator it names; nothing is ever replaced.
-    // The newest revision is the run as the history shows it.
+    // Appends the snapshot as its run's next revision (the history numbers
+    // them itself), with the database's time and login and the station and
+    // operator it names; nothing is ever replaced. The newest revision is the
+    // run as the history shows it.
     WriteResult write(const Run &run, QString *error);
     // Appends the snapshots as write() does, all in one transaction: either
     // every one is stored or none is (false with a reason, tried once). For
@@ -153,6 +158,13 @@ public:
     bool visitAllRuns(const std::function<bool(const Run &)> &visit, QString *error) const;
     // Every stored revision of one run, oldest first.
     QList<Run> revisionsOf(const QString &key, QString *error = nullptr) const;
+    // The latest start of the runs each station recorded, by station, for
+    // telling a run in progress from one interrupted (markInProgress()):
+    // every station's, or those of the runs that may be in progress.
+    QHash<QString, QDateTime> latestStarts(QString *error = nullptr) const;
+    QHash<QString, QDateTime> latestStarts(const QList<Run> &runs, const QDateTime &now) const;
+    // Sets lastInProgress of the sensors whose newest run has no end.
+    void markInProgress(QList<SensorSummary> *sensors, const QDateTime &now) const;
     bool hasRecordDigest(const QString &sha256) const;
     // Of these digests, the ones a run of the history carries, in one query;
     // false with a reason. `paths` (if given) gets each known one's record

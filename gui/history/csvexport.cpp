@@ -27,7 +27,9 @@ int exportSensorToCsv(const Location &location, const QString &serialNumber,
     Store store(location);
     if (!store.open(error))
         return -1;
-    const QList<Run> runs = store.runsOf(serialNumber, sensorType, error);
+    QList<Run> runs = store.runsOf(serialNumber, sensorType, error);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    markInProgress(&runs, store.latestStarts(runs, now), now);
     if (!error->isEmpty() || !writeCsvFile(runs, path, error))
         return -1;
     return int(runs.size());

@@ -152,8 +152,10 @@ void HistoryReader::readSensors(const QDate &today)
     post(Sensors, request(Sensors), QString(), [this, shared, today] {
         QString error = shared->openError;
         QList<SensorSummary> sensors;
-        if (shared->store)
+        if (shared->store) {
             sensors = shared->store->sensors(&error, today);
+            shared->store->markInProgress(&sensors, QDateTime::currentDateTimeUtc());
+        }
         return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
     });
 }
@@ -164,8 +166,11 @@ void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorT
     post(Runs, request(Runs), serialNumber, [this, shared, serialNumber, sensorType] {
         QString error = shared->openError;
         QList<Run> runs;
-        if (shared->store)
+        if (shared->store) {
             runs = shared->store->runsOf(serialNumber, sensorType, &error);
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            markInProgress(&runs, shared->store->latestStarts(runs, now), now);
+        }
         return std::function<void()>([this, serialNumber, sensorType, runs, error] {
             emit runsRead(serialNumber, sensorType, runs, error);
         });
@@ -178,8 +183,11 @@ void HistoryReader::readRevisions(const QString &key)
     post(Revisions, request(Revisions), key, [this, shared, key] {
         QString error = shared->openError;
         QList<Run> revisions;
-        if (shared->store)
+        if (shared->store) {
             revisions = shared->store->revisionsOf(key, &error);
+            const QDateTime now = QDateTime::currentDateTimeUtc();
+            markRevisionsInProgress(&revisions, shared->store->latestStarts(revisions, now), now);
+        }
         return std::function<void()>(
             [this, key, revisions, error] { emit revisionsRead(key, revisions, error); });
     });

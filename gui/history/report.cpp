@@ -131,8 +131,9 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
     html += summaryRow(Report::tr("Last validation"), s.lastValidation.isValid()
                                                           ? dateText(s.lastValidationDay())
                                                           : Report::tr("never"));
-    html +=
-        summaryRow(Report::tr("Last outcome"), s.runs > 0 ? outcomeText(s.lastOutcome) : QString());
+    html += summaryRow(Report::tr("Last outcome"), s.runs <= 0        ? QString()
+                                                   : s.lastInProgress ? inProgressText()
+                                                                      : outcomeText(s.lastOutcome));
     html += summaryRow(Report::tr("Next due"), due);
     html +=
         summaryRow(Report::tr("Calibration interval"), Report::tr("%1 days").arg(in.intervalDays));

@@ -39,7 +39,7 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
     table_ = new QTableWidget(int(revisions.size()), ColumnCount, this);
     table_->setObjectName(QStringLiteral("revisions"));
     table_->setHorizontalHeaderLabels(
-        {tr("Revision"), tr("Recorded"), tr("Station"), tr("Operator"), tr("Outcome"),
+        {tr("Revision"), tr("Recorded"), tr("Station"), tr("Operator"), tr("Login"), tr("Outcome"),
          tr("As found\nhigh"), tr("As found\nlow"), tr("As left\nhigh"), tr("As left\nlow")});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -62,6 +62,7 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
         put(Recorded, dateTimeText(run.recordedAt));
         put(Station, run.source == Source::Import ? tr("record file") : run.station);
         put(Operator, run.operatorName);
+        put(Login, run.recordedBy);
         put(Result, resultText(run));
         put(FoundHigh, run.foundHigh.text, verdictBackground(run.foundHigh.verdict));
         put(FoundLow, run.foundLow.text, verdictBackground(run.foundLow.verdict));

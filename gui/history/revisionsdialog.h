@@ -24,6 +24,7 @@ public:
         Recorded,
         Station,
         Operator,
+        Login, // who the database saw store it
         Result,
         FoundHigh,
         FoundLow,

@@ -60,7 +60,7 @@ QString slopeAfter(const Run &run)
 
 QString resultText(const Run &run)
 {
-    QString text = outcomeText(run.outcome);
+    QString text = shownOutcomeText(run);
     if (!run.outcomeDetail.isEmpty())
         text = RunTableModel::tr("%1 (%2)").arg(text, run.outcomeDetail);
     if (run.unsavedConstants)

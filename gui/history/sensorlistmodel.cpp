@@ -101,8 +101,8 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
     outcomes_.clear();
     outcomes_.reserve(sensors_.size());
     for (const SensorSummary &s : sensors_) {
-        if (s.runs <= 0) {
-            outcomes_.append(QString());
+        if (s.runs <= 0 || s.lastInProgress) {
+            outcomes_.append(s.lastInProgress ? inProgressText() : QString());
             continue;
         }
         auto text = texts.find(s.lastOutcome);

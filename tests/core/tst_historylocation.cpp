@@ -71,6 +71,7 @@ private slots:
     void timeouts_data();
     void timeouts();
     void tlsByDefault();
+    void serverWithoutTlsRefused_data();
     void serverWithoutTlsRefused();
     void lockedHistoryAnswers();
 
@@ -863,15 +864,35 @@ void TestHistoryLocation::connectionOptions_data()
         << "postgresql://tech@db/zolvex?connect_timeout=20&keepalives_idle=5&tcp_user_timeout=1000"
         << "connect_timeout='20';keepalives_idle='5';tcp_user_timeout='1000';sslmode=verify-full;"
            "keepalives=1;keepalives_interval=10;keepalives_count=3";
+    // libpq's variables may come before the address.
+    QTest::newRow("an address without a host")
+        << "postgresql:///zolvex?hostaddr=127.0.0.1"
+        << "hostaddr='127.0.0.1';sslmode=verify-full;" + timeouts;
+    QTest::newRow("a socket folder, then a host")
+        << "postgresql:///zolvex?host=/nonexistent,localhost"
+        << "sslmode=verify-full;" + timeouts;
+    QTest::newRow("socket folders only")
+        << "postgresql:///zolvex?host=/run/postgresql,@abstract" << timeouts;
+    QTest::newRow("PGHOST a host") << "PGHOST=/tmp,db postgresql:///zolvex"
+                                   << "sslmode=verify-full;" + timeouts;
+    QTest::newRow("PGHOSTADDR") << "PGHOSTADDR=10.0.0.5 postgresql:///zolvex"
+                                << "sslmode=verify-full;" + timeouts;
+    QTest::newRow("PGSSLMODE chooses")
+        << "PGSSLMODE=require postgresql://tech@db/zolvex" << timeouts;
 }
 
 void TestHistoryLocation::connectionOptions()
 {
     QFETCH(QString, address);
+    QStringList words = address.split(' ');
+    const QString url = words.takeLast();
+    QProcessEnvironment variables;
+    for (const QString &word : words)
+        variables.insert(word.section('=', 0, 0), word.section('=', 1));
     Location location;
     QString error;
-    QVERIFY2(history::parseLocation(address, &location, &error), qPrintable(error));
-    QTEST(history::connectionOptions(location), "options");
+    QVERIFY2(history::parseLocation(url, &location, &error), qPrintable(error));
+    QTEST(history::connectionOptions(location, variables), "options");
 }
 
 void TestHistoryLocation::timeouts_data()
@@ -933,16 +954,34 @@ void TestHistoryLocation::tlsByDefault()
              QString::number(history::kDefaultLockTimeoutMs / 1000) + "s");
 }
 
+// How the address reaches the loopback: "host" the host name alone,
+// "address" a host address and no host, "folder first" a socket folder that
+// is not there, then the host name.
+void TestHistoryLocation::serverWithoutTlsRefused_data()
+{
+    QTest::addColumn<QString>("reached");
+    QTest::newRow("by its host name") << "host";
+    QTest::newRow("by its address alone") << "address";
+    QTest::newRow("after a socket folder") << "folder first";
+}
+
 // A server that takes connections without TLS is refused, with how to
 // allow it; allowed, it is reached.
 void TestHistoryLocation::serverWithoutTlsRefused()
 {
+    QFETCH(QString, reached);
     HISTORY_NEED_POSTGRES();
     historytest::OwnServer server;
     QString error;
     QVERIFY2(server.init(&error, true), qPrintable(error));
     Location location = server.tcpLocation();
     QCOMPARE(location.host, QString("localhost"));
+    if (reached == "address") {
+        location.host.clear();
+        location.options = "hostaddr=127.0.0.1";
+    } else if (reached == "folder first") {
+        location.host = "/nonexistent," + location.host;
+    }
     {
         history::Store store(location);
         QVERIFY(!store.open(&error));
@@ -950,7 +989,7 @@ void TestHistoryLocation::serverWithoutTlsRefused()
         QVERIFY2(error.contains("add sslmode=disable to the address"), qPrintable(error));
         QVERIFY2(!error.contains(location.password), qPrintable(error));
     }
-    location.options = "sslmode=disable";
+    location.options += (location.options.isEmpty() ? "" : ";") + QString("sslmode=disable");
     history::Store store(location);
     QVERIFY2(store.open(&error), qPrintable(error));
     QCOMPARE(valueOn(store.database(), "SELECT ssl FROM pg_stat_ssl WHERE pid = pg_backend_pid()"),

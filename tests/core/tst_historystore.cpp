@@ -3,7 +3,9 @@
 // schema's migration from version 1 and the refusal of a newer one.
 
 #include "core/history/csvfile.h"
+#include "core/history/runfields.h"
 #include "core/history/runformat.h"
+#include "core/history/runrow.h"
 #include "core/history/store.h"
 #include "tests/support/historydatabases.h"
 
@@ -94,6 +96,17 @@ QDateTime utc(int y, int m, int d, int h = 12)
     return QDateTime(QDate(y, m, d), QTime(h, 0), Qt::UTC);
 }
 
+// Copies a stored revision (`where` picks it) as its run's next one, with
+// `column` set to `value` (SQL), as someone writing to the table would.
+QString copiedRevision(const QString &column, const QString &value, const QString &where)
+{
+    QStringList copied;
+    for (const QString &name : history::runColumns())
+        copied << (name == column ? value : name == "revision" ? "revision + 1" : name);
+    return "INSERT INTO run_revisions (" + history::runColumns().join(',') + ") SELECT " +
+           copied.join(',') + " FROM run_revisions WHERE " + where;
+}
+
 QString fileDigest(const QString &path)
 {
     QFile file(path);
@@ -135,6 +148,7 @@ private slots:
     void dateOnlyRuns();
     void identity_data() { databases(); }
     void identity();
+    void stationRole_data();
     void stationRole();
     void recordDigest_data() { databases(); }
     void recordDigest();
@@ -150,6 +164,8 @@ private slots:
     void passwordRole();
     void nextDue_data();
     void nextDue();
+    void inProgress_data();
+    void inProgress();
     void exportStreamsEveryRun_data() { databases(); }
     void exportStreamsEveryRun();
     void manySensors_data() { databases(); }
@@ -205,7 +221,9 @@ void TestHistoryStore::roundTrip()
         const auto found =
             std::find_if(back.begin(), back.end(), [&](const Run &b) { return b.key == run.key; });
         QVERIFY2(found != back.end(), qPrintable(run.key));
-        const QString difference = historytest::runDifference(run, *found);
+        Run first = run; // the history's first revision of it
+        first.revision = 1;
+        const QString difference = historytest::runDifference(first, *found);
         QVERIFY2(difference.isEmpty(), qPrintable(run.key + ": " + difference));
     }
     for (int i = 1; i < back.size(); ++i)
@@ -238,23 +256,29 @@ void TestHistoryStore::revisionRule()
     };
     QString error;
     const auto write = [&](const Run &r) { return store.write(r, &error).kind; };
-    QCOMPARE(write(snapshot(2, Outcome::Recalibrated, "second")), WriteResult::Written);
-    // A late, older snapshot is no error: it is kept, but the run stays as
-    // the newer one has it.
-    QCOMPARE(write(snapshot(1, Outcome::Interrupted, "first")), WriteResult::Superseded);
+    QCOMPARE(write(snapshot(1, Outcome::Interrupted, "first")), WriteResult::Written);
+    // The station's second snapshot never arrived: its third is the
+    // history's second revision.
+    QCOMPARE(write(snapshot(3, Outcome::Recalibrated, "third")), WriteResult::Written);
     QCOMPARE(stored().revision, 2);
-    QCOMPARE(stored().outcome, Outcome::Recalibrated);
-    QCOMPARE(stored().outcomeDetail, QString("second"));
-    // The same revision again (a pending file written twice, or one altered
-    // since) changes nothing: what was stored stays.
-    QCOMPARE(write(snapshot(2, Outcome::ValidatedDateSet, "second, altered")),
+    QCOMPARE(stored().outcomeDetail, QString("third"));
+    // The same snapshot again, or a late, older one, is no error and
+    // changes nothing; nor does a stored snapshot altered since.
+    QCOMPARE(write(snapshot(3, Outcome::Recalibrated, "third")), WriteResult::AlreadyThere);
+    QCOMPARE(write(snapshot(2, Outcome::Interrupted, "second")), WriteResult::Superseded);
+    QCOMPARE(write(snapshot(1, Outcome::ValidatedDateSet, "first, altered")),
              WriteResult::AlreadyThere);
     QCOMPARE(stored().outcome, Outcome::Recalibrated);
-    QCOMPARE(stored().outcomeDetail, QString("second"));
+    QCOMPARE(stored().outcomeDetail, QString("third"));
+    // A copy of the station's newest snapshot altered since changes nothing;
+    // its next snapshot is the next revision.
+    QCOMPARE(write(snapshot(3, Outcome::ValidatedNoRecord, "changed")),
+             WriteResult::AlreadyThere);
     QCOMPARE(write(snapshot(5, Outcome::RecalibrationAbandoned, "fifth")), WriteResult::Written);
-    const Run last = stored();
-    QCOMPARE(last.revision, 5);
+    Run last = stored();
+    QCOMPARE(last.revision, 3);
     QCOMPARE(last.outcome, Outcome::RecalibrationAbandoned);
+    last.revision = 5;
     QVERIFY(historytest::runDifference(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), last)
                 .isEmpty());
 
@@ -264,19 +288,23 @@ void TestHistoryStore::revisionRule()
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(revisions.size(), 3);
     QCOMPARE(revisions.at(0).outcomeDetail, QString("first"));
-    QCOMPARE(revisions.at(1).outcomeDetail, QString("second"));
-    QCOMPARE(revisions.at(2).revision, 5);
+    QCOMPARE(revisions.at(1).outcomeDetail, QString("third"));
+    QCOMPARE(revisions.at(2).outcomeDetail, QString("fifth"));
     for (const Run &r : revisions) {
         QCOMPARE(r.operatorName, run.operatorName);
         QVERIFY2(r.recordedAt > before && r.recordedAt < before.addSecs(120),
                  qPrintable(r.recordedAt.toString(Qt::ISODateWithMs)));
     }
     QVERIFY(store.revisionsOf("no such run", &error).isEmpty());
+    // Written to the table by hand: the database itself takes a revision only
+    // as its run's next one, for the station of the run's first.
+    QVERIFY(!db->exec({copiedRevision("revision", "99", "revision = 3")}, &error));
+    QVERIFY(!db->exec({copiedRevision("station", "'elsewhere'", "revision = 3")}, &error));
 
     // A type set later is the run's next revision, of its station, by who set it.
     const history::TypeChange set = store.setRunType(run.key, "RT-5K-MQ-CM");
     QVERIFY2(set.kind == history::TypeChange::Set, qPrintable(set.reason));
-    QCOMPARE(set.revision, 6);
+    QCOMPARE(set.revision, 4);
     QCOMPARE(stored().sensorType, QString("RT-5K-MQ-CM"));
     QCOMPARE(stored().station, run.station);
     QCOMPARE(stored().operatorName, history::loginName());
@@ -286,6 +314,15 @@ void TestHistoryStore::revisionRule()
     QCOMPARE(store.setRunType("no such run", "RT-5K-MQ").kind, history::TypeChange::Refused);
     // Nothing is ever rewritten in place.
     QCOMPARE(db->value("SELECT COUNT(*) FROM run_revisions").toInt(), 4);
+    // A run without an end may still get snapshots from its station; one
+    // that comes late, numbered as the history's next, is still older.
+    Run going = historytest::sampleRun(2);
+    going.ended = QDateTime();
+    going.revision = 3;
+    QCOMPARE(write(going), WriteResult::Written);
+    going.revision = 2;
+    QCOMPARE(write(going), WriteResult::Superseded);
+    QCOMPARE(store.setRunType(going.key, "RT-5K-MQ-CM").kind, history::TypeChange::Refused);
 }
 
 void TestHistoryStore::sensors()
@@ -530,6 +567,15 @@ void TestHistoryStore::migratesVersion1()
     QVERIFY(!lost.foundHigh.taken());
     QVERIFY(lost.unsavedConstants);
 
+    // Its revisions 1 and 2 never reached the history: late, they are
+    // superseded by the third.
+    Run older = recalibrated;
+    older.revision = 2;
+    older.outcome = Outcome::Interrupted;
+    QCOMPARE(store.write(older, &error).kind, WriteResult::Superseded);
+    QCOMPARE(store.allRuns().at(0).outcome, Outcome::Recalibrated);
+    QCOMPARE(store.allRuns().at(0).recordedBy, QString());
+
     // What version 2 brought works on the migrated data.
     Run next = recalibrated;
     next.revision = 4;
@@ -591,7 +637,7 @@ void TestHistoryStore::refusesNewerSchema()
     NEED_DATABASE(db);
     QString error;
     QVERIFY2(db->exec({"CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT)",
-                       "INSERT INTO schema_version VALUES (4, '2027-06-01T00:00:00.000Z')",
+                       "INSERT INTO schema_version VALUES (5, '2027-06-01T00:00:00.000Z')",
                        "CREATE TABLE runs (run_key TEXT PRIMARY KEY, shape TEXT)",
                        "INSERT INTO runs VALUES ('k', 'of things to come')"},
                       &error),
@@ -602,7 +648,7 @@ void TestHistoryStore::refusesNewerSchema()
     Store store(db->location());
     QVERIFY(!store.open(&error));
     QVERIFY2(error.contains(db->location().describe()), qPrintable(error));
-    QVERIFY2(error.contains("4") && error.contains("newer"), qPrintable(error));
+    QVERIFY2(error.contains("5") && error.contains("newer"), qPrintable(error));
     QVERIFY(!store.isOpen());
     QVERIFY(store.sensors().isEmpty());
     Run run = historytest::sampleRun(1);
@@ -613,7 +659,7 @@ void TestHistoryStore::refusesNewerSchema()
         QCOMPARE(fileDigest(db->location().path), before);
         QVERIFY(!QFile::exists(db->location().path + "-wal"));
     }
-    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 4);
+    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 5);
     QCOMPARE(db->value("SELECT COUNT(*) FROM schema_version").toInt(), 1);
     QCOMPARE(db->value("SELECT shape FROM runs WHERE run_key = 'k'").toString(),
              QString("of things to come"));
@@ -774,6 +820,58 @@ void TestHistoryStore::nextDue()
 
 // A record's date is a date: in any time zone it stays that day, it is due
 // a year from that day, and it never hides a timed run of the same day.
+// A run without an end (unless `ended`), its newest revision `age` seconds
+// old; its station's latest start `later` seconds after its own.
+void TestHistoryStore::inProgress_data()
+{
+    QTest::addColumn<bool>("ended");
+    QTest::addColumn<qint64>("age");
+    QTest::addColumn<qint64>("later");
+    QTest::addColumn<bool>("inProgress");
+    const qint64 limit = history::kInProgressSeconds;
+    QTest::newRow("just identified") << false << qint64(60) << qint64(0) << true;
+    QTest::newRow("a snapshot before the limit") << false << limit - 1 << qint64(0) << true;
+    QTest::newRow("nothing since the limit") << false << limit << qint64(0) << false;
+    QTest::newRow("its station ran another") << false << qint64(60) << qint64(30) << false;
+    QTest::newRow("ended") << true << qint64(60) << qint64(0) << false;
+}
+
+// Also as the window asks and the export writes it, stored just now.
+void TestHistoryStore::inProgress()
+{
+    QFETCH(bool, ended);
+    QFETCH(qint64, age);
+    QFETCH(qint64, later);
+    QFETCH(bool, inProgress);
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    Run run = at(historytest::sampleRun(1), "P-1", Outcome::Interrupted, now.addSecs(-age - 60));
+    run.source = history::Source::Station;
+    run.ended = ended ? now : QDateTime();
+    run.recordedAt = now.addSecs(-age);
+    const QDateTime latest = run.started.addSecs(later);
+    QCOMPARE(history::inProgress(run, latest, now), inProgress);
+
+    TestDatabase db("sqlite");
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    Store store(db.location());
+    OPEN_STORE(store);
+    QString error;
+    QVERIFY2(store.write(run, &error), qPrintable(error));
+    if (later)
+        QVERIFY2(store.write(at(run, "P-2", Outcome::Cancelled, latest), &error),
+                 qPrintable(error));
+    QCOMPARE(store.latestStarts(store.allRuns(), now).value(run.station),
+             ended ? QDateTime() : latest);
+    QList<SensorSummary> sensors = store.sensors(&error);
+    store.markInProgress(&sensors, now);
+    QCOMPARE(sensors.first().lastInProgress, !ended && !later);
+    const QString path = QDir(db.folder()).filePath("all.csv");
+    QVERIFY(history::exportHistoryToCsv(db.location(), path, &error) > 0);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll().contains(",in-progress,"), !ended && !later);
+}
+
 void TestHistoryStore::dateOnlyRuns_data()
 {
     QTest::addColumn<QString>("database");
@@ -863,10 +961,31 @@ void TestHistoryStore::identity()
     QCOMPARE(again.identity(), store.identity());
 }
 
+// A station's role copies a run's newest revision by hand as its next one,
+// with one column (SQL) forged: the server refuses it, or stores its own.
+void TestHistoryStore::stationRole_data()
+{
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("forged");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("a revision skipped ahead") << "revision"
+                                              << "99999" << true;
+    QTest::newRow("another station") << "station"
+                                     << "'bench-9.elsewhere'" << true;
+    QTest::newRow("back-dated") << "recorded_at"
+                                << "'2000-01-01T00:00:00.000Z'" << false;
+    QTest::newRow("another login") << "recorded_by"
+                                   << "'zolvex_owner'" << false;
+}
+
 // A station needs no more than INSERT and SELECT: the owner creates and
-// migrates the schema, the stations' role cannot change a stored run.
+// migrates the schema, the stations' role cannot change a stored run, and
+// the server decides what a station cannot.
 void TestHistoryStore::stationRole()
 {
+    QFETCH(QString, column);
+    QFETCH(QString, forged);
+    QFETCH(bool, refused);
     HISTORY_NEED_POSTGRES();
     TestDatabase db("postgresql");
     QVERIFY2(db.ok(), qPrintable(db.error()));
@@ -901,6 +1020,13 @@ void TestHistoryStore::stationRole()
         QCOMPARE(station.write(historytest::sampleRun(2), &error).kind, WriteResult::Written);
         QCOMPARE(station.sensors(&error).size(), 2);
         QCOMPARE(station.revisionsOf(next.key, &error).size(), 2);
+        QCOMPARE(station.revisionsOf(next.key, &error).last().recordedBy, role);
+
+        QSqlQuery forge(station.database());
+        QVERIFY(forge.prepare(copiedRevision(column, forged, "revision = 2")));
+        QCOMPARE(forge.exec(), !refused);
+        QVERIFY2(!refused || forge.lastError().text().contains("refused"),
+                 qPrintable(forge.lastError().text()));
 
         for (const QString &change :
              {QStringLiteral("UPDATE run_revisions SET outcome = 'validated-date-set'"),
@@ -911,7 +1037,8 @@ void TestHistoryStore::stationRole()
                      qPrintable(query.lastError().text()));
         }
     }
-    QCOMPARE(db.value("SELECT COUNT(*) FROM run_revisions").toInt(), 3);
+    QCOMPARE(db.value("SELECT COUNT(*) FROM run_revisions").toInt(), refused ? 3 : 4);
+    QCOMPARE(db.value("SELECT COUNT(*) FROM run_revisions WHERE " + column + " = " + forged), 0);
 }
 
 // 10,000 runs of 500 sensors: the sensor list must come back at once.

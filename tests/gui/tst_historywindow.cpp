@@ -102,37 +102,39 @@ const QByteArray kCsvHeader =
     "new_offset,left_high_text,left_high_value,left_high_window_low,left_high_window_high,"
     "left_high_verdict,left_low_text,left_low_value,left_low_window_low,left_low_window_high,"
     "left_low_verdict,outcome,outcome_detail,unsaved_constants,record_path,record_digest,"
-    "record_date,operator,recorded_at,started_utc,ended_utc,outcome_name,recorded_at_utc,"
+    "record_date,operator,recorded_at,recorded_by,started_utc,ended_utc,outcome_name,recorded_at_"
+    "utc,"
     "verification_not_kept\r\n";
 
 const QByteArray kCsvSensor1 =
-    "run-40317-00101-2026-01-10,2,station,2026-01-10 12:00:00,2026-01-10 12:10:00,"
+    "run-40317-00101-2026-01-10,1,station,2026-01-10 12:00:00,2026-01-10 12:10:00,"
     "\"bench \"\"B\"\", hangar 2\",RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,"
     "-12.50000,512.0,512,465,585,pass,201.5,201.5,175,225,pass,,,,,,,,,,,,,,"
-    "\"Validated, date set\",,no,,,,,RECORDED,2026-01-10T12:00:00.000Z,"
+    "\"Validated, date set\",,no,,,,,RECORDED,,2026-01-10T12:00:00.000Z,"
     "2026-01-10T12:10:00.000Z,validated-date-set,RECORDED,\r\n"
-    "run-40317-00101-2026-06-01,2,station,2026-06-01 12:00:00,2026-06-01 12:10:00,"
+    "run-40317-00101-2026-06-01,1,station,2026-06-01 12:00:00,2026-06-01 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,-12.50000,600.1,600.1,"
     "465,585,fail,230.2,230.2,175,225,fail,210000,0.002180,-10.90000,524.9,524.9,465,585,pass,"
-    "200.3,200.3,175,225,pass,Recalibrated and saved,,no,,,,,RECORDED,2026-06-01T12:00:00.000Z,"
+    "200.3,200.3,175,225,pass,Recalibrated and saved,,no,,,,,RECORDED,,2026-06-01T12:00:00.000Z,"
     "2026-06-01T12:10:00.000Z,recalibrated,RECORDED,\r\n";
 
 const QByteArray kCsvSensor2 =
-    "run-40317-00202-2025-05-02,2,station,2025-05-02 12:00:00,2025-05-02 12:10:00,"
+    "run-40317-00202-2025-05-02,1,station,2025-05-02 12:00:00,2025-05-02 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,520.0,520,465,"
-    "585,pass,199.0,199,175,225,pass,,,,,,,,,,,,,,\"Validated, date set\",,no,,,,,RECORDED,"
+    "585,pass,199.0,199,175,225,pass,,,,,,,,,,,,,,\"Validated, date set\",,no,,,,,RECORDED,,"
     "2025-05-02T12:00:00.000Z,2025-05-02T12:10:00.000Z,validated-date-set,RECORDED,\r\n"
-    "run-40317-00202-2025-06-20,2,station,2025-06-20 12:00:00,2025-06-20 12:10:00,"
+    "run-40317-00202-2025-06-20,1,station,2025-06-20 12:00:00,2025-06-20 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,530.0,530,465,"
-    "585,pass,,,,,,,,,,,,,,,,,,,Cancelled,validation,no,,,,,RECORDED,2025-06-20T12:00:00.000Z,"
+    "585,pass,,,,,,,,,,,,,,,,,,,Cancelled,validation,no,,,,,RECORDED,,2025-06-20T12:00:00.000Z,"
     "2025-06-20T12:10:00.000Z,cancelled,RECORDED,\r\n";
 
 // The database's own time of each row, local after the operator and in UTC
-// among the columns for scripts: its shape is checked, the time itself masked.
+// among the columns for scripts (who stored it: on SQLite the operator, none
+// here): its shape is checked, the time itself masked.
 QByteArray recordedMasked(QByteArray csv)
 {
     static const QRegularExpression recorded(
-        QStringLiteral(",\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d(,[^,]*,[^,]*,[^,]*),"
+        QStringLiteral(",\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d(,[^,]*,[^,]*,[^,]*,[^,]*),"
                        "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z(,[^,\r\n]*)\r\n"));
     // Decoding would take the byte order mark away: it stays as it is.
     const QByteArray mark = csv.startsWith("\xEF\xBB\xBF") ? csv.left(3) : QByteArray();
@@ -1068,9 +1070,11 @@ void HistoryWindowTest::earlierRevisions()
     started.foundHigh = history::Reading();
     started.foundLow = history::Reading();
     started.outcome = Outcome::Interrupted;
+    started.ended = QDateTime();
     started.operatorName = "tech-a";
+    started.station = "bench-2 <i>left</i>";
     Run ended = validation("40317-00101", {2026, 6, 1}, "512.0", "201.5");
-    ended.station = "bench-2 <i>left</i>";
+    ended.station = started.station;
     ended.operatorName = "tech-b";
     QVERIFY2(h.ok() && h.write({started, ended}), qPrintable(h.error()));
     window_ = openWindow(h.location(), h.pendingFolder());
@@ -1099,11 +1103,13 @@ void HistoryWindowTest::earlierRevisions()
     QTest::mouseDClick(runs->viewport(), Qt::LeftButton, {}, centre);
     QVERIFY(answers_->waitUntilDone());
     QCOMPARE(rows.size(), 2);
-    // Oldest first: what the station wrote when the sensor identified itself.
+    // Oldest first: what the station wrote when the sensor identified itself,
+    // the run going on. On SQLite the login the database records is the
+    // operator's.
     QCOMPARE(rows.at(0).mid(2, 5),
-             (QStringList{"bench-1", "tech-a", "Interrupted", QString(), QString()}));
-    QCOMPARE(rows.at(1).mid(2, 5), (QStringList{"bench-2 <i>left</i>", "tech-b",
-                                                "Validated, date set", "512.0", "201.5"}));
+             (QStringList{"bench-2 <i>left</i>", "tech-a", "tech-a", "In progress", QString()}));
+    QCOMPARE(rows.at(1).mid(2, 5), (QStringList{"bench-2 <i>left</i>", "tech-b", "tech-b",
+                                                "Validated, date set", "512.0"}));
     QCOMPARE(rows.at(0).at(0), QString("1"));
     QCOMPARE(rows.at(1).at(0), QString("2"));
     // The database's own time, as the window shows times.
