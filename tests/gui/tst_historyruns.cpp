@@ -305,8 +305,6 @@ void HistoryRunsTest::outcomes()
     QCOMPARE(run.unsavedConstants, unsaved);
     QVERIFY(run.started.isValid() && run.ended.isValid() && run.started <= run.ended);
     QCOMPARE(run.serialNumber, QString("40317-20415"));
-    // Identification, then the end; a listing refused at once ends the run there.
-    QVERIFY(run.revision >= (road == "listing" ? 1 : 2));
     QVERIFY(history::pendingRuns(history.pendingFolder()).isEmpty());
 
     if (profile == "old firmware") {
