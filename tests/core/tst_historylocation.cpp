@@ -535,14 +535,13 @@ void TestHistoryLocation::passwordSettingsMustBePrivate()
 
 void TestHistoryLocation::settingsOthersCanChange_data()
 {
-    QTest::addColumn<bool>("folder");   // the file's folder is changed, else the file
-    QTest::addColumn<int>("mode");      // -1: as made
-    QTest::addColumn<int>("owner");     // -1: the user's
-    QTest::addColumn<QString>("wrong"); // empty: used
+    QTest::addColumn<bool>("folder"); // the file's folder is changed, else the file
+    QTest::addColumn<int>("mode");    // -1: as made
+    QTest::addColumn<int>("owner");   // -1: the user's
+    QTest::addColumn<QString>("wrong");
     const QString changed = "The settings file %1 was not used: other users can change %2, and "
                             "so point the history at another server. Make it yours alone: chmod "
                             "go-w %2";
-    QTest::newRow("others may read it") << false << 0644 << -1 << QString();
     QTest::newRow("its group may change it") << false << 0620 << -1 << changed;
     QTest::newRow("its folder open to others") << true << 0757 << -1 << changed;
     QTest::newRow("in another user's folder")

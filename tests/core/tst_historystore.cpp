@@ -272,12 +272,10 @@ void TestHistoryStore::revisionRule()
     QCOMPARE(stored().outcomeDetail, QString("third"));
     // A copy of the station's newest snapshot altered since changes nothing;
     // its next snapshot is the next revision.
-    QCOMPARE(write(snapshot(3, Outcome::ValidatedNoRecord, "changed")),
-             WriteResult::AlreadyThere);
+    QCOMPARE(write(snapshot(3, Outcome::ValidatedNoRecord, "changed")), WriteResult::AlreadyThere);
     QCOMPARE(write(snapshot(5, Outcome::RecalibrationAbandoned, "fifth")), WriteResult::Written);
     Run last = stored();
     QCOMPARE(last.revision, 3);
-    QCOMPARE(last.outcome, Outcome::RecalibrationAbandoned);
     last.revision = 5;
     QVERIFY(historytest::runDifference(snapshot(5, Outcome::RecalibrationAbandoned, "fifth"), last)
                 .isEmpty());
@@ -434,15 +432,8 @@ void TestHistoryStore::sensorSense_data()
     lostLink.foundLow = history::Reading();
     // A record file's run names its tip, but no type and no range.
     const auto record = [&](QDate day, int tip) {
-        Run r = run(Outcome::ValidatedDateSet, day, Verdict::Pass);
-        r.key = "record:" + day.toString(Qt::ISODate);
-        r.source = history::Source::Import;
-        r.date = day;
-        r.sensorType.clear();
-        r.range.clear();
-        r.tipKind = tip;
-        r.unit = tip == 1 ? "pS/m" : "pS/cm";
-        return r;
+        return historytest::asRecord(run(Outcome::ValidatedDateSet, day, Verdict::Pass),
+                                     "record:" + day.toString(Qt::ISODate), tip);
     };
     for (const char *database : {"sqlite", "postgresql"}) {
         const auto row = [&](const char *name) {
@@ -860,8 +851,6 @@ void TestHistoryStore::inProgress()
     if (later)
         QVERIFY2(store.write(at(run, "P-2", Outcome::Cancelled, latest), &error),
                  qPrintable(error));
-    QCOMPARE(store.latestStarts(store.allRuns(), now).value(run.station),
-             ended ? QDateTime() : latest);
     QList<SensorSummary> sensors = store.sensors(&error);
     store.markInProgress(&sensors, now);
     QCOMPARE(sensors.first().lastInProgress, !ended && !later);

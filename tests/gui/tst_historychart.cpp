@@ -77,7 +77,6 @@ private slots:
     void slopeInForce();
     void runsWithoutReadingsAreLeftOut();
     void chartDraws();
-    void legendShownWhole();
     void anotherSensorReplacesTheSeries();
     void dateLabelsNeverRepeat_data();
     void dateLabelsNeverRepeat();
@@ -234,15 +233,8 @@ void HistoryChartTest::chartDraws()
         }
     }
     QVERIFY2(red > 20, qPrintable(QString::number(red)));
-}
 
-// As narrow as the window lets it be, the chart draws every legend entry whole.
-void HistoryChartTest::legendShownWhole()
-{
-    DriftChart chart;
-    chart.setRuns(drifting());
-    chart.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    // As narrow as the window lets it be, it draws every legend entry whole.
     chart.resize(chart.minimumSizeHint().width(), 400);
     const auto cut = [&chart] {
         QStringList drawn;

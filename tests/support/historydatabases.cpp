@@ -220,6 +220,19 @@ QVariant TestDatabase::value(const QString &query) const
     return value;
 }
 
+Run asRecord(Run run, const QString &key, int tip)
+{
+    run.key = key;
+    run.revision = 1;
+    run.source = history::Source::Import;
+    run.date = run.started.date();
+    run.sensorType.clear();
+    run.range.clear();
+    run.tipKind = tip;
+    run.unit = tip == 1 ? "pS/m" : "pS/cm";
+    return run;
+}
+
 Run sampleRun(int seed, const QString &sensor)
 {
     const auto reading = [seed](double value, double low, double high, history::Verdict verdict) {

@@ -165,6 +165,10 @@ private:
 // serial number.
 history::Run sampleRun(int seed, const QString &sensor = QString());
 
+// `run` as an imported record file of tip `tip` holds it: dated, of no type
+// and no range, its first revision under `key`.
+history::Run asRecord(history::Run run, const QString &key, int tip);
+
 // Empty when every field of the two runs is the same (NaN equals NaN);
 // otherwise the first field that differs.
 QString runDifference(const history::Run &expected, const history::Run &actual);
