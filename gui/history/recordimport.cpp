@@ -40,6 +40,22 @@ ImportResult RecordImport::run(const QStringList &files)
     return result;
 }
 
+namespace
+{
+// A list of files, by their names under the folder, and one more column.
+QTreeWidget *fileList(const QString &name, const QString &second)
+{
+    auto *list = new QTreeWidget;
+    list->setObjectName(name);
+    list->setColumnCount(2);
+    list->setHeaderLabels({ImportSummaryDialog::tr("File"), second});
+    list->setRootIsDecorated(false);
+    list->setUniformRowHeights(true);
+    list->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    return list;
+}
+} // namespace
+
 QString ImportSummaryDialog::summaryText(const ImportResult &result)
 {
     return importSummary(result);
@@ -64,12 +80,7 @@ ImportSummaryDialog::ImportSummaryDialog(const ImportResult &result, const QStri
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(summary);
 
-    auto *refused = new QTreeWidget;
-    refused->setObjectName(QStringLiteral("refused"));
-    refused->setColumnCount(2);
-    refused->setHeaderLabels({tr("File"), tr("Reason")});
-    refused->setRootIsDecorated(false);
-    refused->setUniformRowHeights(true);
+    auto *refused = fileList(QStringLiteral("refused"), tr("Reason"));
     refused->setAlternatingRowColors(true);
     const QDir base(folder);
     for (const ImportResult::Refused &r : result.refused) {
@@ -77,20 +88,13 @@ ImportSummaryDialog::ImportSummaryDialog(const ImportResult &result, const QStri
         item->setToolTip(0, r.path);
         item->setToolTip(1, r.reason);
     }
-    refused->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     refused->setVisible(!result.refused.isEmpty());
     layout->addWidget(refused, 1);
 
     // Files the history already holds under the name it met first.
-    auto *copies = new QTreeWidget;
-    copies->setObjectName(QStringLiteral("copies"));
-    copies->setColumnCount(2);
-    copies->setHeaderLabels({tr("File"), tr("A copy of")});
-    copies->setRootIsDecorated(false);
-    copies->setUniformRowHeights(true);
+    auto *copies = fileList(QStringLiteral("copies"), tr("A copy of"));
     for (const ImportResult::Copy &copy : result.copies)
         new QTreeWidgetItem(copies, {base.relativeFilePath(copy.path), copy.recorded});
-    copies->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     copies->setVisible(!result.copies.isEmpty());
     layout->addWidget(copies, 1);
 
