@@ -109,6 +109,9 @@ struct Run {
     bool unsavedConstants = false; // the sensor may hold constants never saved
     QString recordPath;            // the calibration record written, if any
     QString recordDigest;          // SHA-256 of the record's bytes (hex), if any
+    // The reference standard (verification tip) its station named, by its
+    // serial number; empty when the station named none.
+    QString standardSerial;
 
     // Set by the database when this revision was stored (its own clock, UTC);
     // invalid for a run not read back from one.

@@ -257,6 +257,163 @@ const QList<Migration> &migrations()
              "CREATE TRIGGER run_revisions_guard BEFORE INSERT ON run_revisions"
              " FOR EACH ROW EXECUTE FUNCTION run_revisions_guard()",
          }},
+        // The register beside the runs: sensors retired and reinstated,
+        // calibration intervals, the reference standards (verification
+        // tips), signatures, certificates and the workshop's own settings.
+        // Every change is a new row with who and when, as for runs; on
+        // PostgreSQL who is the login the server authenticated, and only a
+        // member of zolvex_signers (never a superuser) signs. A run names the
+        // standard its station used.
+        {5,
+         {
+             "ALTER TABLE run_revisions ADD COLUMN standard_serial TEXT NOT NULL DEFAULT ''",
+             "CREATE TABLE sensor_states ("
+             " serial_number TEXT NOT NULL,"
+             " sensor_type TEXT NOT NULL,"
+             " revision INTEGER NOT NULL,"
+             " retired INTEGER NOT NULL,"
+             " reason TEXT NOT NULL,"
+             " station TEXT NOT NULL,"
+             " recorded_by TEXT NOT NULL,"
+             " recorded_at TEXT NOT NULL,"
+             " PRIMARY KEY (serial_number, sensor_type, revision))",
+             // An empty serial number: the interval of every sensor of the type.
+             "CREATE TABLE intervals ("
+             " sensor_type TEXT NOT NULL,"
+             " serial_number TEXT NOT NULL,"
+             " revision INTEGER NOT NULL,"
+             " days INTEGER NOT NULL CHECK (days BETWEEN 1 AND 3650),"
+             " basis TEXT NOT NULL,"
+             " station TEXT NOT NULL,"
+             " recorded_by TEXT NOT NULL,"
+             " recorded_at TEXT NOT NULL,"
+             " PRIMARY KEY (sensor_type, serial_number, revision))",
+             "CREATE TABLE standards ("
+             " serial_number TEXT NOT NULL,"
+             " revision INTEGER NOT NULL,"
+             " tip_kind INTEGER NOT NULL CHECK (tip_kind BETWEEN 1 AND 3),"
+             " certificate_number TEXT NOT NULL,"
+             " calibrated_on TEXT NOT NULL,"
+             " due_on TEXT NOT NULL,"
+             " withdrawn INTEGER NOT NULL,"
+             " station TEXT NOT NULL,"
+             " recorded_by TEXT NOT NULL,"
+             " recorded_at TEXT NOT NULL,"
+             " PRIMARY KEY (serial_number, revision))",
+             "CREATE TABLE signatures ("
+             " run_key TEXT NOT NULL,"
+             " run_revision INTEGER NOT NULL,"
+             " meaning TEXT NOT NULL CHECK (meaning IN ('reviewed', 'approved')),"
+             " station TEXT NOT NULL,"
+             " recorded_by TEXT NOT NULL,"
+             " recorded_at TEXT NOT NULL,"
+             " PRIMARY KEY (run_key, run_revision, meaning, recorded_by))",
+             // A certificate's content is kept as issued, with its digest.
+             "CREATE TABLE certificates ("
+             " number TEXT PRIMARY KEY,"
+             " run_key TEXT NOT NULL,"
+             " run_revision INTEGER NOT NULL,"
+             " signature_count INTEGER NOT NULL,"
+             " replaces TEXT NOT NULL,"
+             " content TEXT NOT NULL,"
+             " content_sha256 TEXT NOT NULL,"
+             " station TEXT NOT NULL,"
+             " recorded_by TEXT NOT NULL,"
+             " recorded_at TEXT NOT NULL)",
+             "CREATE INDEX certificates_by_run ON certificates (run_key)",
+             "CREATE TABLE register_settings ("
+             " name TEXT NOT NULL,"
+             " revision INTEGER NOT NULL,"
+             " value TEXT NOT NULL,"
+             " station TEXT NOT NULL,"
+             " recorded_by TEXT NOT NULL,"
+             " recorded_at TEXT NOT NULL,"
+             " PRIMARY KEY (name, revision))",
+         },
+         nullptr,
+         {
+             "CREATE TRIGGER sensor_states_stamp AFTER INSERT ON sensor_states BEGIN"
+             " UPDATE sensor_states SET recorded_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
+             " WHERE rowid = NEW.rowid; END",
+             "CREATE TRIGGER intervals_stamp AFTER INSERT ON intervals BEGIN"
+             " UPDATE intervals SET recorded_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
+             " WHERE rowid = NEW.rowid; END",
+             "CREATE TRIGGER standards_stamp AFTER INSERT ON standards BEGIN"
+             " UPDATE standards SET recorded_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
+             " WHERE rowid = NEW.rowid; END",
+             "CREATE TRIGGER signatures_stamp AFTER INSERT ON signatures BEGIN"
+             " UPDATE signatures SET recorded_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
+             " WHERE rowid = NEW.rowid; END",
+             "CREATE TRIGGER certificates_stamp AFTER INSERT ON certificates BEGIN"
+             " UPDATE certificates SET recorded_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
+             " WHERE rowid = NEW.rowid; END",
+             "CREATE TRIGGER register_settings_stamp AFTER INSERT ON register_settings BEGIN"
+             " UPDATE register_settings SET recorded_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now')"
+             " WHERE rowid = NEW.rowid; END",
+             "CREATE TRIGGER signatures_guard BEFORE INSERT ON signatures BEGIN"
+             " SELECT RAISE(ABORT, 'refused: the operator of a run may not approve it')"
+             " WHERE NEW.meaning = 'approved'"
+             " AND (SELECT value FROM register_settings WHERE name = 'approver_not_operator'"
+             " ORDER BY revision DESC LIMIT 1) = 'on'"
+             " AND EXISTS (SELECT 1 FROM run_revisions WHERE run_key = NEW.run_key"
+             " AND lower(operator_name) = lower(NEW.recorded_by));"
+             " END",
+         },
+         {
+             "CREATE OR REPLACE VIEW runs AS SELECT * FROM run_revisions r WHERE r.revision ="
+             " (SELECT MAX(m.revision) FROM run_revisions m WHERE m.run_key = r.run_key)",
+             "CREATE FUNCTION register_stamp() RETURNS trigger LANGUAGE plpgsql"
+             " SET search_path = pg_catalog AS $stamp$"
+             " BEGIN"
+             " NEW.recorded_at := to_char(clock_timestamp() AT TIME ZONE 'UTC',"
+             " 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"');"
+             " NEW.recorded_by := session_user;"
+             " RETURN NEW;"
+             " END $stamp$",
+             "CREATE TRIGGER sensor_states_stamp BEFORE INSERT ON sensor_states"
+             " FOR EACH ROW EXECUTE FUNCTION register_stamp()",
+             "CREATE TRIGGER intervals_stamp BEFORE INSERT ON intervals"
+             " FOR EACH ROW EXECUTE FUNCTION register_stamp()",
+             "CREATE TRIGGER standards_stamp BEFORE INSERT ON standards"
+             " FOR EACH ROW EXECUTE FUNCTION register_stamp()",
+             "CREATE TRIGGER certificates_stamp BEFORE INSERT ON certificates"
+             " FOR EACH ROW EXECUTE FUNCTION register_stamp()",
+             "CREATE TRIGGER register_settings_stamp BEFORE INSERT ON register_settings"
+             " FOR EACH ROW EXECUTE FUNCTION register_stamp()",
+             // A signature names the login the server authenticated. A
+             // shared station role is no member of zolvex_signers, so it
+             // cannot sign; a superuser could be anyone, so it cannot either.
+             "CREATE FUNCTION signatures_guard() RETURNS trigger LANGUAGE plpgsql"
+             " SET search_path = pg_catalog AS $guard$"
+             " DECLARE rule text; operated boolean;"
+             " BEGIN"
+             " NEW.recorded_at := to_char(clock_timestamp() AT TIME ZONE 'UTC',"
+             " 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"');"
+             " NEW.recorded_by := session_user;"
+             " IF NOT EXISTS (SELECT 1 FROM pg_roles WHERE rolname = 'zolvex_signers')"
+             " OR NOT pg_has_role(session_user, 'zolvex_signers', 'MEMBER')"
+             " OR (SELECT rolsuper FROM pg_roles WHERE rolname = session_user) THEN"
+             " RAISE EXCEPTION 'refused: the role % may not sign; a reviewer signs with a login"
+             " role of their own that is a member of zolvex_signers', session_user"
+             " USING ERRCODE = 'insufficient_privilege';"
+             " END IF;"
+             " IF NEW.meaning = 'approved' THEN"
+             " EXECUTE format('SELECT value FROM %I.register_settings WHERE name = $1"
+             " ORDER BY revision DESC LIMIT 1', TG_TABLE_SCHEMA)"
+             " INTO rule USING 'approver_not_operator';"
+             " EXECUTE format('SELECT EXISTS (SELECT 1 FROM %I.run_revisions"
+             " WHERE run_key = $1 AND lower(operator_name) = lower($2))', TG_TABLE_SCHEMA)"
+             " INTO operated USING NEW.run_key, NEW.recorded_by;"
+             " IF rule = 'on' AND operated THEN"
+             " RAISE EXCEPTION 'refused: the operator of a run may not approve it'"
+             " USING ERRCODE = 'check_violation';"
+             " END IF;"
+             " END IF;"
+             " RETURN NEW;"
+             " END $guard$",
+             "CREATE TRIGGER signatures_guard BEFORE INSERT ON signatures"
+             " FOR EACH ROW EXECUTE FUNCTION signatures_guard()",
+         }},
     };
     return list;
 }

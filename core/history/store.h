@@ -40,6 +40,11 @@ struct SensorSummary {
     // the number under a type they cannot be told to belong to: listed
     // apart, and never a second due date.
     bool typeUnknown = false;
+    // From the register: a retired sensor is listed apart and never due;
+    // the interval is the sensor's own, else its type's, else the default.
+    bool retired = false;
+    QString retiredReason;
+    int intervalDays = kDefaultIntervalDays;
     // The local day of lastValidation, worked out where the summary is read:
     // each conversion to local time looks the zone up again, too slow for
     // thousands of sensors on the window's thread. Invalid: not worked out.
@@ -112,7 +117,7 @@ struct WriteResult {
 class Store
 {
 public:
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     // Each Store has a connection of its own (one per thread).
     explicit Store(const Location &location);
@@ -185,6 +190,7 @@ public:
 
     // The connection itself, for models in the window.
     QSqlDatabase database() const;
+    const Location &location() const { return location_; }
 
 private:
     // Runs of a serial number that name no type join its typed sensor's

@@ -627,19 +627,21 @@ void TestHistoryStore::refusesNewerSchema()
     std::unique_ptr<TestDatabase> db;
     NEED_DATABASE(db);
     QString error;
-    QVERIFY2(db->exec({"CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT)",
-                       "INSERT INTO schema_version VALUES (5, '2027-06-01T00:00:00.000Z')",
-                       "CREATE TABLE runs (run_key TEXT PRIMARY KEY, shape TEXT)",
-                       "INSERT INTO runs VALUES ('k', 'of things to come')"},
-                      &error),
-             qPrintable(error));
+    const QString newer = QString::number(Store::kSchemaVersion + 1);
+    QVERIFY2(
+        db->exec({"CREATE TABLE schema_version (version INTEGER PRIMARY KEY, applied TEXT)",
+                  "INSERT INTO schema_version VALUES (" + newer + ", '2027-06-01T00:00:00.000Z')",
+                  "CREATE TABLE runs (run_key TEXT PRIMARY KEY, shape TEXT)",
+                  "INSERT INTO runs VALUES ('k', 'of things to come')"},
+                 &error),
+        qPrintable(error));
     const bool sqlite = db->location().kind == Location::Kind::SQLite;
     const QString before = sqlite ? fileDigest(db->location().path) : QString();
 
     Store store(db->location());
     QVERIFY(!store.open(&error));
     QVERIFY2(error.contains(db->location().describe()), qPrintable(error));
-    QVERIFY2(error.contains("5") && error.contains("newer"), qPrintable(error));
+    QVERIFY2(error.contains(newer) && error.contains("newer"), qPrintable(error));
     QVERIFY(!store.isOpen());
     QVERIFY(store.sensors().isEmpty());
     Run run = historytest::sampleRun(1);
@@ -650,7 +652,7 @@ void TestHistoryStore::refusesNewerSchema()
         QCOMPARE(fileDigest(db->location().path), before);
         QVERIFY(!QFile::exists(db->location().path + "-wal"));
     }
-    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), 5);
+    QCOMPARE(db->value("SELECT MAX(version) FROM schema_version").toInt(), newer.toInt());
     QCOMPARE(db->value("SELECT COUNT(*) FROM schema_version").toInt(), 1);
     QCOMPARE(db->value("SELECT shape FROM runs WHERE run_key = 'k'").toString(),
              QString("of things to come"));
