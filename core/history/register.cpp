@@ -359,6 +359,45 @@ RegisterChange storeStandard(Store &store, const Standard &standard)
          {QLatin1String("withdrawn"), standard.withdrawn ? 1 : 0}});
 }
 
+StandardFindings standardFindings(const Run &run, const QHash<QString, Standard> &standards)
+{
+    StandardFindings findings;
+    if (run.standardSerial.isEmpty())
+        return findings;
+    const auto standard = standards.constFind(run.standardSerial);
+    if (standard == standards.constEnd()) {
+        findings.unregistered = true;
+        return findings;
+    }
+    const QDate day = run.localDate();
+    findings.overdue = !standard->dueOn.isValid() || standard->dueOn < day ||
+                       (standard->withdrawn && standard->stamp.recordedAt.isValid() &&
+                        standard->stamp.recordedAt.toLocalTime().date() <= day);
+    findings.kindDiffers = run.tipKind != 0 && run.tipKind != standard->tipKind;
+    return findings;
+}
+
+QStringList standardFindingTexts(const Run &run, const QHash<QString, Standard> &standards)
+{
+    const StandardFindings findings = standardFindings(run, standards);
+    QStringList texts;
+    if (findings.unregistered)
+        texts << tr("standard %1 is not registered").arg(run.standardSerial);
+    if (findings.overdue) {
+        const Standard &standard = standards[run.standardSerial];
+        texts << (standard.withdrawn
+                      ? tr("standard %1 was withdrawn").arg(run.standardSerial)
+                      : tr("standard %1 was overdue (due %2)")
+                            .arg(run.standardSerial, standard.dueOn.toString(Qt::ISODate)));
+    }
+    if (findings.kindDiffers)
+        texts << tr("the procedure used tip kind %1; standard %2 is of kind %3")
+                     .arg(run.tipKind)
+                     .arg(run.standardSerial)
+                     .arg(standards[run.standardSerial].tipKind);
+    return texts;
+}
+
 bool signaturesOf(const Store &store, const QString &runKey, QList<Signature> *signatures,
                   QString *error)
 {

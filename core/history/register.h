@@ -20,6 +20,7 @@ namespace history
 {
 
 class Store;
+struct Run;
 
 // Who changed something, where and when: set by the database.
 struct Stamp {
@@ -114,6 +115,19 @@ bool standardHistory(const Store &store, const QString &serialNumber, QList<Stan
                      QString *error);
 // Stores the standard as its next revision (checked for sense by the caller).
 RegisterChange storeStandard(Store &store, const Standard &standard);
+
+// What the register says of the standard a run was made with. A run whose
+// station named none (or one read back from a record file) has no finding.
+struct StandardFindings {
+    bool unregistered = false; // named, but the register does not know it
+    bool overdue = false;      // due before the run's day, or withdrawn before the run
+    bool kindDiffers = false;  // the run's tip kind is not the standard's
+    bool any() const { return unregistered || overdue || kindDiffers; }
+};
+StandardFindings standardFindings(const Run &run, const QHash<QString, Standard> &standards);
+// Those findings in words, one sentence each ("standard VT-12 was overdue
+// (due 2026-03-01)"); empty when there is none.
+QStringList standardFindingTexts(const Run &run, const QHash<QString, Standard> &standards);
 
 // ---- Sign-off --------------------------------------------------------
 
