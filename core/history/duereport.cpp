@@ -23,8 +23,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::DueReport", text);
 }
 
-constexpr char kCsvSuffix[] = "csv";
-constexpr char kPdfSuffix[] = "pdf";
 constexpr int kPdfResolution = 300;
 constexpr int kFontPoints = 9;
 // The CSV file's columns; a sensor leaves the standard's empty, and the
@@ -211,9 +209,9 @@ QString dueReportHtml(const DueReport &report)
 DueReportFormat dueReportFormat(const QString &path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
-    if (suffix == QLatin1String(kPdfSuffix))
+    if (suffix == QLatin1String(kDueReportPdfSuffix))
         return DueReportFormat::Pdf;
-    if (suffix == QLatin1String(kCsvSuffix))
+    if (suffix == QLatin1String(kDueReportCsvSuffix))
         return DueReportFormat::Csv;
     return DueReportFormat::Unknown;
 }

@@ -70,7 +70,9 @@ QByteArray dueReportCsv(const DueReport &report);
 // The report as HTML for a printed page: every value plain text.
 QString dueReportHtml(const DueReport &report);
 
-// What a file name asks for.
+// What a file name asks for, by its suffix (in any case).
+inline constexpr char kDueReportPdfSuffix[] = "pdf";
+inline constexpr char kDueReportCsvSuffix[] = "csv";
 enum class DueReportFormat { Unknown, Pdf, Csv };
 DueReportFormat dueReportFormat(const QString &path);
 

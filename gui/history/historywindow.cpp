@@ -52,7 +52,6 @@ constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV f
 constexpr char kCsvSuffix[] = "csv";
 constexpr char kReportFilter[] =
     QT_TRANSLATE_NOOP("history::HistoryWindow", "PDF files (*.pdf);;CSV files (*.csv)");
-constexpr char kPdfSuffix[] = "pdf";
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
 const QSize kWindowSize(1320, 860);
@@ -785,10 +784,10 @@ void HistoryWindow::dueReport()
     const int days = ask.intValue();
     const QDate today = sensorModel_->today();
     const QString name = tr("due-report-%1").arg(today.toString(Qt::ISODate)) + QLatin1Char('.') +
-                         QLatin1String(kPdfSuffix);
+                         QLatin1String(kDueReportPdfSuffix);
     const QString path =
         fileDialogs_->savePath(tr("Due report"), QDir(startFolder()).filePath(name),
-                               tr(kReportFilter), QLatin1String(kPdfSuffix));
+                               tr(kReportFilter), QLatin1String(kDueReportPdfSuffix));
     if (path.isEmpty())
         return;
     lastFolder_ = QFileInfo(path).absolutePath();

@@ -20,6 +20,8 @@ namespace
 
 // A date edit at this day shows "any" and sets no limit.
 const QDate kAnyDate(1900, 1, 1);
+// The outcome list is as wide as this many characters.
+constexpr int kOutcomeChars = 24;
 
 QDate chosenDate(const QDateEdit *edit)
 {
@@ -88,6 +90,9 @@ RunFilterBar::RunFilterBar(QWidget *parent) : QWidget(parent)
     outcome_ = combo("filterOutcome", tr("Any outcome"));
     for (int o = int(Outcome::Interrupted); o <= int(Outcome::NoResponse); ++o)
         outcome_->addItem(outcomeText(Outcome(o)), outcomeName(Outcome(o)));
+    // The longest outcome texts are cut rather than widen the bar past the window.
+    outcome_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    outcome_->setMinimumContentsLength(kOutcomeChars);
     auto *clear = new QPushButton(tr("Show all"));
     clear->setObjectName(QStringLiteral("filterClear"));
 
