@@ -410,8 +410,9 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
     if (result.action == Command::Action::DueReport) {
         result.days = kDefaultDueReportDays;
         if (dueReportFormat(result.path) == DueReportFormat::Unknown) {
-            *error = tr("%1 writes a .pdf or a .csv file, not '%2'")
-                         .arg(dashed(kDueReportOption), shown(result.path));
+            *error = tr("%1 writes a .%2 or a .%3 file, not '%4'")
+                         .arg(dashed(kDueReportOption), QLatin1String(kDueReportPdfSuffix),
+                              QLatin1String(kDueReportCsvSuffix), shown(result.path));
             return false;
         }
     }

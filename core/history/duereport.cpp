@@ -236,7 +236,8 @@ bool writeDueReport(const DueReport &report, const QString &path, QString *error
 {
     const DueReportFormat format = dueReportFormat(path);
     if (format == DueReportFormat::Unknown) {
-        *error = tr("a due report is a .pdf or a .csv file");
+        *error = tr("a due report is a .%1 or a .%2 file")
+                     .arg(QLatin1String(kDueReportPdfSuffix), QLatin1String(kDueReportCsvSuffix));
         return false;
     }
     QSaveFile file(path);
