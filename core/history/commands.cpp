@@ -297,7 +297,7 @@ void addCommandOptions(QCommandLineParser &parser)
                       tr("List the sensors overdue, or with DAYS also those due within DAYS "
                          "days (DAYS after the option; 0 by default).")});
     parser.addOption({QLatin1String(kDueReportOption),
-                      tr("Write the due report of the next DAYS days (DAYS after the option; %1 "
+                      tr("Write the due report of the next DAYS days (DAYS after FILE; %1 "
                          "by default) to FILE, as PDF or CSV by its extension: the sensors "
                          "overdue, due within DAYS, out of tolerance, and the reference "
                          "standards due.")
