@@ -5,11 +5,12 @@ namespace history
 
 bool RunFilter::matches(const Run &run) const
 {
-    const QDate day = run.localDate();
-    if (from.isValid() && (!day.isValid() || day < from))
-        return false;
-    if (to.isValid() && (!day.isValid() || day > to))
-        return false;
+    // The local day only when asked: each conversion looks the zone up.
+    if (from.isValid() || to.isValid()) {
+        const QDate day = run.localDate();
+        if (!day.isValid() || (from.isValid() && day < from) || (to.isValid() && day > to))
+            return false;
+    }
     if (!station.isEmpty() && run.station != station)
         return false;
     if (!operatorName.isEmpty() && run.operatorName != operatorName)
