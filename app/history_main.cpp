@@ -8,19 +8,57 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace
 {
 
-// An action of the command line: no window, so no display either.
-int runWithoutWindow(int argc, char *argv[], QCommandLineParser &parser,
-                     const QCommandLineOption &training)
+// The platform the command line draws its PDF files with: one that needs no
+// display.
+constexpr char kCommandPlatform[] = "offscreen";
+// What that platform says when it starts without a runtime folder, which it
+// does not need for drawing into a file.
+constexpr char kRuntimeFolderWarning[] = "QStandardPaths: XDG_RUNTIME_DIR not set";
+
+QtMessageHandler previousHandler = nullptr;
+
+void withoutRuntimeFolderWarning(QtMsgType type, const QMessageLogContext &context,
+                                 const QString &message)
 {
-    QCoreApplication app(argc, argv);
+    if (type == QtWarningMsg && message.startsWith(QLatin1String(kRuntimeFolderWarning)))
+        return;
+    previousHandler(type, context, message);
+}
+
+// The application object of the command line: a plain core one, or one that
+// draws (fonts and all, on no display) for an action that writes a PDF file.
+std::unique_ptr<QCoreApplication> commandApplication(int &argc, char *argv[],
+                                                     const QStringList &arguments)
+{
+    const QString report = QLatin1String("--") + QLatin1String(history::kDueReportOption);
+    const bool draws = std::any_of(arguments.cbegin(), arguments.cend(), [&](const QString &a) {
+        return a == report || a.startsWith(report + QLatin1Char('='));
+    });
+    if (!draws)
+        return std::make_unique<QCoreApplication>(argc, argv);
+    qputenv("QT_QPA_PLATFORM", kCommandPlatform);
+    previousHandler = qInstallMessageHandler(withoutRuntimeFolderWarning);
+    auto app = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(previousHandler);
+    return app;
+}
+
+// An action of the command line: no window, so no display either.
+int runWithoutWindow(int argc, char *argv[], const QStringList &arguments,
+                     QCommandLineParser &parser, const QCommandLineOption &training)
+{
+    const std::unique_ptr<QCoreApplication> app = commandApplication(argc, argv, arguments);
     QTextStream out(stdout);
     QTextStream err(stderr);
     history::Command command;
@@ -105,11 +143,12 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
         "export to CSV, a printed report, and the import of calibration record files.\n"
-        "--import, --export-csv, --verify, --due and --set-type do their work without a\n"
-        "window and exit with 0 when all is well, 1 when something was refused, altered,\n"
-        "replaced, missing, overdue or left pending, and 2 when the history could not be\n"
-        "opened, read or written, the settings are wrong or the command line is. The\n"
-        "window takes no argument and needs a display."));
+        "--import, --export-csv, --verify, --due, --due-report and --set-type do their\n"
+        "work without a window and exit with 0 when all is well, 1 when something was\n"
+        "refused, altered, replaced, missing, overdue, out of tolerance or left pending,\n"
+        "and 2 when the history could not be opened, read or written, a report could not\n"
+        "be written, the settings are wrong or the command line is. The window takes no\n"
+        "argument and needs a display."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption training(
@@ -119,7 +158,7 @@ int main(int argc, char *argv[])
     history::addCommandOptions(parser);
     parser.addPositionalArgument(QStringLiteral("DAYS"),
                                  QStringLiteral("With --due: also the sensors due within this "
-                                                "many days."),
+                                                "many days; with --due-report: its period."),
                                  QStringLiteral("[DAYS]"));
     printTextWithoutDisplay(argc, argv, parser);
 
@@ -127,7 +166,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     if (history::asksForCommand(arguments))
-        return runWithoutWindow(argc, argv, parser, training);
+        return runWithoutWindow(argc, argv, arguments, parser, training);
     if (!windowCanStart(arguments, parser))
         return history::kExitUnusable;
 

@@ -1,6 +1,7 @@
 #include "core/history/commands.h"
 
 #include "core/history/csvfile.h"
+#include "core/history/duereport.h"
 #include "core/history/importer.h"
 #include "core/history/pendingfiles.h"
 #include "core/history/showntext.h"
@@ -85,13 +86,16 @@ int exportCsv(const Command &command, Store &store, QTextStream &out, QTextStrea
             << Qt::endl;
         return kExitFindings;
     }
+    QList<Run> matching;
+    std::copy_if(runs.cbegin(), runs.cend(), std::back_inserter(matching),
+                 [&](const Run &run) { return command.filter.matches(run); });
     QString writeError;
-    if (!writeCsvFile(runs, command.path, &writeError)) {
+    if (!writeCsvFile(matching, command.path, &writeError)) {
         err << tr("%1 could not be written: %2").arg(shown(command.path), shown(writeError))
             << Qt::endl;
         return kExitFindings;
     }
-    out << tr("Runs exported: %1 to %2").arg(runs.size()).arg(shown(command.path)) << Qt::endl;
+    out << tr("Runs exported: %1 to %2").arg(matching.size()).arg(shown(command.path)) << Qt::endl;
     return kExitWell;
 }
 
@@ -172,6 +176,84 @@ int listDue(const Command &command, const Store &store, int intervalDays, QTextS
     return overdueCount > 0 ? kExitFindings : kExitWell;
 }
 
+int writeReport(const Command &command, const Store &store, QTextStream &out, QTextStream &err)
+{
+    DueReport report;
+    QString error;
+    if (!readDueReport(store, QDate::currentDate(), command.days, command.training, &report,
+                       &error)) {
+        err << shown(error) << Qt::endl;
+        return kExitUnusable;
+    }
+    if (!writeDueReport(report, command.path, &error)) {
+        err << tr("%1 could not be written: %2").arg(shown(command.path), shown(error)) << Qt::endl;
+        return kExitUnusable;
+    }
+    out << tr("Due report written to %1: overdue %2, due within %3 days %4, out of tolerance %5, "
+              "standards due %6")
+               .arg(shown(command.path))
+               .arg(report.overdue.size())
+               .arg(command.days)
+               .arg(report.dueSoon.size())
+               .arg(report.outOfTolerance.size())
+               .arg(report.standards.size())
+        << Qt::endl;
+    if (!report.needsAction())
+        return kExitWell;
+    err << tr("Overdue: %1, out of tolerance: %2, standards overdue: %3")
+               .arg(report.overdue.size())
+               .arg(report.outOfTolerance.size())
+               .arg(report.standardsOverdue())
+        << Qt::endl;
+    return kExitFindings;
+}
+
+// The filter of --export-csv from its options; false with a reason.
+bool filterFrom(const QCommandLineParser &parser, RunFilter *filter, QString *error)
+{
+    const char *dates[] = {kFromOption, kToOption};
+    for (const char *option : dates) {
+        if (!parser.isSet(QLatin1String(option)))
+            continue;
+        const QString text = parser.value(QLatin1String(option));
+        const QDate date = filterDate(text);
+        if (!date.isValid()) {
+            *error = tr("%1 takes a date as %2, not '%3'")
+                         .arg(dashed(option), QLatin1String(kFilterDateFormat), shown(text));
+            return false;
+        }
+        (option == dates[0] ? filter->from : filter->to) = date;
+    }
+    if (filter->from.isValid() && filter->to.isValid() && filter->from > filter->to) {
+        *error = tr("%1 is after %2").arg(dashed(kFromOption), dashed(kToOption));
+        return false;
+    }
+    const QPair<const char *, QString *> names[] = {{kStationOption, &filter->station},
+                                                    {kOperatorOption, &filter->operatorName}};
+    for (const auto &name : names) {
+        if (!parser.isSet(QLatin1String(name.first)))
+            continue;
+        *name.second = parser.value(QLatin1String(name.first));
+        if (name.second->trimmed().isEmpty()) {
+            *error = tr("%1 needs a name").arg(dashed(name.first));
+            return false;
+        }
+    }
+    if (parser.isSet(QLatin1String(kOutcomeOption))) {
+        const QString text = parser.value(QLatin1String(kOutcomeOption));
+        filter->outcome = outcomeFromName(text);
+        if (!filter->outcome) {
+            QStringList known;
+            for (int o = int(Outcome::Interrupted); o <= int(Outcome::NoResponse); ++o)
+                known << outcomeName(Outcome(o));
+            *error = tr("%1 takes one of %2, not '%3'")
+                         .arg(dashed(kOutcomeOption), known.join(QLatin1String(", ")), shown(text));
+            return false;
+        }
+    }
+    return true;
+}
+
 int setType(const Command &command, Store &store, QTextStream &out, QTextStream &err)
 {
     const TypeChange change = store.setRunType(command.runKey, command.sensorType);
@@ -214,6 +296,27 @@ void addCommandOptions(QCommandLineParser &parser)
     parser.addOption({QLatin1String(kDueOption),
                       tr("List the sensors overdue, or with DAYS also those due within DAYS "
                          "days (DAYS after the option; 0 by default).")});
+    parser.addOption({QLatin1String(kDueReportOption),
+                      tr("Write the due report of the next DAYS days (DAYS after FILE; %1 "
+                         "by default) to FILE, as PDF or CSV by its extension: the sensors "
+                         "overdue, due within DAYS, out of tolerance, and the reference "
+                         "standards due.")
+                          .arg(kDefaultDueReportDays),
+                      tr("FILE")});
+    parser.addOption({QLatin1String(kFromOption),
+                      tr("With --export-csv: only the runs of this day (yyyy-MM-dd) or later."),
+                      tr("DATE")});
+    parser.addOption({QLatin1String(kToOption),
+                      tr("With --export-csv: only the runs of this day or earlier."), tr("DATE")});
+    parser.addOption({QLatin1String(kStationOption),
+                      tr("With --export-csv: only the runs recorded by this station."),
+                      tr("NAME")});
+    parser.addOption({QLatin1String(kOperatorOption),
+                      tr("With --export-csv: only the runs of this operator."), tr("NAME")});
+    parser.addOption({QLatin1String(kOutcomeOption),
+                      tr("With --export-csv: only the runs that ended so, by the name the export "
+                         "gives it (validated-date-set, recalibrated, ...)."),
+                      tr("NAME")});
     parser.addOption({QLatin1String(kSetTypeOption),
                       tr("Give the run of --run this sensor type, as a new revision of it."),
                       tr("TYPE")});
@@ -226,8 +329,10 @@ bool asksForCommand(const QStringList &arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        for (const char *option : {kImportOption, kExportOption, kSensorOption, kVerifyOption,
-                                   kDueOption, kSetTypeOption, kRunOption}) {
+        for (const char *option :
+             {kImportOption, kExportOption, kSensorOption, kVerifyOption, kDueOption,
+              kSetTypeOption, kRunOption, kDueReportOption, kFromOption, kToOption, kStationOption,
+              kOperatorOption, kOutcomeOption}) {
             const QString name = dashed(option);
             if (argument == name || argument.startsWith(name + QLatin1Char('=')))
                 return true;
@@ -245,7 +350,7 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
     const Choice choices[] = {
         {kImportOption, Command::Action::Import},   {kExportOption, Command::Action::ExportCsv},
         {kVerifyOption, Command::Action::Verify},   {kDueOption, Command::Action::Due},
-        {kSetTypeOption, Command::Action::SetType},
+        {kSetTypeOption, Command::Action::SetType}, {kDueReportOption, Command::Action::DueReport},
     };
     Command result;
     result.training = training;
@@ -293,13 +398,34 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         }
     }
 
+    for (const char *option :
+         {kFromOption, kToOption, kStationOption, kOperatorOption, kOutcomeOption}) {
+        if (parser.isSet(QLatin1String(option)) && result.action != Command::Action::ExportCsv) {
+            *error = tr("%1 goes with %2").arg(dashed(option), dashed(kExportOption));
+            return false;
+        }
+    }
+    if (result.action == Command::Action::ExportCsv && !filterFrom(parser, &result.filter, error))
+        return false;
+    if (result.action == Command::Action::DueReport) {
+        result.days = kDefaultDueReportDays;
+        if (dueReportFormat(result.path) == DueReportFormat::Unknown) {
+            *error = tr("%1 writes a .%2 or a .%3 file, not '%4'")
+                         .arg(dashed(kDueReportOption), QLatin1String(kDueReportPdfSuffix),
+                              QLatin1String(kDueReportCsvSuffix), shown(result.path));
+            return false;
+        }
+    }
+
     const QStringList positional = parser.positionalArguments();
-    if (result.action == Command::Action::Due && positional.size() == 1) {
+    const bool takesDays =
+        result.action == Command::Action::Due || result.action == Command::Action::DueReport;
+    if (takesDays && positional.size() == 1) {
         bool ok = false;
         result.days = positional.first().toInt(&ok);
         if (!ok || result.days < 0 || result.days > kMaxDueDays) {
             *error = tr("%1 takes a number of days from 0 to %2, not '%3'")
-                         .arg(dashed(kDueOption))
+                         .arg(given.first())
                          .arg(kMaxDueDays)
                          .arg(shown(positional.first()));
             return false;
@@ -357,6 +483,9 @@ int runAction(const Command &command, const Location &location, const QString &p
         break;
     case Command::Action::SetType:
         status = setType(command, store, out, err);
+        break;
+    case Command::Action::DueReport:
+        status = writeReport(command, store, out, err);
         break;
     case Command::Action::None:
         break;

@@ -6,6 +6,7 @@
 // an exit status a script can act on.
 
 #include "core/history/location.h"
+#include "core/history/runfilter.h"
 #include "core/history/showntext.h"
 
 #include <QString>
@@ -31,22 +32,32 @@ inline constexpr char kVerifyOption[] = "verify";
 inline constexpr char kDueOption[] = "due";
 inline constexpr char kSetTypeOption[] = "set-type";
 inline constexpr char kRunOption[] = "run";
+inline constexpr char kDueReportOption[] = "due-report";
+// With --export-csv: which runs.
+inline constexpr char kFromOption[] = "from";
+inline constexpr char kToOption[] = "to";
+inline constexpr char kStationOption[] = "station";
+inline constexpr char kOperatorOption[] = "operator";
+inline constexpr char kOutcomeOption[] = "outcome";
 // The most days ahead --due looks: a century.
 inline constexpr int kMaxDueDays = 36500;
 
 struct Command {
-    enum class Action { None, Import, ExportCsv, Verify, Due, SetType };
+    enum class Action { None, Import, ExportCsv, Verify, Due, SetType, DueReport };
     Action action = Action::None;
-    QString path;   // the folder or the CSV file
-    QString sensor; // export one sensor only, when set
-    int days = 0;   // --due: also the sensors due within this many days
+    QString path;     // the folder, the CSV file or the report
+    QString sensor;   // export one sensor only, when set
+    RunFilter filter; // export only the runs it matches
+    int days = 0;     // --due: also the sensors due within this many days; --due-report: the period
     bool training = false;
 
     QString sensorType; // --set-type: the type the run is given
     QString runKey;     // --set-type: the run, by its key
 };
 
-// Adds --import, --export-csv, --sensor, --verify, --due, --set-type and --run.
+// Adds --import, --export-csv (with --sensor, --from, --to, --station,
+// --operator and --outcome), --verify, --due, --due-report, --set-type and
+// --run.
 void addCommandOptions(QCommandLineParser &parser);
 
 // True when the arguments (the program's name first) name one of those

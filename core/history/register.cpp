@@ -112,7 +112,7 @@ RegisterChange appendRevision(Store &store, const QLatin1String &table, const Va
         query.addBindValue(sqlText(QSysInfo::machineHostName()));
         // The database sets both on PostgreSQL; SQLite has no logins.
         query.addBindValue(sqlText(loginName()));
-        query.addBindValue(QString());
+        query.addBindValue(sqlText(QString())); // set by the database
         ok = query.exec();
     }
     if (!ok)

@@ -506,4 +506,9 @@ QByteArray toCsv(const QList<Run> &runs)
     return csv;
 }
 
+QByteArray csvCell(const QString &text)
+{
+    return csvField(text);
+}
+
 } // namespace history

@@ -50,5 +50,8 @@ inline constexpr char kCsvNotKeptColumn[] = "verification_not_kept";
 QByteArray csvHeader();
 QByteArray csvRow(const Run &run);
 QByteArray toCsv(const QList<Run> &runs);
+// One cell as the export writes it: marked when a spreadsheet would take it
+// for a formula, quoted where it must be.
+QByteArray csvCell(const QString &text);
 
 } // namespace history

@@ -55,6 +55,11 @@ CsvExport::CsvExport(const Location &location, const QString &serialNumber,
 {
 }
 
+CsvExport::CsvExport(const Location &location, const QString &path, Write write, QObject *parent)
+    : QObject(parent), location_(location), path_(path), write_(std::move(write))
+{
+}
+
 CsvExport::~CsvExport()
 {
     if (!thread_)
@@ -76,10 +81,12 @@ void CsvExport::start()
         return;
     end_ = std::make_shared<End>();
     thread_.reset(QThread::create([this, end = end_, location = location_, path = path_,
-                                   serial = serialNumber_, type = sensorType_, all = everyRun_] {
+                                   serial = serialNumber_, type = sensorType_, all = everyRun_,
+                                   write = write_] {
         QString error;
-        const int runs = all ? exportHistoryToCsv(location, path, &error)
-                             : exportSensorToCsv(location, serial, type, path, &error);
+        const int runs = write ? write(location, path, &error)
+                         : all ? exportHistoryToCsv(location, path, &error)
+                               : exportSensorToCsv(location, serial, type, path, &error);
         // Posted while this object is known to live; a posted call dies with it.
         QMutexLocker lock(&end->mutex);
         if (end->gone)

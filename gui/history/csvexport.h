@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class QThread;
@@ -28,6 +29,11 @@ public:
     // One sensor's runs.
     CsvExport(const Location &location, const QString &serialNumber, const QString &sensorType,
               const QString &path, QObject *parent = nullptr);
+    // Another file made from the history the same way: write (run on the
+    // export's thread) gives what finished() says.
+    using Write = std::function<int(const Location &, const QString &path, QString *error)>;
+    CsvExport(const Location &location, const QString &path, Write write,
+              QObject *parent = nullptr);
     ~CsvExport() override;
 
     void start();
@@ -44,6 +50,7 @@ private:
     QString sensorType_;
     bool everyRun_ = true;
     QString path_;
+    Write write_;
     std::unique_ptr<QThread> thread_;
     std::shared_ptr<End> end_;
 };

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace history
@@ -18,6 +19,14 @@ void FileDialogs::makeSave()
 {
     save_ = new QFileDialog(parent_);
     save_->setAcceptMode(QFileDialog::AcceptSave);
+    // Of several filters, the one chosen gives a name without a suffix its own.
+    QObject::connect(save_, &QFileDialog::filterSelected, save_,
+                     [dialog = save_.data()](const QString &filter) {
+                         static const QRegularExpression suffix(QStringLiteral("\\*\\.(\\w+)"));
+                         const QRegularExpressionMatch match = suffix.match(filter);
+                         if (match.hasMatch())
+                             dialog->setDefaultSuffix(match.captured(1));
+                     });
 }
 
 void FileDialogs::makeFolder()
@@ -43,7 +52,7 @@ QString FileDialogs::savePath(const QString &caption, const QString &suggestedPa
         return {};
     QString path = save_->selectedFiles().constFirst();
     if (QFileInfo(path).suffix().isEmpty())
-        path += QLatin1Char('.') + suffix;
+        path += QLatin1Char('.') + save_->defaultSuffix();
     return path;
 }
 

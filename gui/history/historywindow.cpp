@@ -1,5 +1,7 @@
 #include "gui/history/historywindow.h"
 
+#include "core/history/commands.h"
+#include "core/history/duereport.h"
 #include "core/history/writer.h"
 #include "gui/history/csvexport.h"
 #include "gui/history/driftchart.h"
@@ -9,6 +11,7 @@
 #include "gui/history/recordimport.h"
 #include "gui/history/reportprint.h"
 #include "gui/history/revisionsdialog.h"
+#include "gui/history/runfilterbar.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
@@ -47,6 +50,8 @@ namespace
 
 constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV files (*.csv)");
 constexpr char kCsvSuffix[] = "csv";
+constexpr char kReportFilter[] =
+    QT_TRANSLATE_NOOP("history::HistoryWindow", "PDF files (*.pdf);;CSV files (*.csv)");
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
 const QSize kWindowSize(1320, 860);
@@ -159,7 +164,7 @@ HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
     sensorFilter_ = new SensorFilter(this);
     sensorFilter_->setSourceModel(sensorModel_);
     runModel_ = new RunTableModel(this);
-    runSorter_ = new QSortFilterProxyModel(this);
+    runSorter_ = new RunFilterProxy(this);
     runSorter_->setSourceModel(runModel_);
     runSorter_->setSortRole(RunTableModel::SortRole);
     fileDialogs_ = std::make_unique<FileDialogs>(this);
@@ -229,6 +234,12 @@ void HistoryWindow::buildActions()
     printAction_->setShortcut(QKeySequence::Print);
     connect(printAction_, &QAction::triggered, this, &HistoryWindow::printReport);
 
+    dueReportAction_ = new QAction(tr("&Due report..."), this);
+    dueReportAction_->setObjectName(QStringLiteral("dueReportAction"));
+    dueReportAction_->setToolTip(tr("The sensors overdue, due soon and out of tolerance, and the "
+                                    "reference standards due, as PDF or CSV"));
+    connect(dueReportAction_, &QAction::triggered, this, &HistoryWindow::dueReport);
+
     reloadAction_ = new QAction(s->standardIcon(QStyle::SP_BrowserReload), tr("&Reload"), this);
     reloadAction_->setObjectName(QStringLiteral("reloadAction"));
     reloadAction_->setShortcut(QKeySequence::Refresh);
@@ -257,6 +268,7 @@ void HistoryWindow::buildActions()
     file->addAction(exportSensorAction_);
     file->addAction(exportAllAction_);
     file->addAction(printAction_);
+    file->addAction(dueReportAction_);
     file->addSeparator();
     file->addAction(reloadAction_);
     file->addSeparator();
@@ -327,6 +339,10 @@ void HistoryWindow::buildWidgets()
     bigger.setBold(true);
     heading_->setFont(bigger);
     runsLayout->addWidget(heading_);
+    runFilterBar_ = new RunFilterBar;
+    runFilterBar_->setObjectName(QStringLiteral("runFilter"));
+    connect(runFilterBar_, &RunFilterBar::changed, runSorter_, &RunFilterProxy::setFilter);
+    runsLayout->addWidget(runFilterBar_);
     runView_ = new QTableView;
     runView_->setObjectName(QStringLiteral("runs"));
     setUpTable(runView_);
@@ -610,6 +626,7 @@ void HistoryWindow::runsRead(const QString &serialNumber, const QString &sensorT
 void HistoryWindow::showRuns(const QList<Run> &runs)
 {
     runModel_->setRuns(runs);
+    runFilterBar_->setRuns(runs);
     runOutcome_->fit();
     chart_->setRuns(runs);
     runsShown_ = currentRow() >= 0;
@@ -670,6 +687,7 @@ void HistoryWindow::updateActions()
     importAction_->setEnabled(enabled.import);
     exportSensorAction_->setEnabled(enabled.exportSensor);
     exportAllAction_->setEnabled(enabled.exportAll);
+    dueReportAction_->setEnabled(enabled.exportAll);
     printAction_->setEnabled(enabled.print);
     reloadAction_->setEnabled(enabled.reload);
     centralWidget()->setEnabled(enabled.lists);
@@ -700,18 +718,24 @@ void HistoryWindow::exportAll()
     startExport(new CsvExport(options_.location, path, this));
 }
 
-void HistoryWindow::startExport(CsvExport *job)
+void HistoryWindow::startExport(CsvExport *job, bool report)
 {
     export_ = job;
     connect(job, &CsvExport::finished, this,
-            [this, job](const QString &path, int runs, const QString &error) {
+            [this, job, report](const QString &path, int listed, const QString &error) {
                 export_ = nullptr;
                 job->deleteLater();
                 updateActions();
-                showExportEnd(this, path, runs, error);
+                if (!report || listed < 0)
+                    showExportEnd(this, path, listed, error);
+                else
+                    statusBar()->showMessage(tr("Due report written to %1: %2 listed")
+                                                 .arg(QDir::toNativeSeparators(path))
+                                                 .arg(listed));
             });
     statusBar()->showMessage(
-        tr("Exporting runs to %1...").arg(QDir::toNativeSeparators(job->path())));
+        (report ? tr("Writing the due report to %1...") : tr("Exporting runs to %1..."))
+            .arg(QDir::toNativeSeparators(job->path())));
     job->start();
     updateActions();
 }
@@ -742,6 +766,50 @@ void HistoryWindow::printReport()
     const QString folder = printReportWithDialog(inputs, this);
     if (!folder.isEmpty())
         lastFolder_ = folder;
+}
+
+void HistoryWindow::dueReport()
+{
+    if (!historyOpen_ || export_)
+        return;
+    QInputDialog ask(this);
+    ask.setObjectName(QStringLiteral("dueDaysDialog"));
+    ask.setWindowTitle(tr("Due report"));
+    ask.setLabelText(tr("Sensors and standards due within how many days:"));
+    ask.setInputMode(QInputDialog::IntInput);
+    ask.setIntRange(0, kMaxDueDays);
+    ask.setIntValue(kDefaultDueReportDays);
+    if (ask.exec() != QDialog::Accepted)
+        return;
+    const int days = ask.intValue();
+    const QDate today = sensorModel_->today();
+    const QString name = tr("due-report-%1").arg(today.toString(Qt::ISODate)) + QLatin1Char('.') +
+                         QLatin1String(kDueReportPdfSuffix);
+    const QString path =
+        fileDialogs_->savePath(tr("Due report"), QDir(startFolder()).filePath(name),
+                               tr(kReportFilter), QLatin1String(kDueReportPdfSuffix));
+    if (path.isEmpty())
+        return;
+    lastFolder_ = QFileInfo(path).absolutePath();
+    if (dueReportFormat(path) == DueReportFormat::Unknown) {
+        QMessageBox::warning(this, windowTitle(),
+                             tr("A due report is written as PDF (.pdf) or CSV (.csv), not as %1.")
+                                 .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    const bool training = options_.training;
+    startExport(
+        new CsvExport(
+            options_.location, path,
+            [today, days, training](const Location &location, const QString &file, QString *error) {
+                DueReport report;
+                if (!exportDueReport(location, file, today, days, training, &report, error))
+                    return -1;
+                return int(report.overdue.size() + report.dueSoon.size() +
+                           report.outOfTolerance.size() + report.standards.size());
+            },
+            this),
+        true);
 }
 
 void HistoryWindow::showRevisions()

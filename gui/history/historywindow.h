@@ -30,6 +30,8 @@ class DriftChart;
 class FileDialogs;
 class ImportFlow;
 class OutcomeWidth;
+class RunFilterBar;
+class RunFilterProxy;
 class RunTableModel;
 class SensorFilter;
 class SensorListModel;
@@ -96,6 +98,9 @@ public slots:
     void exportSensor();
     void exportAll();
     void printReport();
+    // Asks for the period and the file, then writes the fleet's due report
+    // (PDF or CSV by the file's name) off this thread.
+    void dueReport();
     void importRecords();
 
 protected:
@@ -118,7 +123,8 @@ private:
     int currentRow() const; // in the sensor model; -1 when none is shown
     // The file an export goes to, asked of the operator; empty when cancelled.
     QString askCsvPath(const QString &suggestedName);
-    void startExport(CsvExport *job);
+    // report: the job writes a due report, and its end says so.
+    void startExport(CsvExport *job, bool report = false);
     void importFinished(const ImportResult &result, const QString &folder);
     void askRunType(const QString &key, const QStringList &types);
     void runTypeSet(const QString &sensorType, const TypeChange &change);
@@ -151,7 +157,8 @@ private:
     SensorListModel *sensorModel_ = nullptr;
     SensorFilter *sensorFilter_ = nullptr;
     RunTableModel *runModel_ = nullptr;
-    QSortFilterProxyModel *runSorter_ = nullptr;
+    RunFilterProxy *runSorter_ = nullptr;
+    RunFilterBar *runFilterBar_ = nullptr;
 
     QLineEdit *filter_ = nullptr;
     QTableView *sensorView_ = nullptr;
@@ -171,6 +178,7 @@ private:
     QAction *exportSensorAction_ = nullptr;
     QAction *exportAllAction_ = nullptr;
     QAction *printAction_ = nullptr;
+    QAction *dueReportAction_ = nullptr;
     QAction *reloadAction_ = nullptr;
     QAction *revisionsAction_ = nullptr;
     QAction *setTypeAction_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include "core/history/csvfile.h"
 #include "core/history/runfields.h"
+#include "core/history/runfilter.h"
 #include "core/history/runformat.h"
 #include "core/history/runrow.h"
 #include "core/history/store.h"
@@ -244,6 +245,8 @@ private slots:
     void frozenPendingRunReads();
     void everyFieldRoundTrip_data();
     void everyFieldRoundTrip();
+    void runFilter_data();
+    void runFilter();
 };
 
 void TestHistoryFormat::jsonRoundTrip_data()
@@ -672,4 +675,65 @@ void TestHistoryFormat::everyFieldRoundTrip()
 }
 
 QTEST_GUILESS_MAIN(TestHistoryFormat)
+// A run of a local day, station, operator and outcome against each part of
+// a filter.
+void TestHistoryFormat::runFilter_data()
+{
+    QTest::addColumn<QDate>("from");
+    QTest::addColumn<QDate>("to");
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<QString>("operatorName");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<bool>("dateOnly"); // a record's run, known by its date
+    QTest::addColumn<bool>("matches");
+    const QDate day(2026, 3, 10);
+    const auto row = [](const char *name, QDate from, QDate to, const QString &station,
+                        const QString &op, const QString &outcome, bool dateOnly, bool matches) {
+        QTest::newRow(name) << from << to << station << op << outcome << dateOnly << matches;
+    };
+    row("nothing asked", {}, {}, {}, {}, {}, false, true);
+    row("from its day", day, {}, {}, {}, {}, false, true);
+    row("from the day after", day.addDays(1), {}, {}, {}, {}, false, false);
+    row("to its day", {}, day, {}, {}, {}, false, true);
+    row("to the day before", {}, day.addDays(-1), {}, {}, {}, false, false);
+    row("a record, its day", day, day, {}, {}, {}, true, true);
+    row("a record, the day after", day.addDays(1), {}, {}, {}, {}, true, false);
+    row("its station", {}, {}, "bench-1", {}, {}, false, true);
+    row("another station", {}, {}, "bench-2", {}, {}, false, false);
+    row("its station in capitals", {}, {}, "BENCH-1", {}, {}, false, false);
+    row("its operator", {}, {}, {}, "ana", {}, false, true);
+    row("another operator", {}, {}, {}, "an", {}, false, false);
+    row("its outcome", {}, {}, {}, {}, "recalibrated", false, true);
+    row("another outcome", {}, {}, {}, {}, "validated-date-set", false, false);
+    row("all of it", day, day, "bench-1", "ana", "recalibrated", false, true);
+    row("all but the day", day.addDays(-2), day.addDays(-1), "bench-1", "ana", "recalibrated",
+        false, false);
+}
+
+void TestHistoryFormat::runFilter()
+{
+    QFETCH(QDate, from);
+    QFETCH(QDate, to);
+    QFETCH(QString, station);
+    QFETCH(QString, operatorName);
+    QFETCH(QString, outcome);
+    QFETCH(bool, dateOnly);
+    QFETCH(bool, matches);
+    history::Run run = historytest::sampleRun(3);
+    // Noon UTC: the same local day in any zone a few hours either side.
+    run.started = QDateTime(QDate(2026, 3, 10), QTime(12, 0), Qt::UTC);
+    run.date = dateOnly ? QDate(2026, 3, 10) : QDate();
+    run.station = "bench-1";
+    run.operatorName = "ana";
+    run.outcome = history::Outcome::Recalibrated;
+    history::RunFilter filter;
+    filter.from = from;
+    filter.to = to;
+    filter.station = station;
+    filter.operatorName = operatorName;
+    if (!outcome.isEmpty())
+        filter.outcome = history::outcomeFromName(outcome);
+    QCOMPARE(filter.matches(run), matches);
+}
+
 #include "tst_historyformat.moc"

@@ -4,12 +4,14 @@
 
 #include "core/history/pendingfiles.h"
 #include "core/history/recordreader.h"
+#include "core/history/register.h"
 #include "core/history/runformat.h"
 #include "core/history/store.h"
 #include "core/record.h"
 #include "core/tipkind.h"
 #include "tests/support/drifted.h"
 #include "tests/support/historydatabases.h"
+#include "tests/support/pdf.h"
 #include "tests/support/records.h"
 #include "tst_historysupport.h"
 
@@ -98,9 +100,12 @@ QByteArray recordOf(const QString &serial, const QDate &date)
 const QDate kToday = QDate::currentDate();
 
 // A history of three sensors (overdue, due in 65 days, validated today) and
-// folders of records beside it, all under `home`; the placeholders of the
-// command lines and their paths.
-bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *error)
+// folders of records beside it, all under `home` (the history in `database`
+// when given); the placeholders of the command lines and their paths. One
+// more sensor is out of tolerance, and four reference standards are
+// registered: overdue, due in 10 days, due in 100, withdrawn.
+bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *error,
+                 const history::Location *database = nullptr)
 {
     const QDir dir(home);
     const QString records = dir.filePath("records");
@@ -118,9 +123,15 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{due2}", kToday.addDays(65).toString(Qt::ISODate)},
         {"{known}", records + "/known"},
         {"{checks}", dir.filePath("checks")},
+        {"{report}", dir.filePath("due.csv")},
+        {"{pdf}", dir.filePath("due.pdf")},
     };
+    for (const int days : {-730, -400, -355, -300, -10, -5, -1, 10, 355})
+        places->insert(QString("{day%1}").arg(days), kToday.addDays(days).toString(Qt::ISODate));
     history::Location location;
     location.path = places->value("{history}");
+    if (database)
+        location = *database;
     history::Store store(location);
     if (!store.open(error))
         return false;
@@ -128,8 +139,10 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         validation("40317-05001", kToday.addDays(-730), "520.0", "200.0"),
         validation("40317-05002", kToday.addDays(-300), "520.0", "200.0"),
         validation("40317-05003", kToday, "520.0", "200.0"),
-        validation("40317-05004", kToday.addDays(-10), "520.0", "200.0"),
+        validation("40317-05004", kToday.addDays(-10), "600.0", "200.0"),
     };
+    runs[2].station = "bench-2";
+    runs[3].operatorName = "hanna";
     // Records imported before: one of 05003's tip, one of a tip 05004 never had.
     for (const QString serial : {"40317-05003", "40317-05004"})
         runs << historytest::asRecord(validation(serial, kToday.addDays(-400), "520.0", "200.0"),
@@ -147,6 +160,19 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
     for (const history::Run &run : runs) {
         if (!store.write(run, error))
             return false;
+    }
+    const QList<history::Standard> standards{
+        {"VT-01", 0, 1, "C-1", kToday.addDays(-400), kToday.addDays(-5), false, {}},
+        {"VT-02", 0, 2, "=2+2", kToday.addDays(-355), kToday.addDays(10), false, {}},
+        {"VT-03", 0, 3, "C-3", kToday.addDays(-1), kToday.addDays(100), false, {}},
+        {"VT-04", 0, 1, "C-4", kToday.addDays(-400), kToday.addDays(-5), true, {}},
+    };
+    for (const history::Standard &standard : standards) {
+        const history::RegisterChange stored = history::storeStandard(store, standard);
+        if (!stored) {
+            *error = stored.reason;
+            return false;
+        }
     }
     QByteArray edited = changed;
     edited.replace("525.0", "555.0");
@@ -323,15 +349,81 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<QString>("removed");   // a file deleted first
     QTest::addColumn<QStringList>("types"); // of the serial's stored runs, oldest first
     QTest::addColumn<QString>("conf");      // the settings file's text, if any
+    // The due report written: a CSV file's whole text, or texts a PDF's holds
+    // (split at '|').
+    QTest::addColumn<QString>("report");
+    QTest::addColumn<QString>("database"); // "sqlite" or "postgresql"
 
-    const auto row = [](const char *name, const QStringList &arguments, int code,
+    const auto row = [](const QByteArray &name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
                         const QString &holds = QString(), const QString &serial = QString(),
                         int csvRows = -1, const QString &removed = QString(),
-                        const QStringList &types = {}, const QString &conf = QString()) {
-        QTest::newRow(name) << arguments << code << out << err << holds << serial << csvRows
-                            << removed << types << conf;
+                        const QStringList &types = {}, const QString &conf = QString(),
+                        const QString &report = QString(), const QString &database = "sqlite") {
+        QTest::newRow(name.constData())
+            << arguments << code << out << err << holds << serial << csvRows << removed << types
+            << conf << report << database;
     };
+    const QString dueCsv =
+        "\xEF\xBB\xBFsection,serial_number,sensor_type,tip_kind,certificate_number,"
+        "last_calibrated,due,interval_days,overdue\r\n"
+        "overdue,40317-05001,RT-5K-MQ,,,{day-730},{due1},365,yes\r\n"
+        "due-soon,40317-05002,RT-5K-MQ,,,{day-300},{due2},365,no\r\n"
+        "out-of-tolerance,40317-05004,RT-5K-MQ,,,{day-10},{day355},365,no\r\n"
+        "standard-due,VT-01,,1,C-1,{day-400},{day-5},,yes\r\n"
+        "standard-due,VT-02,,2,'=2+2,{day-355},{day10},,no\r\n";
+    const QString dueText = "Due report: the next 100 days|Overdue|40317-05001|Due within 100 "
+                            "days|40317-05002|Out of tolerance|40317-05004|Reference standards "
+                            "due|VT-01|OVERDUE|VT-02";
+    for (const char *database : {"sqlite", "postgresql"}) {
+        const QByteArray on = QByteArray(" on ") + database;
+        row("due report, CSV" + on, {"--due-report", "{report}", "100"}, 1,
+            {"Due report written to {report}: overdue 1, due within 100 days 1, out of "
+             "tolerance 1, standards due 2"},
+            {"Overdue: 1, out of tolerance: 1, standards overdue: 1"}, {}, {}, -1, {}, {}, {},
+            dueCsv, database);
+        row("due report, PDF" + on, {"--due-report", "{pdf}", "100"}, 1, {}, {}, {}, {}, -1, {}, {},
+            {}, dueText, database);
+    }
+    row("due report of nothing due", {"--training", "--due-report", "{report}"}, 0,
+        {"Due report written to {report}: overdue 0, due within 30 days 0, out of tolerance 0, "
+         "standards due 0"},
+        {}, {}, {}, -1, {}, {}, {},
+        "\xEF\xBB\xBFsection,serial_number,sensor_type,tip_kind,certificate_number,"
+        "last_calibrated,due,interval_days,overdue\r\n");
+    row("due report, 30 days", {"--due-report", "{report}"}, 1, {}, {}, {}, {}, -1, {}, {}, {},
+        dueCsv.section("\r\n", 0, 1) + "\r\n" + dueCsv.section("\r\n", 3, 4) + "\r\n" +
+            dueCsv.section("\r\n", 5));
+    row("due report, neither PDF nor CSV", {"--due-report", "{good}/due.txt"}, 2, {},
+        {"--due-report writes a .pdf or a .csv file, not '{good}/due.txt'"});
+    row("due report, days not a number", {"--due-report", "{report}", "soon"}, 2, {},
+        {"--due-report takes a number of days"});
+    row("due report into no folder", {"--due-report", "{good}/a.txt/due.csv"}, 2, {},
+        {"{good}/a.txt/due.csv could not be written"});
+    row("export from a day to a day",
+        {"--export-csv", "{csv}", "--from", "{day-300}", "--to", "{day-10}"}, 0,
+        {"Runs exported: 2 to {csv}"}, {}, {}, {}, 2);
+    row("export a station's runs", {"--export-csv", "{csv}", "--station", "bench-2"}, 0,
+        {"Runs exported: 1 to {csv}"}, {}, {}, {}, 1);
+    row("export an operator's runs of an outcome",
+        {"--export-csv", "{csv}", "--operator", "hanna", "--outcome", "validated-date-set"}, 0,
+        {"Runs exported: 1 to {csv}"}, {}, {}, {}, 1);
+    row("export a sensor's runs from a day",
+        {"--export-csv", "{csv}", "--sensor", "40317-05003", "--from", "{day-1}"}, 0,
+        {"Runs exported: 1 to {csv}"}, {}, {}, {}, 1);
+    row("export an outcome none had", {"--export-csv", "{csv}", "--outcome", "recalibrated"}, 0,
+        {"Runs exported: 0 to {csv}"}, {}, {}, {}, 0);
+    row("export from no date", {"--export-csv", "{csv}", "--from", "2026-02-30"}, 2, {},
+        {"--from takes a date as yyyy-MM-dd, not '2026-02-30'"});
+    row("export from after to",
+        {"--export-csv", "{csv}", "--from", "{day-10}", "--to", "{day-300}"}, 2, {},
+        {"--from is after --to"});
+    row("export an unknown outcome", {"--export-csv", "{csv}", "--outcome", "passed"}, 2, {},
+        {"--outcome takes one of interrupted, validated-date-set,"});
+    row("export for an empty operator", {"--export-csv", "{csv}", "--operator", " "}, 2, {},
+        {"--operator needs a name"});
+    row("station with due", {"--due", "--station", "bench-1"}, 2, {},
+        {"--station goes with --export-csv"});
     row("due: the overdue sensor", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"Sensors overdue: 1"});
     row("due within 100 days", {"--due", "100"}, 1,
@@ -418,18 +510,27 @@ void HistoryProgramTest::commands()
     QFETCH(QString, removed);
     QFETCH(QStringList, types);
     QFETCH(QString, conf);
+    QFETCH(QString, report);
+    QFETCH(QString, database);
+    if (database == "postgresql")
+        HISTORY_NEED_POSTGRES();
+    TestDatabase db(database);
+    QVERIFY2(db.ok(), qPrintable(db.error()));
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QMap<QString, QString> places;
     QString error;
-    QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
+    const history::Location location = db.location();
+    QVERIFY2(prepareHome(home.path(), &places, &error, database == "sqlite" ? nullptr : &location),
+             qPrintable(error));
     if (!removed.isEmpty())
         QVERIFY(QFile::remove(substituted(removed, places)));
     if (!conf.isEmpty())
         QVERIFY(writeFile(home.filePath("config/zolvex/zolvex.conf"), conf.toUtf8()));
 
     QProcessEnvironment env = bareEnvironment(home.path());
-    env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
+    env.insert("ZOLVEX_HISTORY_DATABASE",
+               database == "sqlite" ? "sqlite:" + places.value("{history}") : db.url());
     QStringList args;
     for (const QString &a : arguments)
         args << substituted(a, places);
@@ -473,8 +574,25 @@ void HistoryProgramTest::commands()
         QVERIFY(bytes.startsWith("\xEF\xBB\xBFkey,"));
         QCOMPARE(bytes.count("\r\n"), 1 + csvRows);
         // Times a spreadsheet reads as dates, and the window's words.
-        QVERIFY(QString::fromUtf8(bytes).contains(QRegularExpression(
-            R"(\r\n[^\r]*,\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,[^\r]*,"Validated, date set",)")));
+        QVERIFY(csvRows == 0 ||
+                QString::fromUtf8(bytes).contains(QRegularExpression(
+                    R"(\r\n[^\r]*,\d{4}-\d\d-\d\d \d\d:\d\d:\d\d,[^\r]*,"Validated, date set",)")));
+    }
+    // The due report: the CSV file whole, the PDF's text; none when refused.
+    const qsizetype reportAt = args.indexOf("--due-report") + 1;
+    if (reportAt > 0 && reportAt < args.size()) {
+        const QString path = args.at(reportAt);
+        QCOMPARE(QFile::exists(path), !report.isEmpty());
+        if (path.endsWith(".csv") && !report.isEmpty()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(file.readAll()), substituted(report, places));
+        } else if (!report.isEmpty()) {
+            QVERIFY2(pdfread::toolsMissing().isEmpty(), qPrintable(pdfread::toolsMissing()));
+            const QString text = pdfread::plainText(path);
+            for (const QString &part : substituted(report, places).split('|'))
+                QVERIFY2(text.contains(part), qPrintable(part + "\n" + text));
+        }
     }
 }
 

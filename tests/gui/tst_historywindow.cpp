@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QChart>
+#include <QDateEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -206,6 +207,7 @@ private slots:
     void exportSensor();
     void exportAll();
     void exportAllOfAnUnreadableHistory();
+    void dueReportFromTheMenu();
     void lockedHistory();
     void pendingFolderHeldByAStation();
     void exportCancelled();
@@ -653,6 +655,42 @@ void HistoryWindowTest::exportAllOfAnUnreadableHistory()
              qPrintable(box.text));
     QVERIFY(!QFile::exists(name));
     QVERIFY(!window_->statusBar()->currentMessage().startsWith("Runs exported"));
+}
+
+// The period asked, the file chosen, the report written beside the window.
+void HistoryWindowTest::dueReportFromTheMenu()
+{
+    TempHistory h;
+    const QDate today = kToday; // the window's
+    QVERIFY2(h.ok() && h.write({validation("40317-00101", today.addDays(-400), "512.0", "201.5"),
+                                validation("40317-00202", today.addDays(-330), "512.0", "201.5")}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    const QString name = QDir(h.folder()).filePath("due.csv");
+    answers_->handle([](QWidget *window) {
+        if (auto *ask = qobject_cast<QInputDialog *>(window))
+            ask->setIntValue(40);
+        qobject_cast<QDialog *>(window)->accept();
+    });
+    answers_->fileName(name);
+    action("dueReportAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTRY_COMPARE(window_->statusBar()->currentMessage(),
+                 "Due report written to " + QDir::toNativeSeparators(name) + ": 2 listed");
+    const QString day = "%1,%2,365,";
+    QCOMPARE(readAll(name).split('\n').mid(1),
+             (QList<QByteArray>{"overdue,40317-00101,RT-5K-MQ,,," +
+                                    day.arg(today.addDays(-400).toString(Qt::ISODate),
+                                            today.addDays(-35).toString(Qt::ISODate))
+                                        .toUtf8() +
+                                    "yes\r",
+                                "due-soon,40317-00202,RT-5K-MQ,,," +
+                                    day.arg(today.addDays(-330).toString(Qt::ISODate),
+                                            today.addDays(35).toString(Qt::ISODate))
+                                        .toUtf8() +
+                                    "no\r",
+                                ""}));
 }
 
 // Another connection holds the runs locked (a VACUUM FULL, a slow
@@ -1449,19 +1487,25 @@ void HistoryWindowTest::runsSortByValue_data()
 {
     QTest::addColumn<int>("column");
     QTest::addColumn<QStringList>("ascending");
+    QTest::addColumn<QDate>("from"); // set in the filter bar
 
-    QTest::newRow("as found high") << 3 << QStringList{"99.8", "525.0", "1000.5"};
-    QTest::newRow("offset before") << 6 << QStringList{"-3.00000", "5.00000", "12.50000"};
-    QTest::newRow("offset after, the last") << 8 << QStringList{"-4.00000", "6.00000", "11.5000"};
+    QTest::newRow("as found high") << 3 << QStringList{"99.8", "525.0", "1000.5"} << QDate();
+    QTest::newRow("offset before")
+        << 6 << QStringList{"-3.00000", "5.00000", "12.50000"} << QDate();
+    QTest::newRow("offset after, the last")
+        << 8 << QStringList{"-4.00000", "6.00000", "11.5000"} << QDate();
     QTest::newRow("date") << 0
-                          << QStringList{"2025-12-02 12:00", "2026-02-01 12:00",
-                                         "2026-11-10 12:00"};
+                          << QStringList{"2025-12-02 12:00", "2026-02-01 12:00", "2026-11-10 12:00"}
+                          << QDate();
+    QTest::newRow("date, filtered from a day")
+        << 0 << QStringList{"2026-02-01 12:00", "2026-11-10 12:00"} << QDate(2026, 2, 1);
 }
 
 void HistoryWindowTest::runsSortByValue()
 {
     QFETCH(int, column);
     QFETCH(QStringList, ascending);
+    QFETCH(QDate, from);
     TempHistory h;
     // Each column's order as text differs from its order as a value.
     QList<Run> written{
@@ -1475,6 +1519,8 @@ void HistoryWindowTest::runsSortByValue()
     QVERIFY(window_);
     QTableView *runs = view("runs");
     QCOMPARE(runs->model()->rowCount(), 3);
+    if (from.isValid())
+        window_->findChild<QDateEdit *>("filterFrom")->setDate(from);
     const auto shown = [runs, column] {
         QStringList texts;
         for (int r = 0; r < runs->model()->rowCount(); ++r)
