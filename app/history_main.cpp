@@ -31,15 +31,11 @@ int runWithoutWindow(int argc, char *argv[], QCommandLineParser &parser,
             << (error.isEmpty() ? parser.errorText() : error) << Qt::endl;
         return history::kExitUnusable;
     }
-    QString intervalError;
-    const int intervalDays = history::configuredIntervalDays(&intervalError);
-    if (!intervalError.isEmpty()) {
-        err << QCoreApplication::applicationName() << ": " << history::shown(intervalError)
-            << Qt::endl;
-        return history::kExitUnusable;
-    }
+    const QString moved = history::takeMovedIntervalSetting();
+    if (!moved.isEmpty())
+        err << QCoreApplication::applicationName() << ": " << history::shown(moved) << Qt::endl;
     const history::Home home = command.training ? history::trainingHome() : history::productHome();
-    return history::runCommand(command, home.location, home.pendingFolder, intervalDays, out, err);
+    return history::runCommand(command, home.location, home.pendingFolder, out, err);
 }
 
 // The platform the window would use, and whether what it needs to show
@@ -142,16 +138,12 @@ int main(int argc, char *argv[])
         return history::kExitUnusable;
 
     history::WindowOptions options;
-    QString intervalError;
-    options.intervalDays = history::configuredIntervalDays(&intervalError);
-    if (!intervalError.isEmpty()) {
-        QTextStream(stderr) << QCoreApplication::applicationName() << ": "
-                            << history::shown(intervalError) << Qt::endl;
+    const QString moved = history::takeMovedIntervalSetting();
+    if (!moved.isEmpty()) {
         // The value is anyone's text: never read as markup.
-        QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), intervalError);
+        QMessageBox box(QMessageBox::Information, QCoreApplication::applicationName(), moved);
         box.setTextFormat(Qt::PlainText);
         box.exec();
-        return history::kExitUnusable;
     }
     options.training = parser.isSet(training);
     const history::Home home = options.training ? history::trainingHome() : history::productHome();

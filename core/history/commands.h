@@ -31,11 +31,30 @@ inline constexpr char kVerifyOption[] = "verify";
 inline constexpr char kDueOption[] = "due";
 inline constexpr char kSetTypeOption[] = "set-type";
 inline constexpr char kRunOption[] = "run";
+inline constexpr char kRetireOption[] = "retire";
+inline constexpr char kReasonOption[] = "reason";
+inline constexpr char kReinstateOption[] = "reinstate";
+inline constexpr char kSetIntervalOption[] = "set-interval";
+inline constexpr char kSensorTypeOption[] = "sensor-type";
+inline constexpr char kIntervalsOption[] = "intervals";
+inline constexpr char kApplySuggestedOption[] = "apply-suggested-interval";
 // The most days ahead --due looks: a century.
 inline constexpr int kMaxDueDays = 36500;
 
 struct Command {
-    enum class Action { None, Import, ExportCsv, Verify, Due, SetType };
+    enum class Action {
+        None,
+        Import,
+        ExportCsv,
+        Verify,
+        Due,
+        SetType,
+        Retire,
+        Reinstate,
+        SetInterval,
+        Intervals,
+        ApplySuggested,
+    };
     Action action = Action::None;
     QString path;   // the folder or the CSV file
     QString sensor; // export one sensor only, when set
@@ -44,9 +63,16 @@ struct Command {
 
     QString sensorType; // --set-type: the type the run is given
     QString runKey;     // --set-type: the run, by its key
+
+    // --retire, --reinstate, --set-interval, --apply-suggested-interval: the
+    // sensor is `sensor`, of `sensorType` where its serial number has several
+    // (--set-interval: the type's interval when no sensor is named).
+    QString reason;       // --retire
+    QString intervalText; // --set-interval, as given
 };
 
-// Adds --import, --export-csv, --sensor, --verify, --due, --set-type and --run.
+// Adds --import, --export-csv, --sensor, --verify, --due, --set-type, --run
+// and the sensors' and intervals' options.
 void addCommandOptions(QCommandLineParser &parser);
 
 // True when the arguments (the program's name first) name one of those
@@ -63,6 +89,6 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
 // set aside as damaged (named on `err` after the action), make it end with
 // kExitFindings at least.
 int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
-               int intervalDays, QTextStream &out, QTextStream &err);
+               QTextStream &out, QTextStream &err);
 
 } // namespace history

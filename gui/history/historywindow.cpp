@@ -49,7 +49,7 @@ constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV f
 constexpr char kCsvSuffix[] = "csv";
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
-const QSize kWindowSize(1320, 860);
+const QSize kWindowSize(1420, 860);
 // The due dates move on just after midnight.
 constexpr int kSecondsAfterMidnight = 1;
 constexpr int kSensorPaneWidth = 700;
@@ -155,7 +155,6 @@ HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
     setWindowTitle(options.training ? tr("ZOLVEX Calibration History - TRAINING")
                                     : tr("ZOLVEX Calibration History"));
     sensorModel_ = new SensorListModel(this);
-    sensorModel_->setIntervalDays(options.intervalDays);
     sensorFilter_ = new SensorFilter(this);
     sensorFilter_->setSourceModel(sensorModel_);
     runModel_ = new RunTableModel(this);
@@ -651,12 +650,10 @@ void HistoryWindow::updateStatus()
             tr("The history cannot be read: what is shown may be out of date"));
         return;
     }
-    statusBar()->showMessage(
-        tr("Sensors: %1, overdue: %2, out of tolerance: %3; calibration interval: %4 days")
-            .arg(sensorModel_->sensorCount())
-            .arg(sensorModel_->overdueCount())
-            .arg(sensorModel_->outOfToleranceCount())
-            .arg(sensorModel_->intervalDays()));
+    statusBar()->showMessage(tr("Sensors: %1, overdue: %2, out of tolerance: %3")
+                                 .arg(sensorModel_->sensorCount())
+                                 .arg(sensorModel_->overdueCount())
+                                 .arg(sensorModel_->outOfToleranceCount()));
 }
 
 void HistoryWindow::updateActions()
@@ -736,7 +733,7 @@ void HistoryWindow::printReport()
     inputs.runs = runModel_->runs();
     inputs.due = sensorModel_->dueDate(row);
     inputs.overdue = sensorModel_->isOverdue(row);
-    inputs.intervalDays = sensorModel_->intervalDays();
+    inputs.intervalDays = inputs.sensor.intervalDays;
     inputs.printed = sensorModel_->today();
     inputs.training = options_.training;
     const QString folder = printReportWithDialog(inputs, this);

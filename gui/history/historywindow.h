@@ -47,8 +47,7 @@ public:
 
 struct WindowOptions {
     Location location;
-    QString pendingFolder; // the runs this program's stations could not record
-    int intervalDays = kDefaultIntervalDays;
+    QString pendingFolder;        // the runs this program's stations could not record
     bool training = false;        // the training program's history
     std::shared_ptr<Clock> clock; // none: the system's
     // Called on the reading thread before each read (tests hold a read with it).

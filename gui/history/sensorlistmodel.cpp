@@ -1,5 +1,6 @@
 #include "gui/history/sensorlistmodel.h"
 
+#include "core/history/register.h"
 #include "core/history/showntext.h"
 
 #include <QApplication>
@@ -63,6 +64,8 @@ QString dueText(const SensorSummary &s, const QDate &due, bool overdue)
         text = SensorListModel::tr("none, no serial number");
     else if (s.typeUnknown)
         text = SensorListModel::tr("none, type unknown");
+    else if (s.retired)
+        text = SensorListModel::tr("Retired: %1").arg(shown(s.retiredReason));
     else if (!s.lastValidation.isValid())
         text = SensorListModel::tr("%1, never validated").arg(dateText(due));
     else if (overdue)
@@ -113,12 +116,19 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
     endResetModel();
 }
 
-void SensorListModel::setIntervalDays(int days)
+void SensorListModel::setSuggestion(const QString &serialNumber, const QString &sensorType,
+                                    const IntervalSuggestion &suggestion)
 {
-    intervalDays_ = days;
-    computeDueDates();
-    if (!sensors_.isEmpty())
-        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    suggestions_.insert(sensorKey(serialNumber, sensorType), suggestion);
+    const int row = rowOf(serialNumber, sensorType);
+    if (row >= 0)
+        emit dataChanged(index(row, Interval), index(row, Interval));
+}
+
+IntervalSuggestion SensorListModel::suggestion(int row) const
+{
+    const SensorSummary &s = sensors_.at(row);
+    return suggestions_.value(sensorKey(s.serialNumber, s.sensorType));
 }
 
 void SensorListModel::setToday(const QDate &today)
@@ -134,7 +144,7 @@ void SensorListModel::computeDueDates()
     due_.clear();
     due_.reserve(sensors_.size());
     for (const SensorSummary &s : sensors_)
-        due_.append({nextDue(s, intervalDays_, today_), overdue(s, intervalDays_, today_)});
+        due_.append({nextDue(s, today_), overdue(s, today_)});
 }
 
 int SensorListModel::rowOf(const QString &serialNumber, const QString &sensorType) const
@@ -211,6 +221,8 @@ QString SensorListModel::displayText(int row, int column) const
         return outcomes_.at(row);
     case NextDue:
         return dueText(s, due_.at(row).date, due_.at(row).overdue);
+    case Interval:
+        return counted(s) && !s.retired ? intervalText(s.intervalDays, suggestion(row)) : QString();
     }
     return QString();
 }
@@ -297,7 +309,9 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
             lines << tr("Out of tolerance: its newest run left a reading outside its window.");
         if (late)
             lines
-                << tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
+                << tr("Overdue: the last validation is more than %1 days old.").arg(s.intervalDays);
+        if (s.retired)
+            lines << tr("Retired: %1").arg(s.retiredReason);
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
         if (s.typeUnknown)
@@ -330,6 +344,8 @@ QVariant SensorListModel::headerData(int section, Qt::Orientation orientation, i
         return tr("Last outcome");
     case NextDue:
         return tr("Next due");
+    case Interval:
+        return tr("Interval");
     }
     return QVariant();
 }

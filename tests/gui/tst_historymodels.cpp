@@ -2,6 +2,7 @@
 // list with its due dates and overdue marking on a fixed day, its filter and
 // sorting, and a sensor's runs with the readings coloured by verdict.
 
+#include "core/history/register.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
@@ -117,16 +118,19 @@ void HistoryModelsTest::sensorList()
     model.setToday(kToday);
     model.setSensors(h.store().sensors());
     QCOMPARE(model.rowCount(), 3);
-    QCOMPARE(model.columnCount(), 6);
-    const QStringList headers{"Serial number",   "Type",         "Runs",
-                              "Last validation", "Last outcome", "Next due"};
+    QCOMPARE(model.columnCount(), 7);
+    const QStringList headers{"Serial number", "Type",     "Runs",    "Last validation",
+                              "Last outcome",  "Next due", "Interval"};
     for (int c = 0; c < headers.size(); ++c)
         QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers.at(c));
 
     const QList<QStringList> expected{
-        {"40317-00101", "RT-5K-MQ", "2", "2026-06-01", "Recalibrated and saved", "2027-06-01"},
-        {"40317-00202", "RT-5K-MQ-CM", "2", "2025-03-01", "Cancelled", "2026-03-01, overdue"},
-        {"40317-00303", "RT-5K-MQ", "1", "never", "Cancelled", "2026-07-01, never validated"},
+        {"40317-00101", "RT-5K-MQ", "2", "2026-06-01", "Recalibrated and saved", "2027-06-01",
+         "365 days"},
+        {"40317-00202", "RT-5K-MQ-CM", "2", "2025-03-01", "Cancelled", "2026-03-01, overdue",
+         "365 days"},
+        {"40317-00303", "RT-5K-MQ", "1", "never", "Cancelled", "2026-07-01, never validated",
+         "365 days"},
     };
     for (const QStringList &row : expected) {
         const int r = model.rowOf(row.first(), QString());
@@ -145,13 +149,20 @@ void HistoryModelsTest::dueDates_data()
     QTest::addColumn<int>("interval");
     QTest::addColumn<QString>("due");
     QTest::addColumn<bool>("late");
+    QTest::addColumn<bool>("retired");
 
-    QTest::newRow("within the interval") << QDate(2026, 1, 10) << 365 << "2027-01-10" << false;
-    QTest::newRow("due today") << QDate(2025, 7, 1) << 365 << "2026-07-01" << false;
-    QTest::newRow("a day late") << QDate(2025, 6, 30) << 365 << "2026-06-30, overdue" << true;
-    QTest::newRow("a short interval") << QDate(2026, 5, 1) << 30 << "2026-05-31, overdue" << true;
-    QTest::newRow("a long interval") << QDate(2025, 1, 1) << 730 << "2027-01-01" << false;
-    QTest::newRow("never validated") << QDate() << 365 << "2026-07-01, never validated" << false;
+    QTest::newRow("within the interval")
+        << QDate(2026, 1, 10) << 365 << "2027-01-10" << false << false;
+    QTest::newRow("due today") << QDate(2025, 7, 1) << 365 << "2026-07-01" << false << false;
+    QTest::newRow("a day late") << QDate(2025, 6, 30) << 365 << "2026-06-30, overdue" << true
+                                << false;
+    QTest::newRow("a short interval")
+        << QDate(2026, 5, 1) << 30 << "2026-05-31, overdue" << true << false;
+    QTest::newRow("a long interval") << QDate(2025, 1, 1) << 730 << "2027-01-01" << false << false;
+    QTest::newRow("never validated")
+        << QDate() << 365 << "2026-07-01, never validated" << false << false;
+    QTest::newRow("retired, years late")
+        << QDate(2020, 1, 1) << 365 << "Retired: dropped" << false << true;
 }
 
 void HistoryModelsTest::dueDates()
@@ -160,6 +171,7 @@ void HistoryModelsTest::dueDates()
     QFETCH(int, interval);
     QFETCH(QString, due);
     QFETCH(bool, late);
+    QFETCH(bool, retired);
 
     TempHistory h;
     QVERIFY2(h.ok(), qPrintable(h.error()));
@@ -170,9 +182,11 @@ void HistoryModelsTest::dueDates()
                       cancelled(serial, {2026, 6, 20})}),
              qPrintable(h.error()));
 
+    const QString type = h.store().sensors().value(0).sensorType;
+    QVERIFY(history::storeInterval(h.store(), serial, type, interval, "set"));
+    QVERIFY(!retired || history::storeSensorState(h.store(), serial, type, true, "dropped"));
     SensorListModel model;
     model.setToday(kToday);
-    model.setIntervalDays(interval);
     model.setSensors(h.store().sensors());
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.index(0, SensorListModel::NextDue).data().toString(), due);
@@ -213,8 +227,9 @@ void HistoryModelsTest::anotherDayMovesTheMarks()
     QCOMPARE(model.index(0, SensorListModel::NextDue).data().toString(),
              QString("2026-07-01, overdue"));
 
-    model.setIntervalDays(400);
-    QCOMPARE(changed.size(), 2);
+    QVERIFY(
+        history::storeInterval(h.store(), "40317-00505", model.sensor(0).sensorType, 400, "set"));
+    model.setSensors(h.store().sensors());
     QVERIFY(!model.isOverdue(0));
     QCOMPARE(model.index(0, SensorListModel::NextDue).data().toString(), QString("2026-08-05"));
 }

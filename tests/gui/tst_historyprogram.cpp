@@ -118,6 +118,8 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{due2}", kToday.addDays(65).toString(Qt::ISODate)},
         {"{known}", records + "/known"},
         {"{checks}", dir.filePath("checks")},
+        {"{due3}", kToday.addDays(-330).toString(Qt::ISODate)},
+        {"{due4}", kToday.addDays(-270).toString(Qt::ISODate)},
     };
     history::Location location;
     location.path = places->value("{history}");
@@ -323,15 +325,19 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<QString>("removed");   // a file deleted first
     QTest::addColumn<QStringList>("types"); // of the serial's stored runs, oldest first
     QTest::addColumn<QString>("conf");      // the settings file's text, if any
+    QTest::addColumn<QStringList>("first"); // command lines run before, arguments split by '|'
 
     const auto row = [](const char *name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
                         const QString &holds = QString(), const QString &serial = QString(),
                         int csvRows = -1, const QString &removed = QString(),
-                        const QStringList &types = {}, const QString &conf = QString()) {
+                        const QStringList &types = {}, const QString &conf = QString(),
+                        const QStringList &first = {}) {
         QTest::newRow(name) << arguments << code << out << err << holds << serial << csvRows
-                            << removed << types << conf;
+                            << removed << types << conf << first;
     };
+    const QString retire = "--retire|40317-05001|--reason|scrapped";
+    const QString twoTypes = "--set-type|RT-9K|--run|record:40317-05004";
     row("due: the overdue sensor", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"Sensors overdue: 1"});
     row("due within 100 days", {"--due", "100"}, 1,
@@ -399,9 +405,42 @@ void HistoryProgramTest::commands_data()
     row("a stray number, no action", {"30"}, 2, {}, {"unexpected argument: '30'"});
     row("the window without a display", {"--training"}, 2, {},
         {"needs a display", "--import, --export-csv, --verify and --due"});
-    row("an interval in months", {"--due"}, 2, {},
-        {"zolvex.conf, line 3: interval_days=6 months is not a number of days"}, {}, {}, -1, {}, {},
-        "[history]\n\ninterval_days=6 months\n");
+    row("the station's interval told where it went", {"--due"}, 1,
+        {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
+        {"zolvex.conf, line 3: interval_days=6 months is no longer read", "taken out of the file"},
+        {}, {}, -1, {}, {}, "[history]\n\ninterval_days=6 months\n");
+    row("retired: not due", {"--due"}, 0, {}, {}, {}, {}, -1, {}, {}, {}, {retire});
+    row("reinstated: due again", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"}, {}, {},
+        {}, -1, {}, {}, {}, {retire, "--reinstate|40317-05001"});
+    row("retire", {"--retire", "40317-05001", "--reason", "scrapped"}, 0,
+        {"Sensor RT-5K-MQ 40317-05001 is retired (revision 1)."}, {});
+    row("retire without a reason", {"--retire", "40317-05001"}, 2, {}, {"--retire needs --reason"});
+    row("retire for a blank reason", {"--retire", "40317-05001", "--reason", " "}, 1, {},
+        {"a sensor is retired with a reason"});
+    row("retire an unknown sensor", {"--retire", "40317-09999", "--reason", "lost"}, 1, {},
+        {"No sensor 40317-09999 in the history."});
+    row("retire twice", {"--retire", "40317-05001", "--reason", "again"}, 1, {},
+        {"is retired already (scrapped)"}, {}, {}, -1, {}, {}, {}, {retire});
+    row("reinstate a sensor in use", {"--reinstate", "40317-05001"}, 1, {}, {"is not retired"});
+    row("retire one of two types", {"--retire", "40317-05004", "--reason", "worn"}, 1, {},
+        {"known under several types (RT-5K-MQ, RT-9K): name one with --sensor-type"}, {}, {}, -1,
+        {}, {}, {}, {twoTypes});
+    row("retire one of two types, named",
+        {"--retire", "40317-05004", "--reason", "worn", "--sensor-type", "RT-9K"}, 0,
+        {"Sensor RT-9K 40317-05004 is retired (revision 1)."}, {}, {}, {}, -1, {}, {}, {},
+        {twoTypes});
+    row("an interval of no days", {"--set-interval", "0", "--sensor-type", "RT-5K-MQ"}, 1, {},
+        {"an interval is a whole number of days from 1 to 3650, not '0'"});
+    row("an interval of no sensor", {"--set-interval", "90"}, 2, {}, {"--set-interval needs"});
+    row("a sensor's interval over its type's", {"--due"}, 1,
+        {"40317-05001\tRT-5K-MQ\t{due3}\toverdue", "40317-05002\tRT-5K-MQ\t{due4}\toverdue"}, {},
+        {}, {}, -1, {}, {}, {},
+        {"--set-interval|400|--sensor-type|RT-5K-MQ", "--set-interval|30|--sensor|40317-05002"});
+    row("intervals listed", {"--intervals"}, 0,
+        {"40317-05001\tRT-5K-MQ\t400 days", "40317-05003\tRT-5K-MQ\t400 days"}, {}, {}, {}, -1, {},
+        {}, {}, {"--set-interval|400|--sensor-type|RT-5K-MQ"});
+    row("a suggestion to keep, not applied", {"--apply-suggested-interval", "40317-05003"}, 1, {},
+        {"the runs of sensor RT-5K-MQ 40317-05003 suggest keeping its 365 days"});
 }
 
 // Each action without a display (no DISPLAY, no platform plugin set), on the
@@ -418,6 +457,7 @@ void HistoryProgramTest::commands()
     QFETCH(QString, removed);
     QFETCH(QStringList, types);
     QFETCH(QString, conf);
+    QFETCH(QStringList, first);
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QMap<QString, QString> places;
@@ -430,6 +470,10 @@ void HistoryProgramTest::commands()
 
     QProcessEnvironment env = bareEnvironment(home.path());
     env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
+    for (const QString &line : first) {
+        const Split before = runSplit(line.split('|'), env);
+        QVERIFY2(before.code == 0, qPrintable(line + "\n" + before.out + before.err));
+    }
     QStringList args;
     for (const QString &a : arguments)
         args << substituted(a, places);
@@ -453,6 +497,9 @@ void HistoryProgramTest::commands()
         QVERIFY2(result.err.isEmpty(), qPrintable(shown));
     if (code == 2)
         QVERIFY2(result.out.isEmpty(), qPrintable(shown));
+    // Told once: the setting is gone from the file.
+    if (!conf.isEmpty())
+        QVERIFY(!runSplit(args, env).err.contains("no longer read"));
 
     if (!holds.isEmpty()) {
         const QString path = holds == "training"
