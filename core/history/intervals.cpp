@@ -152,6 +152,44 @@ bool suggestionOf(const Store &store, const QString &serialNumber, const QString
     return true;
 }
 
+RegisterChange changeSensorState(Store &store, const QString &serialNumber,
+                                 const QString &sensorType, bool retire, const QString &reason)
+{
+    RegisterChange change;
+    change.kind = RegisterChange::Refused;
+    change.reason = retire ? retireReasonRefusal(reason) : QString();
+    if (!change.reason.isEmpty())
+        return change;
+    QHash<QString, SensorState> states;
+    if (!sensorStates(store, &states, &change.reason)) {
+        change.kind = RegisterChange::Failed;
+        return change;
+    }
+    const SensorState state = states.value(sensorKey(serialNumber, sensorType));
+    if (state.retired == retire) {
+        change.reason =
+            retire ? tr("it is retired already (%1)").arg(state.reason) : tr("it is not retired");
+        return change;
+    }
+    return storeSensorState(store, serialNumber, sensorType, retire,
+                            retire ? reason.trimmed() : QString());
+}
+
+RegisterChange applySuggestedInterval(Store &store, const QString &serialNumber,
+                                      const QString &sensorType, IntervalSuggestion *applied,
+                                      int *was)
+{
+    RegisterChange change;
+    if (!suggestionOf(store, serialNumber, sensorType, applied, was, &change.reason))
+        return change;
+    if (applied->rule == IntervalSuggestion::Keep) {
+        change.kind = RegisterChange::Refused;
+        change.reason = tr("its runs suggest keeping its %1 days").arg(*was);
+        return change;
+    }
+    return storeInterval(store, serialNumber, sensorType, applied->days, applied->basis());
+}
+
 QString intervalText(int days, const IntervalSuggestion &suggestion)
 {
     if (suggestion.rule == IntervalSuggestion::Keep || suggestion.days == days)

@@ -58,6 +58,17 @@ struct IntervalSetting;
 QDateTime intervalSince(const QHash<QString, IntervalSetting> &newest, const QString &serialNumber,
                         const QString &sensorType);
 class Store;
+struct RegisterChange;
+// Retires the sensor (for a reason that makes sense) or reinstates it, as
+// its next state; refused when it is so already.
+RegisterChange changeSensorState(Store &store, const QString &serialNumber,
+                                 const QString &sensorType, bool retire, const QString &reason);
+// Stores the interval the sensor's runs suggest as its own; refused when
+// they suggest keeping the one it has (*applied gets what was applied).
+RegisterChange applySuggestedInterval(Store &store, const QString &serialNumber,
+                                      const QString &sensorType, IntervalSuggestion *applied,
+                                      int *was);
+
 // What one sensor's runs in the history suggest, with the interval it has
 // now (*current); false with a reason when they cannot be read.
 bool suggestionOf(const Store &store, const QString &serialNumber, const QString &sensorType,

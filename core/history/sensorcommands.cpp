@@ -98,29 +98,19 @@ int retireOrReinstate(const Command &command, Store &store, QTextStream &out, QT
 {
     const bool retire = command.action == Command::Action::Retire;
     const QString what = retire ? tr("Not retired") : tr("Not reinstated");
-    if (retire) {
-        const QString refusal = retireReasonRefusal(command.reason);
-        if (!refusal.isEmpty()) {
-            err << tr("%1: %2").arg(what, refusal) << Qt::endl;
-            return kExitFindings;
-        }
+    const QString refusal = retire ? retireReasonRefusal(command.reason) : QString();
+    if (!refusal.isEmpty()) {
+        err << tr("%1: %2").arg(what, refusal) << Qt::endl;
+        return kExitFindings;
     }
     SensorSummary sensor;
     int status = kExitWell;
     if (!findSensor(command, store, &sensor, &status, err))
         return status;
     const QString name = sensorName(sensor);
-    if (sensor.retired == retire) {
-        err << (retire ? tr("%1: sensor %2 is retired already (%3).")
-                             .arg(what, shown(name), shown(sensor.retiredReason))
-                       : tr("%1: sensor %2 is not retired.").arg(what, shown(name)))
-            << Qt::endl;
-        return kExitFindings;
-    }
     const RegisterChange change =
-        storeSensorState(store, sensor.serialNumber, sensor.sensorType, retire,
-                         retire ? command.reason.trimmed() : QString());
-    status = changeStatus(change, what, err);
+        changeSensorState(store, sensor.serialNumber, sensor.sensorType, retire, command.reason);
+    status = changeStatus(change, tr("%1: sensor %2").arg(what, shown(name)), err);
     if (status == kExitWell)
         out << (retire ? tr("Sensor %1 is retired (revision %2).")
                        : tr("Sensor %1 is reinstated (revision %2)."))
@@ -214,31 +204,25 @@ int listIntervals(const Store &store, QTextStream &out, QTextStream &err)
 
 int applySuggested(const Command &command, Store &store, QTextStream &out, QTextStream &err)
 {
-    const QString what = tr("No interval applied");
     SensorSummary sensor;
     int status = kExitWell;
     if (!findSensor(command, store, &sensor, &status, err))
         return status;
-    IntervalSuggestion suggestion;
-    if (!suggestionFor(store, sensor, &suggestion, &status, err))
-        return status;
-    const QString name = sensorName(sensor);
-    if (sensor.retired || suggestion.rule == IntervalSuggestion::Keep) {
-        err << (sensor.retired ? tr("%1: sensor %2 is retired.").arg(what, shown(name))
-                               : tr("%1: the runs of sensor %2 suggest keeping its %3 days.")
-                                     .arg(what, shown(name))
-                                     .arg(sensor.intervalDays))
-            << Qt::endl;
+    const QString what = tr("No interval applied to sensor %1").arg(shown(sensorName(sensor)));
+    if (sensor.retired) {
+        err << tr("%1: it is retired.").arg(what) << Qt::endl;
         return kExitFindings;
     }
-    const RegisterChange change = storeInterval(store, sensor.serialNumber, sensor.sensorType,
-                                                suggestion.days, suggestion.basis());
+    IntervalSuggestion applied;
+    int was = 0;
+    const RegisterChange change =
+        applySuggestedInterval(store, sensor.serialNumber, sensor.sensorType, &applied, &was);
     status = changeStatus(change, what, err);
     if (status == kExitWell)
         out << tr("Sensor %1: calibration interval %2 days, was %3 (revision %4).")
-                   .arg(shown(name))
-                   .arg(suggestion.days)
-                   .arg(sensor.intervalDays)
+                   .arg(shown(sensorName(sensor)))
+                   .arg(applied.days)
+                   .arg(was)
                    .arg(change.revision)
             << Qt::endl;
     return status;

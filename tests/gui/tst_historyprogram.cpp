@@ -420,8 +420,10 @@ void HistoryProgramTest::commands_data()
     row("retire an unknown sensor", {"--retire", "40317-09999", "--reason", "lost"}, 1, {},
         {"No sensor 40317-09999 in the history."});
     row("retire twice", {"--retire", "40317-05001", "--reason", "again"}, 1, {},
-        {"is retired already (scrapped)"}, {}, {}, -1, {}, {}, {}, {retire});
-    row("reinstate a sensor in use", {"--reinstate", "40317-05001"}, 1, {}, {"is not retired"});
+        {"Not retired: sensor RT-5K-MQ 40317-05001: it is retired already (scrapped)"}, {}, {}, -1,
+        {}, {}, {}, {retire});
+    row("reinstate a sensor in use", {"--reinstate", "40317-05001"}, 1, {},
+        {"Not reinstated: sensor RT-5K-MQ 40317-05001: it is not retired"});
     row("retire one of two types", {"--retire", "40317-05004", "--reason", "worn"}, 1, {},
         {"known under several types (RT-5K-MQ, RT-9K): name one with --sensor-type"}, {}, {}, -1,
         {}, {}, {}, {twoTypes});
@@ -440,7 +442,8 @@ void HistoryProgramTest::commands_data()
         {"40317-05001\tRT-5K-MQ\t400 days", "40317-05003\tRT-5K-MQ\t400 days"}, {}, {}, {}, -1, {},
         {}, {}, {"--set-interval|400|--sensor-type|RT-5K-MQ"});
     row("a suggestion to keep, not applied", {"--apply-suggested-interval", "40317-05003"}, 1, {},
-        {"the runs of sensor RT-5K-MQ 40317-05003 suggest keeping its 365 days"});
+        {"No interval applied to sensor RT-5K-MQ 40317-05003: its runs suggest keeping its 365 "
+         "days"});
 }
 
 // Each action without a display (no DISPLAY, no platform plugin set), on the
