@@ -79,6 +79,8 @@ private slots:
     void dueDates_data();
     void dueDates();
     void anotherDayMovesTheMarks();
+    void suggestedInterval_data();
+    void suggestedInterval();
     void filter_data();
     void filter();
     void sorting_data();
@@ -232,6 +234,50 @@ void HistoryModelsTest::anotherDayMovesTheMarks()
     model.setSensors(h.store().sensors());
     QVERIFY(!model.isOverdue(0));
     QCOMPARE(model.index(0, SensorListModel::NextDue).data().toString(), QString("2026-08-05"));
+}
+
+void HistoryModelsTest::suggestedInterval_data()
+{
+    QTest::addColumn<QStringList>("found"); // as-found high/low of each run, oldest first
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("setAfter"); // runs before the interval was set; -1: never set
+    QTest::addColumn<int>("suggested");
+
+    const QString margin = "520.0/200.0"; // the middle half: 495-555 and 187.5-212.5
+    const QStringList three{margin, margin, margin};
+    QTest::newRow("three with margin: longer") << three << 365 << -1 << 456;
+    QTest::newRow("two with margin: kept") << QStringList{margin, margin} << 365 << -1 << 365;
+    QTest::newRow("one near its window's edge: kept")
+        << QStringList{margin, "580.0/200.0", margin} << 365 << -1 << 365;
+    QTest::newRow("the low one near its edge: kept")
+        << QStringList{margin, margin, "520.0/186.0"} << 365 << -1 << 365;
+    QTest::newRow("the newest out of tolerance: shorter")
+        << QStringList{margin, margin, "600.0/200.0"} << 365 << -1 << 183;
+    QTest::newRow("never below 30 days") << QStringList{"520.0/230.0"} << 40 << -1 << 30;
+    QTest::newRow("below 30 already: kept") << QStringList{"520.0/230.0"} << 20 << -1 << 20;
+    QTest::newRow("at most ten years") << three << 3000 << -1 << 3650;
+    QTest::newRow("an old failure, then three with margin")
+        << (QStringList{"600.0/200.0"} + three) << 365 << -1 << 456;
+    QTest::newRow("runs before the interval was set do not count") << three << 456 << 3 << 456;
+    QTest::newRow("nor a failure before it") << QStringList{"600.0/200.0"} << 183 << 1 << 183;
+}
+
+// From one sensor's as-found readings: longer after a series with margin,
+// shorter after one out of tolerance, else kept.
+void HistoryModelsTest::suggestedInterval()
+{
+    QFETCH(QStringList, found);
+    QFETCH(int, interval);
+    QFETCH(int, setAfter);
+    QList<Run> runs;
+    QDateTime since;
+    for (const QString &pair : found) {
+        runs << validation("40317-00606", QDate(2020, 1, 1).addDays(100 * runs.size()),
+                           pair.section('/', 0, 0), pair.section('/', 1, 1));
+        if (runs.size() == setAfter)
+            since = runs.last().ended;
+    }
+    QTEST(history::suggestedInterval(runs, interval, since).days, "suggested");
 }
 
 void HistoryModelsTest::filter_data()
@@ -542,6 +588,8 @@ void HistoryModelsTest::withoutSerialLastEitherWay()
                       validation("40317-00002", {2025, 5, 1}, "510.0", "200.0"),
                       validation("40317-00002", {2025, 4, 1}, "510.0", "200.0")}),
              qPrintable(h.error()));
+    // A retired sensor goes after the others, before those.
+    QVERIFY(history::storeSensorState(h.store(), "40317-00002", "RT-5K-MQ", true, "scrapped"));
     SensorListModel model;
     model.setToday(kToday);
     model.setSensors(h.store().sensors());
@@ -549,8 +597,7 @@ void HistoryModelsTest::withoutSerialLastEitherWay()
     filter.setSourceModel(&model);
     filter.sort(column, Qt::SortOrder(order));
     const QStringList serials = ::column(filter, SensorListModel::Serial);
-    QCOMPARE(serials.size(), 3);
-    QCOMPARE(serials.last(), QString("(none)"));
+    QCOMPARE(serials, QStringList({"40317-00001", "40317-00002", "(none)"}));
 }
 
 void HistoryModelsTest::quickOrderIsTheValuesOrder()
