@@ -49,7 +49,7 @@ constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV f
 constexpr char kCsvSuffix[] = "csv";
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
-const QSize kWindowSize(1420, 860);
+const QSize kWindowSize(1500, 860);
 // The due dates move on just after midnight.
 constexpr int kSecondsAfterMidnight = 1;
 constexpr int kSensorPaneWidth = 700;
@@ -315,6 +315,7 @@ void HistoryWindow::buildWidgets()
                     clearSensor();
             });
     leftLayout->addWidget(sensorView_);
+    buildSensorActions();
 
     auto *runsPane = new QWidget;
     auto *runsLayout = new QVBoxLayout(runsPane);
@@ -401,6 +402,12 @@ bool HistoryWindow::openHistory()
             [this](const QString &, const QString &type, const TypeChange &change) {
                 runTypeSet(type, change);
             });
+    connect(reader_.get(), &HistoryReader::suggestionRead, this,
+            [this](const QString &serial, const QString &type, const IntervalSuggestion &s) {
+                sensorModel_->setSuggestion(serial, type, s);
+                updateSensorActions();
+            });
+    connect(reader_.get(), &HistoryReader::registerChanged, this, &HistoryWindow::registerChanged);
     connect(reader_.get(), &HistoryReader::revisionsRead, this,
             [this](const QString &, const QList<Run> &revisions, const QString &error) {
                 RevisionsDialog dialog(revisions, error, this);
@@ -670,6 +677,7 @@ void HistoryWindow::updateActions()
     printAction_->setEnabled(enabled.print);
     reloadAction_->setEnabled(enabled.reload);
     centralWidget()->setEnabled(enabled.lists);
+    updateSensorActions();
 }
 
 void HistoryWindow::exportSensor()

@@ -7,6 +7,7 @@
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QStyle>
 
 #include <algorithm>
@@ -236,6 +237,15 @@ const SensorListModel::Marks &SensorListModel::marks() const
         marks_->bold.setBold(true);
         marks_->failing = QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
         marks_->late = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        IntervalSuggestion longest;
+        longest.rule = IntervalSuggestion::Lengthen;
+        longest.days = kMaxIntervalDays;
+        const QFontMetrics metrics(QApplication::font());
+        // The margins a view's item delegate puts either side of a text.
+        const int margin = QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
+        marks_->widestInterval = QSize(
+            metrics.horizontalAdvance(intervalText(kMaxIntervalDays - 1, longest)) + 2 * margin + 1,
+            metrics.height());
     }
     return *marks_;
 }
@@ -319,6 +329,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
                         "never due. Set their type from the runs' menu.");
         return plainToolTip(lines.join(QLatin1Char('\n')));
     }
+    case Qt::SizeHintRole:
+        return index.column() == Interval ? QVariant(marks().widestInterval) : QVariant();
     case Qt::TextAlignmentRole:
         if (index.column() == Runs)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);

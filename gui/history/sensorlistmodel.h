@@ -90,6 +90,9 @@ private:
         QFont bold;
         QIcon failing;
         QIcon late;
+        // The interval column has room for the longest suggestion from the
+        // start: one comes with a sensor's runs, after the list is fitted.
+        QSize widestInterval;
     };
     const Marks &marks() const;
     mutable std::unique_ptr<Marks> marks_;

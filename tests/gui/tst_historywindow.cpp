@@ -34,6 +34,7 @@
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QSettings>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -218,6 +219,7 @@ private slots:
     void trainingSaysSo();
     void earlierRevisions();
     void runTypeSetFromItsMenu();
+    void sensorRetiredFromItsMenu();
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
@@ -1154,6 +1156,42 @@ void HistoryWindowTest::runTypeSetFromItsMenu()
     QCOMPARE(offered, QStringList{"RT-5K-MQ"});
     QTRY_COMPARE(sensors->model()->rowCount(), 1);
     QCOMPARE(h.store().revisionsOf("record:1").last().sensorType, QString("RT-5K-MQ"));
+}
+
+// Retired from the Sensor menu for a reason: never due, listed after the
+// others with the reason; an interval set there is the sensor's own.
+void HistoryWindowTest::sensorRetiredFromItsMenu()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->selectSensor("40317-00202");
+    QVERIFY(loaded(window_.get()));
+    answers_->handle([](QWidget *w) {
+        auto *dialog = qobject_cast<QInputDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        dialog->setTextValue("cracked <b>housing</b>");
+        dialog->accept();
+    });
+    action("retireAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTableView *sensors = view("sensors");
+    QTRY_COMPARE(sensors->model()->index(1, 5).data().toString(),
+                 QString("Retired: cracked <b>housing</b>"));
+    QCOMPARE(sensors->model()->index(1, 0).data().toString(), QString("40317-00202"));
+    QVERIFY(window_->statusBar()->currentMessage().startsWith("Sensors: 2, overdue: 0,"));
+    QVERIFY(action("reinstateAction")->isEnabled() && !action("retireAction")->isEnabled());
+
+    window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
+    answers_->handle([](QWidget *w) {
+        w->findChild<QSpinBox *>("days")->setValue(30);
+        qobject_cast<QDialog *>(w)->accept();
+    });
+    action("intervalAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTRY_COMPARE(sensors->model()->index(0, 6).data().toString(), QString("30 days"));
 }
 
 void HistoryWindowTest::everyToolbarActionHasAnIcon()
