@@ -101,8 +101,9 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
         "export to CSV, a printed report, and the import of calibration record files.\n"
-        "--import, --export-csv, --verify, --due and --set-type do their work without a\n"
-        "window and exit with 0 when all is well, 1 when something was refused, altered,\n"
+        "--import, --export-csv, --verify, --due, --set-type, --retire, --reinstate,\n"
+        "--set-interval, --intervals and --apply-suggested-interval do their work without\n"
+        "a window and exit with 0 when all is well, 1 when something was refused, altered,\n"
         "replaced, missing, overdue or left pending, and 2 when the history could not be\n"
         "opened, read or written, the settings are wrong or the command line is. The\n"
         "window takes no argument and needs a display."));

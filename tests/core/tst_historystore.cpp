@@ -1006,7 +1006,8 @@ void TestHistoryStore::stationRole()
                       "GRANT CONNECT ON DATABASE " + db.location().database + " TO " + role,
                       "GRANT USAGE ON SCHEMA public TO " + role,
                       "GRANT SELECT ON schema_version, history_identity, runs TO " + role,
-                      "GRANT SELECT, INSERT ON run_revisions TO " + role},
+                      "GRANT SELECT, INSERT ON run_revisions TO " + role,
+                      "GRANT SELECT, INSERT ON sensor_states, intervals TO " + role},
                      &error),
              qPrintable(error));
     const auto dropRole = qScopeGuard([&] {
@@ -1022,7 +1023,14 @@ void TestHistoryStore::stationRole()
         ++next.revision;
         QCOMPARE(station.write(next, &error).kind, WriteResult::Written);
         QCOMPARE(station.write(historytest::sampleRun(2), &error).kind, WriteResult::Written);
+        error.clear();
         QCOMPARE(station.sensors(&error).size(), 2);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        // It may retire a sensor: a revision by its own login.
+        QVERIFY(history::changeSensorState(station, next.serialNumber, next.sensorType, true, "x"));
+        QHash<QString, history::SensorState> states;
+        QVERIFY(history::sensorStates(station, &states, &error));
+        QCOMPARE(states.begin()->stamp.recordedBy, role);
         QCOMPARE(station.revisionsOf(next.key, &error).size(), 2);
         QCOMPARE(station.revisionsOf(next.key, &error).last().recordedBy, role);
 
