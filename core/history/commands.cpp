@@ -281,6 +281,11 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
     if (given.isEmpty() || (runGiven && result.action != Command::Action::SetType)) {
         *error = runGiven ? tr("%1 goes with %2").arg(dashed(kRunOption), dashed(kSetTypeOption))
                           : tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
+        if (given.isEmpty() && parser.isSet(QLatin1String(kReasonOption)))
+            *error = tr("%1 goes with %2").arg(dashed(kReasonOption), dashed(kRetireOption));
+        else if (given.isEmpty() && parser.isSet(QLatin1String(kSensorTypeOption)))
+            *error = tr("%1 goes with an action on a sensor, such as %2")
+                         .arg(dashed(kSensorTypeOption), dashed(kSetIntervalOption));
         return false;
     }
     if (isSensorAction(result.action)) {

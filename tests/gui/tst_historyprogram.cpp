@@ -434,6 +434,7 @@ void HistoryProgramTest::commands_data()
     row("an interval of no days", {"--set-interval", "0", "--sensor-type", "RT-5K-MQ"}, 1, {},
         {"an interval is a whole number of days from 1 to 3650, not '0'"});
     row("an interval of no sensor", {"--set-interval", "90"}, 2, {}, {"--set-interval needs"});
+    row("a reason alone", {"--reason", "lost"}, 2, {}, {"--reason goes with --retire"});
     row("a sensor's interval over its type's", {"--due"}, 1,
         {"40317-05001\tRT-5K-MQ\t{due3}\toverdue", "40317-05002\tRT-5K-MQ\t{due4}\toverdue"}, {},
         {}, {}, -1, {}, {}, {},
