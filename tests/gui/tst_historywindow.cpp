@@ -4,6 +4,7 @@
 // CSV through the save dialog and the report printed to PDF.
 
 #include "core/history/pendingfiles.h"
+#include "core/history/register.h"
 #include "core/history/runformat.h"
 #include "core/history/writer.h"
 #include "gui/history/driftchart.h"
@@ -1183,8 +1184,17 @@ void HistoryWindowTest::sensorRetiredFromItsMenu()
     QVERIFY(window_->statusBar()->currentMessage().startsWith("Sensors: 2, overdue: 0,"));
     QVERIFY(action("reinstateAction")->isEnabled() && !action("retireAction")->isEnabled());
 
+    // Its newest as-found reading was out of tolerance: half the interval,
+    // applied only when chosen, with the rule as its basis.
     window_->selectSensor("40317-00101");
     QVERIFY(loaded(window_.get()));
+    QTRY_COMPARE(sensors->model()->index(0, 6).data().toString(),
+                 QString("365 days (suggested 183)"));
+    action("applySuggestedAction")->trigger();
+    QTRY_COMPARE(sensors->model()->index(0, 6).data().toString(), QString("183 days"));
+    QList<history::IntervalSetting> set;
+    QVERIFY(history::intervalHistory(h.store(), "40317-00101", "RT-5K-MQ", &set, nullptr));
+    QVERIFY(set.size() == 1 && set.first().basis.startsWith("suggested: the newest"));
     answers_->handle([](QWidget *w) {
         w->findChild<QSpinBox *>("days")->setValue(30);
         qobject_cast<QDialog *>(w)->accept();
