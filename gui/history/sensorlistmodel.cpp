@@ -99,6 +99,9 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
 {
     beginResetModel();
     sensors_ = sensors;
+    // An interval may have changed since: each suggestion comes again with
+    // its sensor's runs.
+    suggestions_.clear();
     computeDueDates();
     // A handful of outcomes: each text made once and shared by its rows.
     std::map<Outcome, QString> texts;
