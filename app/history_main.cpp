@@ -69,15 +69,11 @@ int runWithoutWindow(int argc, char *argv[], const QStringList &arguments,
             << (error.isEmpty() ? parser.errorText() : error) << Qt::endl;
         return history::kExitUnusable;
     }
-    QString intervalError;
-    const int intervalDays = history::configuredIntervalDays(&intervalError);
-    if (!intervalError.isEmpty()) {
-        err << QCoreApplication::applicationName() << ": " << history::shown(intervalError)
-            << Qt::endl;
-        return history::kExitUnusable;
-    }
+    const QString moved = history::takeMovedIntervalSetting();
+    if (!moved.isEmpty())
+        err << QCoreApplication::applicationName() << ": " << history::shown(moved) << Qt::endl;
     const history::Home home = command.training ? history::trainingHome() : history::productHome();
-    return history::runCommand(command, home.location, home.pendingFolder, intervalDays, out, err);
+    return history::runCommand(command, home.location, home.pendingFolder, out, err);
 }
 
 // The platform the window would use, and whether what it needs to show
@@ -143,12 +139,12 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
         "export to CSV, a printed report, and the import of calibration record files.\n"
-        "--import, --export-csv, --verify, --due, --due-report and --set-type do their\n"
-        "work without a window and exit with 0 when all is well, 1 when something was\n"
-        "refused, altered, replaced, missing, overdue, out of tolerance or left pending,\n"
-        "and 2 when the history could not be opened, read or written, a report could not\n"
-        "be written, the settings are wrong or the command line is. The window takes no\n"
-        "argument and needs a display."));
+        "Each action below (--import, --export-csv, --due, --due-report and the others)\n"
+        "does its work without a window and exits with 0 when all is well, 1 when\n"
+        "something was refused, altered, replaced, missing, overdue, out of tolerance or\n"
+        "left pending, and 2 when the history could not be opened, read or written, a\n"
+        "file could not be written, the settings are wrong or the command line is. The\n"
+        "window takes no argument and needs a display."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption training(
@@ -181,16 +177,12 @@ int main(int argc, char *argv[])
         return history::kExitUnusable;
 
     history::WindowOptions options;
-    QString intervalError;
-    options.intervalDays = history::configuredIntervalDays(&intervalError);
-    if (!intervalError.isEmpty()) {
-        QTextStream(stderr) << QCoreApplication::applicationName() << ": "
-                            << history::shown(intervalError) << Qt::endl;
+    const QString moved = history::takeMovedIntervalSetting();
+    if (!moved.isEmpty()) {
         // The value is anyone's text: never read as markup.
-        QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), intervalError);
+        QMessageBox box(QMessageBox::Information, QCoreApplication::applicationName(), moved);
         box.setTextFormat(Qt::PlainText);
         box.exec();
-        return history::kExitUnusable;
     }
     options.training = parser.isSet(training);
     const history::Home home = options.training ? history::trainingHome() : history::productHome();

@@ -204,9 +204,7 @@ QString pendingFolderFor(const history::Location &location)
 history::WindowOptions windowOptions(const QString &where)
 {
     // As zolvex-history's main() does, with the history named here.
-    const QSettings settings(history::settingsFile(), QSettings::IniFormat);
     history::WindowOptions options;
-    options.intervalDays = history::intervalDays(settings);
     options.location = locationOf(where);
     options.pendingFolder = pendingFolderFor(options.location);
     return options;

@@ -4,6 +4,7 @@
 #include "core/history/duereport.h"
 #include "core/history/importer.h"
 #include "core/history/pendingfiles.h"
+#include "core/history/sensorcommands.h"
 #include "core/history/showntext.h"
 #include "core/history/store.h"
 #include "core/history/verifier.h"
@@ -141,8 +142,7 @@ int verifyFolder(const Command &command, const Store &store, QTextStream &out, Q
     return result.allWell() ? kExitWell : kExitFindings;
 }
 
-int listDue(const Command &command, const Store &store, int intervalDays, QTextStream &out,
-            QTextStream &err)
+int listDue(const Command &command, const Store &store, QTextStream &out, QTextStream &err)
 {
     const QDate today = QDate::currentDate();
     const QDate before = today.addDays(command.days);
@@ -152,8 +152,8 @@ int listDue(const Command &command, const Store &store, int intervalDays, QTextS
     };
     QList<Due> due;
     for (const SensorSummary &sensor : store.sensors()) {
-        const QDate date = nextDue(sensor, intervalDays, today);
-        // None without a serial number or a known type: never listed.
+        const QDate date = nextDue(sensor, today);
+        // None without a serial number or a known type, or retired: never listed.
         if (date.isValid() && date < before)
             due.append({date, sensor});
     }
@@ -287,7 +287,9 @@ void addCommandOptions(QCommandLineParser &parser)
                       tr("Export the runs of every sensor (or of --sensor) to a CSV file."),
                       tr("FILE")});
     parser.addOption({QLatin1String(kSensorOption),
-                      tr("With --export-csv: only the runs of this sensor."), tr("SERIAL")});
+                      tr("With --export-csv: only the runs of this sensor; with "
+                         "--set-interval: the sensor whose interval is set."),
+                      tr("SERIAL")});
     parser.addOption({QLatin1String(kVerifyOption),
                       tr("Check the record files under FOLDER against the history, by the run "
                          "each names: unchanged, altered, replaced, copies, not in it, and "
@@ -323,6 +325,7 @@ void addCommandOptions(QCommandLineParser &parser)
     parser.addOption({QLatin1String(kRunOption),
                       tr("With --set-type: the run, by its key (as the CSV export shows it)."),
                       tr("KEY")});
+    addSensorOptions(parser);
 }
 
 bool asksForCommand(const QStringList &arguments)
@@ -333,6 +336,11 @@ bool asksForCommand(const QStringList &arguments)
              {kImportOption, kExportOption, kSensorOption, kVerifyOption, kDueOption,
               kSetTypeOption, kRunOption, kDueReportOption, kFromOption, kToOption, kStationOption,
               kOperatorOption, kOutcomeOption}) {
+            const QString name = dashed(option);
+            if (argument == name || argument.startsWith(name + QLatin1Char('=')))
+                return true;
+        }
+        for (const char *option : sensorOptions()) {
             const QString name = dashed(option);
             if (argument == name || argument.startsWith(name + QLatin1Char('=')))
                 return true;
@@ -348,9 +356,17 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         Command::Action action;
     };
     const Choice choices[] = {
-        {kImportOption, Command::Action::Import},   {kExportOption, Command::Action::ExportCsv},
-        {kVerifyOption, Command::Action::Verify},   {kDueOption, Command::Action::Due},
-        {kSetTypeOption, Command::Action::SetType}, {kDueReportOption, Command::Action::DueReport},
+        {kImportOption, Command::Action::Import},
+        {kExportOption, Command::Action::ExportCsv},
+        {kVerifyOption, Command::Action::Verify},
+        {kDueOption, Command::Action::Due},
+        {kSetTypeOption, Command::Action::SetType},
+        {kRetireOption, Command::Action::Retire},
+        {kReinstateOption, Command::Action::Reinstate},
+        {kSetIntervalOption, Command::Action::SetInterval},
+        {kIntervalsOption, Command::Action::Intervals},
+        {kApplySuggestedOption, Command::Action::ApplySuggested},
+        {kDueReportOption, Command::Action::DueReport},
     };
     Command result;
     result.training = training;
@@ -371,9 +387,26 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
     if (given.isEmpty() || (runGiven && result.action != Command::Action::SetType)) {
         *error = runGiven ? tr("%1 goes with %2").arg(dashed(kRunOption), dashed(kSetTypeOption))
                           : tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
+        if (given.isEmpty() && parser.isSet(QLatin1String(kReasonOption)))
+            *error = tr("%1 goes with %2").arg(dashed(kReasonOption), dashed(kRetireOption));
+        else if (given.isEmpty() && parser.isSet(QLatin1String(kSensorTypeOption)))
+            *error = tr("%1 goes with an action on a sensor, such as %2")
+                         .arg(dashed(kSensorTypeOption), dashed(kSetIntervalOption));
         return false;
     }
-    if (result.action == Command::Action::SetType) {
+    if (isSensorAction(result.action)) {
+        result.path.clear();
+        if (!sensorCommandFrom(parser, &result, error))
+            return false;
+    } else if (parser.isSet(QLatin1String(kReasonOption)) ||
+               parser.isSet(QLatin1String(kSensorTypeOption))) {
+        *error = tr("%1 goes with %2")
+                     .arg(dashed(parser.isSet(QLatin1String(kReasonOption)) ? kReasonOption
+                                                                            : kSensorTypeOption),
+                          dashed(parser.isSet(QLatin1String(kReasonOption)) ? kRetireOption
+                                                                            : kSetIntervalOption));
+        return false;
+    } else if (result.action == Command::Action::SetType) {
         result.sensorType = result.path;
         result.path.clear();
         result.runKey = parser.value(QLatin1String(kRunOption));
@@ -387,7 +420,8 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         return false;
     }
     if (parser.isSet(QLatin1String(kSensorOption))) {
-        if (result.action != Command::Action::ExportCsv) {
+        if (result.action != Command::Action::ExportCsv &&
+            result.action != Command::Action::SetInterval) {
             *error = tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
             return false;
         }
@@ -458,7 +492,7 @@ bool writePendingFirst(Store &store, const QString &pendingFolder, bool training
 }
 
 int runAction(const Command &command, const Location &location, const QString &pendingFolder,
-              int intervalDays, QTextStream &out, QTextStream &err)
+              QTextStream &out, QTextStream &err)
 {
     if ((command.action == Command::Action::Import || command.action == Command::Action::Verify) &&
         !isFolder(command.path, err))
@@ -479,13 +513,20 @@ int runAction(const Command &command, const Location &location, const QString &p
         status = verifyFolder(command, store, out, err);
         break;
     case Command::Action::Due:
-        status = listDue(command, store, intervalDays, out, err);
+        status = listDue(command, store, out, err);
         break;
     case Command::Action::SetType:
         status = setType(command, store, out, err);
         break;
     case Command::Action::DueReport:
         status = writeReport(command, store, out, err);
+        break;
+    case Command::Action::Retire:
+    case Command::Action::Reinstate:
+    case Command::Action::SetInterval:
+    case Command::Action::Intervals:
+    case Command::Action::ApplySuggested:
+        status = runSensorAction(command, store, out, err);
         break;
     case Command::Action::None:
         break;
@@ -495,9 +536,9 @@ int runAction(const Command &command, const Location &location, const QString &p
 } // namespace
 
 int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
-               int intervalDays, QTextStream &out, QTextStream &err)
+               QTextStream &out, QTextStream &err)
 {
-    int status = runAction(command, location, pendingFolder, intervalDays, out, err);
+    int status = runAction(command, location, pendingFolder, out, err);
     // Reading the folder sets aside what cannot be taken.
     pendingRuns(pendingFolder, command.training);
     const QList<DamagedFile> damaged = damagedPending(pendingFolder);

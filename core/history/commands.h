@@ -39,11 +39,31 @@ inline constexpr char kToOption[] = "to";
 inline constexpr char kStationOption[] = "station";
 inline constexpr char kOperatorOption[] = "operator";
 inline constexpr char kOutcomeOption[] = "outcome";
+inline constexpr char kRetireOption[] = "retire";
+inline constexpr char kReasonOption[] = "reason";
+inline constexpr char kReinstateOption[] = "reinstate";
+inline constexpr char kSetIntervalOption[] = "set-interval";
+inline constexpr char kSensorTypeOption[] = "sensor-type";
+inline constexpr char kIntervalsOption[] = "intervals";
+inline constexpr char kApplySuggestedOption[] = "apply-suggested-interval";
 // The most days ahead --due looks: a century.
 inline constexpr int kMaxDueDays = 36500;
 
 struct Command {
-    enum class Action { None, Import, ExportCsv, Verify, Due, SetType, DueReport };
+    enum class Action {
+        None,
+        Import,
+        ExportCsv,
+        Verify,
+        Due,
+        SetType,
+        Retire,
+        Reinstate,
+        SetInterval,
+        Intervals,
+        ApplySuggested,
+        DueReport,
+    };
     Action action = Action::None;
     QString path;     // the folder, the CSV file or the report
     QString sensor;   // export one sensor only, when set
@@ -53,11 +73,17 @@ struct Command {
 
     QString sensorType; // --set-type: the type the run is given
     QString runKey;     // --set-type: the run, by its key
+
+    // --retire, --reinstate, --set-interval, --apply-suggested-interval: the
+    // sensor is `sensor`, of `sensorType` where its serial number has several
+    // (--set-interval: the type's interval when no sensor is named).
+    QString reason;       // --retire
+    QString intervalText; // --set-interval, as given
 };
 
 // Adds --import, --export-csv (with --sensor, --from, --to, --station,
-// --operator and --outcome), --verify, --due, --due-report, --set-type and
-// --run.
+// --operator and --outcome), --verify, --due, --due-report, --set-type,
+// --run and the sensors' and intervals' options.
 void addCommandOptions(QCommandLineParser &parser);
 
 // True when the arguments (the program's name first) name one of those
@@ -74,6 +100,6 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
 // set aside as damaged (named on `err` after the action), make it end with
 // kExitFindings at least.
 int runCommand(const Command &command, const Location &location, const QString &pendingFolder,
-               int intervalDays, QTextStream &out, QTextStream &err);
+               QTextStream &out, QTextStream &err);
 
 } // namespace history

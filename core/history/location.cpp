@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
@@ -30,8 +31,6 @@ QString decoded(QStringView text)
     return QString::fromUtf8(QByteArray::fromPercentEncoding(text.toUtf8()));
 }
 
-// The longest a calibration interval can sensibly be: a century.
-constexpr int kLongestIntervalDays = 36525;
 // The longest timeout an address may ask for: a day.
 constexpr int kLongestTimeoutMs = 24 * 60 * 60 * 1000;
 
@@ -522,31 +521,50 @@ Location configuredLocation(const QSettings &settings, const QProcessEnvironment
     return location;
 }
 
-int intervalDays(const QSettings &settings, QString *error)
+QString takeMovedIntervalSetting(const QString &file)
 {
     int line = 0;
-    QString text = settingText(settings.fileName(), QLatin1String(kIntervalKey), &line);
-    if (text.isNull()) {
-        if (!settings.contains(QLatin1String(kIntervalKey)))
-            return kDefaultIntervalDays;
-        text = settings.value(QLatin1String(kIntervalKey)).toString().trimmed();
+    const QString value = settingText(file, QLatin1String(kIntervalKey), &line);
+    if (value.isNull())
+        return QString();
+    const QString name = QString::fromLatin1(kIntervalKey).section(u'/', -1);
+    const QString told =
+        tr("%1, line %2: %3=%4 is no longer read. The calibration interval is kept in the "
+           "history now, for each sensor type and each sensor (the history window's \"Set "
+           "calibration interval...\", or --set-interval).")
+            .arg(QDir::toNativeSeparators(file), QString::number(line), name, value);
+    // Every line of the setting is taken out of the file, the rest kept as
+    // it is, the file's permissions too; the file others may change is not
+    // written.
+    const QString trust = settingsTrustProblem(file);
+    QString failed = trust;
+    const QString target = QFileInfo(file).canonicalFilePath();
+    QFile in(target);
+    if (failed.isEmpty() && !in.open(QIODevice::ReadOnly))
+        failed = in.errorString();
+    if (failed.isEmpty()) {
+        QByteArray kept;
+        QString group;
+        while (!in.atEnd()) {
+            const QByteArray raw = in.readLine();
+            const QString text = QString::fromUtf8(raw).trimmed();
+            if (text.startsWith(u'[') && text.endsWith(u']'))
+                group = text.mid(1, text.size() - 2).trimmed();
+            const qsizetype equals = text.indexOf(u'=');
+            if (equals > 0 && group == QString::fromLatin1(kIntervalKey).section(u'/', 0, -2) &&
+                text.left(equals).trimmed() == name)
+                continue;
+            kept += raw;
+        }
+        in.close();
+        QSaveFile out(target);
+        if (!out.open(QIODevice::WriteOnly) || out.write(kept) != kept.size() ||
+            !out.setPermissions(QFileInfo(target).permissions()) || !out.commit())
+            failed = out.errorString();
     }
-    bool ok = false;
-    const int days = text.toInt(&ok);
-    if (ok && days > 0 && days <= kLongestIntervalDays)
-        return days;
-    if (error) {
-        // In one pass each: the value and the file name are anyone's text,
-        // and a "%1" in them stays as it is.
-        const QString what = tr("%1=%2 is not a number of days from 1 to %3, and was not used.")
-                                 .arg(QString::fromLatin1(kIntervalKey).section(u'/', -1), text,
-                                      QString::number(kLongestIntervalDays));
-        *error = line > 0 ? tr("%1, line %2: %3")
-                                .arg(QDir::toNativeSeparators(settings.fileName()),
-                                     QString::number(line), what)
-                          : what;
-    }
-    return kDefaultIntervalDays;
+    if (failed.isEmpty())
+        return told + u' ' + tr("The line was taken out of the file.");
+    return told + u' ' + tr("Take the line out of the file: it could not be (%1).").arg(failed);
 }
 
 namespace
@@ -575,9 +593,9 @@ Home trainingHome()
     return home;
 }
 
-int configuredIntervalDays(QString *error)
+QString takeMovedIntervalSetting()
 {
-    return intervalDays(programSettings(), error);
+    return takeMovedIntervalSetting(settingsFile());
 }
 
 } // namespace history

@@ -52,7 +52,9 @@ inline constexpr char kDatabaseVariable[] = "ZOLVEX_HISTORY_DATABASE";
 inline constexpr char kSettingsFile[] = "/zolvex/zolvex.conf";
 inline constexpr char kDatabaseKey[] = "history/database";
 inline constexpr char kPasswordKey[] = "history/password";
+// No longer read: the calibration interval is kept in the history.
 inline constexpr char kIntervalKey[] = "history/interval_days";
+// The interval of a sensor type none was set for.
 inline constexpr int kDefaultIntervalDays = 365;
 
 // The address's keys for the timeouts above, in milliseconds, e.g.
@@ -121,11 +123,12 @@ inline constexpr char kDefaultSslMode[] = "verify-full";
 bool usesDefaultSslMode(const Location &location);
 bool usesDefaultSslMode(const Location &location, const QProcessEnvironment &environment);
 
-// The calibration interval of the settings, in days; the default when they
-// have none. A setting that is not a whole number of days from 1 to a
-// century is not used: `error` (if given) says so, naming its line, and the
-// default is returned.
-int intervalDays(const QSettings &settings, QString *error = nullptr);
+// When the settings file still holds the calibration interval a station
+// used to keep: takes it out of the file (unless the file is one others may
+// change, see settingsTrustProblem()) and returns what to tell the user,
+// once: the file, the line, where the interval is kept now. Empty when the
+// file holds none.
+QString takeMovedIntervalSetting(const QString &file);
 
 // A program's history: its database and the folder its runs wait in.
 struct Home {
@@ -137,8 +140,7 @@ struct Home {
 Home productHome();
 // The training program's: always an SQLite file of its own.
 Home trainingHome();
-// The calibration interval of the shared settings file, in days; as
-// intervalDays().
-int configuredIntervalDays(QString *error = nullptr);
+// The same for the shared settings file.
+QString takeMovedIntervalSetting();
 
 } // namespace history

@@ -112,7 +112,8 @@ RegisterChange appendRevision(Store &store, const QLatin1String &table, const Va
         query.addBindValue(sqlText(QSysInfo::machineHostName()));
         // The database sets both on PostgreSQL; SQLite has no logins.
         query.addBindValue(sqlText(loginName()));
-        query.addBindValue(sqlText(QString())); // set by the database
+        // Not NULL: the column refuses that before the trigger sets it.
+        query.addBindValue(sqlText(QString()));
         ok = query.exec();
     }
     if (!ok)

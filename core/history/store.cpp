@@ -2,6 +2,7 @@
 
 #include "core/history/localfile.h"
 #include "core/history/privacy.h"
+#include "core/history/register.h"
 #include "core/history/runfields.h"
 #include "core/history/runformat.h"
 #include "core/history/runrow.h"
@@ -91,7 +92,7 @@ bool isBusy(const QSqlError &error)
 
 QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today)
 {
-    if (!sensor.hasSerial() || sensor.typeUnknown)
+    if (!sensor.hasSerial() || sensor.typeUnknown || sensor.retired)
         return QDate();
     if (!sensor.lastValidation.isValid())
         return today;
@@ -105,6 +106,16 @@ bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today)
 {
     const QDate due = nextDue(sensor, intervalDays, today);
     return due.isValid() && due < today;
+}
+
+QDate nextDue(const SensorSummary &sensor, const QDate &today)
+{
+    return nextDue(sensor, sensor.intervalDays, today);
+}
+
+bool overdue(const SensorSummary &sensor, const QDate &today)
+{
+    return overdue(sensor, sensor.intervalDays, today);
 }
 
 QString joinedType(const QList<KnownSensor> &known, int tipKind, const QString &unit)
@@ -646,7 +657,27 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
             *error = why;
     }
     joinUntyped(&list, error);
+    fillFromRegister(&list, error);
     return list;
+}
+
+void Store::fillFromRegister(QList<SensorSummary> *list, QString *error) const
+{
+    QHash<QString, SensorState> states;
+    QHash<QString, IntervalSetting> intervals;
+    QString why;
+    if (!sensorStates(*this, &states, &why) || !intervalSettings(*this, &intervals, &why)) {
+        qWarning().noquote() << why;
+        if (error)
+            *error = why;
+        return;
+    }
+    for (SensorSummary &sensor : *list) {
+        const SensorState state = states.value(sensorKey(sensor.serialNumber, sensor.sensorType));
+        sensor.retired = sensor.hasSerial() && state.retired;
+        sensor.retiredReason = sensor.retired ? state.reason : QString();
+        sensor.intervalDays = intervalFor(intervals, sensor.serialNumber, sensor.sensorType);
+    }
 }
 
 void Store::joinUntyped(QList<SensorSummary> *list, QString *error) const

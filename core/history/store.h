@@ -63,9 +63,12 @@ struct SensorSummary {
 
 // The date a sensor is next due: the last validation plus the interval;
 // today when it was never validated; none (invalid) without a serial number
-// or when its type is unknown.
+// or when its type is unknown; none for a retired sensor.
 QDate nextDue(const SensorSummary &sensor, int intervalDays, const QDate &today);
 bool overdue(const SensorSummary &sensor, int intervalDays, const QDate &today);
+// The same with the sensor's own interval.
+QDate nextDue(const SensorSummary &sensor, const QDate &today);
+bool overdue(const SensorSummary &sensor, const QDate &today);
 
 // One type a serial number is known under, with the range and unit of a run
 // of it (a serial number may give several).
@@ -196,6 +199,8 @@ private:
     // Runs of a serial number that name no type join its typed sensor's
     // summary where they can be told to be its; else they are type unknown.
     void joinUntyped(QList<SensorSummary> *list, QString *error) const;
+    // Each sensor's state and interval from the register.
+    void fillFromRegister(QList<SensorSummary> *list, QString *error) const;
 
     Location location_;
     QString connectionName_;

@@ -105,7 +105,8 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
             // Pending runs are each written; any other request a newer one
             // of its kind replaces need not be carried out.
             std::function<void()> deliver;
-            if (kind == PendingRuns || kind == SetType || number >= shared->newest[kind]) {
+            if (kind == PendingRuns || kind == SetType || kind == Register ||
+                number >= shared->newest[kind]) {
                 if (shared->hook)
                     shared->hook(kind, subject);
                 deliver = work();
@@ -117,8 +118,8 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
                 this,
                 [this, kind, number, deliver] {
                     answered_[kind] = std::max(answered_[kind], number);
-                    if (deliver &&
-                        (kind == PendingRuns || kind == SetType || number == newest_[kind]))
+                    if (deliver && (kind == PendingRuns || kind == SetType || kind == Register ||
+                                    number == newest_[kind]))
                         deliver();
                 },
                 Qt::QueuedConnection);
@@ -171,9 +172,20 @@ void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorT
             const QDateTime now = QDateTime::currentDateTimeUtc();
             markInProgress(&runs, shared->store->latestStarts(runs, now), now);
         }
-        return std::function<void()>([this, serialNumber, sensorType, runs, error] {
-            emit runsRead(serialNumber, sensorType, runs, error);
-        });
+        // The interval they suggest, when the register can be read.
+        IntervalSuggestion suggestion;
+        QHash<QString, IntervalSetting> settings;
+        const bool suggested = shared->store && error.isEmpty() &&
+                               intervalSettings(*shared->store, &settings, nullptr);
+        if (suggested)
+            suggestion = suggestedInterval(runs, intervalFor(settings, serialNumber, sensorType),
+                                           intervalSince(settings, serialNumber, sensorType));
+        return std::function<void()>(
+            [this, serialNumber, sensorType, runs, error, suggested, suggestion] {
+                if (suggested)
+                    emit suggestionRead(serialNumber, sensorType, suggestion);
+                emit runsRead(serialNumber, sensorType, runs, error);
+            });
     });
 }
 
@@ -216,6 +228,19 @@ void HistoryReader::setRunType(const QString &key, const QString &sensorType)
             change = shared->store->setRunType(key, sensorType);
         return std::function<void()>(
             [this, key, sensorType, change] { emit typeSet(key, sensorType, change); });
+    });
+}
+
+void HistoryReader::changeRegister(const QString &what,
+                                   std::function<RegisterChange(Store &)> change)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Register, request(Register), what, [this, shared, what, change = std::move(change)] {
+        RegisterChange done;
+        done.reason = shared->openError;
+        if (shared->store)
+            done = change(*shared->store);
+        return std::function<void()>([this, what, done] { emit registerChanged(what, done); });
     });
 }
 

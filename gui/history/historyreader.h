@@ -6,7 +6,9 @@
 // window's thread. A result older than the newest request of its kind is
 // dropped: a pick made while loading wins.
 
+#include "core/history/intervals.h"
 #include "core/history/location.h"
+#include "core/history/register.h"
 #include "core/history/store.h"
 #include "core/history/writer.h"
 #include "gui/history/pendingruns.h"
@@ -30,7 +32,7 @@ class HistoryReader : public QObject
     Q_OBJECT
 
 public:
-    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, Types, SetType, KindCount };
+    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, Types, SetType, Register, KindCount };
     // Called on the reader's thread before each request is carried out, with
     // what it is about (a serial number for runs); lets a test hold a read.
     using Hook = std::function<void(Kind kind, const QString &subject)>;
@@ -49,6 +51,9 @@ public:
     void readTypes(const QString &key, const QString &serialNumber);
     // Every such request is carried out, each in turn.
     void setRunType(const QString &key, const QString &sensorType);
+    // A change to the register (a sensor retired, an interval set), each
+    // carried out in turn; `what` comes back with its answer.
+    void changeRegister(const QString &what, std::function<RegisterChange(Store &)> change);
 
     // Some request has not been answered yet.
     bool busy() const;
@@ -64,6 +69,10 @@ signals:
     void pendingWritten(const history::PendingWrite &written);
     void typesRead(const QString &key, const QStringList &types, const QString &error);
     void typeSet(const QString &key, const QString &sensorType, const history::TypeChange &change);
+    // With the runs of a sensor: the interval they suggest for it.
+    void suggestionRead(const QString &serialNumber, const QString &sensorType,
+                        const history::IntervalSuggestion &suggestion);
+    void registerChanged(const QString &what, const history::RegisterChange &change);
 
 private:
     struct Shared;

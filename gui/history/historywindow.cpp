@@ -54,7 +54,7 @@ constexpr char kReportFilter[] =
     QT_TRANSLATE_NOOP("history::HistoryWindow", "PDF files (*.pdf);;CSV files (*.csv)");
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
-const QSize kWindowSize(1320, 860);
+const QSize kWindowSize(1500, 860);
 // The due dates move on just after midnight.
 constexpr int kSecondsAfterMidnight = 1;
 constexpr int kSensorPaneWidth = 700;
@@ -160,7 +160,6 @@ HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
     setWindowTitle(options.training ? tr("ZOLVEX Calibration History - TRAINING")
                                     : tr("ZOLVEX Calibration History"));
     sensorModel_ = new SensorListModel(this);
-    sensorModel_->setIntervalDays(options.intervalDays);
     sensorFilter_ = new SensorFilter(this);
     sensorFilter_->setSourceModel(sensorModel_);
     runModel_ = new RunTableModel(this);
@@ -328,6 +327,7 @@ void HistoryWindow::buildWidgets()
                     clearSensor();
             });
     leftLayout->addWidget(sensorView_);
+    buildSensorActions();
 
     auto *runsPane = new QWidget;
     auto *runsLayout = new QVBoxLayout(runsPane);
@@ -418,6 +418,12 @@ bool HistoryWindow::openHistory()
             [this](const QString &, const QString &type, const TypeChange &change) {
                 runTypeSet(type, change);
             });
+    connect(reader_.get(), &HistoryReader::suggestionRead, this,
+            [this](const QString &serial, const QString &type, const IntervalSuggestion &s) {
+                sensorModel_->setSuggestion(serial, type, s);
+                updateSensorActions();
+            });
+    connect(reader_.get(), &HistoryReader::registerChanged, this, &HistoryWindow::registerChanged);
     connect(reader_.get(), &HistoryReader::revisionsRead, this,
             [this](const QString &, const QList<Run> &revisions, const QString &error) {
                 RevisionsDialog dialog(revisions, error, this);
@@ -668,12 +674,10 @@ void HistoryWindow::updateStatus()
             tr("The history cannot be read: what is shown may be out of date"));
         return;
     }
-    statusBar()->showMessage(
-        tr("Sensors: %1, overdue: %2, out of tolerance: %3; calibration interval: %4 days")
-            .arg(sensorModel_->sensorCount())
-            .arg(sensorModel_->overdueCount())
-            .arg(sensorModel_->outOfToleranceCount())
-            .arg(sensorModel_->intervalDays()));
+    statusBar()->showMessage(tr("Sensors: %1, overdue: %2, out of tolerance: %3")
+                                 .arg(sensorModel_->sensorCount())
+                                 .arg(sensorModel_->overdueCount())
+                                 .arg(sensorModel_->outOfToleranceCount()));
 }
 
 void HistoryWindow::updateActions()
@@ -691,6 +695,7 @@ void HistoryWindow::updateActions()
     printAction_->setEnabled(enabled.print);
     reloadAction_->setEnabled(enabled.reload);
     centralWidget()->setEnabled(enabled.lists);
+    updateSensorActions();
 }
 
 void HistoryWindow::exportSensor()
@@ -760,7 +765,7 @@ void HistoryWindow::printReport()
     inputs.runs = runModel_->runs();
     inputs.due = sensorModel_->dueDate(row);
     inputs.overdue = sensorModel_->isOverdue(row);
-    inputs.intervalDays = sensorModel_->intervalDays();
+    inputs.intervalDays = inputs.sensor.intervalDays;
     inputs.printed = sensorModel_->today();
     inputs.training = options_.training;
     const QString folder = printReportWithDialog(inputs, this);

@@ -49,8 +49,7 @@ public:
 
 struct WindowOptions {
     Location location;
-    QString pendingFolder; // the runs this program's stations could not record
-    int intervalDays = kDefaultIntervalDays;
+    QString pendingFolder;        // the runs this program's stations could not record
     bool training = false;        // the training program's history
     std::shared_ptr<Clock> clock; // none: the system's
     // Called on the reading thread before each read (tests hold a read with it).
@@ -95,6 +94,13 @@ public slots:
     // the types the history knows for its serial number) and stores it as
     // the run's next revision.
     void setRunType();
+    // The sensor shown: retire it (asking why), reinstate it, set its
+    // calibration interval or its type's (asking how long), or apply the
+    // interval its runs suggest; each stored as the next revision.
+    void retireSensor();
+    void reinstateSensor();
+    void setSensorInterval();
+    void applySuggestedInterval();
     void exportSensor();
     void exportAll();
     void printReport();
@@ -128,6 +134,10 @@ private:
     void importFinished(const ImportResult &result, const QString &folder);
     void askRunType(const QString &key, const QStringList &types);
     void runTypeSet(const QString &sensorType, const TypeChange &change);
+    void buildSensorActions(); // the Sensor menu, also the sensor list's context menu
+    void updateSensorActions();
+    void changeSensor(const QString &what, std::function<RegisterChange(Store &)> change);
+    void registerChanged(const QString &what, const RegisterChange &change);
     void updateStatus();
     void updateActions();
     void fitSensorPane();
@@ -182,6 +192,10 @@ private:
     QAction *reloadAction_ = nullptr;
     QAction *revisionsAction_ = nullptr;
     QAction *setTypeAction_ = nullptr;
+    QAction *retireAction_ = nullptr;
+    QAction *reinstateAction_ = nullptr;
+    QAction *intervalAction_ = nullptr;
+    QAction *applySuggestedAction_ = nullptr;
     Run typeRun_; // the run whose type is being asked for
 };
 

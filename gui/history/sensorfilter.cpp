@@ -44,12 +44,15 @@ bool SensorFilter::lessThan(const QModelIndex &left, const QModelIndex &right) c
         return QSortFilterProxyModel::lessThan(left, right);
     const SensorSummary &l = sensors_->sensor(left.row());
     const SensorSummary &r = sensors_->sensor(right.row());
-    // Rows that are never due (no serial number, type unknown) come last.
-    const bool leftNone = !l.hasSerial() || l.typeUnknown;
-    const bool rightNone = !r.hasSerial() || r.typeUnknown;
-    if (leftNone != rightNone) {
+    // Retired sensors come after the others, and rows that are never due
+    // (no serial number, type unknown) last.
+    const auto rank = [](const SensorSummary &s) {
+        return !s.hasSerial() || s.typeUnknown ? 2 : s.retired ? 1 : 0;
+    };
+    const bool leftNone = rank(l) == 2;
+    if (rank(l) != rank(r)) {
         // A descending sort turns the answer round: give it the other way.
-        return sortOrder() == Qt::AscendingOrder ? rightNone : leftNone;
+        return sortOrder() == Qt::AscendingOrder ? rank(l) < rank(r) : rank(l) > rank(r);
     }
     if (leftNone && left.column() == SensorListModel::NextDue)
         return l.sensorType < r.sensorType;

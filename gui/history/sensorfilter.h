@@ -2,7 +2,8 @@
 
 // The sensor list as the window shows it: sorted by any column, and narrowed
 // to the sensors whose serial number or type holds the filter text (any case).
-// Runs without a serial number stay after the sensors in either order.
+// Retired sensors stay after the others in either order, and runs without a
+// serial number after them.
 
 #include <QSortFilterProxyModel>
 

@@ -1,11 +1,13 @@
 #include "gui/history/sensorlistmodel.h"
 
+#include "core/history/register.h"
 #include "core/history/showntext.h"
 
 #include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QStyle>
 
 #include <algorithm>
@@ -63,6 +65,8 @@ QString dueText(const SensorSummary &s, const QDate &due, bool overdue)
         text = SensorListModel::tr("none, no serial number");
     else if (s.typeUnknown)
         text = SensorListModel::tr("none, type unknown");
+    else if (s.retired)
+        text = SensorListModel::tr("Retired: %1").arg(shown(s.retiredReason));
     else if (!s.lastValidation.isValid())
         text = SensorListModel::tr("%1, never validated").arg(dateText(due));
     else if (overdue)
@@ -95,6 +99,9 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
 {
     beginResetModel();
     sensors_ = sensors;
+    // An interval may have changed since: each suggestion comes again with
+    // its sensor's runs.
+    suggestions_.clear();
     computeDueDates();
     // A handful of outcomes: each text made once and shared by its rows.
     std::map<Outcome, QString> texts;
@@ -113,12 +120,19 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
     endResetModel();
 }
 
-void SensorListModel::setIntervalDays(int days)
+void SensorListModel::setSuggestion(const QString &serialNumber, const QString &sensorType,
+                                    const IntervalSuggestion &suggestion)
 {
-    intervalDays_ = days;
-    computeDueDates();
-    if (!sensors_.isEmpty())
-        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+    suggestions_.insert(sensorKey(serialNumber, sensorType), suggestion);
+    const int row = rowOf(serialNumber, sensorType);
+    if (row >= 0)
+        emit dataChanged(index(row, Interval), index(row, Interval));
+}
+
+IntervalSuggestion SensorListModel::suggestion(int row) const
+{
+    const SensorSummary &s = sensors_.at(row);
+    return suggestions_.value(sensorKey(s.serialNumber, s.sensorType));
 }
 
 void SensorListModel::setToday(const QDate &today)
@@ -134,7 +148,7 @@ void SensorListModel::computeDueDates()
     due_.clear();
     due_.reserve(sensors_.size());
     for (const SensorSummary &s : sensors_)
-        due_.append({nextDue(s, intervalDays_, today_), overdue(s, intervalDays_, today_)});
+        due_.append({nextDue(s, today_), overdue(s, today_)});
 }
 
 int SensorListModel::rowOf(const QString &serialNumber, const QString &sensorType) const
@@ -211,6 +225,8 @@ QString SensorListModel::displayText(int row, int column) const
         return outcomes_.at(row);
     case NextDue:
         return dueText(s, due_.at(row).date, due_.at(row).overdue);
+    case Interval:
+        return counted(s) && !s.retired ? intervalText(s.intervalDays, suggestion(row)) : QString();
     }
     return QString();
 }
@@ -224,6 +240,15 @@ const SensorListModel::Marks &SensorListModel::marks() const
         marks_->bold.setBold(true);
         marks_->failing = QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
         marks_->late = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        IntervalSuggestion longest;
+        longest.rule = IntervalSuggestion::Lengthen;
+        longest.days = kMaxIntervalDays;
+        const QFontMetrics metrics(QApplication::font());
+        // The margins a view's item delegate puts either side of a text.
+        const int margin = QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1;
+        marks_->widestInterval = QSize(
+            metrics.horizontalAdvance(intervalText(kMaxIntervalDays - 1, longest)) + 2 * margin + 1,
+            metrics.height());
     }
     return *marks_;
 }
@@ -297,7 +322,9 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
             lines << tr("Out of tolerance: its newest run left a reading outside its window.");
         if (late)
             lines
-                << tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
+                << tr("Overdue: the last validation is more than %1 days old.").arg(s.intervalDays);
+        if (s.retired)
+            lines << tr("Retired: %1").arg(s.retiredReason);
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
         if (s.typeUnknown)
@@ -305,6 +332,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
                         "never due. Set their type from the runs' menu.");
         return plainToolTip(lines.join(QLatin1Char('\n')));
     }
+    case Qt::SizeHintRole:
+        return index.column() == Interval ? QVariant(marks().widestInterval) : QVariant();
     case Qt::TextAlignmentRole:
         if (index.column() == Runs)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
@@ -330,6 +359,8 @@ QVariant SensorListModel::headerData(int section, Qt::Orientation orientation, i
         return tr("Last outcome");
     case NextDue:
         return tr("Next due");
+    case Interval:
+        return tr("Interval");
     }
     return QVariant();
 }

@@ -5,6 +5,7 @@
 // tolerance ones marked. A sensor is its serial number and type; runs that
 // gave no serial number have rows of their own, never due.
 
+#include "core/history/intervals.h"
 #include "core/history/store.h"
 
 #include <QAbstractTableModel>
@@ -23,7 +24,7 @@ class SensorListModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column { Serial, Type, Runs, LastValidation, LastOutcome, NextDue, ColumnCount };
+    enum Column { Serial, Type, Runs, LastValidation, LastOutcome, NextDue, Interval, ColumnCount };
     // What a column sorts by: dates as dates, counts as numbers.
     static constexpr int SortRole = Qt::UserRole;
     // True on every column of an overdue sensor's row.
@@ -38,11 +39,14 @@ public:
     ~SensorListModel() override;
 
     void setSensors(const QList<SensorSummary> &sensors);
-    // The due dates follow these; today is the system's date unless set.
-    void setIntervalDays(int days);
+    // The due dates follow each sensor's interval and today, the system's
+    // date unless set.
     void setToday(const QDate &today);
-    int intervalDays() const { return intervalDays_; }
     QDate today() const { return today_; }
+    // What one sensor's runs suggest for its interval, shown beside it.
+    void setSuggestion(const QString &serialNumber, const QString &sensorType,
+                       const IntervalSuggestion &suggestion);
+    IntervalSuggestion suggestion(int row) const;
 
     const SensorSummary &sensor(int row) const { return sensors_.at(row); }
     // -1 when absent; an empty type takes the first row of the serial number.
@@ -86,10 +90,13 @@ private:
         QFont bold;
         QIcon failing;
         QIcon late;
+        // The interval column has room for the longest suggestion from the
+        // start: one comes with a sensor's runs, after the list is fitted.
+        QSize widestInterval;
     };
     const Marks &marks() const;
     mutable std::unique_ptr<Marks> marks_;
-    int intervalDays_ = kDefaultIntervalDays;
+    QHash<QString, IntervalSuggestion> suggestions_; // by sensorKey()
     QDate today_;
 };
 

@@ -372,28 +372,49 @@ void TestHistoryLocation::dataFolderIgnoresApplicationName()
 
 void TestHistoryLocation::intervalDays_data()
 {
-    QTest::addColumn<QVariant>("setting");
-    QTest::addColumn<int>("days");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("left"); // the file afterwards
+    QTest::addColumn<int>("permissions");
+    QTest::addColumn<QString>("told"); // what the notice holds; empty: none
 
-    QTest::newRow("unset") << QVariant() << 365;
-    QTest::newRow("a month") << QVariant("30") << 30;
-    QTest::newRow("blanks around") << QVariant(" 90 ") << 90;
-    QTest::newRow("as a number") << QVariant(180) << 180;
-    QTest::newRow("zero") << QVariant("0") << 365;
-    QTest::newRow("negative") << QVariant("-5") << 365;
-    QTest::newRow("a fraction") << QVariant("12.5") << 365;
-    QTest::newRow("a word") << QVariant("yearly") << 365;
-    QTest::newRow("beyond a century") << QVariant("1000000") << 365;
+    const int own = int(QFile::ReadOwner | QFile::WriteOwner);
+    QTest::newRow("unset") << QByteArray("[history]\ndatabase=a\n")
+                           << QByteArray("[history]\ndatabase=a\n") << own << "";
+    QTest::newRow("another group's") << QByteArray("[other]\ninterval_days=3\n")
+                                     << QByteArray("[other]\ninterval_days=3\n") << own << "";
+    QTest::newRow("taken out, the rest as it was")
+        << QByteArray("[history]\ndatabase=a,b;c\ninterval_days=30\npassword=\"p \"\n")
+        << QByteArray("[history]\ndatabase=a,b;c\npassword=\"p \"\n") << own
+        << "line 3: interval_days=30 is no longer read";
+    QTest::newRow("twice, a word, CRLF")
+        << QByteArray("[history]\r\ninterval_days=yearly\r\nx=1\r\n interval_days = 5\r\n")
+        << QByteArray("[history]\r\nx=1\r\n") << own << "taken out of the file";
+    QTest::newRow("others may change it: left alone")
+        << QByteArray("[history]\ninterval_days=9\n") << QByteArray("[history]\ninterval_days=9\n")
+        << (own | int(QFile::WriteGroup)) << "it could not be";
 }
 
+// The station's interval is no longer read: told once where it went, and
+// the line taken out of the file, the rest and its permissions kept.
 void TestHistoryLocation::intervalDays()
 {
-    QFETCH(QVariant, setting);
+    QFETCH(QByteArray, text);
+    QFETCH(int, permissions);
     QTemporaryDir dir;
-    QSettings settings(dir.filePath("zolvex.conf"), QSettings::IniFormat);
-    if (setting.isValid())
-        settings.setValue(history::kIntervalKey, setting);
-    QTEST(history::intervalDays(settings), "days");
+    const QString file = dir.filePath("zolvex.conf");
+    QFile out(file);
+    QVERIFY(out.open(QIODevice::WriteOnly) && out.write(text) == text.size());
+    out.close();
+    QVERIFY(out.setPermissions(QFile::Permissions(permissions)));
+    QFETCH(QString, told);
+    const QString notice = history::takeMovedIntervalSetting(file);
+    QCOMPARE(notice.isEmpty(), told.isEmpty());
+    QVERIFY2(notice.contains(told), qPrintable(notice));
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    QTEST(out.readAll(), "left");
+    QCOMPARE(int(out.permissions()) & ~0x0F00, permissions); // the user's bits aside
+    // Said once, where the line could be taken out.
+    QCOMPARE(history::takeMovedIntervalSetting(file).isEmpty(), !told.contains("could not"));
 }
 
 namespace
@@ -477,7 +498,7 @@ void TestHistoryLocation::settingsFileIsTheDocumentedOne()
     QVERIFY2(product.location.error.isEmpty(), qPrintable(product.location.error));
     QCOMPARE(product.location.database, QString("fromfile"));
     QCOMPARE(product.location.password, QString("s3cret"));
-    QCOMPARE(history::configuredIntervalDays(), 42);
+    QVERIFY(history::takeMovedIntervalSetting().contains("interval_days=42"));
 
     // Readable by others: not used, and the programs say which file and why.
     QVERIFY(QFile::setPermissions(file, kPrivate | QFile::ReadGroup | QFile::ReadOther));

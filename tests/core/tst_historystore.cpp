@@ -3,6 +3,8 @@
 // schema's migration from version 1 and the refusal of a newer one.
 
 #include "core/history/csvfile.h"
+#include "core/history/intervals.h"
+#include "core/history/register.h"
 #include "core/history/runfields.h"
 #include "core/history/runformat.h"
 #include "core/history/runrow.h"
@@ -389,6 +391,17 @@ void TestHistoryStore::sensors()
     QVERIFY(history::overdue(list.at(1), 365, today));
     QCOMPARE(history::nextDue(list.at(3), 365, today), today);
     QVERIFY(!history::overdue(list.at(3), 365, today));
+
+    // From the register: B retired is never due; A goes by its own interval
+    // before its type's.
+    QVERIFY(history::changeSensorState(store, "B-2", "RT-5K-MQ", true, "scrapped"));
+    QVERIFY(history::storeInterval(store, QString(), list.at(0).sensorType, 30, "set"));
+    QVERIFY(history::storeInterval(store, "A-1", list.at(0).sensorType, 400, "set"));
+    const QList<SensorSummary> read = store.sensors();
+    QVERIFY(read.at(1).retired && read.at(1).retiredReason == "scrapped");
+    QVERIFY(!history::nextDue(read.at(1), today).isValid() && !history::overdue(read.at(1), today));
+    QCOMPARE(history::nextDue(read.at(0), today), QDate(2026, 2, 14));
+    QCOMPARE(read.at(3).intervalDays, list.at(3).sensorType == list.at(0).sensorType ? 30 : 365);
 }
 
 // What the list says of a sensor must not mislead: a run dated in the
@@ -993,7 +1006,8 @@ void TestHistoryStore::stationRole()
                       "GRANT CONNECT ON DATABASE " + db.location().database + " TO " + role,
                       "GRANT USAGE ON SCHEMA public TO " + role,
                       "GRANT SELECT ON schema_version, history_identity, runs TO " + role,
-                      "GRANT SELECT, INSERT ON run_revisions TO " + role},
+                      "GRANT SELECT, INSERT ON run_revisions TO " + role,
+                      "GRANT SELECT, INSERT ON sensor_states, intervals TO " + role},
                      &error),
              qPrintable(error));
     const auto dropRole = qScopeGuard([&] {
@@ -1009,7 +1023,14 @@ void TestHistoryStore::stationRole()
         ++next.revision;
         QCOMPARE(station.write(next, &error).kind, WriteResult::Written);
         QCOMPARE(station.write(historytest::sampleRun(2), &error).kind, WriteResult::Written);
+        error.clear();
         QCOMPARE(station.sensors(&error).size(), 2);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        // It may retire a sensor: a revision by its own login.
+        QVERIFY(history::changeSensorState(station, next.serialNumber, next.sensorType, true, "x"));
+        QHash<QString, history::SensorState> states;
+        QVERIFY(history::sensorStates(station, &states, &error));
+        QCOMPARE(states.begin()->stamp.recordedBy, role);
         QCOMPARE(station.revisionsOf(next.key, &error).size(), 2);
         QCOMPARE(station.revisionsOf(next.key, &error).last().recordedBy, role);
 

@@ -2,6 +2,7 @@
 // list with its due dates and overdue marking on a fixed day, its filter and
 // sorting, and a sensor's runs with the readings coloured by verdict.
 
+#include "core/history/register.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
@@ -78,6 +79,8 @@ private slots:
     void dueDates_data();
     void dueDates();
     void anotherDayMovesTheMarks();
+    void suggestedInterval_data();
+    void suggestedInterval();
     void filter_data();
     void filter();
     void sorting_data();
@@ -117,16 +120,19 @@ void HistoryModelsTest::sensorList()
     model.setToday(kToday);
     model.setSensors(h.store().sensors());
     QCOMPARE(model.rowCount(), 3);
-    QCOMPARE(model.columnCount(), 6);
-    const QStringList headers{"Serial number",   "Type",         "Runs",
-                              "Last validation", "Last outcome", "Next due"};
+    QCOMPARE(model.columnCount(), 7);
+    const QStringList headers{"Serial number", "Type",     "Runs",    "Last validation",
+                              "Last outcome",  "Next due", "Interval"};
     for (int c = 0; c < headers.size(); ++c)
         QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers.at(c));
 
     const QList<QStringList> expected{
-        {"40317-00101", "RT-5K-MQ", "2", "2026-06-01", "Recalibrated and saved", "2027-06-01"},
-        {"40317-00202", "RT-5K-MQ-CM", "2", "2025-03-01", "Cancelled", "2026-03-01, overdue"},
-        {"40317-00303", "RT-5K-MQ", "1", "never", "Cancelled", "2026-07-01, never validated"},
+        {"40317-00101", "RT-5K-MQ", "2", "2026-06-01", "Recalibrated and saved", "2027-06-01",
+         "365 days"},
+        {"40317-00202", "RT-5K-MQ-CM", "2", "2025-03-01", "Cancelled", "2026-03-01, overdue",
+         "365 days"},
+        {"40317-00303", "RT-5K-MQ", "1", "never", "Cancelled", "2026-07-01, never validated",
+         "365 days"},
     };
     for (const QStringList &row : expected) {
         const int r = model.rowOf(row.first(), QString());
@@ -145,13 +151,20 @@ void HistoryModelsTest::dueDates_data()
     QTest::addColumn<int>("interval");
     QTest::addColumn<QString>("due");
     QTest::addColumn<bool>("late");
+    QTest::addColumn<bool>("retired");
 
-    QTest::newRow("within the interval") << QDate(2026, 1, 10) << 365 << "2027-01-10" << false;
-    QTest::newRow("due today") << QDate(2025, 7, 1) << 365 << "2026-07-01" << false;
-    QTest::newRow("a day late") << QDate(2025, 6, 30) << 365 << "2026-06-30, overdue" << true;
-    QTest::newRow("a short interval") << QDate(2026, 5, 1) << 30 << "2026-05-31, overdue" << true;
-    QTest::newRow("a long interval") << QDate(2025, 1, 1) << 730 << "2027-01-01" << false;
-    QTest::newRow("never validated") << QDate() << 365 << "2026-07-01, never validated" << false;
+    QTest::newRow("within the interval")
+        << QDate(2026, 1, 10) << 365 << "2027-01-10" << false << false;
+    QTest::newRow("due today") << QDate(2025, 7, 1) << 365 << "2026-07-01" << false << false;
+    QTest::newRow("a day late") << QDate(2025, 6, 30) << 365 << "2026-06-30, overdue" << true
+                                << false;
+    QTest::newRow("a short interval")
+        << QDate(2026, 5, 1) << 30 << "2026-05-31, overdue" << true << false;
+    QTest::newRow("a long interval") << QDate(2025, 1, 1) << 730 << "2027-01-01" << false << false;
+    QTest::newRow("never validated")
+        << QDate() << 365 << "2026-07-01, never validated" << false << false;
+    QTest::newRow("retired, years late")
+        << QDate(2020, 1, 1) << 365 << "Retired: dropped" << false << true;
 }
 
 void HistoryModelsTest::dueDates()
@@ -160,6 +173,7 @@ void HistoryModelsTest::dueDates()
     QFETCH(int, interval);
     QFETCH(QString, due);
     QFETCH(bool, late);
+    QFETCH(bool, retired);
 
     TempHistory h;
     QVERIFY2(h.ok(), qPrintable(h.error()));
@@ -170,9 +184,11 @@ void HistoryModelsTest::dueDates()
                       cancelled(serial, {2026, 6, 20})}),
              qPrintable(h.error()));
 
+    const QString type = h.store().sensors().value(0).sensorType;
+    QVERIFY(history::storeInterval(h.store(), serial, type, interval, "set"));
+    QVERIFY(!retired || history::storeSensorState(h.store(), serial, type, true, "dropped"));
     SensorListModel model;
     model.setToday(kToday);
-    model.setIntervalDays(interval);
     model.setSensors(h.store().sensors());
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.index(0, SensorListModel::NextDue).data().toString(), due);
@@ -213,10 +229,55 @@ void HistoryModelsTest::anotherDayMovesTheMarks()
     QCOMPARE(model.index(0, SensorListModel::NextDue).data().toString(),
              QString("2026-07-01, overdue"));
 
-    model.setIntervalDays(400);
-    QCOMPARE(changed.size(), 2);
+    QVERIFY(
+        history::storeInterval(h.store(), "40317-00505", model.sensor(0).sensorType, 400, "set"));
+    model.setSensors(h.store().sensors());
     QVERIFY(!model.isOverdue(0));
     QCOMPARE(model.index(0, SensorListModel::NextDue).data().toString(), QString("2026-08-05"));
+}
+
+void HistoryModelsTest::suggestedInterval_data()
+{
+    QTest::addColumn<QStringList>("found"); // as-found high/low of each run, oldest first
+    QTest::addColumn<int>("interval");
+    QTest::addColumn<int>("setAfter"); // runs before the interval was set; -1: never set
+    QTest::addColumn<int>("suggested");
+
+    const QString margin = "520.0/200.0"; // the middle half: 495-555 and 187.5-212.5
+    const QStringList three{margin, margin, margin};
+    QTest::newRow("three with margin: longer") << three << 365 << -1 << 456;
+    QTest::newRow("two with margin: kept") << QStringList{margin, margin} << 365 << -1 << 365;
+    QTest::newRow("one near its window's edge: kept")
+        << QStringList{margin, "580.0/200.0", margin} << 365 << -1 << 365;
+    QTest::newRow("the low one near its edge: kept")
+        << QStringList{margin, margin, "520.0/186.0"} << 365 << -1 << 365;
+    QTest::newRow("the newest out of tolerance: shorter")
+        << QStringList{margin, margin, "600.0/200.0"} << 365 << -1 << 183;
+    QTest::newRow("never below 30 days") << QStringList{"520.0/230.0"} << 40 << -1 << 30;
+    QTest::newRow("below 30 already: kept") << QStringList{"520.0/230.0"} << 20 << -1 << 20;
+    QTest::newRow("at most ten years") << three << 3000 << -1 << 3650;
+    QTest::newRow("an old failure, then three with margin")
+        << (QStringList{"600.0/200.0"} + three) << 365 << -1 << 456;
+    QTest::newRow("runs before the interval was set do not count") << three << 456 << 3 << 456;
+    QTest::newRow("nor a failure before it") << QStringList{"600.0/200.0"} << 183 << 1 << 183;
+}
+
+// From one sensor's as-found readings: longer after a series with margin,
+// shorter after one out of tolerance, else kept.
+void HistoryModelsTest::suggestedInterval()
+{
+    QFETCH(QStringList, found);
+    QFETCH(int, interval);
+    QFETCH(int, setAfter);
+    QList<Run> runs;
+    QDateTime since;
+    for (const QString &pair : found) {
+        runs << validation("40317-00606", QDate(2020, 1, 1).addDays(100 * runs.size()),
+                           pair.section('/', 0, 0), pair.section('/', 1, 1));
+        if (runs.size() == setAfter)
+            since = runs.last().ended;
+    }
+    QTEST(history::suggestedInterval(runs, interval, since).days, "suggested");
 }
 
 void HistoryModelsTest::filter_data()
@@ -527,6 +588,8 @@ void HistoryModelsTest::withoutSerialLastEitherWay()
                       validation("40317-00002", {2025, 5, 1}, "510.0", "200.0"),
                       validation("40317-00002", {2025, 4, 1}, "510.0", "200.0")}),
              qPrintable(h.error()));
+    // A retired sensor goes after the others, before those.
+    QVERIFY(history::storeSensorState(h.store(), "40317-00002", "RT-5K-MQ", true, "scrapped"));
     SensorListModel model;
     model.setToday(kToday);
     model.setSensors(h.store().sensors());
@@ -534,8 +597,7 @@ void HistoryModelsTest::withoutSerialLastEitherWay()
     filter.setSourceModel(&model);
     filter.sort(column, Qt::SortOrder(order));
     const QStringList serials = ::column(filter, SensorListModel::Serial);
-    QCOMPARE(serials.size(), 3);
-    QCOMPARE(serials.last(), QString("(none)"));
+    QCOMPARE(serials, QStringList({"40317-00001", "40317-00002", "(none)"}));
 }
 
 void HistoryModelsTest::quickOrderIsTheValuesOrder()

@@ -125,6 +125,8 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{checks}", dir.filePath("checks")},
         {"{report}", dir.filePath("due.csv")},
         {"{pdf}", dir.filePath("due.pdf")},
+        {"{due3}", kToday.addDays(-330).toString(Qt::ISODate)},
+        {"{due4}", kToday.addDays(-270).toString(Qt::ISODate)},
     };
     for (const int days : {-730, -400, -355, -300, -10, -5, -1, 10, 355})
         places->insert(QString("{day%1}").arg(days), kToday.addDays(days).toString(Qt::ISODate));
@@ -349,6 +351,7 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<QString>("removed");   // a file deleted first
     QTest::addColumn<QStringList>("types"); // of the serial's stored runs, oldest first
     QTest::addColumn<QString>("conf");      // the settings file's text, if any
+    QTest::addColumn<QStringList>("first"); // command lines run before, arguments split by '|'
     // The due report written: a CSV file's whole text, or texts a PDF's holds
     // (split at '|').
     QTest::addColumn<QString>("report");
@@ -359,11 +362,14 @@ void HistoryProgramTest::commands_data()
                         const QString &holds = QString(), const QString &serial = QString(),
                         int csvRows = -1, const QString &removed = QString(),
                         const QStringList &types = {}, const QString &conf = QString(),
-                        const QString &report = QString(), const QString &database = "sqlite") {
+                        const QStringList &first = {}, const QString &report = QString(),
+                        const QString &database = "sqlite") {
         QTest::newRow(name.constData())
             << arguments << code << out << err << holds << serial << csvRows << removed << types
-            << conf << report << database;
+            << conf << first << report << database;
     };
+    const QString retire = "--retire|40317-05001|--reason|scrapped";
+    const QString twoTypes = "--set-type|RT-9K|--run|record:40317-05004";
     const QString dueCsv =
         "\xEF\xBB\xBFsection,serial_number,sensor_type,tip_kind,certificate_number,"
         "last_calibrated,due,interval_days,overdue\r\n"
@@ -380,18 +386,18 @@ void HistoryProgramTest::commands_data()
         row("due report, CSV" + on, {"--due-report", "{report}", "100"}, 1,
             {"Due report written to {report}: overdue 1, due within 100 days 1, out of "
              "tolerance 1, standards due 2"},
-            {"Overdue: 1, out of tolerance: 1, standards overdue: 1"}, {}, {}, -1, {}, {}, {},
+            {"Overdue: 1, out of tolerance: 1, standards overdue: 1"}, {}, {}, -1, {}, {}, {}, {},
             dueCsv, database);
         row("due report, PDF" + on, {"--due-report", "{pdf}", "100"}, 1, {}, {}, {}, {}, -1, {}, {},
-            {}, dueText, database);
+            {}, {}, dueText, database);
     }
     row("due report of nothing due", {"--training", "--due-report", "{report}"}, 0,
         {"Due report written to {report}: overdue 0, due within 30 days 0, out of tolerance 0, "
          "standards due 0"},
-        {}, {}, {}, -1, {}, {}, {},
+        {}, {}, {}, -1, {}, {}, {}, {},
         "\xEF\xBB\xBFsection,serial_number,sensor_type,tip_kind,certificate_number,"
         "last_calibrated,due,interval_days,overdue\r\n");
-    row("due report, 30 days", {"--due-report", "{report}"}, 1, {}, {}, {}, {}, -1, {}, {}, {},
+    row("due report, 30 days", {"--due-report", "{report}"}, 1, {}, {}, {}, {}, -1, {}, {}, {}, {},
         dueCsv.section("\r\n", 0, 1) + "\r\n" + dueCsv.section("\r\n", 3, 4) + "\r\n" +
             dueCsv.section("\r\n", 5));
     row("due report, neither PDF nor CSV", {"--due-report", "{good}/due.txt"}, 2, {},
@@ -491,9 +497,46 @@ void HistoryProgramTest::commands_data()
     row("a stray number, no action", {"30"}, 2, {}, {"unexpected argument: '30'"});
     row("the window without a display", {"--training"}, 2, {},
         {"needs a display", "--import, --export-csv, --verify and --due"});
-    row("an interval in months", {"--due"}, 2, {},
-        {"zolvex.conf, line 3: interval_days=6 months is not a number of days"}, {}, {}, -1, {}, {},
-        "[history]\n\ninterval_days=6 months\n");
+    row("the station's interval told where it went", {"--due"}, 1,
+        {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
+        {"zolvex.conf, line 3: interval_days=6 months is no longer read", "taken out of the file"},
+        {}, {}, -1, {}, {}, "[history]\n\ninterval_days=6 months\n");
+    row("retired: not due", {"--due"}, 0, {}, {}, {}, {}, -1, {}, {}, {}, {retire});
+    row("reinstated: due again", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"}, {}, {},
+        {}, -1, {}, {}, {}, {retire, "--reinstate|40317-05001"});
+    row("retire", {"--retire", "40317-05001", "--reason", "scrapped"}, 0,
+        {"Sensor RT-5K-MQ 40317-05001 is retired (revision 1)."}, {});
+    row("retire without a reason", {"--retire", "40317-05001"}, 2, {}, {"--retire needs --reason"});
+    row("retire for a blank reason", {"--retire", "40317-05001", "--reason", " "}, 1, {},
+        {"a sensor is retired with a reason"});
+    row("retire an unknown sensor", {"--retire", "40317-09999", "--reason", "lost"}, 1, {},
+        {"No sensor 40317-09999 in the history."});
+    row("retire twice", {"--retire", "40317-05001", "--reason", "again"}, 1, {},
+        {"Not retired: sensor RT-5K-MQ 40317-05001: it is retired already (scrapped)"}, {}, {}, -1,
+        {}, {}, {}, {retire});
+    row("reinstate a sensor in use", {"--reinstate", "40317-05001"}, 1, {},
+        {"Not reinstated: sensor RT-5K-MQ 40317-05001: it is not retired"});
+    row("retire one of two types", {"--retire", "40317-05004", "--reason", "worn"}, 1, {},
+        {"known under several types (RT-5K-MQ, RT-9K): name one with --sensor-type"}, {}, {}, -1,
+        {}, {}, {}, {twoTypes});
+    row("retire one of two types, named",
+        {"--retire", "40317-05004", "--reason", "worn", "--sensor-type", "RT-9K"}, 0,
+        {"Sensor RT-9K 40317-05004 is retired (revision 1)."}, {}, {}, {}, -1, {}, {}, {},
+        {twoTypes});
+    row("an interval of no days", {"--set-interval", "0", "--sensor-type", "RT-5K-MQ"}, 1, {},
+        {"an interval is a whole number of days from 1 to 3650, not '0'"});
+    row("an interval of no sensor", {"--set-interval", "90"}, 2, {}, {"--set-interval needs"});
+    row("a reason alone", {"--reason", "lost"}, 2, {}, {"--reason goes with --retire"});
+    row("a sensor's interval over its type's", {"--due"}, 1,
+        {"40317-05001\tRT-5K-MQ\t{due3}\toverdue", "40317-05002\tRT-5K-MQ\t{due4}\toverdue"}, {},
+        {}, {}, -1, {}, {}, {},
+        {"--set-interval|400|--sensor-type|RT-5K-MQ", "--set-interval|30|--sensor|40317-05002"});
+    row("intervals listed", {"--intervals"}, 0,
+        {"40317-05001\tRT-5K-MQ\t400 days", "40317-05003\tRT-5K-MQ\t400 days"}, {}, {}, {}, -1, {},
+        {}, {}, {"--set-interval|400|--sensor-type|RT-5K-MQ"});
+    row("a suggestion to keep, not applied", {"--apply-suggested-interval", "40317-05003"}, 1, {},
+        {"No interval applied to sensor RT-5K-MQ 40317-05003: its runs suggest keeping its 365 "
+         "days"});
 }
 
 // Each action without a display (no DISPLAY, no platform plugin set), on the
@@ -510,6 +553,7 @@ void HistoryProgramTest::commands()
     QFETCH(QString, removed);
     QFETCH(QStringList, types);
     QFETCH(QString, conf);
+    QFETCH(QStringList, first);
     QFETCH(QString, report);
     QFETCH(QString, database);
     if (database == "postgresql")
@@ -531,6 +575,10 @@ void HistoryProgramTest::commands()
     QProcessEnvironment env = bareEnvironment(home.path());
     env.insert("ZOLVEX_HISTORY_DATABASE",
                database == "sqlite" ? "sqlite:" + places.value("{history}") : db.url());
+    for (const QString &line : first) {
+        const Split before = runSplit(line.split('|'), env);
+        QVERIFY2(before.code == 0, qPrintable(line + "\n" + before.out + before.err));
+    }
     QStringList args;
     for (const QString &a : arguments)
         args << substituted(a, places);
@@ -554,6 +602,9 @@ void HistoryProgramTest::commands()
         QVERIFY2(result.err.isEmpty(), qPrintable(shown));
     if (code == 2)
         QVERIFY2(result.out.isEmpty(), qPrintable(shown));
+    // Told once: the setting is gone from the file.
+    if (!conf.isEmpty())
+        QVERIFY(!runSplit(args, env).err.contains("no longer read"));
 
     if (!holds.isEmpty()) {
         const QString path = holds == "training"

@@ -4,6 +4,7 @@
 // CSV through the save dialog and the report printed to PDF.
 
 #include "core/history/pendingfiles.h"
+#include "core/history/register.h"
 #include "core/history/runformat.h"
 #include "core/history/writer.h"
 #include "gui/history/driftchart.h"
@@ -35,6 +36,7 @@
 #include <QScrollBar>
 #include <QSemaphore>
 #include <QSettings>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -220,6 +222,7 @@ private slots:
     void trainingSaysSo();
     void earlierRevisions();
     void runTypeSetFromItsMenu();
+    void sensorRetiredFromItsMenu();
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
@@ -434,9 +437,8 @@ void HistoryWindowTest::sensorWithoutSerialNumber()
     // Its reading of 599.0 was outside the window, but no sensor can be out of tolerance.
     QCOMPARE(sensors->model()->index(1, 5).data().toString(), QString("none, no serial number"));
     QVERIFY(!none.data(history::SensorListModel::OverdueRole).toBool());
-    QCOMPARE(
-        window_->statusBar()->currentMessage(),
-        QString("Sensors: 1, overdue: 0, out of tolerance: 0; calibration interval: 365 days"));
+    QCOMPARE(window_->statusBar()->currentMessage(),
+             QString("Sensors: 1, overdue: 0, out of tolerance: 0"));
     // After the sensors in either order.
     sensors->sortByColumn(5, Qt::DescendingOrder);
     QCOMPARE(sensors->model()->index(1, 0).data().toString(), QString("(none)"));
@@ -952,9 +954,8 @@ void HistoryWindowTest::outOfToleranceMarkedAndCounted()
     window_->selectSensor("40317-00202");
     QVERIFY(loaded(window_.get()));
     QVERIFY(!sensors->currentIndex().data(Qt::ForegroundRole).isValid());
-    QCOMPARE(
-        window_->statusBar()->currentMessage(),
-        QString("Sensors: 3, overdue: 1, out of tolerance: 1; calibration interval: 365 days"));
+    QCOMPARE(window_->statusBar()->currentMessage(),
+             QString("Sensors: 3, overdue: 1, out of tolerance: 1"));
 }
 
 void HistoryWindowTest::dateOnlyRunShownWithoutTime()
@@ -1194,6 +1195,51 @@ void HistoryWindowTest::runTypeSetFromItsMenu()
     QCOMPARE(offered, QStringList{"RT-5K-MQ"});
     QTRY_COMPARE(sensors->model()->rowCount(), 1);
     QCOMPARE(h.store().revisionsOf("record:1").last().sensorType, QString("RT-5K-MQ"));
+}
+
+// Retired from the Sensor menu for a reason: never due, listed after the
+// others with the reason; an interval set there is the sensor's own.
+void HistoryWindowTest::sensorRetiredFromItsMenu()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->selectSensor("40317-00202");
+    QVERIFY(loaded(window_.get()));
+    answers_->handle([](QWidget *w) {
+        auto *dialog = qobject_cast<QInputDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        dialog->setTextValue("cracked <b>housing</b>");
+        dialog->accept();
+    });
+    action("retireAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTableView *sensors = view("sensors");
+    QTRY_COMPARE(sensors->model()->index(1, 5).data().toString(),
+                 QString("Retired: cracked <b>housing</b>"));
+    QCOMPARE(sensors->model()->index(1, 0).data().toString(), QString("40317-00202"));
+    QVERIFY(window_->statusBar()->currentMessage().startsWith("Sensors: 2, overdue: 0,"));
+    QVERIFY(action("reinstateAction")->isEnabled() && !action("retireAction")->isEnabled());
+
+    // Its newest as-found reading was out of tolerance: half the interval,
+    // applied only when chosen, with the rule as its basis.
+    window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
+    QTRY_COMPARE(sensors->model()->index(0, 6).data().toString(),
+                 QString("365 days (suggested 183)"));
+    action("applySuggestedAction")->trigger();
+    QTRY_COMPARE(sensors->model()->index(0, 6).data().toString(), QString("183 days"));
+    QList<history::IntervalSetting> set;
+    QVERIFY(history::intervalHistory(h.store(), "40317-00101", "RT-5K-MQ", &set, nullptr));
+    QVERIFY(set.size() == 1 && set.first().basis.startsWith("suggested: the newest"));
+    answers_->handle([](QWidget *w) {
+        w->findChild<QSpinBox *>("days")->setValue(30);
+        qobject_cast<QDialog *>(w)->accept();
+    });
+    action("intervalAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTRY_COMPARE(sensors->model()->index(0, 6).data().toString(), QString("30 days"));
 }
 
 void HistoryWindowTest::everyToolbarActionHasAnIcon()
