@@ -112,7 +112,7 @@ RegisterChange appendRevision(Store &store, const QLatin1String &table, const Va
         query.addBindValue(sqlText(QSysInfo::machineHostName()));
         // The database sets both on PostgreSQL; SQLite has no logins.
         query.addBindValue(sqlText(loginName()));
-        query.addBindValue(QString());
+        query.addBindValue(sqlText(QString()));
         ok = query.exec();
     }
     if (!ok)
@@ -447,7 +447,7 @@ RegisterChange storeSignature(Store &store, const QString &runKey, int runRevisi
     query.addBindValue(sqlText(meaning));
     query.addBindValue(sqlText(QSysInfo::machineHostName()));
     query.addBindValue(sqlText(loginName()));
-    query.addBindValue(QString());
+    query.addBindValue(sqlText(QString()));
     ok = ok && query.exec();
     if (ok) {
         change.kind = RegisterChange::Done;
@@ -515,6 +515,13 @@ bool newestCertificates(const Store &store, QHash<QString, Certificate> *newest,
 
 RegisterChange storeCertificate(Store &store, Certificate *issued)
 {
+    const QString content = issued->content;
+    return storeCertificate(store, issued, [&content](const QString &) { return content; });
+}
+
+RegisterChange storeCertificate(Store &store, Certificate *issued,
+                                const std::function<QString(const QString &number)> &contentFor)
+{
     RegisterChange change;
     QSqlDatabase db = store.database();
     if (!db.isOpen()) {
@@ -522,7 +529,6 @@ RegisterChange storeCertificate(Store &store, Certificate *issued)
         return change;
     }
     const bool sqlite = isSQLite(store);
-    issued->contentSha256 = contentDigest(issued->content);
     QSqlError sqlError;
     for (int attempt = 0; attempt < kIssueAttempts; ++attempt) {
         if (!schema::begin(db, sqlite, &sqlError))
@@ -547,6 +553,8 @@ RegisterChange storeCertificate(Store &store, Certificate *issued)
             count = query.value(0).toString().mid(prefix.size()).toInt();
         if (ok) {
             issued->number = certificateNumber(year, count + 1);
+            issued->content = contentFor(issued->number);
+            issued->contentSha256 = contentDigest(issued->content);
             ok = query.prepare(QLatin1String(
                 "INSERT INTO certificates (number, run_key, run_revision, signature_count,"
                 " replaces, content, content_sha256, station, recorded_by, recorded_at)"
@@ -560,7 +568,7 @@ RegisterChange storeCertificate(Store &store, Certificate *issued)
             query.addBindValue(issued->contentSha256);
             query.addBindValue(sqlText(QSysInfo::machineHostName()));
             query.addBindValue(sqlText(loginName()));
-            query.addBindValue(QString());
+            query.addBindValue(sqlText(QString()));
             ok = query.exec();
         }
         if (!ok)
