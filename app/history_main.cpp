@@ -8,19 +8,38 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QTextStream>
 
+#include <algorithm>
 #include <cstdio>
+#include <memory>
 
 namespace
 {
 
+// Whether the action prints a certificate: its PDF needs fonts, so Qt Gui,
+// on the platform that needs no display.
+bool printsCertificate(const QStringList &arguments)
+{
+    const QString option = QLatin1String("--") + QLatin1String(history::kCertificateOption);
+    return std::any_of(arguments.cbegin() + 1, arguments.cend(), [&](const QString &argument) {
+        return argument == option || argument.startsWith(option + QLatin1Char('='));
+    });
+}
+
 // An action of the command line: no window, so no display either.
 int runWithoutWindow(int argc, char *argv[], QCommandLineParser &parser,
-                     const QCommandLineOption &training)
+                     const QCommandLineOption &training, const QStringList &arguments)
 {
-    QCoreApplication app(argc, argv);
+    std::unique_ptr<QCoreApplication> app;
+    if (printsCertificate(arguments)) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        app = std::make_unique<QGuiApplication>(argc, argv);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
     QTextStream out(stdout);
     QTextStream err(stderr);
     history::Command command;
@@ -104,12 +123,13 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
-        "export to CSV, a printed report, and the import of calibration record files.\n"
-        "--import, --export-csv, --verify, --due and --set-type do their work without a\n"
-        "window and exit with 0 when all is well, 1 when something was refused, altered,\n"
-        "replaced, missing, overdue or left pending, and 2 when the history could not be\n"
-        "opened, read or written, the settings are wrong or the command line is. The\n"
-        "window takes no argument and needs a display."));
+        "export to CSV, a printed report, the import of calibration record files,\n"
+        "certificates and sign-off. --import, --export-csv, --verify, --due, --set-type,\n"
+        "--certificate, --sign, --approver-not-operator and --workshop-name do their work\n"
+        "without a window and exit with 0 when all is well, 1 when something was refused,\n"
+        "altered, replaced, missing, overdue or left pending, and 2 when the history could\n"
+        "not be opened, read or written, the settings are wrong or the command line is.\n"
+        "The window takes no argument and needs a display."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption training(
@@ -127,7 +147,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     if (history::asksForCommand(arguments))
-        return runWithoutWindow(argc, argv, parser, training);
+        return runWithoutWindow(argc, argv, parser, training, arguments);
     if (!windowCanStart(arguments, parser))
         return history::kExitUnusable;
 

@@ -2,8 +2,8 @@
 
 // Every history action from the command line, without a display: import
 // record files, export runs to CSV, verify record files, list the sensors
-// due. A summary on the standard output, reasons on the standard error, and
-// an exit status a script can act on.
+// due, issue certificates and sign runs off. A summary on the standard output, reasons on the
+// standard error, and an exit status a script can act on.
 
 #include "core/history/location.h"
 #include "core/history/showntext.h"
@@ -31,11 +31,29 @@ inline constexpr char kVerifyOption[] = "verify";
 inline constexpr char kDueOption[] = "due";
 inline constexpr char kSetTypeOption[] = "set-type";
 inline constexpr char kRunOption[] = "run";
+inline constexpr char kCertificateOption[] = "certificate";
+inline constexpr char kOutputOption[] = "output";
+inline constexpr char kSignOption[] = "sign";
+inline constexpr char kMeaningOption[] = "meaning";
+inline constexpr char kSensorTypeOption[] = "sensor-type";
+inline constexpr char kApproverRuleOption[] = "approver-not-operator";
+inline constexpr char kWorkshopNameOption[] = "workshop-name";
 // The most days ahead --due looks: a century.
 inline constexpr int kMaxDueDays = 36500;
 
 struct Command {
-    enum class Action { None, Import, ExportCsv, Verify, Due, SetType };
+    enum class Action {
+        None,
+        Import,
+        ExportCsv,
+        Verify,
+        Due,
+        SetType,
+        Certificate,
+        Sign,
+        ApproverRule,
+        WorkshopName,
+    };
     Action action = Action::None;
     QString path;   // the folder or the CSV file
     QString sensor; // export one sensor only, when set
@@ -43,10 +61,18 @@ struct Command {
     bool training = false;
 
     QString sensorType; // --set-type: the type the run is given
-    QString runKey;     // --set-type: the run, by its key
+    QString runKey;     // --set-type: the run, by its key; --certificate, --sign: if given
+
+    // --certificate and --sign: the sensor, by its serial number (and its
+    // type, where the number has several); the PDF written; the meaning.
+    // --approver-not-operator, --workshop-name: the value set.
+    QString serialNumber;
+    QString value;
 };
 
-// Adds --import, --export-csv, --sensor, --verify, --due, --set-type and --run.
+// Adds --import, --export-csv, --sensor, --verify, --due, --set-type, --run,
+// --certificate, --output, --sign, --meaning, --sensor-type,
+// --approver-not-operator and --workshop-name.
 void addCommandOptions(QCommandLineParser &parser);
 
 // True when the arguments (the program's name first) name one of those

@@ -16,6 +16,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 namespace history
 {
 
@@ -185,6 +187,10 @@ bool newestCertificates(const Store &store, QHash<QString, Certificate> *newest,
 // Issues the next number of the year the database's clock says and stores
 // the certificate under it (number, digest and stamp are set in *issued).
 RegisterChange storeCertificate(Store &store, Certificate *issued);
+// The same, with the content made for the number it is issued under (a
+// certificate names its own number).
+RegisterChange storeCertificate(Store &store, Certificate *issued,
+                                const std::function<QString(const QString &number)> &contentFor);
 
 // ---- The workshop's settings -----------------------------------------
 
