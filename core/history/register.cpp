@@ -467,6 +467,24 @@ RegisterChange storeSignature(Store &store, const QString &runKey, int runRevisi
     return change;
 }
 
+bool unsignedRunCounts(const Store &store, QHash<QString, int> *counts, QString *error)
+{
+    QSqlQuery query(store.database());
+    if (!select(store, query,
+                QLatin1String("SELECT r.serial_number, r.sensor_type, COUNT(*) FROM runs r"
+                              " WHERE (COALESCE(r.ended, '') <> '' OR"
+                              " COALESCE(r.record_date, '') <> '') AND NOT EXISTS (SELECT 1"
+                              " FROM signatures s WHERE s.run_key = r.run_key)"
+                              " GROUP BY r.serial_number, r.sensor_type"),
+                {}, error))
+        return false;
+    counts->clear();
+    while (query.next())
+        counts->insert(sensorKey(query.value(0).toString(), query.value(1).toString()),
+                       query.value(2).toInt());
+    return true;
+}
+
 QString certificateNumber(int year, int count)
 {
     return QStringLiteral("%1-%2-%3")

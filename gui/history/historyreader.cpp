@@ -17,6 +17,13 @@ namespace
 // How long a closing window lets a read under way end.
 constexpr int kCloseGraceMs = 3000;
 
+// Requests carried out each, however many follow: those that write.
+bool eachOne(HistoryReader::Kind kind)
+{
+    return kind == HistoryReader::PendingRuns || kind == HistoryReader::SetType ||
+           kind == HistoryReader::Certify || kind == HistoryReader::Sign;
+}
+
 } // namespace
 
 // What the reader's thread and the window's share. The store is touched on
@@ -105,7 +112,7 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
             // Pending runs are each written; any other request a newer one
             // of its kind replaces need not be carried out.
             std::function<void()> deliver;
-            if (kind == PendingRuns || kind == SetType || number >= shared->newest[kind]) {
+            if (eachOne(kind) || number >= shared->newest[kind]) {
                 if (shared->hook)
                     shared->hook(kind, subject);
                 deliver = work();
@@ -117,8 +124,7 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
                 this,
                 [this, kind, number, deliver] {
                     answered_[kind] = std::max(answered_[kind], number);
-                    if (deliver &&
-                        (kind == PendingRuns || kind == SetType || number == newest_[kind]))
+                    if (deliver && (eachOne(kind) || number == newest_[kind]))
                         deliver();
                 },
                 Qt::QueuedConnection);
@@ -152,11 +158,18 @@ void HistoryReader::readSensors(const QDate &today)
     post(Sensors, request(Sensors), QString(), [this, shared, today] {
         QString error = shared->openError;
         QList<SensorSummary> sensors;
+        QHash<QString, int> unsignedRuns;
         if (shared->store) {
             sensors = shared->store->sensors(&error, today);
             shared->store->markInProgress(&sensors, QDateTime::currentDateTimeUtc());
+            if (error.isEmpty())
+                unsignedRunCounts(*shared->store, &unsignedRuns, &error);
         }
-        return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
+        return std::function<void()>([this, sensors, unsignedRuns, error] {
+            if (error.isEmpty())
+                emit unsignedCounted(unsignedRuns);
+            emit sensorsRead(sensors, error);
+        });
     });
 }
 
@@ -166,12 +179,20 @@ void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorT
     post(Runs, request(Runs), serialNumber, [this, shared, serialNumber, sensorType] {
         QString error = shared->openError;
         QList<Run> runs;
+        QHash<QString, QList<Signature>> signatures;
         if (shared->store) {
             runs = shared->store->runsOf(serialNumber, sensorType, &error);
             const QDateTime now = QDateTime::currentDateTimeUtc();
             markInProgress(&runs, shared->store->latestStarts(runs, now), now);
+            for (const Run &run : runs) {
+                if (!error.isEmpty() ||
+                    !signaturesOf(*shared->store, run.key, &signatures[run.key], &error))
+                    break;
+            }
         }
-        return std::function<void()>([this, serialNumber, sensorType, runs, error] {
+        return std::function<void()>([this, serialNumber, sensorType, runs, signatures, error] {
+            if (error.isEmpty())
+                emit signaturesRead(signatures);
             emit runsRead(serialNumber, sensorType, runs, error);
         });
     });
@@ -216,6 +237,36 @@ void HistoryReader::setRunType(const QString &key, const QString &sensorType)
             change = shared->store->setRunType(key, sensorType);
         return std::function<void()>(
             [this, key, sensorType, change] { emit typeSet(key, sensorType, change); });
+    });
+}
+
+void HistoryReader::certify(const QString &key, const QString &path, bool training)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Certify, request(Certify), key, [this, shared, key, path, training] {
+        CertificateIssue issue;
+        issue.reason = shared->openError;
+        QString writeError;
+        if (shared->store)
+            issue = certificateFor(*shared->store, key, training);
+        if (issue.kind == CertificateIssue::Issued || issue.kind == CertificateIssue::PrintedAgain)
+            writeCertificatePdf(issue.certificate.content, path, &writeError);
+        return std::function<void()>(
+            [this, issue, path, writeError] { emit certified(issue, path, writeError); });
+    });
+}
+
+void HistoryReader::signRun(const QString &key, const QString &meaning)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Sign, request(Sign), key, [this, shared, key, meaning] {
+        RegisterChange change;
+        change.reason = shared->openError;
+        QString signer;
+        if (shared->store)
+            change = history::signRun(*shared->store, key, meaning, &signer);
+        return std::function<void()>(
+            [this, key, meaning, change, signer] { emit runSigned(key, meaning, change, signer); });
     });
 }
 

@@ -6,12 +6,14 @@
 // window's thread. A result older than the newest request of its kind is
 // dropped: a pick made while loading wins.
 
+#include "core/history/certificate.h"
 #include "core/history/location.h"
 #include "core/history/store.h"
 #include "core/history/writer.h"
 #include "gui/history/pendingruns.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -30,7 +32,18 @@ class HistoryReader : public QObject
     Q_OBJECT
 
 public:
-    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, Types, SetType, KindCount };
+    enum Kind {
+        Open,
+        Sensors,
+        Runs,
+        Revisions,
+        PendingRuns,
+        Types,
+        SetType,
+        Certify,
+        Sign,
+        KindCount
+    };
     // Called on the reader's thread before each request is carried out, with
     // what it is about (a serial number for runs); lets a test hold a read.
     using Hook = std::function<void(Kind kind, const QString &subject)>;
@@ -49,6 +62,10 @@ public:
     void readTypes(const QString &key, const QString &serialNumber);
     // Every such request is carried out, each in turn.
     void setRunType(const QString &key, const QString &sensorType);
+    // Each carried out too: the run's certificate (issued, or printed
+    // again) written to the PDF at `path`; a signature of the run.
+    void certify(const QString &key, const QString &path, bool training);
+    void signRun(const QString &key, const QString &meaning);
 
     // Some request has not been answered yet.
     bool busy() const;
@@ -56,7 +73,11 @@ public:
 
 signals:
     void opened(const QString &error); // empty when open
+    // Just before sensorsRead: the ended runs nobody signed, by sensorKey().
+    void unsignedCounted(const QHash<QString, int> &counts);
     void sensorsRead(const QList<history::SensorSummary> &sensors, const QString &error);
+    // Just before runsRead, when they were read: their signatures, by run key.
+    void signaturesRead(const QHash<QString, QList<history::Signature>> &signatures);
     void runsRead(const QString &serialNumber, const QString &sensorType,
                   const QList<history::Run> &runs, const QString &error);
     void revisionsRead(const QString &key, const QList<history::Run> &revisions,
@@ -64,6 +85,12 @@ signals:
     void pendingWritten(const history::PendingWrite &written);
     void typesRead(const QString &key, const QStringList &types, const QString &error);
     void typeSet(const QString &key, const QString &sensorType, const history::TypeChange &change);
+    // writeError: why the PDF of a certificate issued or printed again was
+    // not written.
+    void certified(const history::CertificateIssue &issue, const QString &path,
+                   const QString &writeError);
+    void runSigned(const QString &key, const QString &meaning,
+                   const history::RegisterChange &change, const QString &signer);
 
 private:
     struct Shared;

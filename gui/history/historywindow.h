@@ -93,6 +93,12 @@ public slots:
     // the types the history knows for its serial number) and stores it as
     // the run's next revision.
     void setRunType();
+    // Asks where to save the PDF of the certificate of the run picked in the
+    // runs table, and writes it: the one issued, or a new one.
+    void issueCertificate();
+    // Asks what the signature of the run picked in the runs table means, and
+    // stores it; the database names the signer.
+    void signOff();
     void exportSensor();
     void exportAll();
     void printReport();
@@ -122,6 +128,10 @@ private:
     void importFinished(const ImportResult &result, const QString &folder);
     void askRunType(const QString &key, const QStringList &types);
     void runTypeSet(const QString &sensorType, const TypeChange &change);
+    void certified(const CertificateIssue &issue, const QString &path, const QString &writeError);
+    void runSigned(const QString &meaning, const RegisterChange &change, const QString &signer);
+    // The run picked in the runs table, or null.
+    const Run *pickedRun() const;
     void updateStatus();
     void updateActions();
     void fitSensorPane();
@@ -174,6 +184,8 @@ private:
     QAction *reloadAction_ = nullptr;
     QAction *revisionsAction_ = nullptr;
     QAction *setTypeAction_ = nullptr;
+    QAction *certificateAction_ = nullptr;
+    QAction *signAction_ = nullptr;
     Run typeRun_; // the run whose type is being asked for
 };
 

@@ -1,5 +1,6 @@
 #include "gui/history/sensorlistmodel.h"
 
+#include "core/history/register.h"
 #include "core/history/showntext.h"
 
 #include <QApplication>
@@ -110,7 +111,24 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
             text = texts.emplace(s.lastOutcome, outcomeText(s.lastOutcome)).first;
         outcomes_.append(text->second);
     }
+    countUnsigned();
     endResetModel();
+}
+
+void SensorListModel::setUnsignedRuns(const QHash<QString, int> &counts)
+{
+    unsignedRuns_ = counts;
+    countUnsigned();
+    if (!sensors_.isEmpty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
+void SensorListModel::countUnsigned()
+{
+    unsigned_.clear();
+    unsigned_.reserve(sensors_.size());
+    for (const SensorSummary &s : sensors_)
+        unsigned_.append(unsignedRuns_.value(sensorKey(s.serialNumber, s.sensorType)));
 }
 
 void SensorListModel::setIntervalDays(int days)
@@ -224,6 +242,7 @@ const SensorListModel::Marks &SensorListModel::marks() const
         marks_->bold.setBold(true);
         marks_->failing = QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
         marks_->late = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        marks_->unsignedRuns = QApplication::style()->standardIcon(QStyle::SP_FileDialogInfoView);
     }
     return *marks_;
 }
@@ -275,6 +294,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
         return s.sensorType;
     case OutOfToleranceRole:
         return failing;
+    case UnsignedRole:
+        return unsigned_.at(row);
     case Qt::ForegroundRole:
         if (failing)
             return QBrush(kOutOfToleranceColor);
@@ -282,6 +303,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
     case Qt::FontRole:
         return late ? QVariant(marks().bold) : QVariant();
     case Qt::DecorationRole:
+        if (index.column() == Runs && unsigned_.at(row) > 0)
+            return marks().unsignedRuns;
         if (index.column() != Serial)
             return QVariant();
         if (failing)
@@ -298,6 +321,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
         if (late)
             lines
                 << tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
+        if (index.column() == Runs && unsigned_.at(row) > 0)
+            lines << tr("Ended runs nobody signed off: %1.").arg(unsigned_.at(row));
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
         if (s.typeUnknown)

@@ -10,6 +10,7 @@
 #include <QAbstractTableModel>
 #include <QDate>
 #include <QFont>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 
@@ -33,6 +34,8 @@ public:
     static constexpr int TypeRole = Qt::UserRole + 3;
     // True on every column of a sensor its newest judged run left failing.
     static constexpr int OutOfToleranceRole = Qt::UserRole + 4;
+    // The sensor's ended runs nobody signed off, marked on its runs' count.
+    static constexpr int UnsignedRole = Qt::UserRole + 5;
 
     explicit SensorListModel(QObject *parent = nullptr);
     ~SensorListModel() override;
@@ -41,6 +44,8 @@ public:
     // The due dates follow these; today is the system's date unless set.
     void setIntervalDays(int days);
     void setToday(const QDate &today);
+    // The ended runs nobody signed, by sensorKey(); kept for the next sensors.
+    void setUnsignedRuns(const QHash<QString, int> &counts);
     int intervalDays() const { return intervalDays_; }
     QDate today() const { return today_; }
 
@@ -76,16 +81,20 @@ private:
         bool overdue = false;
     };
     void computeDueDates();
+    void countUnsigned();
     QString displayText(int row, int column) const;
 
     QList<SensorSummary> sensors_;
     QList<Due> due_;          // computed once per change, not per paint
     QList<QString> outcomes_; // each row's last outcome as shown, likewise
+    QHash<QString, int> unsignedRuns_;
+    QList<int> unsigned_; // each row's count of them, likewise
     // How overdue and out-of-tolerance rows are marked.
     struct Marks {
         QFont bold;
         QIcon failing;
         QIcon late;
+        QIcon unsignedRuns;
     };
     const Marks &marks() const;
     mutable std::unique_ptr<Marks> marks_;
