@@ -370,6 +370,14 @@ void HistoryProgramTest::commands_data()
     row("set a type with a control character",
         {"--set-type", "RT\t5", "--run", "record:40317-05004"}, 1, {}, {"no control characters"});
     row("run alone", {"--run", "record:40317-05004"}, 2, {}, {"--run goes with --set-type"});
+    row("sign, a meaning it has not", {"--sign", "40317-05001", "--meaning", "seen"}, 2, {},
+        {"--sign needs --meaning reviewed or approved"});
+    row("certificate to no file", {"--certificate", "40317-05001"}, 2, {},
+        {"--certificate needs --output FILE.pdf"});
+    row("certificate of an unknown sensor", {"--certificate", "40317-09999", "--output", "{csv}"},
+        1, {}, {"No runs of sensor 40317-09999 in the history."});
+    row("approver rule neither on nor off", {"--approver-not-operator", "yes"}, 2, {},
+        {"--approver-not-operator takes on or off, not 'yes'"});
     row("set a type of no given run", {"--set-type", "RT-5K-MQ"}, 2, {}, {"--set-type needs"});
     row("verify, a copy", {"--verify", "{checks}/copies"}, 0,
         {"copy: {checks}/copies/again.txt", "Unchanged: 0", "Copies: 1"}, {});
@@ -800,7 +808,8 @@ void HistoryProgramTest::signOff()
     QVERIFY2(second.contains(substituted("Calibration certificate {n2} Replaces {n1}", places)) &&
                  second.contains(substituted("Signature: reviewed by {reviewer} at", places)),
              qPrintable(second));
-    QVERIFY2(pdfread::plainText(home.filePath("t.pdf")).startsWith("TRAINING Calibration"), qPrintable(pdfread::plainText(home.filePath("t.pdf"))));
+    QVERIFY2(pdfread::plainText(home.filePath("t.pdf")).startsWith("TRAINING Calibration"),
+             qPrintable(pdfread::plainText(home.filePath("t.pdf"))));
 
     // A stored certificate whose content changed is never printed again.
     QVERIFY2(
