@@ -467,6 +467,24 @@ RegisterChange storeSignature(Store &store, const QString &runKey, int runRevisi
     return change;
 }
 
+bool signaturesOfSerial(const Store &store, const QString &serialNumber,
+                        QHash<QString, QList<Signature>> *signatures, QString *error)
+{
+    QSqlQuery query(store.database());
+    if (!select(store, query,
+                QLatin1String("SELECT ") + kSignatureColumns + QLatin1String(", ") + kStampColumns +
+                    QLatin1String(" FROM signatures WHERE run_key IN (SELECT run_key FROM"
+                                  " run_revisions WHERE serial_number = ?) ORDER BY recorded_at"),
+                {sqlText(serialNumber)}, error))
+        return false;
+    signatures->clear();
+    while (query.next()) {
+        const Signature signature = signatureFrom(query);
+        (*signatures)[signature.runKey].append(signature);
+    }
+    return true;
+}
+
 bool unsignedRunCounts(const Store &store, QHash<QString, int> *counts, QString *error)
 {
     QSqlQuery query(store.database());

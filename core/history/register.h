@@ -156,6 +156,9 @@ bool allSignatures(const Store &store, QHash<QString, QList<Signature>> *signatu
 // may refuse (not a signer, the operator approving where that is ruled out).
 RegisterChange storeSignature(Store &store, const QString &runKey, int runRevision,
                               const QString &meaning);
+// The signatures of every run of a serial number, by run key, in one read.
+bool signaturesOfSerial(const Store &store, const QString &serialNumber,
+                        QHash<QString, QList<Signature>> *signatures, QString *error);
 // The ended runs nobody signed, counted by sensorKey() of their serial
 // number and type: one query for the whole fleet.
 bool unsignedRunCounts(const Store &store, QHash<QString, int> *counts, QString *error);

@@ -158,18 +158,18 @@ void HistoryReader::readSensors(const QDate &today)
     post(Sensors, request(Sensors), QString(), [this, shared, today] {
         QString error = shared->openError;
         QList<SensorSummary> sensors;
-        QHash<QString, int> unsignedRuns;
         if (shared->store) {
             sensors = shared->store->sensors(&error, today);
             shared->store->markInProgress(&sensors, QDateTime::currentDateTimeUtc());
-            if (error.isEmpty())
-                unsignedRunCounts(*shared->store, &unsignedRuns, &error);
         }
-        return std::function<void()>([this, sensors, unsignedRuns, error] {
-            if (error.isEmpty())
-                emit unsignedCounted(unsignedRuns);
-            emit sensorsRead(sensors, error);
-        });
+        return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
+    });
+    post(UnsignedRuns, request(UnsignedRuns), QString(), [this, shared] {
+        QString error = shared->openError;
+        QHash<QString, int> counts;
+        if (shared->store && unsignedRunCounts(*shared->store, &counts, &error))
+            return std::function<void()>([this, counts] { emit unsignedCounted(counts); });
+        return std::function<void()>(); // the sensors' read says what failed
     });
 }
 
@@ -184,11 +184,8 @@ void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorT
             runs = shared->store->runsOf(serialNumber, sensorType, &error);
             const QDateTime now = QDateTime::currentDateTimeUtc();
             markInProgress(&runs, shared->store->latestStarts(runs, now), now);
-            for (const Run &run : runs) {
-                if (!error.isEmpty() ||
-                    !signaturesOf(*shared->store, run.key, &signatures[run.key], &error))
-                    break;
-            }
+            if (error.isEmpty())
+                signaturesOfSerial(*shared->store, serialNumber, &signatures, &error);
         }
         return std::function<void()>([this, serialNumber, sensorType, runs, signatures, error] {
             if (error.isEmpty())

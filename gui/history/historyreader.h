@@ -42,6 +42,7 @@ public:
         SetType,
         Certify,
         Sign,
+        UnsignedRuns,
         KindCount
     };
     // Called on the reader's thread before each request is carried out, with
@@ -73,7 +74,8 @@ public:
 
 signals:
     void opened(const QString &error); // empty when open
-    // Just before sensorsRead: the ended runs nobody signed, by sensorKey().
+    // After sensorsRead, when counted: the ended runs nobody signed, by
+    // sensorKey() (a read of its own: the list need not wait for it).
     void unsignedCounted(const QHash<QString, int> &counts);
     void sensorsRead(const QList<history::SensorSummary> &sensors, const QString &error);
     // Just before runsRead, when they were read: their signatures, by run key.
