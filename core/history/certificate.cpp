@@ -261,9 +261,8 @@ CertificateIssue certificateFor(Store &store, const QString &runKey, bool traini
     const QList<Run> revisions = store.revisionsOf(runKey, &error);
     QList<Signature> signatures;
     QList<Certificate> issued;
-    if (error.isEmpty() && !revisions.isEmpty())
-        signaturesOf(store, runKey, &signatures, &error) &&
-            certificatesOf(store, runKey, &issued, &error);
+    if (error.isEmpty() && !revisions.isEmpty() && signaturesOf(store, runKey, &signatures, &error))
+        certificatesOf(store, runKey, &issued, &error);
     if (!error.isEmpty()) {
         result.reason = error;
         return result;

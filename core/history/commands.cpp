@@ -452,34 +452,29 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
     const bool runGiven = parser.isSet(QLatin1String(kRunOption));
     const bool ofRun =
         result.action == Command::Action::Certificate || result.action == Command::Action::Sign;
+    // Each option that goes with some actions only, and the words that say so.
+    const struct {
+        const char *option;
+        bool fits;
+        QString partners;
+    } companions[] = {
+        {kOutputOption, result.action == Command::Action::Certificate, dashed(kCertificateOption)},
+        {kMeaningOption, result.action == Command::Action::Sign, dashed(kSignOption)},
+        {kSensorTypeOption, ofRun,
+         tr("%1 or %2").arg(dashed(kCertificateOption), dashed(kSignOption))},
+    };
+    for (const auto &companion : companions) {
+        if (parser.isSet(QLatin1String(companion.option)) && !companion.fits) {
+            *error = tr("%1 goes with %2").arg(dashed(companion.option), companion.partners);
+            return false;
+        }
+    }
     if (given.isEmpty() || (runGiven && result.action != Command::Action::SetType && !ofRun)) {
         *error = runGiven ? tr("%1 goes with %2, %3 or %4")
                                 .arg(dashed(kRunOption), dashed(kSetTypeOption),
                                      dashed(kCertificateOption), dashed(kSignOption))
                           : tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
         return false;
-    }
-    // Each option that goes with one action only.
-    const struct {
-        const char *option;
-        bool fits;
-    } companions[] = {
-        {kOutputOption, result.action == Command::Action::Certificate},
-        {kMeaningOption, result.action == Command::Action::Sign},
-        {kSensorTypeOption, ofRun},
-    };
-    for (const auto &companion : companions) {
-        if (parser.isSet(QLatin1String(companion.option)) && !companion.fits) {
-            *error = companion.option == kSensorTypeOption
-                         ? tr("%1 goes with %2 or %3")
-                               .arg(dashed(kSensorTypeOption), dashed(kCertificateOption),
-                                    dashed(kSignOption))
-                         : tr("%1 goes with %2")
-                               .arg(dashed(companion.option),
-                                    dashed(companion.option == kOutputOption ? kCertificateOption
-                                                                             : kSignOption));
-            return false;
-        }
     }
     if (ofRun) {
         result.serialNumber = result.path.trimmed();

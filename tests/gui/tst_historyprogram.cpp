@@ -372,6 +372,7 @@ void HistoryProgramTest::commands_data()
     row("run alone", {"--run", "record:40317-05004"}, 2, {}, {"--run goes with --set-type"});
     row("sign, a meaning it has not", {"--sign", "40317-05001", "--meaning", "seen"}, 2, {},
         {"--sign needs --meaning reviewed or approved"});
+    row("output alone", {"--output", "{csv}"}, 2, {}, {"--output goes with --certificate"});
     row("certificate to no file", {"--certificate", "40317-05001"}, 2, {},
         {"--certificate needs --output FILE.pdf"});
     row("certificate of an unknown sensor", {"--certificate", "40317-09999", "--output", "{csv}"},
