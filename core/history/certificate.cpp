@@ -123,7 +123,7 @@ QString certificateContent(const CertificateFacts &facts)
           << tr("Sensor: serial %1, type %2, firmware %3")
                  .arg(orNone(run.serialNumber), orNone(run.sensorType), orNone(run.firmware))
           << tr("Date: %1").arg(run.localDate().toString(Qt::ISODate))
-          << tr("Run: %1, revision %2").arg(shown(run.key)).arg(run.revision)
+          << tr("Run: %1, revision %2").arg(shown(run.key), QString::number(run.revision))
           << tr("Outcome: %1").arg(outcomeText(run.outcome))
           << readingLine(tr("As found, high"), run.foundHigh, run.unit)
           << readingLine(tr("As found, low"), run.foundLow, run.unit);
@@ -147,9 +147,8 @@ QString certificateContent(const CertificateFacts &facts)
         lines << tr("Standard: %1").arg(shown(run.standardSerial));
     else
         lines << tr("Standard: %1, tip kind %2, certificate %3, due %4")
-                     .arg(shown(run.standardSerial))
-                     .arg(standard->tipKind)
-                     .arg(orNone(standard->certificateNumber),
+                     .arg(shown(run.standardSerial), QString::number(standard->tipKind),
+                          orNone(standard->certificateNumber),
                           standard->dueOn.toString(Qt::ISODate));
     for (const QString &finding : standardFindingTexts(run, facts.standards))
         lines << tr("Standard finding: %1").arg(shown(finding));
@@ -366,10 +365,9 @@ RegisterChange signRun(Store &store, const QString &runKey, const QString &meani
     for (const Signature &signature : signatures) {
         if (signature.runRevision == run.revision && signature.meaning == meaning &&
             signature.stamp.recordedBy == name) {
-            change.reason = tr("%1 signed revision %2 of run %3 %4 already")
-                                .arg(shown(name))
-                                .arg(run.revision)
-                                .arg(shown(runKey), meaning);
+            change.reason =
+                tr("%1 signed revision %2 of run %3 %4 already")
+                    .arg(shown(name), QString::number(run.revision), shown(runKey), meaning);
             return change;
         }
     }

@@ -299,8 +299,9 @@ int issueCertificate(const Command &command, Store &store, QTextStream &out, QTe
     return kExitWell;
 }
 
-// A change to the register: the line said when done; the status.
-int changed(const RegisterChange &change, const QString &done, const QString &refused,
+// A change to the register: the line said when done, or what was not done
+// and why; the status.
+int changed(const RegisterChange &change, const QString &done, const QString &notDone,
             QTextStream &out, QTextStream &err)
 {
     switch (change.kind) {
@@ -308,7 +309,7 @@ int changed(const RegisterChange &change, const QString &done, const QString &re
         out << done << Qt::endl;
         return kExitWell;
     case RegisterChange::Refused:
-        err << refused.arg(shown(change.reason)) << Qt::endl;
+        err << tr("%1: %2").arg(notDone, shown(change.reason)) << Qt::endl;
         return kExitFindings;
     case RegisterChange::Failed:
         break;
@@ -325,28 +326,24 @@ int signOff(const Command &command, Store &store, QTextStream &out, QTextStream 
         return status;
     QString signer;
     const RegisterChange change = signRun(store, run.key, command.value, &signer);
-    return changed(change,
-                   tr("Run %1 (revision %2) signed %3 by %4.")
-                       .arg(shown(run.key))
-                       .arg(change.revision)
-                       .arg(command.value, shown(signer)),
-                   tr("Run %1 was not signed: %2").arg(shown(run.key), QStringLiteral("%1")), out,
-                   err);
+    return changed(
+        change,
+        tr("Run %1 (revision %2) signed %3 by %4.")
+            .arg(shown(run.key), QString::number(change.revision), command.value, shown(signer)),
+        tr("Run %1 was not signed").arg(shown(run.key)), out, err);
 }
 
 int setRegister(const Command &command, Store &store, QTextStream &out, QTextStream &err)
 {
     const bool rule = command.action == Command::Action::ApproverRule;
-    const QString name = QLatin1String(rule ? kApproverRuleOption : kWorkshopNameOption);
+    const QString option = dashed(rule ? kApproverRuleOption : kWorkshopNameOption);
     const RegisterChange change = storeRegisterSetting(
         store, QLatin1String(rule ? kApproverNotOperatorSetting : kWorkshopNameSetting),
         command.value);
-    return changed(
-        change,
-        tr("Set %1 %2 (revision %3).")
-            .arg(dashed(rule ? kApproverRuleOption : kWorkshopNameOption), shown(command.value))
-            .arg(change.revision),
-        tr("%1 was not set: %2").arg(name, QStringLiteral("%1")), out, err);
+    return changed(change,
+                   tr("Set %1 %2 (revision %3).")
+                       .arg(option, shown(command.value), QString::number(change.revision)),
+                   tr("%1 was not set").arg(option), out, err);
 }
 
 } // namespace
