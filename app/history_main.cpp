@@ -19,6 +19,23 @@
 namespace
 {
 
+// The platform the command line draws its PDF files with: one that needs no
+// display.
+constexpr char kCommandPlatform[] = "offscreen";
+// What Qt says when it starts a platform without a runtime folder (cron, a
+// plain SSH session), which drawing into a file does not need.
+constexpr char kRuntimeFolderWarning[] = "QStandardPaths: XDG_RUNTIME_DIR not set";
+
+QtMessageHandler previousHandler = nullptr;
+
+void withoutRuntimeFolderWarning(QtMsgType type, const QMessageLogContext &context,
+                                 const QString &message)
+{
+    if (type == QtWarningMsg && message.startsWith(QLatin1String(kRuntimeFolderWarning)))
+        return;
+    previousHandler(type, context, message);
+}
+
 // Whether the action prints a certificate: its PDF needs fonts, so Qt Gui,
 // on the platform that needs no display.
 bool printsCertificate(const QStringList &arguments)
@@ -35,8 +52,10 @@ int runWithoutWindow(int argc, char *argv[], QCommandLineParser &parser,
 {
     std::unique_ptr<QCoreApplication> app;
     if (printsCertificate(arguments)) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM", kCommandPlatform);
+        previousHandler = qInstallMessageHandler(withoutRuntimeFolderWarning);
         app = std::make_unique<QGuiApplication>(argc, argv);
+        qInstallMessageHandler(previousHandler);
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }

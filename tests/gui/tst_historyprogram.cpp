@@ -790,6 +790,7 @@ void HistoryProgramTest::signOff()
         QVERIFY2(result.finished && result.code == step.code, qPrintable(shown));
         QVERIFY2((step.code ? result.err : result.out).contains(substituted(step.says, places)),
                  qPrintable(shown));
+        QVERIFY2(step.code || result.err.isEmpty(), qPrintable(shown));
     }
     const QString first = pdfread::plainText(home.filePath("a.pdf"));
     QCOMPARE(pdfread::plainText(home.filePath("b.pdf")), first);
