@@ -41,10 +41,15 @@ void withoutRuntimeFolderWarning(QtMsgType type, const QMessageLogContext &conte
 std::unique_ptr<QCoreApplication> commandApplication(int &argc, char *argv[],
                                                      const QStringList &arguments)
 {
-    const QString report = QLatin1String("--") + QLatin1String(history::kDueReportOption);
-    const bool draws = std::any_of(arguments.cbegin(), arguments.cend(), [&](const QString &a) {
-        return a == report || a.startsWith(report + QLatin1Char('='));
-    });
+    // The due report and a certificate.
+    bool draws = false;
+    for (const char *option : {history::kDueReportOption, history::kCertificateOption}) {
+        const QString dashed = QLatin1String("--") + QLatin1String(option);
+        draws = draws || std::any_of(arguments.cbegin() + 1, arguments.cend(),
+                                     [&](const QString &a) {
+                                         return a == dashed || a.startsWith(dashed + u'=');
+                                     });
+    }
     if (!draws)
         return std::make_unique<QCoreApplication>(argc, argv);
     qputenv("QT_QPA_PLATFORM", kCommandPlatform);
@@ -138,8 +143,9 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
-        "export to CSV, a printed report, and the import of calibration record files.\n"
-        "Each action below (--import, --export-csv, --due, --due-report and the others)\n"
+        "export to CSV, a printed report, the import of calibration record files,\n"
+        "certificates, sign-off and the workshop's register. Each action below (--import,\n"
+        "--export-csv, --due, --due-report, --certificate, --sign and the others)\n"
         "does its work without a window and exits with 0 when all is well, 1 when\n"
         "something was refused, altered, replaced, missing, overdue, out of tolerance or\n"
         "left pending, and 2 when the history could not be opened, read or written, a\n"

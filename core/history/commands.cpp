@@ -1,5 +1,6 @@
 #include "core/history/commands.h"
 
+#include "core/history/certificate.h"
 #include "core/history/csvfile.h"
 #include "core/history/duereport.h"
 #include "core/history/importer.h"
@@ -276,6 +277,157 @@ int setType(const Command &command, Store &store, QTextStream &out, QTextStream 
     return kExitUnusable;
 }
 
+// The run --certificate or --sign names: that of --run, which must be of
+// the sensor named, or the sensor's newest that `fits`. False with the
+// reason on `err` and the exit status in *status.
+bool chosenRun(const Command &command, const Store &store, bool (*fits)(const Run &), Run *chosen,
+               QTextStream &err, int *status)
+{
+    QString error;
+    *status = kExitFindings;
+    if (!command.runKey.isEmpty()) {
+        const QList<Run> revisions = store.revisionsOf(command.runKey, &error);
+        if (error.isEmpty() && revisions.isEmpty())
+            error = tr("no run has the key %1").arg(shown(command.runKey));
+        else if (error.isEmpty() && (revisions.last().serialNumber != command.serialNumber ||
+                                     (!command.sensorType.isEmpty() &&
+                                      revisions.last().sensorType != command.sensorType)))
+            error = tr("run %1 is not one of sensor %2")
+                        .arg(shown(command.runKey), shown(command.serialNumber));
+        else if (!revisions.isEmpty())
+            *chosen = revisions.last();
+        else
+            *status = kExitUnusable;
+        if (!error.isEmpty())
+            err << shown(error) << Qt::endl;
+        return error.isEmpty();
+    }
+    const QList<Run> runs = command.sensorType.isEmpty()
+                                ? store.runsOf(command.serialNumber, &error)
+                                : store.runsOf(command.serialNumber, command.sensorType, &error);
+    if (!error.isEmpty()) {
+        err << tr("The history could not be read: %1").arg(shown(error)) << Qt::endl;
+        *status = kExitUnusable;
+        return false;
+    }
+    QStringList types;
+    for (const Run &run : runs) {
+        if (!types.contains(run.sensorType))
+            types << run.sensorType;
+    }
+    if (types.size() > 1) {
+        err << tr("Sensor %1 is known under several types (%2): name one with %3")
+                   .arg(shown(command.serialNumber), shown(types.join(QLatin1String(", "))),
+                        dashed(kSensorTypeOption))
+            << Qt::endl;
+        return false;
+    }
+    for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
+        if (fits(*run)) {
+            *chosen = *run;
+            return true;
+        }
+    }
+    err << (runs.isEmpty() ? tr("No runs of sensor %1 in the history.")
+                           : tr("Sensor %1 has no run that may have it."))
+               .arg(shown(command.serialNumber))
+        << Qt::endl;
+    return false;
+}
+
+int issueCertificate(const Command &command, Store &store, QTextStream &out, QTextStream &err)
+{
+    int status = kExitFindings;
+    Run run;
+    if (!chosenRun(command, store, certifiable, &run, err, &status))
+        return status;
+    if (!QFileInfo(command.path).absoluteDir().exists()) {
+        err << tr("%1 could not be written: no such folder").arg(shown(command.path)) << Qt::endl;
+        return kExitFindings;
+    }
+    const CertificateIssue issue = certificateFor(store, run.key, command.training);
+    const Certificate &certificate = issue.certificate;
+    switch (issue.kind) {
+    case CertificateIssue::Failed:
+        err << tr("The history could not be written: %1").arg(shown(issue.reason)) << Qt::endl;
+        return kExitUnusable;
+    case CertificateIssue::Refused:
+        err << tr("No certificate for run %1: %2").arg(shown(run.key), shown(issue.reason))
+            << Qt::endl;
+        return kExitFindings;
+    case CertificateIssue::Issued:
+    case CertificateIssue::PrintedAgain:
+        break;
+    }
+    QString error;
+    if (!writeCertificatePdf(certificate.content, command.path, &error)) {
+        err << tr("%1 could not be written: %2 (certificate %3 stands; asked again, it is "
+                  "printed again)")
+                   .arg(shown(command.path), shown(error), certificate.number)
+            << Qt::endl;
+        return kExitFindings;
+    }
+    if (issue.kind == CertificateIssue::PrintedAgain)
+        out << tr("Certificate %1 of run %2 printed again to %3")
+                   .arg(certificate.number, shown(run.key), shown(command.path));
+    else if (certificate.replaces.isEmpty())
+        out << tr("Certificate %1 of run %2 issued to %3")
+                   .arg(certificate.number, shown(run.key), shown(command.path));
+    else
+        out << tr("Certificate %1 of run %2 issued to %3, replacing %4")
+                   .arg(certificate.number, shown(run.key), shown(command.path),
+                        certificate.replaces);
+    out << Qt::endl;
+    return kExitWell;
+}
+
+// A change to the register: the line said when done, or what was not done
+// and why; the status.
+int changed(const RegisterChange &change, const QString &done, const QString &notDone,
+            QTextStream &out, QTextStream &err)
+{
+    switch (change.kind) {
+    case RegisterChange::Done:
+        out << done << Qt::endl;
+        return kExitWell;
+    case RegisterChange::Refused:
+        err << tr("%1: %2").arg(notDone, shown(change.reason)) << Qt::endl;
+        return kExitFindings;
+    case RegisterChange::Failed:
+        break;
+    }
+    err << tr("The history could not be written: %1").arg(shown(change.reason)) << Qt::endl;
+    return kExitUnusable;
+}
+
+int signOff(const Command &command, Store &store, QTextStream &out, QTextStream &err)
+{
+    int status = kExitFindings;
+    Run run;
+    if (!chosenRun(command, store, signable, &run, err, &status))
+        return status;
+    QString signer;
+    const RegisterChange change = signRun(store, run.key, command.value, &signer);
+    return changed(
+        change,
+        tr("Run %1 (revision %2) signed %3 by %4.")
+            .arg(shown(run.key), QString::number(change.revision), command.value, shown(signer)),
+        tr("Run %1 was not signed").arg(shown(run.key)), out, err);
+}
+
+int setRegister(const Command &command, Store &store, QTextStream &out, QTextStream &err)
+{
+    const bool rule = command.action == Command::Action::ApproverRule;
+    const QString option = dashed(rule ? kApproverRuleOption : kWorkshopNameOption);
+    const RegisterChange change = storeRegisterSetting(
+        store, QLatin1String(rule ? kApproverNotOperatorSetting : kWorkshopNameSetting),
+        command.value);
+    return changed(change,
+                   tr("Set %1 %2 (revision %3).")
+                       .arg(option, shown(command.value), QString::number(change.revision)),
+                   tr("%1 was not set").arg(option), out, err);
+}
+
 } // namespace
 
 void addCommandOptions(QCommandLineParser &parser)
@@ -323,9 +475,29 @@ void addCommandOptions(QCommandLineParser &parser)
                       tr("Give the run of --run this sensor type, as a new revision of it."),
                       tr("TYPE")});
     parser.addOption({QLatin1String(kRunOption),
-                      tr("With --set-type: the run, by its key (as the CSV export shows it)."),
+                      tr("With --set-type, --certificate or --sign: the run, by its key (as the "
+                         "CSV export shows it)."),
                       tr("KEY")});
     addSensorOptions(parser);
+    parser.addOption({QLatin1String(kCertificateOption),
+                      tr("Print the certificate of the sensor's newest run that ended validated, "
+                         "recalibrated or abandoned (or of --run) to the PDF of --output: the "
+                         "one issued before when neither the run nor its signatures changed "
+                         "since, else a new one that names the one it replaces."),
+                      tr("SERIAL")});
+    parser.addOption({QLatin1String(kOutputOption), tr("With --certificate: the PDF file written."),
+                      tr("FILE")});
+    parser.addOption({QLatin1String(kSignOption),
+                      tr("Sign the sensor's newest ended run (or --run) off, with --meaning; the "
+                         "database names the signer."),
+                      tr("SERIAL")});
+    parser.addOption(
+        {QLatin1String(kMeaningOption), tr("With --sign: reviewed or approved."), tr("MEANING")});
+    parser.addOption({QLatin1String(kApproverRuleOption),
+                      tr("on: whoever operated a run may not approve it; off: they may."),
+                      tr("on|off")});
+    parser.addOption({QLatin1String(kWorkshopNameOption),
+                      tr("The workshop's name, printed on its certificates."), tr("TEXT")});
 }
 
 bool asksForCommand(const QStringList &arguments)
@@ -335,7 +507,8 @@ bool asksForCommand(const QStringList &arguments)
         for (const char *option :
              {kImportOption, kExportOption, kSensorOption, kVerifyOption, kDueOption,
               kSetTypeOption, kRunOption, kDueReportOption, kFromOption, kToOption, kStationOption,
-              kOperatorOption, kOutcomeOption}) {
+              kOperatorOption, kOutcomeOption, kCertificateOption, kOutputOption, kSignOption,
+              kMeaningOption, kApproverRuleOption, kWorkshopNameOption}) {
             const QString name = dashed(option);
             if (argument == name || argument.startsWith(name + QLatin1Char('=')))
                 return true;
@@ -367,6 +540,10 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         {kIntervalsOption, Command::Action::Intervals},
         {kApplySuggestedOption, Command::Action::ApplySuggested},
         {kDueReportOption, Command::Action::DueReport},
+        {kCertificateOption, Command::Action::Certificate},
+        {kSignOption, Command::Action::Sign},
+        {kApproverRuleOption, Command::Action::ApproverRule},
+        {kWorkshopNameOption, Command::Action::WorkshopName},
     };
     Command result;
     result.training = training;
@@ -384,8 +561,30 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         return false;
     }
     const bool runGiven = parser.isSet(QLatin1String(kRunOption));
-    if (given.isEmpty() || (runGiven && result.action != Command::Action::SetType)) {
-        *error = runGiven ? tr("%1 goes with %2").arg(dashed(kRunOption), dashed(kSetTypeOption))
+    const bool ofRun =
+        result.action == Command::Action::Certificate || result.action == Command::Action::Sign;
+    // Each option that goes with some actions only, and the words that say so.
+    const struct {
+        const char *option;
+        bool fits;
+        QString partners;
+    } companions[] = {
+        {kOutputOption, result.action == Command::Action::Certificate, dashed(kCertificateOption)},
+        {kMeaningOption, result.action == Command::Action::Sign, dashed(kSignOption)},
+        {kSensorTypeOption, ofRun || isSensorAction(result.action),
+         tr("%1, %2 or an action on a sensor, such as %3")
+             .arg(dashed(kCertificateOption), dashed(kSignOption), dashed(kSetIntervalOption))},
+    };
+    for (const auto &companion : companions) {
+        if (parser.isSet(QLatin1String(companion.option)) && !companion.fits) {
+            *error = tr("%1 goes with %2").arg(dashed(companion.option), companion.partners);
+            return false;
+        }
+    }
+    if (given.isEmpty() || (runGiven && result.action != Command::Action::SetType && !ofRun)) {
+        *error = runGiven ? tr("%1 goes with %2, %3 or %4")
+                                .arg(dashed(kRunOption), dashed(kSetTypeOption),
+                                     dashed(kCertificateOption), dashed(kSignOption))
                           : tr("%1 goes with %2").arg(dashed(kSensorOption), dashed(kExportOption));
         if (given.isEmpty() && parser.isSet(QLatin1String(kReasonOption)))
             *error = tr("%1 goes with %2").arg(dashed(kReasonOption), dashed(kRetireOption));
@@ -398,6 +597,45 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         result.path.clear();
         if (!sensorCommandFrom(parser, &result, error))
             return false;
+    } else if (ofRun) {
+        result.serialNumber = result.path.trimmed();
+        result.runKey = parser.value(QLatin1String(kRunOption));
+        result.sensorType = parser.value(QLatin1String(kSensorTypeOption));
+        const bool certificate = result.action == Command::Action::Certificate;
+        result.path = certificate ? parser.value(QLatin1String(kOutputOption)) : QString();
+        result.value = certificate ? QString() : parser.value(QLatin1String(kMeaningOption));
+        if (result.serialNumber.isEmpty() || (runGiven && result.runKey.isEmpty())) {
+            *error = tr("%1 needs a serial number").arg(given.first());
+            return false;
+        }
+        if (certificate && result.path.isEmpty()) {
+            *error = tr("%1 needs %2 FILE.pdf").arg(given.first(), dashed(kOutputOption));
+            return false;
+        }
+        if (!certificate && result.value != QLatin1String(kMeaningReviewed) &&
+            result.value != QLatin1String(kMeaningApproved)) {
+            *error = tr("%1 needs %2 %3 or %4")
+                         .arg(given.first(), dashed(kMeaningOption),
+                              QLatin1String(kMeaningReviewed), QLatin1String(kMeaningApproved));
+            return false;
+        }
+    } else if (result.action == Command::Action::ApproverRule ||
+               result.action == Command::Action::WorkshopName) {
+        result.value = result.path;
+        result.path.clear();
+        const QString refusal =
+            result.action == Command::Action::WorkshopName
+                ? workshopNameRefusal(result.value)
+                : (result.value == QLatin1String(kSettingOn) ||
+                           result.value == QLatin1String(kSettingOff)
+                       ? QString()
+                       : tr("%1 takes %2 or %3, not '%4'")
+                             .arg(given.first(), QLatin1String(kSettingOn),
+                                  QLatin1String(kSettingOff), shown(result.value)));
+        if (!refusal.isEmpty()) {
+            *error = refusal;
+            return false;
+        }
     } else if (parser.isSet(QLatin1String(kReasonOption)) ||
                parser.isSet(QLatin1String(kSensorTypeOption))) {
         *error = tr("%1 goes with %2")
@@ -527,6 +765,16 @@ int runAction(const Command &command, const Location &location, const QString &p
     case Command::Action::Intervals:
     case Command::Action::ApplySuggested:
         status = runSensorAction(command, store, out, err);
+        break;
+    case Command::Action::Certificate:
+        status = issueCertificate(command, store, out, err);
+        break;
+    case Command::Action::Sign:
+        status = signOff(command, store, out, err);
+        break;
+    case Command::Action::ApproverRule:
+    case Command::Action::WorkshopName:
+        status = setRegister(command, store, out, err);
         break;
     case Command::Action::None:
         break;

@@ -2,8 +2,8 @@
 
 // Every history action from the command line, without a display: import
 // record files, export runs to CSV, verify record files, list the sensors
-// due. A summary on the standard output, reasons on the standard error, and
-// an exit status a script can act on.
+// due, issue certificates and sign runs off. A summary on the standard output, reasons on the
+// standard error, and an exit status a script can act on.
 
 #include "core/history/location.h"
 #include "core/history/runfilter.h"
@@ -46,6 +46,12 @@ inline constexpr char kSetIntervalOption[] = "set-interval";
 inline constexpr char kSensorTypeOption[] = "sensor-type";
 inline constexpr char kIntervalsOption[] = "intervals";
 inline constexpr char kApplySuggestedOption[] = "apply-suggested-interval";
+inline constexpr char kCertificateOption[] = "certificate";
+inline constexpr char kOutputOption[] = "output";
+inline constexpr char kSignOption[] = "sign";
+inline constexpr char kMeaningOption[] = "meaning";
+inline constexpr char kApproverRuleOption[] = "approver-not-operator";
+inline constexpr char kWorkshopNameOption[] = "workshop-name";
 // The most days ahead --due looks: a century.
 inline constexpr int kMaxDueDays = 36500;
 
@@ -63,6 +69,10 @@ struct Command {
         Intervals,
         ApplySuggested,
         DueReport,
+        Certificate,
+        Sign,
+        ApproverRule,
+        WorkshopName,
     };
     Action action = Action::None;
     QString path;     // the folder, the CSV file or the report
@@ -72,18 +82,25 @@ struct Command {
     bool training = false;
 
     QString sensorType; // --set-type: the type the run is given
-    QString runKey;     // --set-type: the run, by its key
+    QString runKey;     // --set-type: the run, by its key; --certificate, --sign: if given
 
     // --retire, --reinstate, --set-interval, --apply-suggested-interval: the
     // sensor is `sensor`, of `sensorType` where its serial number has several
     // (--set-interval: the type's interval when no sensor is named).
     QString reason;       // --retire
     QString intervalText; // --set-interval, as given
+
+    // --certificate and --sign: the sensor, by its serial number (and its
+    // type, where the number has several); the PDF written; the meaning.
+    // --approver-not-operator, --workshop-name: the value set.
+    QString serialNumber;
+    QString value;
 };
 
 // Adds --import, --export-csv (with --sensor, --from, --to, --station,
 // --operator and --outcome), --verify, --due, --due-report, --set-type,
-// --run and the sensors' and intervals' options.
+// --run, the sensors' and intervals' options, --certificate, --output,
+// --sign, --meaning, --approver-not-operator and --workshop-name.
 void addCommandOptions(QCommandLineParser &parser);
 
 // True when the arguments (the program's name first) name one of those

@@ -448,7 +448,7 @@ RegisterChange storeSignature(Store &store, const QString &runKey, int runRevisi
     query.addBindValue(sqlText(meaning));
     query.addBindValue(sqlText(QSysInfo::machineHostName()));
     query.addBindValue(sqlText(loginName()));
-    query.addBindValue(QString());
+    query.addBindValue(sqlText(QString()));
     ok = ok && query.exec();
     if (ok) {
         change.kind = RegisterChange::Done;
@@ -466,6 +466,42 @@ RegisterChange storeSignature(Store &store, const QString &runKey, int runRevisi
     change.reason = databaseFailure(store.location(), tr("the signature could not be stored"),
                                     query.lastError());
     return change;
+}
+
+bool signaturesOfSerial(const Store &store, const QString &serialNumber,
+                        QHash<QString, QList<Signature>> *signatures, QString *error)
+{
+    QSqlQuery query(store.database());
+    if (!select(store, query,
+                QLatin1String("SELECT ") + kSignatureColumns + QLatin1String(", ") + kStampColumns +
+                    QLatin1String(" FROM signatures WHERE run_key IN (SELECT run_key FROM"
+                                  " run_revisions WHERE serial_number = ?) ORDER BY recorded_at"),
+                {sqlText(serialNumber)}, error))
+        return false;
+    signatures->clear();
+    while (query.next()) {
+        const Signature signature = signatureFrom(query);
+        (*signatures)[signature.runKey].append(signature);
+    }
+    return true;
+}
+
+bool unsignedRunCounts(const Store &store, QHash<QString, int> *counts, QString *error)
+{
+    QSqlQuery query(store.database());
+    if (!select(store, query,
+                QLatin1String("SELECT r.serial_number, r.sensor_type, COUNT(*) FROM runs r"
+                              " WHERE (COALESCE(r.ended, '') <> '' OR"
+                              " COALESCE(r.record_date, '') <> '') AND NOT EXISTS (SELECT 1"
+                              " FROM signatures s WHERE s.run_key = r.run_key)"
+                              " GROUP BY r.serial_number, r.sensor_type"),
+                {}, error))
+        return false;
+    counts->clear();
+    while (query.next())
+        counts->insert(sensorKey(query.value(0).toString(), query.value(1).toString()),
+                       query.value(2).toInt());
+    return true;
 }
 
 QString certificateNumber(int year, int count)
@@ -516,6 +552,13 @@ bool newestCertificates(const Store &store, QHash<QString, Certificate> *newest,
 
 RegisterChange storeCertificate(Store &store, Certificate *issued)
 {
+    const QString content = issued->content;
+    return storeCertificate(store, issued, [&content](const QString &) { return content; });
+}
+
+RegisterChange storeCertificate(Store &store, Certificate *issued,
+                                const std::function<QString(const QString &number)> &contentFor)
+{
     RegisterChange change;
     QSqlDatabase db = store.database();
     if (!db.isOpen()) {
@@ -523,7 +566,6 @@ RegisterChange storeCertificate(Store &store, Certificate *issued)
         return change;
     }
     const bool sqlite = isSQLite(store);
-    issued->contentSha256 = contentDigest(issued->content);
     QSqlError sqlError;
     for (int attempt = 0; attempt < kIssueAttempts; ++attempt) {
         if (!schema::begin(db, sqlite, &sqlError))
@@ -548,6 +590,8 @@ RegisterChange storeCertificate(Store &store, Certificate *issued)
             count = query.value(0).toString().mid(prefix.size()).toInt();
         if (ok) {
             issued->number = certificateNumber(year, count + 1);
+            issued->content = contentFor(issued->number);
+            issued->contentSha256 = contentDigest(issued->content);
             ok = query.prepare(QLatin1String(
                 "INSERT INTO certificates (number, run_key, run_revision, signature_count,"
                 " replaces, content, content_sha256, station, recorded_by, recorded_at)"
@@ -561,7 +605,7 @@ RegisterChange storeCertificate(Store &store, Certificate *issued)
             query.addBindValue(issued->contentSha256);
             query.addBindValue(sqlText(QSysInfo::machineHostName()));
             query.addBindValue(sqlText(loginName()));
-            query.addBindValue(QString());
+            query.addBindValue(sqlText(QString()));
             ok = query.exec();
         }
         if (!ok)

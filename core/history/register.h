@@ -16,6 +16,8 @@
 #include <QString>
 #include <QVariant>
 
+#include <functional>
+
 namespace history
 {
 
@@ -154,6 +156,12 @@ bool allSignatures(const Store &store, QHash<QString, QList<Signature>> *signatu
 // may refuse (not a signer, the operator approving where that is ruled out).
 RegisterChange storeSignature(Store &store, const QString &runKey, int runRevision,
                               const QString &meaning);
+// The signatures of every run of a serial number, by run key, in one read.
+bool signaturesOfSerial(const Store &store, const QString &serialNumber,
+                        QHash<QString, QList<Signature>> *signatures, QString *error);
+// The ended runs nobody signed, counted by sensorKey() of their serial
+// number and type: one query for the whole fleet.
+bool unsignedRunCounts(const Store &store, QHash<QString, int> *counts, QString *error);
 
 // ---- Certificates ----------------------------------------------------
 
@@ -185,6 +193,10 @@ bool newestCertificates(const Store &store, QHash<QString, Certificate> *newest,
 // Issues the next number of the year the database's clock says and stores
 // the certificate under it (number, digest and stamp are set in *issued).
 RegisterChange storeCertificate(Store &store, Certificate *issued);
+// The same, with the content made for the number it is issued under (a
+// certificate names its own number).
+RegisterChange storeCertificate(Store &store, Certificate *issued,
+                                const std::function<QString(const QString &number)> &contentFor);
 
 // ---- The workshop's settings -----------------------------------------
 

@@ -257,8 +257,9 @@ void addSensorOptions(QCommandLineParser &parser)
                          "one sensor of --sensor, in days."),
                       tr("DAYS")});
     parser.addOption({QLatin1String(kSensorTypeOption),
-                      tr("The sensor's type, where its serial number is known under several; "
-                         "with --set-interval alone, the type whose interval is set."),
+                      tr("The sensor's type, where its serial number is known under several "
+                         "(also with --certificate and --sign); with --set-interval alone, the "
+                         "type whose interval is set."),
                       tr("TYPE")});
     parser.addOption({QLatin1String(kIntervalsOption),
                       tr("List the intervals set for types and sensors (who, when), then each "

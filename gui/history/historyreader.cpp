@@ -17,6 +17,14 @@ namespace
 // How long a closing window lets a read under way end.
 constexpr int kCloseGraceMs = 3000;
 
+// Requests carried out each, however many follow: those that write.
+bool eachOne(HistoryReader::Kind kind)
+{
+    return kind == HistoryReader::PendingRuns || kind == HistoryReader::SetType ||
+           kind == HistoryReader::Certify || kind == HistoryReader::Sign ||
+           kind == HistoryReader::Register;
+}
+
 } // namespace
 
 // What the reader's thread and the window's share. The store is touched on
@@ -105,8 +113,7 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
             // Pending runs are each written; any other request a newer one
             // of its kind replaces need not be carried out.
             std::function<void()> deliver;
-            if (kind == PendingRuns || kind == SetType || kind == Register ||
-                number >= shared->newest[kind]) {
+            if (eachOne(kind) || number >= shared->newest[kind]) {
                 if (shared->hook)
                     shared->hook(kind, subject);
                 deliver = work();
@@ -118,8 +125,7 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
                 this,
                 [this, kind, number, deliver] {
                     answered_[kind] = std::max(answered_[kind], number);
-                    if (deliver && (kind == PendingRuns || kind == SetType || kind == Register ||
-                                    number == newest_[kind]))
+                    if (deliver && (eachOne(kind) || number == newest_[kind]))
                         deliver();
                 },
                 Qt::QueuedConnection);
@@ -159,6 +165,13 @@ void HistoryReader::readSensors(const QDate &today)
         }
         return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
     });
+    post(UnsignedRuns, request(UnsignedRuns), QString(), [this, shared] {
+        QString error = shared->openError;
+        QHash<QString, int> counts;
+        if (shared->store && unsignedRunCounts(*shared->store, &counts, &error))
+            return std::function<void()>([this, counts] { emit unsignedCounted(counts); });
+        return std::function<void()>(); // the sensors' read says what failed
+    });
 }
 
 void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorType)
@@ -167,10 +180,13 @@ void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorT
     post(Runs, request(Runs), serialNumber, [this, shared, serialNumber, sensorType] {
         QString error = shared->openError;
         QList<Run> runs;
+        QHash<QString, QList<Signature>> signatures;
         if (shared->store) {
             runs = shared->store->runsOf(serialNumber, sensorType, &error);
             const QDateTime now = QDateTime::currentDateTimeUtc();
             markInProgress(&runs, shared->store->latestStarts(runs, now), now);
+            if (error.isEmpty())
+                signaturesOfSerial(*shared->store, serialNumber, &signatures, &error);
         }
         // The interval they suggest, when the register can be read.
         IntervalSuggestion suggestion;
@@ -180,12 +196,14 @@ void HistoryReader::readRuns(const QString &serialNumber, const QString &sensorT
         if (suggested)
             suggestion = suggestedInterval(runs, intervalFor(settings, serialNumber, sensorType),
                                            intervalSince(settings, serialNumber, sensorType));
-        return std::function<void()>(
-            [this, serialNumber, sensorType, runs, error, suggested, suggestion] {
-                if (suggested)
-                    emit suggestionRead(serialNumber, sensorType, suggestion);
-                emit runsRead(serialNumber, sensorType, runs, error);
-            });
+        return std::function<void()>([this, serialNumber, sensorType, runs, signatures, error,
+                                      suggested, suggestion] {
+            if (suggested)
+                emit suggestionRead(serialNumber, sensorType, suggestion);
+            if (error.isEmpty())
+                emit signaturesRead(signatures);
+            emit runsRead(serialNumber, sensorType, runs, error);
+        });
     });
 }
 
@@ -241,6 +259,36 @@ void HistoryReader::changeRegister(const QString &what,
         if (shared->store)
             done = change(*shared->store);
         return std::function<void()>([this, what, done] { emit registerChanged(what, done); });
+    });
+}
+
+void HistoryReader::certify(const QString &key, const QString &path, bool training)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Certify, request(Certify), key, [this, shared, key, path, training] {
+        CertificateIssue issue;
+        issue.reason = shared->openError;
+        QString writeError;
+        if (shared->store)
+            issue = certificateFor(*shared->store, key, training);
+        if (issue.kind == CertificateIssue::Issued || issue.kind == CertificateIssue::PrintedAgain)
+            writeCertificatePdf(issue.certificate.content, path, &writeError);
+        return std::function<void()>(
+            [this, issue, path, writeError] { emit certified(issue, path, writeError); });
+    });
+}
+
+void HistoryReader::signRun(const QString &key, const QString &meaning)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Sign, request(Sign), key, [this, shared, key, meaning] {
+        RegisterChange change;
+        change.reason = shared->openError;
+        QString signer;
+        if (shared->store)
+            change = history::signRun(*shared->store, key, meaning, &signer);
+        return std::function<void()>(
+            [this, key, meaning, change, signer] { emit runSigned(key, meaning, change, signer); });
     });
 }
 

@@ -7,6 +7,7 @@
 // dropped: a pick made while loading wins.
 
 #include "core/history/intervals.h"
+#include "core/history/certificate.h"
 #include "core/history/location.h"
 #include "core/history/register.h"
 #include "core/history/store.h"
@@ -14,6 +15,7 @@
 #include "gui/history/pendingruns.h"
 
 #include <QDate>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -32,7 +34,20 @@ class HistoryReader : public QObject
     Q_OBJECT
 
 public:
-    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, Types, SetType, Register, KindCount };
+    enum Kind {
+        Open,
+        Sensors,
+        Runs,
+        Revisions,
+        PendingRuns,
+        Types,
+        SetType,
+        Register,
+        Certify,
+        Sign,
+        UnsignedRuns,
+        KindCount
+    };
     // Called on the reader's thread before each request is carried out, with
     // what it is about (a serial number for runs); lets a test hold a read.
     using Hook = std::function<void(Kind kind, const QString &subject)>;
@@ -54,6 +69,10 @@ public:
     // A change to the register (a sensor retired, an interval set), each
     // carried out in turn; `what` comes back with its answer.
     void changeRegister(const QString &what, std::function<RegisterChange(Store &)> change);
+    // Each carried out too: the run's certificate (issued, or printed
+    // again) written to the PDF at `path`; a signature of the run.
+    void certify(const QString &key, const QString &path, bool training);
+    void signRun(const QString &key, const QString &meaning);
 
     // Some request has not been answered yet.
     bool busy() const;
@@ -61,7 +80,12 @@ public:
 
 signals:
     void opened(const QString &error); // empty when open
+    // After sensorsRead, when counted: the ended runs nobody signed, by
+    // sensorKey() (a read of its own: the list need not wait for it).
+    void unsignedCounted(const QHash<QString, int> &counts);
     void sensorsRead(const QList<history::SensorSummary> &sensors, const QString &error);
+    // Just before runsRead, when they were read: their signatures, by run key.
+    void signaturesRead(const QHash<QString, QList<history::Signature>> &signatures);
     void runsRead(const QString &serialNumber, const QString &sensorType,
                   const QList<history::Run> &runs, const QString &error);
     void revisionsRead(const QString &key, const QList<history::Run> &revisions,
@@ -73,6 +97,12 @@ signals:
     void suggestionRead(const QString &serialNumber, const QString &sensorType,
                         const history::IntervalSuggestion &suggestion);
     void registerChanged(const QString &what, const history::RegisterChange &change);
+    // writeError: why the PDF of a certificate issued or printed again was
+    // not written.
+    void certified(const history::CertificateIssue &issue, const QString &path,
+                   const QString &writeError);
+    void runSigned(const QString &key, const QString &meaning,
+                   const history::RegisterChange &change, const QString &signer);
 
 private:
     struct Shared;

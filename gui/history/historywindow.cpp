@@ -2,6 +2,7 @@
 
 #include "core/history/commands.h"
 #include "core/history/duereport.h"
+#include "core/history/showntext.h"
 #include "core/history/writer.h"
 #include "gui/history/csvexport.h"
 #include "gui/history/driftchart.h"
@@ -52,6 +53,8 @@ constexpr char kCsvFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "CSV f
 constexpr char kCsvSuffix[] = "csv";
 constexpr char kReportFilter[] =
     QT_TRANSLATE_NOOP("history::HistoryWindow", "PDF files (*.pdf);;CSV files (*.csv)");
+constexpr char kPdfFilter[] = QT_TRANSLATE_NOOP("history::HistoryWindow", "PDF files (*.pdf)");
+constexpr char kPdfSuffix[] = "pdf";
 // Rows looked at when a column is fitted to its contents.
 constexpr int kFitRows = 200;
 const QSize kWindowSize(1500, 860);
@@ -257,6 +260,17 @@ void HistoryWindow::buildActions()
     setTypeAction_->setToolTip(tr("Give this run a sensor type, as a new revision of it"));
     connect(setTypeAction_, &QAction::triggered, this, &HistoryWindow::setRunType);
 
+    certificateAction_ = new QAction(tr("Issue certificate..."), this);
+    certificateAction_->setObjectName(QStringLiteral("certificateAction"));
+    certificateAction_->setToolTip(tr("The certificate of this run as a PDF: the one issued, "
+                                      "or a new one when the run or its signatures changed"));
+    connect(certificateAction_, &QAction::triggered, this, &HistoryWindow::issueCertificate);
+
+    signAction_ = new QAction(tr("Sign off..."), this);
+    signAction_->setObjectName(QStringLiteral("signAction"));
+    signAction_->setToolTip(tr("Sign this run reviewed or approved, under your own login"));
+    connect(signAction_, &QAction::triggered, this, &HistoryWindow::signOff);
+
     auto *quit = new QAction(tr("&Quit"), this);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -352,6 +366,8 @@ void HistoryWindow::buildWidgets()
     runView_->setContextMenuPolicy(Qt::ActionsContextMenu);
     runView_->addAction(revisionsAction_);
     runView_->addAction(setTypeAction_);
+    runView_->addAction(certificateAction_);
+    runView_->addAction(signAction_);
     connect(runView_, &QAbstractItemView::doubleClicked, this, &HistoryWindow::showRevisions);
     runsLayout->addWidget(runView_);
 
@@ -404,6 +420,14 @@ bool HistoryWindow::openHistory()
     reader_ = std::make_unique<HistoryReader>(options_.location, options_.readerHook);
     connect(reader_.get(), &HistoryReader::sensorsRead, this, &HistoryWindow::sensorsRead);
     connect(reader_.get(), &HistoryReader::runsRead, this, &HistoryWindow::runsRead);
+    connect(reader_.get(), &HistoryReader::unsignedCounted, sensorModel_,
+            &SensorListModel::setUnsignedRuns);
+    connect(reader_.get(), &HistoryReader::signaturesRead, runModel_,
+            &RunTableModel::setSignatures);
+    connect(reader_.get(), &HistoryReader::certified, this, &HistoryWindow::certified);
+    connect(reader_.get(), &HistoryReader::runSigned, this,
+            [this](const QString &, const QString &meaning, const RegisterChange &change,
+                   const QString &signer) { runSigned(meaning, change, signer); });
     connect(reader_.get(), &HistoryReader::opened, this, [this](const QString &error) {
         if (historyOpen_ && !error.isEmpty())
             readFailed(error); // a fresh connection failed too
@@ -876,6 +900,83 @@ void HistoryWindow::runTypeSet(const QString &sensorType, const TypeChange &chan
         return;
     }
     warnPlain(this, tr("Set sensor type"), tr("The type was not set: %1").arg(change.reason));
+}
+
+const Run *HistoryWindow::pickedRun() const
+{
+    const QModelIndex index = runSorter_->mapToSource(runView_->currentIndex());
+    if (!reader_ || !historyOpen_ || !index.isValid())
+        return nullptr;
+    return &runModel_->runs().at(index.row());
+}
+
+void HistoryWindow::issueCertificate()
+{
+    const Run *run = pickedRun();
+    if (!run)
+        return;
+    const QString key = run->key;
+    QString name = tr("certificate %1").arg(serialText(run->serialNumber));
+    name.replace(QRegularExpression(QLatin1String(kUnsafeInFileName)), QStringLiteral("_"));
+    const QString path = fileDialogs_->savePath(
+        tr("Issue certificate"),
+        QDir(startFolder()).filePath(name + QLatin1Char('.') + QLatin1String(kPdfSuffix)),
+        tr(kPdfFilter), QLatin1String(kPdfSuffix));
+    if (path.isEmpty())
+        return;
+    lastFolder_ = QFileInfo(path).absolutePath();
+    reader_->certify(key, path, options_.training);
+}
+
+void HistoryWindow::certified(const CertificateIssue &issue, const QString &path,
+                              const QString &writeError)
+{
+    const QString file = QDir::toNativeSeparators(path);
+    if (issue.kind != CertificateIssue::Issued && issue.kind != CertificateIssue::PrintedAgain) {
+        warnPlain(this, tr("Issue certificate"), tr("No certificate: %1").arg(issue.reason));
+        return;
+    }
+    const QString &number = issue.certificate.number;
+    if (!writeError.isEmpty()) {
+        warnPlain(this, tr("Issue certificate"),
+                  tr("%1 could not be written: %2 (certificate %3 stands; asked again, it is "
+                     "printed again)")
+                      .arg(file, writeError, number));
+        return;
+    }
+    statusBar()->showMessage(issue.kind == CertificateIssue::PrintedAgain
+                                 ? tr("Certificate %1 printed again to %2").arg(number, file)
+                             : issue.certificate.replaces.isEmpty()
+                                 ? tr("Certificate %1 issued to %2").arg(number, file)
+                                 : tr("Certificate %1 issued to %2, replacing %3")
+                                       .arg(number, file, issue.certificate.replaces));
+}
+
+void HistoryWindow::signOff()
+{
+    const Run *run = pickedRun();
+    if (!run)
+        return;
+    const QString key = run->key;
+    QInputDialog dialog(this);
+    dialog.setObjectName(QStringLiteral("signDialog"));
+    dialog.setWindowTitle(tr("Sign off - %1").arg(serialText(run->serialNumber)));
+    dialog.setLabelText(tr("This run, signed under your login as:"));
+    dialog.setComboBoxItems({QLatin1String(kMeaningReviewed), QLatin1String(kMeaningApproved)});
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    reader_->signRun(key, dialog.textValue());
+}
+
+void HistoryWindow::runSigned(const QString &meaning, const RegisterChange &change,
+                              const QString &signer)
+{
+    if (!change) {
+        warnPlain(this, tr("Sign off"), tr("The run was not signed: %1").arg(change.reason));
+        return;
+    }
+    statusBar()->showMessage(tr("Run signed %1 by %2.").arg(meaning, shown(signer)));
+    reload();
 }
 
 void HistoryWindow::importRecords()

@@ -101,6 +101,12 @@ public slots:
     void reinstateSensor();
     void setSensorInterval();
     void applySuggestedInterval();
+    // Asks where to save the PDF of the certificate of the run picked in the
+    // runs table, and writes it: the one issued, or a new one.
+    void issueCertificate();
+    // Asks what the signature of the run picked in the runs table means, and
+    // stores it; the database names the signer.
+    void signOff();
     void exportSensor();
     void exportAll();
     void printReport();
@@ -138,6 +144,10 @@ private:
     void updateSensorActions();
     void changeSensor(const QString &what, std::function<RegisterChange(Store &)> change);
     void registerChanged(const QString &what, const RegisterChange &change);
+    void certified(const CertificateIssue &issue, const QString &path, const QString &writeError);
+    void runSigned(const QString &meaning, const RegisterChange &change, const QString &signer);
+    // The run picked in the runs table, or null.
+    const Run *pickedRun() const;
     void updateStatus();
     void updateActions();
     void fitSensorPane();
@@ -196,6 +206,8 @@ private:
     QAction *reinstateAction_ = nullptr;
     QAction *intervalAction_ = nullptr;
     QAction *applySuggestedAction_ = nullptr;
+    QAction *certificateAction_ = nullptr;
+    QAction *signAction_ = nullptr;
     Run typeRun_; // the run whose type is being asked for
 };
 

@@ -64,19 +64,20 @@ QString judged(const QString &reading, const QVariant &verdict)
 }
 
 // The runs as the window's table shows them, newest first, judged readings
-// marked in words.
+// marked in words; without the sign-off, which the page has no room for.
 QString runsTable(const QList<Run> &runs)
 {
+    constexpr int kColumns = RunTableModel::SignOff;
     RunTableModel model;
     model.setRuns(runs);
     QString html = QStringLiteral(
         "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><thead><tr>");
-    for (int column = 0; column < model.columnCount(); ++column)
+    for (int column = 0; column < kColumns; ++column)
         html += cell(model.headerData(column, Qt::Horizontal).toString(), QVariant(), true);
     html += QStringLiteral("</tr></thead>");
     for (int row = model.rowCount() - 1; row >= 0; --row) {
         html += QStringLiteral("<tr>");
-        for (int column = 0; column < model.columnCount(); ++column) {
+        for (int column = 0; column < kColumns; ++column) {
             const QModelIndex index = model.index(row, column);
             html += cell(judged(index.data().toString(), index.data(RunTableModel::VerdictRole)),
                          index.data(Qt::BackgroundRole));

@@ -2,6 +2,8 @@
 
 #include "gui/history/sensorlistmodel.h"
 
+#include "core/history/certificate.h"
+
 #include <QBrush>
 #include <QFont>
 
@@ -79,6 +81,11 @@ void RunTableModel::setRuns(const QList<Run> &runs)
     endResetModel();
 }
 
+void RunTableModel::setSignatures(const QHash<QString, QList<Signature>> &signatures)
+{
+    signatures_ = signatures;
+}
+
 int RunTableModel::rowCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : int(runs_.size());
@@ -118,6 +125,8 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
             return changed ? run.newSlope : QString();
         case OffsetAfter:
             return changed ? run.newOffset : QString();
+        case SignOff:
+            return signOffText(signatures_.value(run.key));
         }
         return QVariant();
     }
@@ -199,6 +208,8 @@ QVariant RunTableModel::headerData(int section, Qt::Orientation orientation, int
         return tr("As left\nhigh");
     case LeftLow:
         return tr("As left\nlow");
+    case SignOff:
+        return tr("Sign-off");
     }
     return QVariant();
 }

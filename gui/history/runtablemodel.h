@@ -2,11 +2,13 @@
 
 // One sensor's runs, one row each: when and where, how it ended, the readings
 // as found and as left (coloured by verdict as the calibration screen colours
-// its fields) and the constants before and after.
+// its fields), the constants before and after, and who signed it off.
 
+#include "core/history/register.h"
 #include "core/history/run.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QList>
 
 class QColor;
@@ -31,6 +33,7 @@ public:
         OffsetAfter,
         LeftHigh,
         LeftLow,
+        SignOff,
         ColumnCount
     };
     static constexpr int SortRole = Qt::UserRole;
@@ -41,6 +44,8 @@ public:
 
     void setRuns(const QList<Run> &runs); // oldest first, as the store gives them
     const QList<Run> &runs() const { return runs_; }
+    // The runs' signatures by run key, for the next runs set.
+    void setSignatures(const QHash<QString, QList<Signature>> &signatures);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -50,6 +55,7 @@ public:
 
 private:
     QList<Run> runs_;
+    QHash<QString, QList<Signature>> signatures_;
 };
 
 // The background the calibration screen gives a reading field: green when the

@@ -117,7 +117,24 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
             text = texts.emplace(s.lastOutcome, outcomeText(s.lastOutcome)).first;
         outcomes_.append(text->second);
     }
+    countUnsigned();
     endResetModel();
+}
+
+void SensorListModel::setUnsignedRuns(const QHash<QString, int> &counts)
+{
+    unsignedRuns_ = counts;
+    countUnsigned();
+    if (!sensors_.isEmpty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1));
+}
+
+void SensorListModel::countUnsigned()
+{
+    unsigned_.clear();
+    unsigned_.reserve(sensors_.size());
+    for (const SensorSummary &s : sensors_)
+        unsigned_.append(unsignedRuns_.value(sensorKey(s.serialNumber, s.sensorType)));
 }
 
 void SensorListModel::setSuggestion(const QString &serialNumber, const QString &sensorType,
@@ -249,6 +266,7 @@ const SensorListModel::Marks &SensorListModel::marks() const
         marks_->widestInterval = QSize(
             metrics.horizontalAdvance(intervalText(kMaxIntervalDays - 1, longest)) + 2 * margin + 1,
             metrics.height());
+        marks_->unsignedRuns = QApplication::style()->standardIcon(QStyle::SP_FileDialogInfoView);
     }
     return *marks_;
 }
@@ -300,6 +318,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
         return s.sensorType;
     case OutOfToleranceRole:
         return failing;
+    case UnsignedRole:
+        return unsigned_.at(row);
     case Qt::ForegroundRole:
         if (failing)
             return QBrush(kOutOfToleranceColor);
@@ -307,6 +327,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
     case Qt::FontRole:
         return late ? QVariant(marks().bold) : QVariant();
     case Qt::DecorationRole:
+        if (index.column() == Runs && unsigned_.at(row) > 0)
+            return marks().unsignedRuns;
         if (index.column() != Serial)
             return QVariant();
         if (failing)
@@ -325,6 +347,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
                 << tr("Overdue: the last validation is more than %1 days old.").arg(s.intervalDays);
         if (s.retired)
             lines << tr("Retired: %1").arg(s.retiredReason);
+        if (index.column() == Runs && unsigned_.at(row) > 0)
+            lines << tr("Ended runs nobody signed off: %1.").arg(unsigned_.at(row));
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
         if (s.typeUnknown)

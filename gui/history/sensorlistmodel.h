@@ -11,6 +11,7 @@
 #include <QAbstractTableModel>
 #include <QDate>
 #include <QFont>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 
@@ -34,6 +35,8 @@ public:
     static constexpr int TypeRole = Qt::UserRole + 3;
     // True on every column of a sensor its newest judged run left failing.
     static constexpr int OutOfToleranceRole = Qt::UserRole + 4;
+    // The sensor's ended runs nobody signed off, marked on its runs' count.
+    static constexpr int UnsignedRole = Qt::UserRole + 5;
 
     explicit SensorListModel(QObject *parent = nullptr);
     ~SensorListModel() override;
@@ -42,6 +45,8 @@ public:
     // The due dates follow each sensor's interval and today, the system's
     // date unless set.
     void setToday(const QDate &today);
+    // The ended runs nobody signed, by sensorKey(); kept for the next sensors.
+    void setUnsignedRuns(const QHash<QString, int> &counts);
     QDate today() const { return today_; }
     // What one sensor's runs suggest for its interval, shown beside it.
     void setSuggestion(const QString &serialNumber, const QString &sensorType,
@@ -80,11 +85,14 @@ private:
         bool overdue = false;
     };
     void computeDueDates();
+    void countUnsigned();
     QString displayText(int row, int column) const;
 
     QList<SensorSummary> sensors_;
     QList<Due> due_;          // computed once per change, not per paint
     QList<QString> outcomes_; // each row's last outcome as shown, likewise
+    QHash<QString, int> unsignedRuns_;
+    QList<int> unsigned_; // each row's count of them, likewise
     // How overdue and out-of-tolerance rows are marked.
     struct Marks {
         QFont bold;
@@ -93,6 +101,7 @@ private:
         // The interval column has room for the longest suggestion from the
         // start: one comes with a sensor's runs, after the list is fitted.
         QSize widestInterval;
+        QIcon unsignedRuns;
     };
     const Marks &marks() const;
     mutable std::unique_ptr<Marks> marks_;

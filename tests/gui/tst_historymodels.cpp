@@ -116,8 +116,13 @@ void HistoryModelsTest::sensorList()
                  cancelled("40317-00303", {2026, 2, 2})}),
         qPrintable(h.error()));
 
+    // One run signed: the ended runs nobody signed, counted in one read.
+    QVERIFY(history::storeSignature(h.store(), first.key, 1, history::kMeaningReviewed));
+    QHash<QString, int> unsignedRuns;
+    QVERIFY(history::unsignedRunCounts(h.store(), &unsignedRuns, nullptr));
     SensorListModel model;
     model.setToday(kToday);
+    model.setUnsignedRuns(unsignedRuns);
     model.setSensors(h.store().sensors());
     QCOMPARE(model.rowCount(), 3);
     QCOMPARE(model.columnCount(), 7);
@@ -128,11 +133,11 @@ void HistoryModelsTest::sensorList()
 
     const QList<QStringList> expected{
         {"40317-00101", "RT-5K-MQ", "2", "2026-06-01", "Recalibrated and saved", "2027-06-01",
-         "365 days"},
+         "365 days", "1"},
         {"40317-00202", "RT-5K-MQ-CM", "2", "2025-03-01", "Cancelled", "2026-03-01, overdue",
-         "365 days"},
+         "365 days", "2"},
         {"40317-00303", "RT-5K-MQ", "1", "never", "Cancelled", "2026-07-01, never validated",
-         "365 days"},
+         "365 days", "1"},
     };
     for (const QStringList &row : expected) {
         const int r = model.rowOf(row.first(), QString());
@@ -140,6 +145,7 @@ void HistoryModelsTest::sensorList()
         QStringList shown;
         for (int c = 0; c < model.columnCount(); ++c)
             shown << model.index(r, c).data().toString();
+        shown << model.index(r, 0).data(SensorListModel::UnsignedRole).toString();
         QCOMPARE(shown, row);
     }
     QCOMPARE(model.overdueCount(), 1);
@@ -384,26 +390,30 @@ void HistoryModelsTest::runColumns()
              qPrintable(h.error()));
 
     RunTableModel model;
+    history::Signature reviewed{{}, 1, history::kMeaningReviewed, {{}, "anna", {}}};
+    history::Signature approved{{}, 1, history::kMeaningApproved, {{}, "ben", {}}};
+    model.setSignatures({{"run-40317-00606-2026-01-20", {reviewed, approved}}});
     model.setRuns(h.store().runsOf("40317-00606"));
-    QCOMPARE(model.columnCount(), 11);
+    QCOMPARE(model.columnCount(), 12);
     const QStringList headers{"Date",          "Station",       "Outcome",        "As found\nhigh",
                               "As found\nlow", "Slope\nbefore", "Offset\nbefore", "Slope\nafter",
-                              "Offset\nafter", "As left\nhigh", "As left\nlow"};
+                              "Offset\nafter", "As left\nhigh", "As left\nlow",   "Sign-off"};
     for (int c = 0; c < headers.size(); ++c)
         QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers.at(c));
 
     const QList<QStringList> expected{
         {"2025-11-03 12:00", "record file", "Validated, nothing changed", "497.3", "170.4",
-         "0.002500", "-12.50000", "", "", "", ""},
+         "0.002500", "-12.50000", "", "", "", "", "unsigned"},
         {"2026-01-20 12:00", "bench-1", "Recalibrated and saved", "601.2", "231.0", "0.002500",
-         "-12.50000", "0.002150", "-10.75000", "524.1", "199.8"},
+         "-12.50000", "0.002150", "-10.75000", "524.1", "199.8",
+         "reviewed by anna, approved by ben"},
         // New constants sent and then taken back changed nothing: their
         // verification is no as-left state.
         {"2026-02-14 12:00", "bench-1", "Recalibration abandoned, previous constants restored",
-         "598.0", "230.5", "0.002500", "-12.50000", "", "", "", ""},
+         "598.0", "230.5", "0.002500", "-12.50000", "", "", "", "", "unsigned"},
         {"2026-03-01 12:00", "bench-1",
          "Link lost (validation); the sensor may hold unsaved constants", "", "", "0.002500",
-         "-12.50000", "", "", "", ""},
+         "-12.50000", "", "", "", "", "unsigned"},
     };
     QCOMPARE(model.rowCount(), int(expected.size()));
     for (int r = 0; r < model.rowCount(); ++r) {

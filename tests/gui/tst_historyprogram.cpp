@@ -2,6 +2,7 @@
 // and it opens the product's history or, with --training, the training
 // program's own, writing the runs pending there.
 
+#include "core/history/certificate.h"
 #include "core/history/pendingfiles.h"
 #include "core/history/recordreader.h"
 #include "core/history/register.h"
@@ -18,6 +19,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -257,6 +259,8 @@ private slots:
     void damagedPendingNamed_data();
     void damagedPendingNamed();
     void importWhenServerStops();
+    void signOff_data();
+    void signOff();
 };
 
 void HistoryProgramTest::textWithoutDisplay_data()
@@ -463,6 +467,15 @@ void HistoryProgramTest::commands_data()
     row("set a type with a control character",
         {"--set-type", "RT\t5", "--run", "record:40317-05004"}, 1, {}, {"no control characters"});
     row("run alone", {"--run", "record:40317-05004"}, 2, {}, {"--run goes with --set-type"});
+    row("sign, a meaning it has not", {"--sign", "40317-05001", "--meaning", "seen"}, 2, {},
+        {"--sign needs --meaning reviewed or approved"});
+    row("output alone", {"--output", "{csv}"}, 2, {}, {"--output goes with --certificate"});
+    row("certificate to no file", {"--certificate", "40317-05001"}, 2, {},
+        {"--certificate needs --output FILE.pdf"});
+    row("certificate of an unknown sensor", {"--certificate", "40317-09999", "--output", "{csv}"},
+        1, {}, {"No runs of sensor 40317-09999 in the history."});
+    row("approver rule neither on nor off", {"--approver-not-operator", "yes"}, 2, {},
+        {"--approver-not-operator takes on or off, not 'yes'"});
     row("set a type of no given run", {"--set-type", "RT-5K-MQ"}, 2, {}, {"--set-type needs"});
     row("verify, a copy", {"--verify", "{checks}/copies"}, 0,
         {"copy: {checks}/copies/again.txt", "Unchanged: 0", "Copies: 1"}, {});
@@ -816,6 +829,170 @@ void HistoryProgramTest::importWhenServerStops()
                                     .arg(kFiles)),
              qPrintable(err));
     QVERIFY(process.readAllStandardOutput().isEmpty());
+}
+
+void HistoryProgramTest::signOff_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("sqlite") << "sqlite";
+    QTest::newRow("postgresql") << "postgresql";
+}
+
+// A run certified, signed and certified again through the command line, by
+// a shared station role and by signers of their own: what the PDF says, the
+// same certificate printed again, a new one naming the one it replaces, the
+// signer the database names, and the signatures it refuses.
+void HistoryProgramTest::signOff()
+{
+    QFETCH(QString, kind);
+    const bool pg = kind == "postgresql";
+    if (pg)
+        HISTORY_NEED_POSTGRES();
+    QVERIFY2(pdfread::toolsMissing().isEmpty(), qPrintable(pdfread::toolsMissing()));
+    TestDatabase db(kind);
+    QVERIFY2(db.ok(), qPrintable(db.error()));
+    const QString tag = QString::number(QRandomGenerator::global()->bounded(100000));
+    QMap<QString, QString> who{{"station", db.location().user}}; // the login of each role
+    who["reviewer"] = pg ? "zolvex_rev_" + tag : history::loginName();
+    who["operator"] = pg ? "zolvex_op_" + tag : history::loginName();
+    history::Run run =
+        recalibration(validation("40317-06001", kToday.addDays(-2), "601.0", "200.0"), "0.002600",
+                      "-11.00000", "525.0", "201.0");
+    run.operatorName = who["operator"];
+    QString error;
+    QTemporaryDir home;
+    for (const QString &path : {QString(), home.filePath("data/zolvex-training/history.sqlite")}) {
+        history::Location location = db.location();
+        if (!path.isEmpty()) // the same run in the training history
+            location = history::Location{}, location.path = path, location.createFolder = true;
+        history::Store store(location);
+        QVERIFY2(store.open(&error) && store.write(run, &error), qPrintable(error));
+    }
+    if (pg) {
+        who["station"] = "zolvex_station_" + tag;
+        const QString tables = "sensor_states, intervals, standards, certificates, "
+                               "register_settings";
+        // As README.md says to make them.
+        QVERIFY2(
+            db.exec(
+                {"DO $$ BEGIN CREATE ROLE zolvex_signers NOLOGIN; EXCEPTION WHEN "
+                 "duplicate_object THEN NULL; END $$",
+                 "GRANT CONNECT ON DATABASE " + db.location().database + " TO zolvex_signers",
+                 "GRANT USAGE ON SCHEMA public TO zolvex_signers",
+                 "GRANT SELECT ON ALL TABLES IN SCHEMA public TO zolvex_signers",
+                 "GRANT INSERT ON signatures TO zolvex_signers",
+                 "CREATE ROLE " + who["reviewer"] + " LOGIN IN ROLE zolvex_signers",
+                 "CREATE ROLE " + who["operator"] + " LOGIN IN ROLE zolvex_signers",
+                 "CREATE ROLE " + who["station"] + " LOGIN",
+                 "GRANT CONNECT ON DATABASE " + db.location().database + " TO " + who["station"],
+                 "GRANT USAGE ON SCHEMA public TO " + who["station"],
+                 "GRANT SELECT ON schema_version, history_identity, runs, signatures TO " +
+                     who["station"],
+                 "GRANT SELECT, INSERT ON run_revisions, " + tables + " TO " + who["station"]},
+                &error),
+            qPrintable(error));
+    }
+    const auto dropRoles = qScopeGuard([&] {
+        for (const QString &role : QStringList{"reviewer", "operator", "station"})
+            db.exec({"DROP OWNED BY " + who[role], "DROP ROLE " + who[role]}, &error);
+    });
+    const int year = QDateTime::currentDateTimeUtc().date().year();
+    QMap<QString, QString> places{{"{n1}", history::certificateNumber(year, 1)},
+                                  {"{n2}", history::certificateNumber(year, 2)},
+                                  {"{dir}", home.path()},
+                                  {"{key}", run.key}};
+    for (auto it = who.cbegin(); it != who.cend(); ++it)
+        places["{" + it.key() + "}"] = it.value();
+    const QString serial = run.serialNumber;
+    const struct {
+        const char *as;
+        QStringList arguments;
+        int code;
+        QString says; // on the standard output, else the standard error
+        bool pgOnly = false;
+    } steps[] = {
+        {"station", {"--workshop-name", "Fuel Lab Nord"}, 0, "Set --workshop-name Fuel Lab Nord"},
+        {"station",
+         {"--certificate", serial, "--output", "{dir}/a.pdf"},
+         0,
+         "Certificate {n1} of run {key} issued to {dir}/a.pdf"},
+        {"station",
+         {"--certificate", serial, "--output", "{dir}/b.pdf"},
+         0,
+         "Certificate {n1} of run {key} printed again to {dir}/b.pdf"},
+        {"station",
+         {"--sign", serial, "--meaning", "reviewed"},
+         1,
+         "Run {key} was not signed: the role {station} may not sign",
+         true},
+        {"reviewer",
+         {"--sign", serial, "--meaning", "reviewed"},
+         0,
+         "Run {key} (revision 1) signed reviewed by {reviewer}."},
+        {"station",
+         {"--certificate", serial, "--run", "{key}", "--output", "{dir}/c.pdf"},
+         0,
+         "Certificate {n2} of run {key} issued to {dir}/c.pdf, replacing {n1}"},
+        {"station", {"--approver-not-operator", "on"}, 0, "Set --approver-not-operator on"},
+        {"operator",
+         {"--sign", serial, "--meaning", "approved"},
+         1,
+         "Run {key} was not signed: the operator of a run may not approve it"},
+        {"station",
+         {"--training", "--certificate", serial, "--output", "{dir}/t.pdf"},
+         0,
+         "issued to {dir}/t.pdf"},
+    };
+    for (const auto &step : steps) {
+        if (step.pgOnly && !pg)
+            continue;
+        QProcessEnvironment env = bareEnvironment(home.path());
+        env.insert("ZOLVEX_HISTORY_DATABASE",
+                   db.url().replace(QUrl::toPercentEncoding(db.location().user) + "@",
+                                    places["{" + QString(step.as) + "}"] + "@"));
+        QStringList args;
+        for (const QString &a : step.arguments)
+            args << substituted(a, places);
+        const Split result = runSplit(args, env);
+        const QString shown = args.join(' ') + "\nout: " + result.out + "\nerr: " + result.err;
+        QVERIFY2(result.finished && result.code == step.code, qPrintable(shown));
+        QVERIFY2((step.code ? result.err : result.out).contains(substituted(step.says, places)),
+                 qPrintable(shown));
+        QVERIFY2(step.code || result.err.isEmpty(), qPrintable(shown));
+    }
+    const QString first = pdfread::plainText(home.filePath("a.pdf"));
+    QCOMPARE(pdfread::plainText(home.filePath("b.pdf")), first);
+    for (const QString text :
+         {"Calibration certificate {n1} Workshop: Fuel Lab Nord",
+          "Sensor: serial 40317-06001, type RT-5K-MQ, firmware Version 2.12",
+          "As found, high: 601.0 pS/m (window 465 to 585): FAIL",
+          "As found, low: 200.0 pS/m (window 175 to 225): PASS",
+          "As left, high: 525.0 pS/m (window 465 to 585): PASS",
+          "Constants before: slope 0.002500, offset -12.50000 Constants after: slope 0.002600, "
+          "offset -11.00000",
+          "Operator: {operator} Signatures: none", "Next due: {next}"}) {
+        places["{next}"] = kToday.addDays(363).toString(Qt::ISODate);
+        QVERIFY2(first.contains(substituted(text, places)), qPrintable(text + "\n" + first));
+    }
+    const QString second = pdfread::plainText(home.filePath("c.pdf"));
+    QVERIFY2(second.contains(substituted("Calibration certificate {n2} Replaces {n1}", places)) &&
+                 second.contains(substituted("Signature: reviewed by {reviewer} at", places)),
+             qPrintable(second));
+    QVERIFY2(pdfread::plainText(home.filePath("t.pdf")).startsWith("TRAINING Calibration"),
+             qPrintable(pdfread::plainText(home.filePath("t.pdf"))));
+
+    // A stored certificate whose content changed is never printed again.
+    QVERIFY2(
+        db.exec({"UPDATE certificates SET content = replace(content, 'FAIL', 'PASS')"}, &error),
+        qPrintable(error));
+    QProcessEnvironment env = bareEnvironment(home.path());
+    env.insert("ZOLVEX_HISTORY_DATABASE", db.url());
+    const Split altered =
+        runSplit({"--certificate", serial, "--output", home.filePath("d.pdf")}, env);
+    QVERIFY2(altered.code == 1 &&
+                 altered.err.contains(substituted("certificate {n2} was altered", places)),
+             qPrintable(altered.err));
+    QVERIFY(!QFile::exists(home.filePath("d.pdf")));
 }
 
 QTEST_MAIN(HistoryProgramTest)

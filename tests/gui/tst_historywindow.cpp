@@ -10,6 +10,7 @@
 #include "gui/history/driftchart.h"
 #include "gui/history/historywindow.h"
 #include "gui/history/revisionsdialog.h"
+#include "gui/history/runtablemodel.h"
 #include "gui/history/sensorlistmodel.h"
 #include "gui/history/windowactions.h"
 #include "tests/support/guisuite.h"
@@ -223,6 +224,7 @@ private slots:
     void earlierRevisions();
     void runTypeSetFromItsMenu();
     void sensorRetiredFromItsMenu();
+    void signedOffFromItsMenu();
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
@@ -1240,6 +1242,50 @@ void HistoryWindowTest::sensorRetiredFromItsMenu()
     action("intervalAction")->trigger();
     QVERIFY(answers_->waitUntilDone());
     QTRY_COMPARE(sensors->model()->index(0, 6).data().toString(), QString("30 days"));
+}
+
+// Signed from the runs' menu: the database names the signer, and the runs'
+// Sign-off column and the sensor list's mark follow.
+void HistoryWindowTest::signedOffFromItsMenu()
+{
+    using history::SensorListModel;
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write({validation("40317-00101", {2026, 6, 1}, "512.0", "201.5")}),
+             qPrintable(h.error()));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    window_->selectSensor("40317-00101");
+    QVERIFY(loaded(window_.get()));
+    const QModelIndex count = view("sensors")->model()->index(0, SensorListModel::Runs);
+    QTRY_COMPARE(count.data(SensorListModel::UnsignedRole).toInt(), 1);
+    view("runs")->setCurrentIndex(view("runs")->model()->index(0, 0));
+    answers_->handle([](QWidget *w) {
+        auto *dialog = qobject_cast<QInputDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        dialog->setTextValue("approved");
+        dialog->accept();
+    });
+    action("signAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTRY_COMPARE(view("runs")->model()->index(0, history::RunTableModel::SignOff).data().toString(),
+                 "approved by " + history::loginName());
+    QTRY_COMPARE(view("sensors")->model()->index(0, 0).data(SensorListModel::UnsignedRole).toInt(),
+                 0);
+    // Its certificate, from the same menu, says so.
+    view("runs")->setCurrentIndex(view("runs")->model()->index(0, 0));
+    QTemporaryDir folder;
+    answers_->handle([&](QWidget *w) {
+        auto *dialog = qobject_cast<QFileDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        if (QWidget *focus = dialog->focusWidget())
+            focus->clearFocus();
+        dialog->selectFile(folder.filePath("c.pdf"));
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    action("certificateAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QTRY_VERIFY(window_->statusBar()->currentMessage().startsWith("Certificate ZC-"));
+    QVERIFY(pdfread::plainText(folder.filePath("c.pdf")).contains("Signature: approved by "));
 }
 
 void HistoryWindowTest::everyToolbarActionHasAnIcon()
