@@ -4,6 +4,7 @@
 #include "core/history/importer.h"
 #include "core/history/pendingfiles.h"
 #include "core/history/showntext.h"
+#include "core/history/standardcommands.h"
 #include "core/history/store.h"
 #include "core/history/verifier.h"
 #include "core/history/writer.h"
@@ -75,6 +76,9 @@ int exportCsv(const Command &command, Store &store, QTextStream &out, QTextStrea
     QString readError;
     const QList<Run> runs = command.sensor.isEmpty() ? store.allRuns(&readError)
                                                      : store.runsOf(command.sensor, &readError);
+    QHash<QString, Standard> register_;
+    if (readError.isEmpty())
+        standards(store, &register_, &readError);
     if (!readError.isEmpty()) {
         err << tr("The history could not be read: %1").arg(shown(readError)) << Qt::endl;
         return kExitUnusable;
@@ -86,7 +90,7 @@ int exportCsv(const Command &command, Store &store, QTextStream &out, QTextStrea
         return kExitFindings;
     }
     QString writeError;
-    if (!writeCsvFile(runs, command.path, &writeError)) {
+    if (!writeCsvFile(runs, register_, command.path, &writeError)) {
         err << tr("%1 could not be written: %2").arg(shown(command.path), shown(writeError))
             << Qt::endl;
         return kExitFindings;
@@ -220,14 +224,18 @@ void addCommandOptions(QCommandLineParser &parser)
     parser.addOption({QLatin1String(kRunOption),
                       tr("With --set-type: the run, by its key (as the CSV export shows it)."),
                       tr("KEY")});
+    addStandardOptions(parser);
 }
 
 bool asksForCommand(const QStringList &arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        for (const char *option : {kImportOption, kExportOption, kSensorOption, kVerifyOption,
-                                   kDueOption, kSetTypeOption, kRunOption}) {
+        QList<const char *> options{kImportOption, kExportOption,  kSensorOption, kVerifyOption,
+                                    kDueOption,    kSetTypeOption, kRunOption};
+        for (const char *option : kStandardOptions)
+            options << option;
+        for (const char *option : std::as_const(options)) {
             const QString name = dashed(option);
             if (argument == name || argument.startsWith(name + QLatin1Char('=')))
                 return true;
@@ -243,9 +251,15 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         Command::Action action;
     };
     const Choice choices[] = {
-        {kImportOption, Command::Action::Import},   {kExportOption, Command::Action::ExportCsv},
-        {kVerifyOption, Command::Action::Verify},   {kDueOption, Command::Action::Due},
+        {kImportOption, Command::Action::Import},
+        {kExportOption, Command::Action::ExportCsv},
+        {kVerifyOption, Command::Action::Verify},
+        {kDueOption, Command::Action::Due},
         {kSetTypeOption, Command::Action::SetType},
+        {kAddStandardOption, Command::Action::AddStandard},
+        {kWithdrawStandardOption, Command::Action::WithdrawStandard},
+        {kStandardsOption, Command::Action::Standards},
+        {kStationStandardOption, Command::Action::StationStandard},
     };
     Command result;
     result.training = training;
@@ -277,7 +291,11 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
                          .arg(dashed(kSetTypeOption), dashed(kRunOption));
             return false;
         }
-    } else if (result.action != Command::Action::Due && result.path.isEmpty()) {
+    } else if (!standardCommandFrom(parser, &result, error)) {
+        return false;
+    } else if (result.action != Command::Action::Due &&
+               result.action != Command::Action::Standards &&
+               result.action != Command::Action::StationStandard && result.path.isEmpty()) {
         *error = tr("%1 needs a path").arg(given.first());
         return false;
     }
@@ -357,6 +375,12 @@ int runAction(const Command &command, const Location &location, const QString &p
         break;
     case Command::Action::SetType:
         status = setType(command, store, out, err);
+        break;
+    case Command::Action::AddStandard:
+    case Command::Action::WithdrawStandard:
+    case Command::Action::Standards:
+    case Command::Action::StationStandard:
+        status = runStandardCommand(command, store, out, err);
         break;
     case Command::Action::None:
         break;

@@ -6,6 +6,7 @@
 // an exit status a script can act on.
 
 #include "core/history/location.h"
+#include "core/history/register.h"
 #include "core/history/showntext.h"
 
 #include <QString>
@@ -35,7 +36,18 @@ inline constexpr char kRunOption[] = "run";
 inline constexpr int kMaxDueDays = 36500;
 
 struct Command {
-    enum class Action { None, Import, ExportCsv, Verify, Due, SetType };
+    enum class Action {
+        None,
+        Import,
+        ExportCsv,
+        Verify,
+        Due,
+        SetType,
+        AddStandard,
+        WithdrawStandard,
+        Standards,
+        StationStandard,
+    };
     Action action = Action::None;
     QString path;   // the folder or the CSV file
     QString sensor; // export one sensor only, when set
@@ -44,6 +56,8 @@ struct Command {
 
     QString sensorType; // --set-type: the type the run is given
     QString runKey;     // --set-type: the run, by its key
+
+    Standard standard; // --add-standard: as given (checked when it runs)
 };
 
 // Adds --import, --export-csv, --sensor, --verify, --due, --set-type and --run.

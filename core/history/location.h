@@ -53,6 +53,9 @@ inline constexpr char kSettingsFile[] = "/zolvex/zolvex.conf";
 inline constexpr char kDatabaseKey[] = "history/database";
 inline constexpr char kPasswordKey[] = "history/password";
 inline constexpr char kIntervalKey[] = "history/interval_days";
+// The reference standard (verification tip) this station uses, by its serial
+// number in the register; every run the station records names it.
+inline constexpr char kStationStandardKey[] = "history/standard";
 inline constexpr int kDefaultIntervalDays = 365;
 
 // The address's keys for the timeouts above, in milliseconds, e.g.
@@ -126,6 +129,15 @@ bool usesDefaultSslMode(const Location &location, const QProcessEnvironment &env
 // century is not used: `error` (if given) says so, naming its line, and the
 // default is returned.
 int intervalDays(const QSettings &settings, QString *error = nullptr);
+
+// The standard the settings file names for this station; empty when it
+// names none, or when the file may not be trusted (`error`, if given, says
+// why then).
+QString stationStandard(const QString &file, QString *error = nullptr);
+// Names the standard in the settings file (none when empty), every other
+// line of it left as it was; the file is made when missing, yours alone.
+// False with a reason; the file is then unchanged.
+bool setStationStandard(const QString &file, const QString &serialNumber, QString *error);
 
 // A program's history: its database and the folder its runs wait in.
 struct Home {

@@ -6,6 +6,7 @@
 #include "core/history/runrow.h"
 #include "core/history/schema.h"
 #include "core/history/store.h"
+#include "core/tipkind.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -110,9 +111,11 @@ RegisterChange appendRevision(Store &store, const QLatin1String &table, const Va
             query.addBindValue(entry.second);
         query.addBindValue(revision);
         query.addBindValue(sqlText(QSysInfo::machineHostName()));
-        // The database sets both on PostgreSQL; SQLite has no logins.
+        // The database sets both on PostgreSQL; SQLite has no logins. The
+        // time is never NULL, which its column refuses before SQLite's
+        // trigger sets it.
         query.addBindValue(sqlText(loginName()));
-        query.addBindValue(QString());
+        query.addBindValue(sqlText(QString()));
         ok = query.exec();
     }
     if (!ok)
@@ -396,6 +399,67 @@ QStringList standardFindingTexts(const Run &run, const QHash<QString, Standard> 
                      .arg(run.standardSerial)
                      .arg(standards[run.standardSerial].tipKind);
     return texts;
+}
+
+QString standardRefusal(const Standard &standard, const QDate &today)
+{
+    const auto textProblem = [](const QString &text, const QString &what) {
+        if (text.trimmed().isEmpty())
+            return tr("the %1 is empty").arg(what);
+        if (text.size() > kMaxStandardTextLength)
+            return tr("the %1 is longer than %2 characters").arg(what).arg(kMaxStandardTextLength);
+        if (text != text.trimmed())
+            return tr("the %1 begins or ends with a blank").arg(what);
+        for (const QChar c : text) {
+            if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                c.isSurrogate() || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+                return tr("the %1 holds a control character").arg(what);
+        }
+        return QString();
+    };
+    QString problem = textProblem(standard.serialNumber, tr("serial number"));
+    if (problem.isEmpty())
+        problem = textProblem(standard.certificateNumber, tr("certificate number"));
+    if (!problem.isEmpty())
+        return problem;
+    if (!tipKindById(standard.tipKind))
+        return tr("the tip kind is 1, 2 or 3");
+    if (!standard.calibratedOn.isValid())
+        return tr("the calibration date is not a date (yyyy-MM-dd)");
+    if (!standard.dueOn.isValid())
+        return tr("the due date is not a date (yyyy-MM-dd)");
+    if (standard.calibratedOn > today)
+        return tr("the calibration date %1 is in the future")
+            .arg(standard.calibratedOn.toString(Qt::ISODate));
+    if (standard.dueOn <= standard.calibratedOn)
+        return tr("the due date %1 is not after the calibration date %2")
+            .arg(standard.dueOn.toString(Qt::ISODate), standard.calibratedOn.toString(Qt::ISODate));
+    return QString();
+}
+
+RegisterChange withdrawStandard(Store &store, const QString &serialNumber)
+{
+    RegisterChange change;
+    QList<Standard> revisions;
+    if (!standardHistory(store, serialNumber, &revisions, &change.reason))
+        return change;
+    change.kind = RegisterChange::Refused;
+    if (revisions.isEmpty()) {
+        change.reason = tr("no standard has the serial number %1").arg(serialNumber);
+        return change;
+    }
+    Standard withdrawn = revisions.last();
+    if (withdrawn.withdrawn) {
+        change.reason = tr("standard %1 is withdrawn already").arg(serialNumber);
+        return change;
+    }
+    withdrawn.withdrawn = true;
+    return storeStandard(store, withdrawn);
+}
+
+QString standardFindingLine(const Run &run, const QHash<QString, Standard> &standards)
+{
+    return standardFindingTexts(run, standards).join(QLatin1String("; "));
 }
 
 bool signaturesOf(const Store &store, const QString &runKey, QList<Signature> *signatures,

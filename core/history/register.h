@@ -129,6 +129,18 @@ StandardFindings standardFindings(const Run &run, const QHash<QString, Standard>
 // (due 2026-03-01)"); empty when there is none.
 QStringList standardFindingTexts(const Run &run, const QHash<QString, Standard> &standards);
 
+// The longest serial number and certificate number of a standard.
+inline constexpr int kMaxStandardTextLength = 64;
+// Why a standard makes no sense as it is, or empty: a serial number and a
+// certificate number (plain text, not too long), tip kind 1, 2 or 3, valid
+// dates, calibrated on no later than today and due after that.
+QString standardRefusal(const Standard &standard, const QDate &today);
+// Stores the standard's next revision, withdrawn; refused for a standard
+// not registered, or withdrawn already.
+RegisterChange withdrawStandard(Store &store, const QString &serialNumber);
+// standardFindingTexts() in one line; empty when there is none.
+QString standardFindingLine(const Run &run, const QHash<QString, Standard> &standards);
+
 // ---- Sign-off --------------------------------------------------------
 
 inline constexpr char kMeaningReviewed[] = "reviewed";
