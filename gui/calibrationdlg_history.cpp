@@ -4,6 +4,7 @@
 
 #include "gui/calibrationdlg.h"
 
+#include "core/history/location.h"
 #include "core/history/sink.h"
 #include "core/tipkind.h"
 
@@ -42,6 +43,9 @@ void CalibrationDlg::recordIdentification(const listing::Reading &reading)
         run_.started = connectedAt_;
         run_.station = QSysInfo::machineHostName();
         run_.operatorName = history::loginName();
+        // The standard the station names, read once a run: nothing asked,
+        // and a settings file that cannot be used gives none.
+        run_.standardSerial = history::stationStandard(history::settingsFile());
         runIdentified_ = true;
     }
     const listing::Properties &p = reading.properties;

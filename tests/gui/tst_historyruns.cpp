@@ -9,12 +9,14 @@
 #include "gui/widget.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/historydatabases.h"
+#include "tests/support/records.h"
 #include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QSysInfo>
@@ -111,21 +113,46 @@ void HistoryRunsTest::firstEntryAtIdentification_data()
 {
     QTest::addColumn<Phase>("phase");
     QTest::addColumn<QList<Field>>("taken");
-    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>();
+    // The station's settings file (and whether others may change it), and
+    // the standard the run names.
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<bool>("shared");
+    QTest::addColumn<QString>("standard");
+    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>() << QByteArray() << false
+                                << QString();
     QTest::newRow("as found high read")
-        << Phase::ValidationLow << QList<Field>{Field::HighValidation};
+        << Phase::ValidationLow << QList<Field>{Field::HighValidation} << QByteArray() << false
+        << QString();
     QTest::newRow("as found read, at the decision")
-        << Phase::CalibrationData << QList<Field>{Field::HighValidation, Field::LowValidation};
+        << Phase::CalibrationData << QList<Field>{Field::HighValidation, Field::LowValidation}
+        << QByteArray() << false << QString();
     QTest::newRow("verification high read")
         << Phase::VerificationLow
-        << QList<Field>{Field::HighValidation, Field::LowValidation, Field::HighValue};
+        << QList<Field>{Field::HighValidation, Field::LowValidation, Field::HighValue}
+        << QByteArray() << false << QString();
+    QTest::newRow("the station's standard")
+        << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=\"VT 7\"\n")
+        << false << QString("VT 7");
+    QTest::newRow("a settings file others may change: none")
+        << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=VT-7\n")
+        << true << QString();
 }
 
 void HistoryRunsTest::firstEntryAtIdentification()
 {
     QFETCH(Phase, phase);
     QFETCH(QList<Field>, taken);
+    QFETCH(QByteArray, conf);
+    QFETCH(bool, shared);
+    QFETCH(QString, standard);
     History history;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(history.dir.filePath("config")));
+    const QString settings = history::settingsFile();
+    QVERIFY(conf.isEmpty() ||
+            (QDir().mkpath(QFileInfo(settings).path()) && testrecords::writeFile(settings, conf)));
+    if (shared)
+        QVERIFY(QFile::setPermissions(settings,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup));
     ScreenHarness h(quiet(metreProfile()));
     history.attach(h);
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
@@ -157,6 +184,7 @@ void HistoryRunsTest::firstEntryAtIdentification()
     }
     QCOMPARE(run.unsavedConstants, holdsUnsavedConstants(phase));
     QVERIFY(!QUuid::fromString(run.key).isNull());
+    QCOMPARE(run.standardSerial, standard);
 }
 
 void HistoryRunsTest::outcomes_data()
