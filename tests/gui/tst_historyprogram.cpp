@@ -4,6 +4,7 @@
 
 #include "core/history/pendingfiles.h"
 #include "core/history/recordreader.h"
+#include "core/history/register.h"
 #include "core/history/runformat.h"
 #include "core/history/store.h"
 #include "core/record.h"
@@ -118,6 +119,8 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{due2}", kToday.addDays(65).toString(Qt::ISODate)},
         {"{known}", records + "/known"},
         {"{checks}", dir.filePath("checks")},
+        {"{conf}", dir.filePath("config/zolvex/zolvex.conf")},
+        {"{old}", kToday.addDays(-20).toString(Qt::ISODate)},
     };
     history::Location location;
     location.path = places->value("{history}");
@@ -144,6 +147,20 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
     // 05001's record file now holds 05002's.
     runs[0].recordPath = places->value("{checks}") + "/replaced/r.txt";
     runs[0].recordDigest = history::recordDigest(recordOf("40317-05001", kToday.addDays(-730)));
+    // 05004's run made with a standard overdue since {old}; VT-NEW is in date.
+    runs[3].standardSerial = "VT-OLD";
+    for (const auto &[serial, due] : {std::pair("VT-OLD", -20), std::pair("VT-NEW", 300)}) {
+        history::Standard standard;
+        standard.serialNumber = serial;
+        standard.tipKind = 1;
+        standard.certificateNumber = "C-17";
+        standard.calibratedOn = kToday.addDays(-400);
+        standard.dueOn = kToday.addDays(due);
+        if (!history::storeStandard(store, standard)) {
+            *error = "cannot register " + standard.serialNumber;
+            return false;
+        }
+    }
     for (const history::Run &run : runs) {
         if (!store.write(run, error))
             return false;
@@ -323,15 +340,60 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<QString>("removed");   // a file deleted first
     QTest::addColumn<QStringList>("types"); // of the serial's stored runs, oldest first
     QTest::addColumn<QString>("conf");      // the settings file's text, if any
+    QTest::addColumn<QStringList>("file");  // a file, then texts it holds afterwards
 
     const auto row = [](const char *name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
                         const QString &holds = QString(), const QString &serial = QString(),
                         int csvRows = -1, const QString &removed = QString(),
-                        const QStringList &types = {}, const QString &conf = QString()) {
+                        const QStringList &types = {}, const QString &conf = QString(),
+                        const QStringList &file = {}) {
         QTest::newRow(name) << arguments << code << out << err << holds << serial << csvRows
-                            << removed << types << conf;
+                            << removed << types << conf << file;
     };
+    const QStringList addVt9{
+        "--add-standard",  "VT-9",   "--tip-kind", "2",     "--standard-certificate", "C-1",
+        "--calibrated-on", "{due1}", "--due-on",   "{due2}"};
+    const auto standardRow = [&row](const char *name, const QStringList &arguments, int code,
+                                    const QStringList &out, const QStringList &err,
+                                    const QStringList &file = {}) {
+        row(name, arguments, code, out, err, {}, {}, -1, {}, {}, {}, file);
+    };
+    standardRow("add a standard", addVt9, 0, {"Standard VT-9 stored (revision 1), due on {due2}."},
+                {});
+    standardRow("a standard calibrated again",
+                QStringList(addVt9).replaceInStrings("VT-9", "VT-NEW"), 0,
+                {"Standard VT-NEW stored (revision 2), due on {due2}."}, {});
+    standardRow("a standard's date that is none",
+                QStringList(addVt9).replaceInStrings("{due1}", "2025-02-30"), 1, {},
+                {"Standard VT-9 was not stored: the calibration date is not a date"});
+    standardRow("a standard of tip kind 4", QStringList(addVt9).replaceInStrings("2", "4"), 1, {},
+                {"the tip kind is 1, 2 or 3"});
+    standardRow("a standard due before it was calibrated",
+                QStringList(addVt9)
+                    .replaceInStrings("{due2}", "{old}")
+                    .replaceInStrings("{due1}", "{due2}"),
+                1, {}, {"the calibration date {due2} is in the future"});
+    standardRow("a standard due the day it was calibrated",
+                QStringList(addVt9).replaceInStrings("{due2}", "{due1}"), 1, {},
+                {"the due date {due1} is not after the calibration date {due1}"});
+    standardRow("a standard without its dates", {"--add-standard", "VT-9", "--tip-kind", "2"}, 2,
+                {}, {"--add-standard needs --standard-certificate, --calibrated-on, --due-on"});
+    standardRow("a tip kind alone", {"--tip-kind", "2", "--standards"}, 2, {},
+                {"--tip-kind goes with --add-standard"});
+    standardRow("the standards, one overdue", {"--standards"}, 1, {}, {"Standards overdue: 1"});
+    standardRow("withdraw a standard", {"--withdraw-standard", "VT-NEW"}, 0,
+                {"Standard VT-NEW withdrawn (revision 2)."}, {});
+    standardRow("withdraw a standard not registered", {"--withdraw-standard", "VT-0"}, 1, {},
+                {"Standard VT-0 was not withdrawn: no standard has the serial number VT-0"});
+    standardRow("the station's standard", {"--station-standard", "VT-NEW"}, 0,
+                {"This station's standard is VT-NEW now."}, {}, {"{conf}", "standard=\"VT-NEW\""});
+    standardRow("the station's standard not registered", {"--station-standard", "VT-0"}, 1, {},
+                {"The station's standard was not set: the register has no standard VT-0"});
+    standardRow("a run made with an overdue standard, exported", {"--export-csv", "{csv}"}, 0,
+                {"Runs exported: 6 to {csv}"}, {},
+                {"{csv}", ",standard_serial,standard_finding\r\n",
+                 ",VT-OLD,standard VT-OLD was overdue (due {old})\r\n"});
     row("due: the overdue sensor", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"Sensors overdue: 1"});
     row("due within 100 days", {"--due", "100"}, 1,
@@ -418,6 +480,7 @@ void HistoryProgramTest::commands()
     QFETCH(QString, removed);
     QFETCH(QStringList, types);
     QFETCH(QString, conf);
+    QFETCH(QStringList, file);
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QMap<QString, QString> places;
@@ -465,8 +528,15 @@ void HistoryProgramTest::commands()
         // Refused records never came in; the other history was left alone.
         QVERIFY(!serialsIn(places.value("{history}")).contains("TR-20415"));
     }
+    if (!file.isEmpty()) {
+        QFile written(places.value(file.first()));
+        QVERIFY2(written.open(QIODevice::ReadOnly), qPrintable(written.fileName()));
+        const QString text = QString::fromUtf8(written.readAll());
+        for (const QString &part : file.mid(1))
+            QVERIFY2(text.contains(substituted(part, places)), qPrintable(part + "\n" + text));
+    }
     QFile csv(places.value("{csv}"));
-    QCOMPARE(csv.exists(), csvRows >= 0);
+    QCOMPARE(csv.exists(), csvRows >= 0 || file.value(0) == "{csv}");
     if (csvRows >= 0) {
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QByteArray bytes = csv.readAll();
