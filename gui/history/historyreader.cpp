@@ -17,6 +17,13 @@ namespace
 // How long a closing window lets a read under way end.
 constexpr int kCloseGraceMs = 3000;
 
+// Requests that change the history: each is carried out and answered.
+bool eachCarriedOut(HistoryReader::Kind kind)
+{
+    return kind == HistoryReader::PendingRuns || kind == HistoryReader::SetType ||
+           kind == HistoryReader::StoreStandard;
+}
+
 } // namespace
 
 // What the reader's thread and the window's share. The store is touched on
@@ -105,7 +112,7 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
             // Pending runs are each written; any other request a newer one
             // of its kind replaces need not be carried out.
             std::function<void()> deliver;
-            if (kind == PendingRuns || kind == SetType || number >= shared->newest[kind]) {
+            if (eachCarriedOut(kind) || number >= shared->newest[kind]) {
                 if (shared->hook)
                     shared->hook(kind, subject);
                 deliver = work();
@@ -117,8 +124,7 @@ void HistoryReader::post(Kind kind, quint64 number, const QString &subject,
                 this,
                 [this, kind, number, deliver] {
                     answered_[kind] = std::max(answered_[kind], number);
-                    if (deliver &&
-                        (kind == PendingRuns || kind == SetType || number == newest_[kind]))
+                    if (deliver && (eachCarriedOut(kind) || number == newest_[kind]))
                         deliver();
                 },
                 Qt::QueuedConnection);
@@ -217,6 +223,34 @@ void HistoryReader::setRunType(const QString &key, const QString &sensorType)
         return std::function<void()>(
             [this, key, sensorType, change] { emit typeSet(key, sensorType, change); });
     });
+}
+
+void HistoryReader::readStandards()
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Standards, request(Standards), QString(), [this, shared] {
+        QString error = shared->openError;
+        QHash<QString, Standard> newest;
+        if (shared->store && standards(*shared->store, &newest, &error))
+            error.clear();
+        return std::function<void()>([this, newest, error] { emit standardsRead(newest, error); });
+    });
+}
+
+void HistoryReader::storeStandard(const Standard &standard, bool withdrawn)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(StoreStandard, request(StoreStandard), standard.serialNumber,
+         [this, shared, standard, withdrawn] {
+             RegisterChange change;
+             change.reason = shared->openError;
+             if (shared->store)
+                 change = withdrawn ? withdrawStandard(*shared->store, standard.serialNumber)
+                                    : history::storeStandard(*shared->store, standard);
+             return std::function<void()>([this, serial = standard.serialNumber, change] {
+                 emit standardStored(serial, change);
+             });
+         });
 }
 
 void HistoryReader::writePending(const QString &pendingFolder, const QList<Pending> &pending)

@@ -7,6 +7,7 @@
 // dropped: a pick made while loading wins.
 
 #include "core/history/location.h"
+#include "core/history/register.h"
 #include "core/history/store.h"
 #include "core/history/writer.h"
 #include "gui/history/pendingruns.h"
@@ -30,7 +31,18 @@ class HistoryReader : public QObject
     Q_OBJECT
 
 public:
-    enum Kind { Open, Sensors, Runs, Revisions, PendingRuns, Types, SetType, KindCount };
+    enum Kind {
+        Open,
+        Sensors,
+        Runs,
+        Revisions,
+        PendingRuns,
+        Types,
+        SetType,
+        Standards,
+        StoreStandard,
+        KindCount
+    };
     // Called on the reader's thread before each request is carried out, with
     // what it is about (a serial number for runs); lets a test hold a read.
     using Hook = std::function<void(Kind kind, const QString &subject)>;
@@ -49,6 +61,11 @@ public:
     void readTypes(const QString &key, const QString &serialNumber);
     // Every such request is carried out, each in turn.
     void setRunType(const QString &key, const QString &sensorType);
+    // The register's standards, newest revision of each.
+    void readStandards();
+    // Stores a standard's next revision (withdrawn: the newest one,
+    // withdrawn); each is carried out, in turn.
+    void storeStandard(const Standard &standard, bool withdrawn);
 
     // Some request has not been answered yet.
     bool busy() const;
@@ -64,6 +81,8 @@ signals:
     void pendingWritten(const history::PendingWrite &written);
     void typesRead(const QString &key, const QStringList &types, const QString &error);
     void typeSet(const QString &key, const QString &sensorType, const history::TypeChange &change);
+    void standardsRead(const QHash<QString, history::Standard> &standards, const QString &error);
+    void standardStored(const QString &serialNumber, const history::RegisterChange &change);
 
 private:
     struct Shared;

@@ -13,6 +13,7 @@
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
 #include "gui/history/sortarrows.h"
+#include "gui/history/standardsdialog.h"
 #include "gui/history/windowactions.h"
 
 #include <QAction>
@@ -247,6 +248,16 @@ void HistoryWindow::buildActions()
     setTypeAction_->setToolTip(tr("Give this run a sensor type, as a new revision of it"));
     connect(setTypeAction_, &QAction::triggered, this, &HistoryWindow::setRunType);
 
+    standardsAction_ = new QAction(tr("&Standards..."), this);
+    standardsAction_->setObjectName(QStringLiteral("standardsAction"));
+    standardsAction_->setToolTip(tr("The workshop's reference standards: register, calibrate "
+                                    "again, withdraw"));
+    connect(standardsAction_, &QAction::triggered, this, &HistoryWindow::showStandards);
+    stationStandardAction_ = new QAction(tr("Standard at &this station..."), this);
+    stationStandardAction_->setObjectName(QStringLiteral("stationStandardAction"));
+    connect(stationStandardAction_, &QAction::triggered, this,
+            &HistoryWindow::chooseStationStandard);
+
     auto *quit = new QAction(tr("&Quit"), this);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -259,6 +270,9 @@ void HistoryWindow::buildActions()
     file->addAction(printAction_);
     file->addSeparator();
     file->addAction(reloadAction_);
+    file->addSeparator();
+    file->addAction(standardsAction_);
+    file->addAction(stationStandardAction_);
     file->addSeparator();
     file->addAction(quit);
 
@@ -402,9 +416,26 @@ bool HistoryWindow::openHistory()
             [this](const QString &, const QString &type, const TypeChange &change) {
                 runTypeSet(type, change);
             });
+    connect(reader_.get(), &HistoryReader::standardsRead, this,
+            [this](const QHash<QString, Standard> &standards, const QString &error) {
+                if (error.isEmpty()) {
+                    standards_ = standards;
+                    standardsRead_ = true;
+                    runModel_->setStandards(standards);
+                }
+                if (standardsDialog_)
+                    standardsDialog_->setStandards(standards, error);
+            });
+    connect(reader_.get(), &HistoryReader::standardStored, this,
+            [this](const QString &serial, const RegisterChange &change) {
+                if (standardsDialog_)
+                    standardsDialog_->changeDone(serial, change);
+                reader_->readStandards();
+            });
     connect(reader_.get(), &HistoryReader::revisionsRead, this,
             [this](const QString &, const QList<Run> &revisions, const QString &error) {
-                RevisionsDialog dialog(revisions, error, this);
+                RevisionsDialog dialog(revisions, error, this,
+                                       standardsRead_ ? &standards_ : nullptr);
                 dialog.exec();
             });
 
@@ -492,6 +523,7 @@ void HistoryWindow::reload()
     if (readFailed_)
         reader_->open(true);
     reader_->readSensors(sensorModel_->today());
+    reader_->readStandards();
     statusBar()->showMessage(tr("Loading the sensors..."));
     updateHeading();
 }
@@ -739,6 +771,8 @@ void HistoryWindow::printReport()
     inputs.intervalDays = sensorModel_->intervalDays();
     inputs.printed = sensorModel_->today();
     inputs.training = options_.training;
+    if (standardsRead_)
+        inputs.standards = standards_;
     const QString folder = printReportWithDialog(inputs, this);
     if (!folder.isEmpty())
         lastFolder_ = folder;
@@ -750,6 +784,27 @@ void HistoryWindow::showRevisions()
     if (!reader_ || !historyOpen_ || !index.isValid())
         return;
     reader_->readRevisions(runModel_->runs().at(index.row()).key);
+}
+
+void HistoryWindow::showStandards()
+{
+    if (!reader_ || !historyOpen_)
+        return;
+    StandardsDialog dialog(sensorModel_->today(), this);
+    standardsDialog_ = &dialog;
+    connect(&dialog, &StandardsDialog::storeRequested, this,
+            [this](const Standard &standard, bool withdrawn) {
+                reader_->storeStandard(standard, withdrawn);
+            });
+    dialog.setStandards(standards_, QString());
+    reader_->readStandards();
+    dialog.exec();
+    standardsDialog_ = nullptr;
+}
+
+void HistoryWindow::chooseStationStandard()
+{
+    history::chooseStationStandard(this, standards_);
 }
 
 void HistoryWindow::setRunType()

@@ -33,6 +33,7 @@ class OutcomeWidth;
 class RunTableModel;
 class SensorFilter;
 class SensorListModel;
+class StandardsDialog;
 
 // The time of day the window judges due dates by, and its wake-up at the next
 // midnight; the system's unless the window is given another.
@@ -97,6 +98,10 @@ public slots:
     void exportAll();
     void printReport();
     void importRecords();
+    // The register's reference standards: listed, registered, withdrawn.
+    void showStandards();
+    // Which of them this station uses.
+    void chooseStationStandard();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -175,6 +180,12 @@ private:
     QAction *revisionsAction_ = nullptr;
     QAction *setTypeAction_ = nullptr;
     Run typeRun_; // the run whose type is being asked for
+    QAction *standardsAction_ = nullptr;
+    QAction *stationStandardAction_ = nullptr;
+    // The register's standards, read with every refresh of the sensors.
+    QHash<QString, Standard> standards_;
+    bool standardsRead_ = false;
+    StandardsDialog *standardsDialog_ = nullptr; // while it is open
 };
 
 } // namespace history

@@ -65,18 +65,22 @@ QString judged(const QString &reading, const QVariant &verdict)
 
 // The runs as the window's table shows them, newest first, judged readings
 // marked in words.
-QString runsTable(const QList<Run> &runs)
+QString runsTable(const QList<Run> &runs, const std::optional<QHash<QString, Standard>> &standards)
 {
     RunTableModel model;
     model.setRuns(runs);
+    if (standards)
+        model.setStandards(*standards);
     QString html = QStringLiteral(
         "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><thead><tr>");
-    for (int column = 0; column < model.columnCount(); ++column)
+    // The standards go below the table, which keeps the width of paper.
+    const int columns = RunTableModel::Standard;
+    for (int column = 0; column < columns; ++column)
         html += cell(model.headerData(column, Qt::Horizontal).toString(), QVariant(), true);
     html += QStringLiteral("</tr></thead>");
     for (int row = model.rowCount() - 1; row >= 0; --row) {
         html += QStringLiteral("<tr>");
-        for (int column = 0; column < model.columnCount(); ++column) {
+        for (int column = 0; column < columns; ++column) {
             const QModelIndex index = model.index(row, column);
             html += cell(judged(index.data().toString(), index.data(RunTableModel::VerdictRole)),
                          index.data(Qt::BackgroundRole));
@@ -96,6 +100,27 @@ QString notKeptNotes(const QList<Run> &runs)
         if (!notKept.isEmpty())
             html += QStringLiteral("<p>%1</p>")
                         .arg(Report::tr("%1: %2").arg(runDateText(*run), notKept).toHtmlEscaped());
+    }
+    return html;
+}
+
+// The standard each run was made with, and what the register finds of it,
+// newest first; on a coloured ground when there is a finding.
+QString standardNotes(const QList<Run> &runs,
+                      const std::optional<QHash<QString, Standard>> &standards)
+{
+    QString html;
+    for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
+        if (run->standardSerial.isEmpty())
+            continue;
+        const QString text =
+            Report::tr("%1: made with standard %2")
+                .arg(runDateText(*run), standardText(*run, standards ? &*standards : nullptr));
+        const bool finding = standards && standardFindings(*run, *standards).any();
+        html += finding ? QStringLiteral("<p style=\"background-color:%1\">%2</p>")
+                              .arg(findingBackground().value<QBrush>().color().name(),
+                                   text.toHtmlEscaped())
+                        : QStringLiteral("<p>%1</p>").arg(text.toHtmlEscaped());
     }
     return html;
 }
@@ -148,8 +173,9 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
                                 "those marked fail, on a red ground, outside it. Constants after a "
                                 "run are shown only when new ones were saved.")
                          .toHtmlEscaped());
-    html += runsTable(in.runs);
+    html += runsTable(in.runs, in.standards);
     html += notKeptNotes(in.runs);
+    html += standardNotes(in.runs, in.standards);
     html += QStringLiteral("</body></html>");
     document->setHtml(html);
     return document;

@@ -4,6 +4,7 @@
 // as found and as left (coloured by verdict as the calibration screen colours
 // its fields) and the constants before and after.
 
+#include "core/history/register.h"
 #include "core/history/run.h"
 
 #include <QAbstractTableModel>
@@ -31,6 +32,7 @@ public:
         OffsetAfter,
         LeftHigh,
         LeftLow,
+        Standard, // the reference standard the run was made with, and the register's findings
         ColumnCount
     };
     static constexpr int SortRole = Qt::UserRole;
@@ -41,6 +43,9 @@ public:
 
     void setRuns(const QList<Run> &runs); // oldest first, as the store gives them
     const QList<Run> &runs() const { return runs_; }
+    // The register's standards the runs are judged against; until they are
+    // given, the runs' standards are shown without a finding.
+    void setStandards(const QHash<QString, history::Standard> &standards);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -50,7 +55,15 @@ public:
 
 private:
     QList<Run> runs_;
+    QHash<QString, history::Standard> standards_;
+    bool standardsKnown_ = false;
 };
+
+// A run's standard as the window shows it: its serial number, and what the
+// register finds of it in words; empty when it names none.
+QString standardText(const Run &run, const QHash<QString, Standard> *standards);
+// The background of a standard with a finding.
+QVariant findingBackground();
 
 // The background the calibration screen gives a reading field: green when the
 // reading lies in its window, red when not; none without a verdict.
