@@ -105,11 +105,11 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(QStringLiteral(
         "ZOLVEX Calibration History: every run of every sensor, the date each is next due,\n"
         "export to CSV, a printed report, and the import of calibration record files.\n"
-        "--import, --export-csv, --verify, --due and --set-type do their work without a\n"
-        "window and exit with 0 when all is well, 1 when something was refused, altered,\n"
-        "replaced, missing, overdue or left pending, and 2 when the history could not be\n"
-        "opened, read or written, the settings are wrong or the command line is. The\n"
-        "window takes no argument and needs a display."));
+        "--import, --export-csv, --verify, --due, --set-type and the reference standards'\n"
+        "options do their work without a window and exit with 0 when all is well, 1 when\n"
+        "something was refused, altered, replaced, missing, overdue or left pending, and 2\n"
+        "when the history could not be opened, read or written, the settings are wrong or\n"
+        "the command line is. The window takes no argument and needs a display."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption training(
