@@ -24,6 +24,21 @@ bool eachCarriedOut(HistoryReader::Kind kind)
            kind == HistoryReader::StoreStandard;
 }
 
+// Whether each sensor's newest run was made with a standard the register
+// finds fault with; here, off the window's thread, for the local day of
+// each run.
+void markStandardFindings(QList<SensorSummary> *sensors, const QHash<QString, Standard> &standards)
+{
+    for (SensorSummary &sensor : *sensors) {
+        Run newest;
+        newest.standardSerial = sensor.lastStandardSerial;
+        newest.tipKind = sensor.lastTipKind;
+        newest.started = sensor.lastRun;
+        sensor.standardFinding =
+            !newest.standardSerial.isEmpty() && standardFindings(newest, standards).any();
+    }
+}
+
 } // namespace
 
 // What the reader's thread and the window's share. The store is touched on
@@ -158,11 +173,19 @@ void HistoryReader::readSensors(const QDate &today)
     post(Sensors, request(Sensors), QString(), [this, shared, today] {
         QString error = shared->openError;
         QList<SensorSummary> sensors;
+        QHash<QString, Standard> register_;
+        QString registerError = error;
         if (shared->store) {
             sensors = shared->store->sensors(&error, today);
             shared->store->markInProgress(&sensors, QDateTime::currentDateTimeUtc());
+            if (standards(*shared->store, &register_, &registerError))
+                registerError.clear();
+            markStandardFindings(&sensors, register_);
         }
-        return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
+        return std::function<void()>([this, sensors, error, register_, registerError] {
+            emit sensorsRead(sensors, error);
+            emit standardsRead(register_, registerError);
+        });
     });
 }
 

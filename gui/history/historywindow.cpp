@@ -523,7 +523,6 @@ void HistoryWindow::reload()
     if (readFailed_)
         reader_->open(true);
     reader_->readSensors(sensorModel_->today());
-    reader_->readStandards();
     statusBar()->showMessage(tr("Loading the sensors..."));
     updateHeading();
 }

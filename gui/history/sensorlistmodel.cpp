@@ -108,7 +108,8 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
         auto text = texts.find(s.lastOutcome);
         if (text == texts.end())
             text = texts.emplace(s.lastOutcome, outcomeText(s.lastOutcome)).first;
-        outcomes_.append(text->second);
+        outcomes_.append(s.standardFinding ? tr("%1; standard not in order").arg(text->second)
+                                           : text->second);
     }
     endResetModel();
 }
@@ -298,6 +299,10 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
         if (late)
             lines
                 << tr("Overdue: the last validation is more than %1 days old.").arg(intervalDays_);
+        if (s.standardFinding)
+            lines << tr("Its newest run was made with standard %1, which was overdue, withdrawn "
+                        "or not registered, or is of another tip kind.")
+                         .arg(s.lastStandardSerial);
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
         if (s.typeUnknown)

@@ -802,6 +802,8 @@ void HistoryWindowTest::reportPrintsToPdf()
     const QModelIndex standard = view("runs")->model()->index(0, history::RunTableModel::Standard);
     QCOMPARE(standard.data().toString(), "VT-OLD: standard VT-OLD was overdue (due 2026-01-02)");
     QVERIFY(standard.data(Qt::BackgroundRole).isValid());
+    QCOMPARE(view("sensors")->currentIndex().siblingAtColumn(4).data().toString(),
+             "Recalibrated and saved; standard not in order");
 
     const QString pdf = QDir(h.folder()).filePath("report.pdf");
     answers_->printToPdf(pdf);
