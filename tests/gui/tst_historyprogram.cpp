@@ -101,7 +101,8 @@ const QDate kToday = QDate::currentDate();
 // A history of three sensors (overdue, due in 65 days, validated today) and
 // folders of records beside it, all under `home`; the placeholders of the
 // command lines and their paths.
-bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *error)
+bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *error,
+                 const history::Location &database = history::Location())
 {
     const QDir dir(home);
     const QString records = dir.filePath("records");
@@ -122,8 +123,9 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{conf}", dir.filePath("config/zolvex/zolvex.conf")},
         {"{old}", kToday.addDays(-20).toString(Qt::ISODate)},
     };
-    history::Location location;
-    location.path = places->value("{history}");
+    history::Location location = database;
+    if (location.kind == history::Location::Kind::SQLite)
+        location.path = places->value("{history}");
     history::Store store(location);
     if (!store.open(error))
         return false;
@@ -341,23 +343,27 @@ void HistoryProgramTest::commands_data()
     QTest::addColumn<QStringList>("types"); // of the serial's stored runs, oldest first
     QTest::addColumn<QString>("conf");      // the settings file's text, if any
     QTest::addColumn<QStringList>("file");  // a file, then texts it holds afterwards
+    QTest::addColumn<QString>("database");  // "postgresql": the history is there instead
 
     const auto row = [](const char *name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
                         const QString &holds = QString(), const QString &serial = QString(),
                         int csvRows = -1, const QString &removed = QString(),
                         const QStringList &types = {}, const QString &conf = QString(),
-                        const QStringList &file = {}) {
+                        const QStringList &file = {}, const QString &database = QString()) {
         QTest::newRow(name) << arguments << code << out << err << holds << serial << csvRows
-                            << removed << types << conf << file;
+                            << removed << types << conf << file << database;
     };
     const QStringList addVt9{
         "--add-standard",  "VT-9",   "--tip-kind", "2",     "--standard-certificate", "C-1",
         "--calibrated-on", "{due1}", "--due-on",   "{due2}"};
+    // On both databases.
     const auto standardRow = [&row](const char *name, const QStringList &arguments, int code,
                                     const QStringList &out, const QStringList &err,
                                     const QStringList &file = {}) {
         row(name, arguments, code, out, err, {}, {}, -1, {}, {}, {}, file);
+        row(qPrintable(QString(name) + ", PostgreSQL"), arguments, code, out, err, {}, {}, -1, {},
+            {}, {}, file, "postgresql");
     };
     standardRow("add a standard", addVt9, 0, {"Standard VT-9 stored (revision 1), due on {due2}."},
                 {});
@@ -481,18 +487,28 @@ void HistoryProgramTest::commands()
     QFETCH(QStringList, types);
     QFETCH(QString, conf);
     QFETCH(QStringList, file);
+    QFETCH(QString, database);
+    std::unique_ptr<TestDatabase> shared;
+    if (!database.isEmpty()) {
+        HISTORY_NEED_POSTGRES();
+        shared = std::make_unique<TestDatabase>(database);
+        QVERIFY2(shared->ok(), qPrintable(shared->error()));
+    }
     QTemporaryDir home;
     QVERIFY(home.isValid());
     QMap<QString, QString> places;
     QString error;
-    QVERIFY2(prepareHome(home.path(), &places, &error), qPrintable(error));
+    QVERIFY2(prepareHome(home.path(), &places, &error,
+                         shared ? shared->location() : history::Location()),
+             qPrintable(error));
     if (!removed.isEmpty())
         QVERIFY(QFile::remove(substituted(removed, places)));
     if (!conf.isEmpty())
         QVERIFY(writeFile(home.filePath("config/zolvex/zolvex.conf"), conf.toUtf8()));
 
     QProcessEnvironment env = bareEnvironment(home.path());
-    env.insert("ZOLVEX_HISTORY_DATABASE", "sqlite:" + places.value("{history}"));
+    env.insert("ZOLVEX_HISTORY_DATABASE",
+               shared ? shared->url() : "sqlite:" + places.value("{history}"));
     QStringList args;
     for (const QString &a : arguments)
         args << substituted(a, places);
