@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -146,6 +147,8 @@ void HistoryRunsTest::firstEntryAtIdentification()
     QFETCH(bool, shared);
     QFETCH(QString, standard);
     History history;
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([config] { qputenv("XDG_CONFIG_HOME", config); });
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(history.dir.filePath("config")));
     const QString settings = history::settingsFile();
     QVERIFY(conf.isEmpty() ||

@@ -11,6 +11,7 @@
 #include "gui/history/revisionsdialog.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorlistmodel.h"
+#include "gui/history/standardsdialog.h"
 #include "gui/history/windowactions.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/historydatabases.h"
@@ -21,6 +22,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QChart>
+#include <QDateEdit>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -30,6 +32,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -219,6 +222,7 @@ private slots:
     void trainingSaysSo();
     void earlierRevisions();
     void runTypeSetFromItsMenu();
+    void standardRegisteredAndChosen();
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
@@ -1173,6 +1177,48 @@ void HistoryWindowTest::runTypeSetFromItsMenu()
     QCOMPARE(offered, QStringList{"RT-5K-MQ"});
     QTRY_COMPARE(sensors->model()->rowCount(), 1);
     QCOMPARE(h.store().revisionsOf("record:1").last().sensorType, QString("RT-5K-MQ"));
+}
+
+// Registered in the Standards dialog, off the window's thread, listed once
+// stored; then chosen as this station's in the settings file.
+void HistoryWindowTest::standardRegisteredAndChosen()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([config] { qputenv("XDG_CONFIG_HOME", config); });
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(h.folder() + "/config"));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QStringList listed;
+    answers_->handle([&listed](QWidget *w) {
+        auto *dialog = qobject_cast<history::StandardsDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        dialog->findChild<QLineEdit *>("standardSerial")->setText("VT-9");
+        dialog->findChild<QLineEdit *>("standardCertificate")->setText("K-1");
+        dialog->findChild<QDateEdit *>("standardCalibrated")->setDate({2026, 1, 5});
+        dialog->findChild<QDateEdit *>("standardDue")->setDate({2027, 1, 5});
+        dialog->findChild<QPushButton *>("storeStandard")->click();
+        auto *table = dialog->findChild<QTableWidget *>("standards");
+        QTRY_COMPARE(table->rowCount(), 1);
+        for (int c = 0; c < 5; ++c)
+            listed << table->item(0, c)->text();
+        dialog->reject();
+    });
+    action("standardsAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(listed, QStringList({"VT-9", "1", "K-1", "2026-01-05", "2027-01-05"}));
+
+    answers_->handle([](QWidget *w) {
+        auto *dialog = qobject_cast<QInputDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        QCOMPARE(dialog->comboBoxItems(), QStringList({"None", "VT-9"}));
+        dialog->setTextValue("VT-9");
+        dialog->accept();
+    });
+    action("stationStandardAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(history::stationStandard(history::settingsFile()), QString("VT-9"));
 }
 
 void HistoryWindowTest::everyToolbarActionHasAnIcon()
