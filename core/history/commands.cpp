@@ -76,9 +76,9 @@ int exportCsv(const Command &command, Store &store, QTextStream &out, QTextStrea
     QString readError;
     const QList<Run> runs = command.sensor.isEmpty() ? store.allRuns(&readError)
                                                      : store.runsOf(command.sensor, &readError);
-    QHash<QString, Standard> register_;
+    StandardRevisions register_;
     if (readError.isEmpty())
-        standards(store, &register_, &readError);
+        standardRevisions(store, &register_, &readError);
     if (!readError.isEmpty()) {
         err << tr("The history could not be read: %1").arg(shown(readError)) << Qt::endl;
         return kExitUnusable;

@@ -42,8 +42,8 @@ bool writeCsvFile(const QList<Run> &runs, const QString &path, QString *error)
     return writeBytes(toCsv(runs), path, error);
 }
 
-bool writeCsvFile(const QList<Run> &runs, const QHash<QString, Standard> &standards,
-                  const QString &path, QString *error)
+bool writeCsvFile(const QList<Run> &runs, const StandardRevisions &standards, const QString &path,
+                  QString *error)
 {
     return writeBytes(
         toCsv(runs, [&standards](const Run &run) { return standardFindingLine(run, standards); }),
@@ -55,9 +55,9 @@ int exportHistoryToCsv(const Location &location, const QString &path, QString *e
     Store store(location);
     if (!store.open(error))
         return -1;
-    QHash<QString, Standard> register_;
+    StandardRevisions register_;
     QString registerError;
-    if (!standards(store, &register_, &registerError)) {
+    if (!standardRevisions(store, &register_, &registerError)) {
         *error = tr("The history could not be read: %1").arg(registerError);
         return -1;
     }

@@ -17,8 +17,8 @@ namespace history
 // standards (standardFindingLine()); the first form leaves that column
 // empty.
 bool writeCsvFile(const QList<Run> &runs, const QString &path, QString *error);
-bool writeCsvFile(const QList<Run> &runs, const QHash<QString, Standard> &standards,
-                  const QString &path, QString *error);
+bool writeCsvFile(const QList<Run> &runs, const StandardRevisions &standards, const QString &path,
+                  QString *error);
 
 // Every run of the history at that location to a CSV file, read on a
 // connection of its own, so that it may run on any thread. The number of runs

@@ -457,9 +457,62 @@ RegisterChange withdrawStandard(Store &store, const QString &serialNumber)
     return storeStandard(store, withdrawn);
 }
 
-QString standardFindingLine(const Run &run, const QHash<QString, Standard> &standards)
+bool standardRevisions(const Store &store, StandardRevisions *all, QString *error)
 {
-    return standardFindingTexts(run, standards).join(QLatin1String("; "));
+    QSqlQuery query(store.database());
+    if (!select(store, query,
+                QLatin1String("SELECT ") + kStandardColumns + QLatin1String(", ") + kStampColumns +
+                    QLatin1String(" FROM standards ORDER BY serial_number, revision"),
+                {}, error))
+        return false;
+    all->clear();
+    while (query.next()) {
+        const Standard standard = standardFrom(query);
+        (*all)[standard.serialNumber].append(standard);
+    }
+    return true;
+}
+
+QHash<QString, Standard> newestStandards(const StandardRevisions &all)
+{
+    QHash<QString, Standard> newest;
+    for (auto it = all.cbegin(); it != all.cend(); ++it) {
+        if (!it->isEmpty())
+            newest.insert(it.key(), it->last());
+    }
+    return newest;
+}
+
+namespace
+{
+// The standard as the register held it when the run started, alone.
+QHash<QString, Standard> inForce(const Run &run, const StandardRevisions &all)
+{
+    const auto revisions = all.constFind(run.standardSerial);
+    if (run.standardSerial.isEmpty() || revisions == all.constEnd() || revisions->isEmpty())
+        return {};
+    const Standard *held = &revisions->first();
+    for (const Standard &revision : *revisions) {
+        if (revision.stamp.recordedAt.isValid() && revision.stamp.recordedAt <= run.started)
+            held = &revision;
+    }
+    return {{run.standardSerial, *held}};
+}
+} // namespace
+
+StandardFindings standardFindingsAt(const Run &run, const StandardRevisions &all)
+{
+    return standardFindings(run, inForce(run, all));
+}
+
+QStringList standardFindingTextsAt(const Run &run, const StandardRevisions &all)
+{
+    return standardFindingTexts(run, inForce(run, all));
+}
+
+QString standardFindingLine(const Run &run, const StandardRevisions &all)
+{
+    return standardFindingTextsAt(run, all).join(QLatin1String("; "));
 }
 
 bool signaturesOf(const Store &store, const QString &runKey, QList<Signature> *signatures,

@@ -138,8 +138,17 @@ QString standardRefusal(const Standard &standard, const QDate &today);
 // Stores the standard's next revision, withdrawn; refused for a standard
 // not registered, or withdrawn already.
 RegisterChange withdrawStandard(Store &store, const QString &serialNumber);
-// standardFindingTexts() in one line; empty when there is none.
-QString standardFindingLine(const Run &run, const QHash<QString, Standard> &standards);
+// Every revision of every standard, oldest first, by serial number. A run
+// is judged against the revision the register held when the run started
+// (the oldest, for a standard registered after it): a standard calibrated
+// again since does not clear a run made while it was overdue.
+using StandardRevisions = QHash<QString, QList<Standard>>;
+bool standardRevisions(const Store &store, StandardRevisions *all, QString *error);
+QHash<QString, Standard> newestStandards(const StandardRevisions &all);
+StandardFindings standardFindingsAt(const Run &run, const StandardRevisions &all);
+QStringList standardFindingTextsAt(const Run &run, const StandardRevisions &all);
+// standardFindingTextsAt() in one line; empty when there is none.
+QString standardFindingLine(const Run &run, const StandardRevisions &all);
 
 // ---- Sign-off --------------------------------------------------------
 

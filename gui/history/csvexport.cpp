@@ -30,9 +30,9 @@ int exportSensorToCsv(const Location &location, const QString &serialNumber,
     QList<Run> runs = store.runsOf(serialNumber, sensorType, error);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     markInProgress(&runs, store.latestStarts(runs, now), now);
-    QHash<QString, Standard> register_;
+    StandardRevisions register_;
     if (error->isEmpty())
-        standards(store, &register_, error);
+        standardRevisions(store, &register_, error);
     if (!error->isEmpty() || !writeCsvFile(runs, register_, path, error))
         return -1;
     return int(runs.size());

@@ -27,7 +27,7 @@ bool eachCarriedOut(HistoryReader::Kind kind)
 // Whether each sensor's newest run was made with a standard the register
 // finds fault with; here, off the window's thread, for the local day of
 // each run.
-void markStandardFindings(QList<SensorSummary> *sensors, const QHash<QString, Standard> &standards)
+void markStandardFindings(QList<SensorSummary> *sensors, const StandardRevisions &standards)
 {
     for (SensorSummary &sensor : *sensors) {
         Run newest;
@@ -35,7 +35,7 @@ void markStandardFindings(QList<SensorSummary> *sensors, const QHash<QString, St
         newest.tipKind = sensor.lastTipKind;
         newest.started = sensor.lastRun;
         sensor.standardFinding =
-            !newest.standardSerial.isEmpty() && standardFindings(newest, standards).any();
+            !newest.standardSerial.isEmpty() && standardFindingsAt(newest, standards).any();
     }
 }
 
@@ -173,12 +173,12 @@ void HistoryReader::readSensors(const QDate &today)
     post(Sensors, request(Sensors), QString(), [this, shared, today] {
         QString error = shared->openError;
         QList<SensorSummary> sensors;
-        QHash<QString, Standard> register_;
+        StandardRevisions register_;
         QString registerError = error;
         if (shared->store) {
             sensors = shared->store->sensors(&error, today);
             shared->store->markInProgress(&sensors, QDateTime::currentDateTimeUtc());
-            if (standards(*shared->store, &register_, &registerError))
+            if (standardRevisions(*shared->store, &register_, &registerError))
                 registerError.clear();
             markStandardFindings(&sensors, register_);
         }
@@ -253,10 +253,10 @@ void HistoryReader::readStandards()
     std::shared_ptr<Shared> shared = shared_;
     post(Standards, request(Standards), QString(), [this, shared] {
         QString error = shared->openError;
-        QHash<QString, Standard> newest;
-        if (shared->store && standards(*shared->store, &newest, &error))
+        StandardRevisions all;
+        if (shared->store && standardRevisions(*shared->store, &all, &error))
             error.clear();
-        return std::function<void()>([this, newest, error] { emit standardsRead(newest, error); });
+        return std::function<void()>([this, all, error] { emit standardsRead(all, error); });
     });
 }
 

@@ -81,7 +81,8 @@ signals:
     void pendingWritten(const history::PendingWrite &written);
     void typesRead(const QString &key, const QStringList &types, const QString &error);
     void typeSet(const QString &key, const QString &sensorType, const history::TypeChange &change);
-    void standardsRead(const QHash<QString, history::Standard> &standards, const QString &error);
+    // Every revision of every standard.
+    void standardsRead(const history::StandardRevisions &standards, const QString &error);
     void standardStored(const QString &serialNumber, const history::RegisterChange &change);
 
 private:

@@ -417,14 +417,14 @@ bool HistoryWindow::openHistory()
                 runTypeSet(type, change);
             });
     connect(reader_.get(), &HistoryReader::standardsRead, this,
-            [this](const QHash<QString, Standard> &standards, const QString &error) {
+            [this](const StandardRevisions &standards, const QString &error) {
                 if (error.isEmpty()) {
                     standards_ = standards;
                     standardsRead_ = true;
                     runModel_->setStandards(standards);
                 }
                 if (standardsDialog_)
-                    standardsDialog_->setStandards(standards, error);
+                    standardsDialog_->setStandards(newestStandards(standards), error);
             });
     connect(reader_.get(), &HistoryReader::standardStored, this,
             [this](const QString &serial, const RegisterChange &change) {
@@ -795,7 +795,7 @@ void HistoryWindow::showStandards()
             [this](const Standard &standard, bool withdrawn) {
                 reader_->storeStandard(standard, withdrawn);
             });
-    dialog.setStandards(standards_, QString());
+    dialog.setStandards(newestStandards(standards_), QString());
     reader_->readStandards();
     dialog.exec();
     standardsDialog_ = nullptr;
@@ -803,7 +803,7 @@ void HistoryWindow::showStandards()
 
 void HistoryWindow::chooseStationStandard()
 {
-    history::chooseStationStandard(this, standards_);
+    history::chooseStationStandard(this, newestStandards(standards_));
 }
 
 void HistoryWindow::setRunType()

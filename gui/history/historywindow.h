@@ -183,7 +183,7 @@ private:
     QAction *standardsAction_ = nullptr;
     QAction *stationStandardAction_ = nullptr;
     // The register's standards, read with every refresh of the sensors.
-    QHash<QString, Standard> standards_;
+    StandardRevisions standards_;
     bool standardsRead_ = false;
     StandardsDialog *standardsDialog_ = nullptr; // while it is open
 };

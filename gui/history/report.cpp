@@ -65,7 +65,7 @@ QString judged(const QString &reading, const QVariant &verdict)
 
 // The runs as the window's table shows them, newest first, judged readings
 // marked in words.
-QString runsTable(const QList<Run> &runs, const std::optional<QHash<QString, Standard>> &standards)
+QString runsTable(const QList<Run> &runs, const std::optional<StandardRevisions> &standards)
 {
     RunTableModel model;
     model.setRuns(runs);
@@ -106,8 +106,7 @@ QString notKeptNotes(const QList<Run> &runs)
 
 // The standard each run was made with, and what the register finds of it,
 // newest first; on a coloured ground when there is a finding.
-QString standardNotes(const QList<Run> &runs,
-                      const std::optional<QHash<QString, Standard>> &standards)
+QString standardNotes(const QList<Run> &runs, const std::optional<StandardRevisions> &standards)
 {
     QString html;
     for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
@@ -116,7 +115,7 @@ QString standardNotes(const QList<Run> &runs,
         const QString text =
             Report::tr("%1: made with standard %2")
                 .arg(runDateText(*run), standardText(*run, standards ? &*standards : nullptr));
-        const bool finding = standards && standardFindings(*run, *standards).any();
+        const bool finding = standards && standardFindingsAt(*run, *standards).any();
         html += finding ? QStringLiteral("<p style=\"background-color:%1\">%2</p>")
                               .arg(findingBackground().value<QBrush>().color().name(),
                                    text.toHtmlEscaped())

@@ -27,7 +27,7 @@ struct ReportInputs {
     QDate printed;
     bool training = false; // the training program's history: says so on paper
     // The register's standards the runs' are judged against, when known.
-    std::optional<QHash<QString, Standard>> standards;
+    std::optional<StandardRevisions> standards;
 };
 
 std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &inputs);

@@ -18,7 +18,7 @@ const QSize kDialogSize(980, 360);
 } // namespace
 
 RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &error, QWidget *parent,
-                                 const QHash<QString, history::Standard> *standards)
+                                 const history::StandardRevisions *standards)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("revisionsDialog"));
@@ -78,7 +78,7 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
             put(LeftHigh, QString(), QVariant(), notKept);
             put(LeftLow, QString(), QVariant(), notKept);
         }
-        const bool finding = standards && standardFindings(run, *standards).any();
+        const bool finding = standards && standardFindingsAt(run, *standards).any();
         put(Standard, standardText(run, standards), finding ? findingBackground() : QVariant());
     }
     table_->resizeColumnsToContents();

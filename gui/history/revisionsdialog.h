@@ -39,7 +39,7 @@ public:
     // `standards`, when given, the register the runs' standards are judged
     // against.
     RevisionsDialog(const QList<Run> &revisions, const QString &error, QWidget *parent = nullptr,
-                    const QHash<QString, history::Standard> *standards = nullptr);
+                    const history::StandardRevisions *standards = nullptr);
 
     QTableWidget *table() const { return table_; }
 

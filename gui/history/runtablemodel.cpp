@@ -68,7 +68,7 @@ QString resultText(const Run &run)
     return text;
 }
 
-QString standardText(const Run &run, const QHash<QString, Standard> *standards)
+QString standardText(const Run &run, const StandardRevisions *standards)
 {
     const QString findings = standards ? standardFindingLine(run, *standards) : QString();
     return findings.isEmpty() ? run.standardSerial
@@ -84,7 +84,7 @@ RunTableModel::RunTableModel(QObject *parent) : QAbstractTableModel(parent)
 {
 }
 
-void RunTableModel::setStandards(const QHash<QString, history::Standard> &standards)
+void RunTableModel::setStandards(const history::StandardRevisions &standards)
 {
     standards_ = standards;
     standardsKnown_ = true;
@@ -144,7 +144,7 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
         return QVariant();
     }
     const bool finding =
-        column == Standard && standardsKnown_ && standardFindings(run, standards_).any();
+        column == Standard && standardsKnown_ && standardFindingsAt(run, standards_).any();
     if (role == SortRole) {
         if (reading)
             return reading->text.isEmpty() ? QVariant() : QVariant(reading->value);
@@ -182,7 +182,7 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
         if (column == Result)
             return plainToolTip(resultText(run));
         if (finding)
-            return plainToolTip(standardFindingTexts(run, standards_).join(u'\n'));
+            return plainToolTip(standardFindingTextsAt(run, standards_).join(u'\n'));
         if (column == Date && run.ended.isValid() && !run.dateOnly())
             return tr("Ended %1").arg(dateTimeText(run.ended));
         if (column == Date && run.dateOnly())

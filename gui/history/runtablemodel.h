@@ -45,7 +45,7 @@ public:
     const QList<Run> &runs() const { return runs_; }
     // The register's standards the runs are judged against; until they are
     // given, the runs' standards are shown without a finding.
-    void setStandards(const QHash<QString, history::Standard> &standards);
+    void setStandards(const history::StandardRevisions &standards);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -55,13 +55,13 @@ public:
 
 private:
     QList<Run> runs_;
-    QHash<QString, history::Standard> standards_;
+    history::StandardRevisions standards_;
     bool standardsKnown_ = false;
 };
 
 // A run's standard as the window shows it: its serial number, and what the
 // register finds of it in words; empty when it names none.
-QString standardText(const Run &run, const QHash<QString, Standard> *standards);
+QString standardText(const Run &run, const StandardRevisions *standards);
 // The background of a standard with a finding.
 QVariant findingBackground();
 

@@ -797,7 +797,12 @@ void HistoryWindowTest::reportPrintsToPdf()
     old.certificateNumber = "C-1";
     old.calibratedOn = {2025, 1, 2};
     old.dueOn = {2026, 1, 2};
-    QVERIFY2(h.ok() && h.write(runs) && history::storeStandard(h.store(), old),
+    // Calibrated again since: that does not clear the run.
+    history::Standard again = old;
+    again.calibratedOn = {2026, 6, 20};
+    again.dueOn = {2027, 6, 20};
+    QVERIFY2(h.ok() && h.write(runs) && history::storeStandard(h.store(), old) &&
+                 history::storeStandard(h.store(), again),
              qPrintable(h.error()));
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
