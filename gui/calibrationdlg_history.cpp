@@ -4,7 +4,6 @@
 
 #include "gui/calibrationdlg.h"
 
-#include "core/history/location.h"
 #include "core/history/sink.h"
 #include "core/tipkind.h"
 
@@ -45,7 +44,7 @@ void CalibrationDlg::recordIdentification(const listing::Reading &reading)
         run_.operatorName = history::loginName();
         // The standard the station names, read once a run: nothing asked,
         // and a settings file that cannot be used gives none.
-        run_.standardSerial = history::stationStandard(history::settingsFile());
+        run_.standardSerial = sink_ ? sink_->stationStandard() : QString();
         runIdentified_ = true;
     }
     const listing::Properties &p = reading.properties;

@@ -50,9 +50,10 @@ QByteArray fileBytes(const QString &path)
 class History
 {
 public:
-    History()
+    explicit History(bool training = false)
     {
         location.path = dir.filePath("history.sqlite");
+        location.training = training;
         writer = std::make_unique<history::Writer>(location, pendingFolder());
     }
     void attach(ScreenHarness &h) { h.screen->setHistorySink(writer.get()); }
@@ -114,29 +115,32 @@ void HistoryRunsTest::firstEntryAtIdentification_data()
 {
     QTest::addColumn<Phase>("phase");
     QTest::addColumn<QList<Field>>("taken");
-    // The station's settings file (and whether others may change it), and
-    // the standard the run names.
+    // The station's settings file, "shared" when others may change it or
+    // "training" for the training history, and the standard the run names.
     QTest::addColumn<QByteArray>("conf");
-    QTest::addColumn<bool>("shared");
+    QTest::addColumn<QString>("station");
     QTest::addColumn<QString>("standard");
-    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>() << QByteArray() << false
-                                << QString();
+    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>() << QByteArray()
+                                << QString() << QString();
     QTest::newRow("as found high read")
-        << Phase::ValidationLow << QList<Field>{Field::HighValidation} << QByteArray() << false
+        << Phase::ValidationLow << QList<Field>{Field::HighValidation} << QByteArray() << QString()
         << QString();
     QTest::newRow("as found read, at the decision")
         << Phase::CalibrationData << QList<Field>{Field::HighValidation, Field::LowValidation}
-        << QByteArray() << false << QString();
+        << QByteArray() << QString() << QString();
     QTest::newRow("verification high read")
         << Phase::VerificationLow
         << QList<Field>{Field::HighValidation, Field::LowValidation, Field::HighValue}
-        << QByteArray() << false << QString();
+        << QByteArray() << QString() << QString();
     QTest::newRow("the station's standard")
         << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=\"VT 7\"\n")
-        << false << QString("VT 7");
+        << QString() << QString("VT 7");
     QTest::newRow("a settings file others may change: none")
         << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=VT-7\n")
-        << true << QString();
+        << QString("shared") << QString();
+    QTest::newRow("training, its sensor simulated: none")
+        << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=VT-7\n")
+        << QString("training") << QString();
 }
 
 void HistoryRunsTest::firstEntryAtIdentification()
@@ -144,16 +148,16 @@ void HistoryRunsTest::firstEntryAtIdentification()
     QFETCH(Phase, phase);
     QFETCH(QList<Field>, taken);
     QFETCH(QByteArray, conf);
-    QFETCH(bool, shared);
+    QFETCH(QString, station);
     QFETCH(QString, standard);
-    History history;
+    History history(station == "training");
     const QByteArray config = qgetenv("XDG_CONFIG_HOME");
     const auto restore = qScopeGuard([config] { qputenv("XDG_CONFIG_HOME", config); });
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(history.dir.filePath("config")));
     const QString settings = history::settingsFile();
     QVERIFY(conf.isEmpty() ||
             (QDir().mkpath(QFileInfo(settings).path()) && testrecords::writeFile(settings, conf)));
-    if (shared)
+    if (station == "shared")
         QVERIFY(QFile::setPermissions(settings,
                                       QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup));
     ScreenHarness h(quiet(metreProfile()));
