@@ -203,6 +203,12 @@ bool standardCommandFrom(const QCommandLineParser &parser, Command *command, QSt
             tr("%1 needs %2").arg(dashed(kAddStandardOption), missing.join(QLatin1String(", ")));
         return false;
     }
+    const bool serialNeeded = adding || command->action == Command::Action::WithdrawStandard;
+    if (serialNeeded && command->path.trimmed().isEmpty()) {
+        *error = tr("%1 needs a serial number")
+                     .arg(dashed(adding ? kAddStandardOption : kWithdrawStandardOption));
+        return false;
+    }
     if (!adding)
         return true;
     Standard &standard = command->standard;

@@ -385,6 +385,8 @@ void HistoryProgramTest::commands_data()
                 {"the due date {due1} is not after the calibration date {due1}"});
     standardRow("a standard without its dates", {"--add-standard", "VT-9", "--tip-kind", "2"}, 2,
                 {}, {"--add-standard needs --standard-certificate, --calibrated-on, --due-on"});
+    row("withdraw no standard", {"--withdraw-standard", ""}, 2, {},
+        {"--withdraw-standard needs a serial number"});
     standardRow("a tip kind alone", {"--tip-kind", "2", "--standards"}, 2, {},
                 {"--tip-kind goes with --add-standard"});
     standardRow("the standards, one overdue", {"--standards"}, 1, {}, {"Standards overdue: 1"});
