@@ -567,6 +567,13 @@ bool setStationStandard(const QString &file, const QString &serialNumber, QStrin
         *error = tr("there is no configuration folder to keep the settings in");
         return false;
     }
+    // One line of the file: nothing that would end it or hide in it.
+    for (const QChar c : serialNumber) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) {
+            *error = tr("the serial number holds a control character");
+            return false;
+        }
+    }
     // Whoever may change the file could name any standard: as for the
     // history's location, such a file is not written either.
     const QString problem = settingsTrustProblem(file);
