@@ -42,6 +42,9 @@ void CalibrationDlg::recordIdentification(const listing::Reading &reading)
         run_.started = connectedAt_;
         run_.station = QSysInfo::machineHostName();
         run_.operatorName = history::loginName();
+        // The standard the station names, read once a run: nothing asked,
+        // and a settings file that cannot be used gives none.
+        run_.standardSerial = sink_ ? sink_->stationStandard() : QString();
         runIdentified_ = true;
     }
     const listing::Properties &p = reading.properties;

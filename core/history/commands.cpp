@@ -7,6 +7,7 @@
 #include "core/history/pendingfiles.h"
 #include "core/history/sensorcommands.h"
 #include "core/history/showntext.h"
+#include "core/history/standardcommands.h"
 #include "core/history/store.h"
 #include "core/history/verifier.h"
 #include "core/history/writer.h"
@@ -78,6 +79,9 @@ int exportCsv(const Command &command, Store &store, QTextStream &out, QTextStrea
     QString readError;
     const QList<Run> runs = command.sensor.isEmpty() ? store.allRuns(&readError)
                                                      : store.runsOf(command.sensor, &readError);
+    StandardRevisions register_;
+    if (readError.isEmpty())
+        standardRevisions(store, &register_, &readError);
     if (!readError.isEmpty()) {
         err << tr("The history could not be read: %1").arg(shown(readError)) << Qt::endl;
         return kExitUnusable;
@@ -92,7 +96,7 @@ int exportCsv(const Command &command, Store &store, QTextStream &out, QTextStrea
     std::copy_if(runs.cbegin(), runs.cend(), std::back_inserter(matching),
                  [&](const Run &run) { return command.filter.matches(run); });
     QString writeError;
-    if (!writeCsvFile(matching, command.path, &writeError)) {
+    if (!writeCsvFile(matching, register_, command.path, &writeError)) {
         err << tr("%1 could not be written: %2").arg(shown(command.path), shown(writeError))
             << Qt::endl;
         return kExitFindings;
@@ -498,22 +502,23 @@ void addCommandOptions(QCommandLineParser &parser)
                       tr("on|off")});
     parser.addOption({QLatin1String(kWorkshopNameOption),
                       tr("The workshop's name, printed on its certificates."), tr("TEXT")});
+    addStandardOptions(parser);
 }
 
 bool asksForCommand(const QStringList &arguments)
 {
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
-        for (const char *option :
-             {kImportOption, kExportOption, kSensorOption, kVerifyOption, kDueOption,
-              kSetTypeOption, kRunOption, kDueReportOption, kFromOption, kToOption, kStationOption,
-              kOperatorOption, kOutcomeOption, kCertificateOption, kOutputOption, kSignOption,
-              kMeaningOption, kApproverRuleOption, kWorkshopNameOption}) {
-            const QString name = dashed(option);
-            if (argument == name || argument.startsWith(name + QLatin1Char('=')))
-                return true;
-        }
-        for (const char *option : sensorOptions()) {
+        QList<const char *> options{
+            kImportOption,      kExportOption,     kSensorOption,      kVerifyOption,
+            kDueOption,         kSetTypeOption,    kRunOption,         kDueReportOption,
+            kFromOption,        kToOption,         kStationOption,     kOperatorOption,
+            kOutcomeOption,     kCertificateOption, kOutputOption,     kSignOption,
+            kMeaningOption,     kApproverRuleOption, kWorkshopNameOption};
+        options << sensorOptions();
+        for (const char *option : kStandardOptions)
+            options << option;
+        for (const char *option : std::as_const(options)) {
             const QString name = dashed(option);
             if (argument == name || argument.startsWith(name + QLatin1Char('=')))
                 return true;
@@ -544,6 +549,10 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
         {kSignOption, Command::Action::Sign},
         {kApproverRuleOption, Command::Action::ApproverRule},
         {kWorkshopNameOption, Command::Action::WorkshopName},
+        {kAddStandardOption, Command::Action::AddStandard},
+        {kWithdrawStandardOption, Command::Action::WithdrawStandard},
+        {kStandardsOption, Command::Action::Standards},
+        {kStationStandardOption, Command::Action::StationStandard},
     };
     Command result;
     result.training = training;
@@ -653,7 +662,11 @@ bool commandFrom(const QCommandLineParser &parser, bool training, Command *comma
                          .arg(dashed(kSetTypeOption), dashed(kRunOption));
             return false;
         }
-    } else if (result.action != Command::Action::Due && result.path.isEmpty()) {
+    } else if (!standardCommandFrom(parser, &result, error)) {
+        return false;
+    } else if (result.action != Command::Action::Due &&
+               result.action != Command::Action::Standards &&
+               result.action != Command::Action::StationStandard && result.path.isEmpty()) {
         *error = tr("%1 needs a path").arg(given.first());
         return false;
     }
@@ -775,6 +788,12 @@ int runAction(const Command &command, const Location &location, const QString &p
     case Command::Action::ApproverRule:
     case Command::Action::WorkshopName:
         status = setRegister(command, store, out, err);
+        break;
+    case Command::Action::AddStandard:
+    case Command::Action::WithdrawStandard:
+    case Command::Action::Standards:
+    case Command::Action::StationStandard:
+        status = runStandardCommand(command, store, out, err);
         break;
     case Command::Action::None:
         break;

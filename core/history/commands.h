@@ -7,6 +7,7 @@
 
 #include "core/history/location.h"
 #include "core/history/runfilter.h"
+#include "core/history/register.h"
 #include "core/history/showntext.h"
 
 #include <QString>
@@ -73,6 +74,10 @@ struct Command {
         Sign,
         ApproverRule,
         WorkshopName,
+        AddStandard,
+        WithdrawStandard,
+        Standards,
+        StationStandard,
     };
     Action action = Action::None;
     QString path;     // the folder, the CSV file or the report
@@ -95,6 +100,8 @@ struct Command {
     // --approver-not-operator, --workshop-name: the value set.
     QString serialNumber;
     QString value;
+
+    Standard standard; // --add-standard: as given (checked when it runs)
 };
 
 // Adds --import, --export-csv (with --sensor, --from, --to, --station,

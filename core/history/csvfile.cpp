@@ -24,15 +24,30 @@ bool writeAll(QSaveFile &file, const QByteArray &bytes)
 
 } // namespace
 
-bool writeCsvFile(const QList<Run> &runs, const QString &path, QString *error)
+namespace
+{
+bool writeBytes(const QByteArray &bytes, const QString &path, QString *error)
 {
     QSaveFile file(path);
-    const QByteArray bytes = toCsv(runs);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         *error = file.errorString();
         return false;
     }
     return true;
+}
+} // namespace
+
+bool writeCsvFile(const QList<Run> &runs, const QString &path, QString *error)
+{
+    return writeBytes(toCsv(runs), path, error);
+}
+
+bool writeCsvFile(const QList<Run> &runs, const StandardRevisions &standards, const QString &path,
+                  QString *error)
+{
+    return writeBytes(
+        toCsv(runs, [&standards](const Run &run) { return standardFindingLine(run, standards); }),
+        path, error);
 }
 
 int exportHistoryToCsv(const Location &location, const QString &path, QString *error)
@@ -40,6 +55,12 @@ int exportHistoryToCsv(const Location &location, const QString &path, QString *e
     Store store(location);
     if (!store.open(error))
         return -1;
+    StandardRevisions register_;
+    QString registerError;
+    if (!standardRevisions(store, &register_, &registerError)) {
+        *error = tr("The history could not be read: %1").arg(registerError);
+        return -1;
+    }
     // Row by row as read: the whole history never sits in memory, as runs
     // or as text. The file is replaced only once every run is in it.
     QSaveFile file(path);
@@ -55,7 +76,7 @@ int exportHistoryToCsv(const Location &location, const QString &path, QString *e
     const bool read = store.visitAllRuns(
         [&](Run run) {
             run.inProgress = inProgress(run, latestStarts.value(run.station), now);
-            written = writeAll(file, csvRow(run));
+            written = writeAll(file, csvRow(run, standardFindingLine(run, register_)));
             ++runs;
             return written;
         },

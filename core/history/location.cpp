@@ -567,6 +567,101 @@ QString takeMovedIntervalSetting(const QString &file)
     return told + u' ' + tr("Take the line out of the file: it could not be (%1).").arg(failed);
 }
 
+QString stationStandard(const QString &file, QString *error)
+{
+    const QString problem = settingsTrustProblem(file);
+    if (!problem.isEmpty()) {
+        if (error)
+            *error = problem;
+        return QString();
+    }
+    return settingText(file, QLatin1String(kStationStandardKey)).trimmed();
+}
+
+bool setStationStandard(const QString &file, const QString &serialNumber, QString *error)
+{
+    if (file.isEmpty()) {
+        *error = tr("there is no configuration folder to keep the settings in");
+        return false;
+    }
+    // One line of the file: nothing that would end it or hide in it.
+    for (const QChar c : serialNumber) {
+        if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format) {
+            *error = tr("the serial number holds a control character");
+            return false;
+        }
+    }
+    // Whoever may change the file could name any standard: as for the
+    // history's location, such a file is not written either.
+    const QString problem = settingsTrustProblem(file);
+    if (!problem.isEmpty()) {
+        *error = problem;
+        return false;
+    }
+    QFile in(file);
+    const bool existed = in.exists();
+    QByteArray text;
+    if (existed) {
+        if (!in.open(QIODevice::ReadOnly)) {
+            *error =
+                tr("%1 cannot be read: %2").arg(QDir::toNativeSeparators(file), in.errorString());
+            return false;
+        }
+        text = in.readAll();
+        in.close();
+    }
+    const QString group = QString::fromLatin1(kStationStandardKey).section(u'/', 0, -2);
+    const QString name = QString::fromLatin1(kStationStandardKey).section(u'/', -1);
+    // Every line as it was, but the key's own in its group.
+    QList<QByteArray> lines = text.split('\n');
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    QList<QByteArray> kept;
+    QString current;
+    qsizetype groupAt = -1;
+    for (const QByteArray &line : std::as_const(lines)) {
+        const QString trimmed = QString::fromUtf8(line).trimmed();
+        if (trimmed.startsWith(u'[') && trimmed.endsWith(u']')) {
+            current = trimmed.mid(1, trimmed.size() - 2).trimmed();
+            if (current == group && groupAt < 0)
+                groupAt = kept.size();
+        } else {
+            const qsizetype equals = trimmed.indexOf(u'=');
+            if (current == group && equals >= 0 && trimmed.left(equals).trimmed() == name)
+                continue;
+        }
+        kept << line;
+    }
+    if (!serialNumber.isEmpty()) {
+        QString quoted = serialNumber;
+        quoted.replace(kEscape, QStringLiteral("\\\\")).replace(kQuote, QStringLiteral("\\\""));
+        const QByteArray entry = (name + QLatin1String("=\"") + quoted + kQuote).toUtf8();
+        if (groupAt < 0) {
+            if (!kept.isEmpty() && !kept.last().trimmed().isEmpty())
+                kept << QByteArray();
+            kept << (u'[' + group + u']').toUtf8();
+            groupAt = kept.size() - 1;
+        }
+        kept.insert(groupAt + 1, entry);
+    }
+    if (!existed && !QDir().mkpath(QFileInfo(file).absolutePath())) {
+        *error = tr("the folder of %1 cannot be made").arg(QDir::toNativeSeparators(file));
+        return false;
+    }
+    QSaveFile out(file);
+    QByteArray bytes = kept.join('\n');
+    if (!bytes.isEmpty())
+        bytes += '\n';
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        *error =
+            tr("%1 cannot be written: %2").arg(QDir::toNativeSeparators(file), out.errorString());
+        return false;
+    }
+    if (!existed)
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+    return true;
+}
+
 namespace
 {
 QSettings programSettings()

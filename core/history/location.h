@@ -54,6 +54,9 @@ inline constexpr char kDatabaseKey[] = "history/database";
 inline constexpr char kPasswordKey[] = "history/password";
 // No longer read: the calibration interval is kept in the history.
 inline constexpr char kIntervalKey[] = "history/interval_days";
+// The reference standard (verification tip) this station uses, by its serial
+// number in the register; every run the station records names it.
+inline constexpr char kStationStandardKey[] = "history/standard";
 // The interval of a sensor type none was set for.
 inline constexpr int kDefaultIntervalDays = 365;
 
@@ -129,6 +132,15 @@ bool usesDefaultSslMode(const Location &location, const QProcessEnvironment &env
 // once: the file, the line, where the interval is kept now. Empty when the
 // file holds none.
 QString takeMovedIntervalSetting(const QString &file);
+
+// The standard the settings file names for this station; empty when it
+// names none, or when the file may not be trusted (`error`, if given, says
+// why then).
+QString stationStandard(const QString &file, QString *error = nullptr);
+// Names the standard in the settings file (none when empty), every other
+// line of it left as it was; the file is made when missing, yours alone.
+// False with a reason; the file is then unchanged.
+bool setStationStandard(const QString &file, const QString &serialNumber, QString *error);
 
 // A program's history: its database and the folder its runs wait in.
 struct Home {

@@ -6,6 +6,7 @@
 #include "core/history/runrow.h"
 #include "core/history/schema.h"
 #include "core/history/store.h"
+#include "core/tipkind.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -110,7 +111,9 @@ RegisterChange appendRevision(Store &store, const QLatin1String &table, const Va
             query.addBindValue(entry.second);
         query.addBindValue(revision);
         query.addBindValue(sqlText(QSysInfo::machineHostName()));
-        // The database sets both on PostgreSQL; SQLite has no logins.
+        // The database sets both on PostgreSQL; SQLite has no logins. The
+        // time is never NULL, which its column refuses before SQLite's
+        // trigger sets it.
         query.addBindValue(sqlText(loginName()));
         // Not NULL: the column refuses that before the trigger sets it.
         query.addBindValue(sqlText(QString()));
@@ -397,6 +400,120 @@ QStringList standardFindingTexts(const Run &run, const QHash<QString, Standard> 
                      .arg(run.standardSerial)
                      .arg(standards[run.standardSerial].tipKind);
     return texts;
+}
+
+QString standardRefusal(const Standard &standard, const QDate &today)
+{
+    const auto textProblem = [](const QString &text, const QString &what) {
+        if (text.trimmed().isEmpty())
+            return tr("the %1 is empty").arg(what);
+        if (text.size() > kMaxStandardTextLength)
+            return tr("the %1 is longer than %2 characters").arg(what).arg(kMaxStandardTextLength);
+        if (text != text.trimmed())
+            return tr("the %1 begins or ends with a blank").arg(what);
+        for (const QChar c : text) {
+            if (c.category() == QChar::Other_Control || c.category() == QChar::Other_Format ||
+                c.isSurrogate() || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+                return tr("the %1 holds a control character").arg(what);
+        }
+        return QString();
+    };
+    QString problem = textProblem(standard.serialNumber, tr("serial number"));
+    if (problem.isEmpty())
+        problem = textProblem(standard.certificateNumber, tr("certificate number"));
+    if (!problem.isEmpty())
+        return problem;
+    if (!tipKindById(standard.tipKind))
+        return tr("the tip kind is 1, 2 or 3");
+    if (!standard.calibratedOn.isValid())
+        return tr("the calibration date is not a date (yyyy-MM-dd)");
+    if (!standard.dueOn.isValid())
+        return tr("the due date is not a date (yyyy-MM-dd)");
+    if (standard.calibratedOn > today)
+        return tr("the calibration date %1 is in the future")
+            .arg(standard.calibratedOn.toString(Qt::ISODate));
+    if (standard.dueOn <= standard.calibratedOn)
+        return tr("the due date %1 is not after the calibration date %2")
+            .arg(standard.dueOn.toString(Qt::ISODate), standard.calibratedOn.toString(Qt::ISODate));
+    return QString();
+}
+
+RegisterChange withdrawStandard(Store &store, const QString &serialNumber)
+{
+    RegisterChange change;
+    QList<Standard> revisions;
+    if (!standardHistory(store, serialNumber, &revisions, &change.reason))
+        return change;
+    change.kind = RegisterChange::Refused;
+    if (revisions.isEmpty()) {
+        change.reason = tr("no standard has the serial number %1").arg(serialNumber);
+        return change;
+    }
+    Standard withdrawn = revisions.last();
+    if (withdrawn.withdrawn) {
+        change.reason = tr("standard %1 is withdrawn already").arg(serialNumber);
+        return change;
+    }
+    withdrawn.withdrawn = true;
+    return storeStandard(store, withdrawn);
+}
+
+bool standardRevisions(const Store &store, StandardRevisions *all, QString *error)
+{
+    QSqlQuery query(store.database());
+    if (!select(store, query,
+                QLatin1String("SELECT ") + kStandardColumns + QLatin1String(", ") + kStampColumns +
+                    QLatin1String(" FROM standards ORDER BY serial_number, revision"),
+                {}, error))
+        return false;
+    all->clear();
+    while (query.next()) {
+        const Standard standard = standardFrom(query);
+        (*all)[standard.serialNumber].append(standard);
+    }
+    return true;
+}
+
+QHash<QString, Standard> newestStandards(const StandardRevisions &all)
+{
+    QHash<QString, Standard> newest;
+    for (auto it = all.cbegin(); it != all.cend(); ++it) {
+        if (!it->isEmpty())
+            newest.insert(it.key(), it->last());
+    }
+    return newest;
+}
+
+namespace
+{
+// The standard as the register held it when the run started, alone.
+QHash<QString, Standard> inForce(const Run &run, const StandardRevisions &all)
+{
+    const auto revisions = all.constFind(run.standardSerial);
+    if (run.standardSerial.isEmpty() || revisions == all.constEnd() || revisions->isEmpty())
+        return {};
+    const Standard *held = &revisions->first();
+    for (const Standard &revision : *revisions) {
+        if (revision.stamp.recordedAt.isValid() && revision.stamp.recordedAt <= run.started)
+            held = &revision;
+    }
+    return {{run.standardSerial, *held}};
+}
+} // namespace
+
+StandardFindings standardFindingsAt(const Run &run, const StandardRevisions &all)
+{
+    return standardFindings(run, inForce(run, all));
+}
+
+QStringList standardFindingTextsAt(const Run &run, const StandardRevisions &all)
+{
+    return standardFindingTexts(run, inForce(run, all));
+}
+
+QString standardFindingLine(const Run &run, const StandardRevisions &all)
+{
+    return standardFindingTextsAt(run, all).join(QLatin1String("; "));
 }
 
 bool signaturesOf(const Store &store, const QString &runKey, QList<Signature> *signatures,

@@ -131,6 +131,27 @@ StandardFindings standardFindings(const Run &run, const QHash<QString, Standard>
 // (due 2026-03-01)"); empty when there is none.
 QStringList standardFindingTexts(const Run &run, const QHash<QString, Standard> &standards);
 
+// The longest serial number and certificate number of a standard.
+inline constexpr int kMaxStandardTextLength = 64;
+// Why a standard makes no sense as it is, or empty: a serial number and a
+// certificate number (plain text, not too long), tip kind 1, 2 or 3, valid
+// dates, calibrated on no later than today and due after that.
+QString standardRefusal(const Standard &standard, const QDate &today);
+// Stores the standard's next revision, withdrawn; refused for a standard
+// not registered, or withdrawn already.
+RegisterChange withdrawStandard(Store &store, const QString &serialNumber);
+// Every revision of every standard, oldest first, by serial number. A run
+// is judged against the revision the register held when the run started
+// (the oldest, for a standard registered after it): a standard calibrated
+// again since does not clear a run made while it was overdue.
+using StandardRevisions = QHash<QString, QList<Standard>>;
+bool standardRevisions(const Store &store, StandardRevisions *all, QString *error);
+QHash<QString, Standard> newestStandards(const StandardRevisions &all);
+StandardFindings standardFindingsAt(const Run &run, const StandardRevisions &all);
+QStringList standardFindingTextsAt(const Run &run, const StandardRevisions &all);
+// standardFindingTextsAt() in one line; empty when there is none.
+QString standardFindingLine(const Run &run, const StandardRevisions &all);
+
 // ---- Sign-off --------------------------------------------------------
 
 inline constexpr char kMeaningReviewed[] = "reviewed";

@@ -139,6 +139,10 @@ const QList<RunField> &runFields()
         text("operator_name", "operator", "operator", &Run::operatorName),
         time("recorded_at", nullptr, "recorded_at", &Run::recordedAt, kByDatabase),
         text("recorded_by", nullptr, "recorded_by", &Run::recordedBy, kByDatabase),
+        // Added after the export's own last columns, which keep their places;
+        // a pending file written before reads as none.
+        text("standard_serial", "standardSerial", "standard_serial", &Run::standardSerial,
+             kWhenSet | kExportedLast),
     };
     return fields;
 }

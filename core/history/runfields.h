@@ -31,9 +31,11 @@ enum class FieldKind {
 
 enum FieldFlag {
     kRequired = 1,      // a pending file without it (a key, a revision, an outcome) is no run
-    kWhenSet = 2,       // a time left out of the JSON and NULL in the database when not set
+    kWhenSet = 2,       // a time left out of the JSON and NULL in the database when not set; a text
+                        // left out of the JSON when empty
     kBlankWhenZero = 4, // the export leaves a zero empty
     kByDatabase = 8,    // the database sets it when it stores a row: never written, not pending
+    kExportedLast = 16, // exported after the export's own last columns (see runformat.h)
 };
 
 struct RunField {

@@ -342,7 +342,8 @@ QByteArray toJson(const Run &run)
         const QLatin1String key(field.json);
         switch (field.kind) {
         case FieldKind::Text:
-            object.insert(key, run.*field.text);
+            if (!field.has(kWhenSet) || !(run.*field.text).isEmpty())
+                object.insert(key, run.*field.text);
             break;
         case FieldKind::Integer:
             object.insert(key, run.*field.integer);
@@ -466,6 +467,8 @@ QByteArray csvHeader()
 {
     QByteArray line(kCsvByteOrderMark);
     for (const RunField &field : runFields()) {
+        if (field.has(kExportedLast))
+            continue;
         for (const QString &name : field.csvColumns()) {
             if (line.size() > qsizetype(sizeof kCsvByteOrderMark - 1))
                 line += ',';
@@ -476,14 +479,21 @@ QByteArray csvHeader()
         if (const auto script = csvScriptCell(field, Run()))
             line += ',' + script->first.toUtf8();
     }
-    return line + ',' + kCsvNotKeptColumn + "\r\n";
+    line += ',' + QByteArray(kCsvNotKeptColumn);
+    for (const RunField &field : runFields()) {
+        if (field.has(kExportedLast))
+            line += ',' + field.csvColumns().join(u',').toUtf8();
+    }
+    return line + ',' + kCsvStandardFindingColumn + "\r\n";
 }
 
-QByteArray csvRow(const Run &run)
+QByteArray csvRow(const Run &run, const QString &standardFinding)
 {
     QByteArray line;
     bool first = true;
     for (const RunField &field : runFields()) {
+        if (field.has(kExportedLast))
+            continue;
         for (const QString &cell : csvCells(field, run)) {
             if (!first)
                 line += ',';
@@ -495,14 +505,21 @@ QByteArray csvRow(const Run &run)
         if (const auto script = csvScriptCell(field, run))
             line += ',' + csvField(script->second);
     }
-    return line + ',' + csvField(verificationNotKept(run)) + "\r\n";
+    line += ',' + csvField(verificationNotKept(run));
+    for (const RunField &field : runFields()) {
+        if (!field.has(kExportedLast))
+            continue;
+        for (const QString &cell : csvCells(field, run))
+            line += ',' + csvField(cell);
+    }
+    return line + ',' + csvField(standardFinding) + "\r\n";
 }
 
-QByteArray toCsv(const QList<Run> &runs)
+QByteArray toCsv(const QList<Run> &runs, const std::function<QString(const Run &)> &finding)
 {
     QByteArray csv = csvHeader();
     for (const Run &run : runs)
-        csv += csvRow(run);
+        csv += csvRow(run, finding ? finding(run) : QString());
     return csv;
 }
 

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 namespace history
@@ -43,13 +44,18 @@ inline constexpr char kCsvOutcomeNameColumn[] = "outcome_name";
 // did not keep, labelled (verificationNotKept()); the as-left columns are
 // empty then. Last, so that scripts reading the columns before keep working.
 inline constexpr char kCsvNotKeptColumn[] = "verification_not_kept";
+// After it, the fields added since (the standard the run was made with),
+// and last what the register finds of that standard, in words.
+inline constexpr char kCsvStandardFindingColumn[] = "standard_finding";
 
 // The byte order mark and one header row, then one row per run; CR LF line
 // ends, fields quoted where they hold a comma, a quote, CR or LF, quotes
 // doubled.
 QByteArray csvHeader();
-QByteArray csvRow(const Run &run);
-QByteArray toCsv(const QList<Run> &runs);
+QByteArray csvRow(const Run &run, const QString &standardFinding = QString());
+// finding: the standard_finding cell of a run (none: every one empty).
+QByteArray toCsv(const QList<Run> &runs,
+                 const std::function<QString(const Run &)> &finding = nullptr);
 // One cell as the export writes it: marked when a spreadsheet would take it
 // for a formula, quoted where it must be.
 QByteArray csvCell(const QString &text);

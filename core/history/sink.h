@@ -16,6 +16,9 @@ public:
     virtual ~Sink() = default;
     // Takes a snapshot of a run; never waits for a database.
     virtual void record(const Run &run) = 0;
+    // The reference standard the station names for its runs; none unless the
+    // sink's history keeps it.
+    virtual QString stationStandard() const { return QString(); }
 };
 
 } // namespace history

@@ -56,7 +56,10 @@ QString validationOutcomes()
 // The sensor list takes each sensor's newest runs' fields as one text,
 // joined by a character no outcome, verdict or date has.
 const QLatin1String kSummarySeparator("|");
-const QStringList kNewestFields{QStringLiteral("outcome"), QStringLiteral("record_date")};
+// The standard last: its serial number is anyone's text, and keeps any
+// separator it holds.
+const QStringList kNewestFields{QStringLiteral("outcome"), QStringLiteral("record_date"),
+                                QStringLiteral("tip_kind"), QStringLiteral("standard_serial")};
 const QStringList kJudgedFields{QStringLiteral("outcome"), QStringLiteral("found_high_verdict"),
                                 QStringLiteral("found_low_verdict"),
                                 QStringLiteral("left_high_verdict"),
@@ -71,7 +74,11 @@ QStringList summaryFields(const QVariant &value, const QStringList &fields)
 {
     if (value.isNull())
         return {};
-    const QStringList split = value.toString().split(kSummarySeparator);
+    QStringList split = value.toString().split(kSummarySeparator);
+    if (fields.last() == QLatin1String("standard_serial") && split.size() > fields.size()) {
+        const QString serial = split.mid(fields.size() - 1).join(kSummarySeparator);
+        split = split.mid(0, fields.size() - 1) << serial;
+    }
     return split.size() == fields.size() ? split : QStringList();
 }
 
@@ -630,6 +637,8 @@ QList<SensorSummary> Store::sensors(QString *error, const QDate &today) const
         if (!newest.isEmpty()) {
             sensor.lastOutcome = outcomeFromName(newest[0]).value_or(Outcome::Interrupted);
             sensor.lastRunDateOnly = !newest[1].isEmpty();
+            sensor.lastTipKind = newest[2].toInt();
+            sensor.lastStandardSerial = newest[3];
         }
         if (!judged.isEmpty()) {
             const auto verdict = [&judged](int field) {

@@ -45,6 +45,12 @@ struct SensorSummary {
     bool retired = false;
     QString retiredReason;
     int intervalDays = kDefaultIntervalDays;
+    // The newest run's reference standard and tip kind; shown only:
+    // whether the register finds fault with that standard (set where the
+    // summary is read, with one read of the register for every sensor).
+    QString lastStandardSerial;
+    int lastTipKind = 0;
+    bool standardFinding = false;
     // The local day of lastValidation, worked out where the summary is read:
     // each conversion to local time looks the zone up again, too slow for
     // thousands of sensors on the window's thread. Invalid: not worked out.

@@ -326,8 +326,14 @@ private:
     bool failedSinceSuccess_ = false;
 };
 
+QString Writer::stationStandard() const
+{
+    return training_ ? QString() : history::stationStandard(settingsFile());
+}
+
 Writer::Writer(const Location &location, const QString &pendingFolder, QObject *parent, int retryMs)
-    : QObject(parent), worker_(std::make_unique<Worker>(this, location, pendingFolder, retryMs))
+    : QObject(parent), worker_(std::make_unique<Worker>(this, location, pendingFolder, retryMs)),
+      training_(location.training)
 {
     QString error;
     if (!makePrivateFolder(pendingFolder, &error))

@@ -39,6 +39,9 @@ public:
     ~Writer() override;
 
     void record(const Run &run) override;
+    // The settings file's, read each time; none for the training history,
+    // whose sensor is simulated.
+    QString stationStandard() const override;
 
     // Waits until every queued run was tried; false on timeout.
     bool waitForIdle(int timeoutMs);
@@ -54,6 +57,7 @@ signals:
 private:
     class Worker;
     std::unique_ptr<Worker> worker_;
+    bool training_ = false;
 };
 
 using Pending = PendingEntry;

@@ -30,7 +30,10 @@ int exportSensorToCsv(const Location &location, const QString &serialNumber,
     QList<Run> runs = store.runsOf(serialNumber, sensorType, error);
     const QDateTime now = QDateTime::currentDateTimeUtc();
     markInProgress(&runs, store.latestStarts(runs, now), now);
-    if (!error->isEmpty() || !writeCsvFile(runs, path, error))
+    StandardRevisions register_;
+    if (error->isEmpty())
+        standardRevisions(store, &register_, error);
+    if (!error->isEmpty() || !writeCsvFile(runs, register_, path, error))
         return -1;
     return int(runs.size());
 }

@@ -22,7 +22,22 @@ bool eachOne(HistoryReader::Kind kind)
 {
     return kind == HistoryReader::PendingRuns || kind == HistoryReader::SetType ||
            kind == HistoryReader::Certify || kind == HistoryReader::Sign ||
-           kind == HistoryReader::Register;
+           kind == HistoryReader::Register || kind == HistoryReader::StoreStandard;
+}
+
+// Whether each sensor's newest run was made with a standard the register
+// finds fault with; here, off the window's thread, for the local day of
+// each run.
+void markStandardFindings(QList<SensorSummary> *sensors, const StandardRevisions &standards)
+{
+    for (SensorSummary &sensor : *sensors) {
+        Run newest;
+        newest.standardSerial = sensor.lastStandardSerial;
+        newest.tipKind = sensor.lastTipKind;
+        newest.started = sensor.lastRun;
+        sensor.standardFinding =
+            !newest.standardSerial.isEmpty() && standardFindingsAt(newest, standards).any();
+    }
 }
 
 } // namespace
@@ -159,11 +174,19 @@ void HistoryReader::readSensors(const QDate &today)
     post(Sensors, request(Sensors), QString(), [this, shared, today] {
         QString error = shared->openError;
         QList<SensorSummary> sensors;
+        StandardRevisions register_;
+        QString registerError = error;
         if (shared->store) {
             sensors = shared->store->sensors(&error, today);
             shared->store->markInProgress(&sensors, QDateTime::currentDateTimeUtc());
+            if (standardRevisions(*shared->store, &register_, &registerError))
+                registerError.clear();
+            markStandardFindings(&sensors, register_);
         }
-        return std::function<void()>([this, sensors, error] { emit sensorsRead(sensors, error); });
+        return std::function<void()>([this, sensors, error, register_, registerError] {
+            emit sensorsRead(sensors, error);
+            emit standardsRead(register_, registerError);
+        });
     });
     post(UnsignedRuns, request(UnsignedRuns), QString(), [this, shared] {
         QString error = shared->openError;
@@ -290,6 +313,34 @@ void HistoryReader::signRun(const QString &key, const QString &meaning)
         return std::function<void()>(
             [this, key, meaning, change, signer] { emit runSigned(key, meaning, change, signer); });
     });
+}
+
+void HistoryReader::readStandards()
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(Standards, request(Standards), QString(), [this, shared] {
+        QString error = shared->openError;
+        StandardRevisions all;
+        if (shared->store && standardRevisions(*shared->store, &all, &error))
+            error.clear();
+        return std::function<void()>([this, all, error] { emit standardsRead(all, error); });
+    });
+}
+
+void HistoryReader::storeStandard(const Standard &standard, bool withdrawn)
+{
+    std::shared_ptr<Shared> shared = shared_;
+    post(StoreStandard, request(StoreStandard), standard.serialNumber,
+         [this, shared, standard, withdrawn] {
+             RegisterChange change;
+             change.reason = shared->openError;
+             if (shared->store)
+                 change = withdrawn ? withdrawStandard(*shared->store, standard.serialNumber)
+                                    : history::storeStandard(*shared->store, standard);
+             return std::function<void()>([this, serial = standard.serialNumber, change] {
+                 emit standardStored(serial, change);
+             });
+         });
 }
 
 void HistoryReader::writePending(const QString &pendingFolder, const QList<Pending> &pending)

@@ -46,6 +46,8 @@ public:
         Certify,
         Sign,
         UnsignedRuns,
+        Standards,
+        StoreStandard,
         KindCount
     };
     // Called on the reader's thread before each request is carried out, with
@@ -73,6 +75,11 @@ public:
     // again) written to the PDF at `path`; a signature of the run.
     void certify(const QString &key, const QString &path, bool training);
     void signRun(const QString &key, const QString &meaning);
+    // The register's standards, newest revision of each.
+    void readStandards();
+    // Stores a standard's next revision (withdrawn: the newest one,
+    // withdrawn); each is carried out, in turn.
+    void storeStandard(const Standard &standard, bool withdrawn);
 
     // Some request has not been answered yet.
     bool busy() const;
@@ -103,6 +110,9 @@ signals:
                    const QString &writeError);
     void runSigned(const QString &key, const QString &meaning,
                    const history::RegisterChange &change, const QString &signer);
+    // Every revision of every standard.
+    void standardsRead(const history::StandardRevisions &standards, const QString &error);
+    void standardStored(const QString &serialNumber, const history::RegisterChange &change);
 
 private:
     struct Shared;

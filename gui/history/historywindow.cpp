@@ -17,6 +17,7 @@
 #include "gui/history/sensorfilter.h"
 #include "gui/history/sensorlistmodel.h"
 #include "gui/history/sortarrows.h"
+#include "gui/history/standardsdialog.h"
 #include "gui/history/windowactions.h"
 
 #include <QAction>
@@ -271,6 +272,16 @@ void HistoryWindow::buildActions()
     signAction_->setToolTip(tr("Sign this run reviewed or approved, under your own login"));
     connect(signAction_, &QAction::triggered, this, &HistoryWindow::signOff);
 
+    standardsAction_ = new QAction(tr("&Standards..."), this);
+    standardsAction_->setObjectName(QStringLiteral("standardsAction"));
+    standardsAction_->setToolTip(tr("The workshop's reference standards: register, calibrate "
+                                    "again, withdraw"));
+    connect(standardsAction_, &QAction::triggered, this, &HistoryWindow::showStandards);
+    stationStandardAction_ = new QAction(tr("Standard at &this station..."), this);
+    stationStandardAction_->setObjectName(QStringLiteral("stationStandardAction"));
+    connect(stationStandardAction_, &QAction::triggered, this,
+            &HistoryWindow::chooseStationStandard);
+
     auto *quit = new QAction(tr("&Quit"), this);
     quit->setShortcut(QKeySequence::Quit);
     connect(quit, &QAction::triggered, this, &QWidget::close);
@@ -284,6 +295,9 @@ void HistoryWindow::buildActions()
     file->addAction(dueReportAction_);
     file->addSeparator();
     file->addAction(reloadAction_);
+    file->addSeparator();
+    file->addAction(standardsAction_);
+    file->addAction(stationStandardAction_);
     file->addSeparator();
     file->addAction(quit);
 
@@ -448,9 +462,26 @@ bool HistoryWindow::openHistory()
                 updateSensorActions();
             });
     connect(reader_.get(), &HistoryReader::registerChanged, this, &HistoryWindow::registerChanged);
+    connect(reader_.get(), &HistoryReader::standardsRead, this,
+            [this](const StandardRevisions &standards, const QString &error) {
+                if (error.isEmpty()) {
+                    standards_ = standards;
+                    standardsRead_ = true;
+                    runModel_->setStandards(standards);
+                }
+                if (standardsDialog_)
+                    standardsDialog_->setStandards(newestStandards(standards), error);
+            });
+    connect(reader_.get(), &HistoryReader::standardStored, this,
+            [this](const QString &serial, const RegisterChange &change) {
+                if (standardsDialog_)
+                    standardsDialog_->changeDone(serial, change);
+                reader_->readStandards();
+            });
     connect(reader_.get(), &HistoryReader::revisionsRead, this,
             [this](const QString &, const QList<Run> &revisions, const QString &error) {
-                RevisionsDialog dialog(revisions, error, this);
+                RevisionsDialog dialog(revisions, error, this,
+                                       standardsRead_ ? &standards_ : nullptr);
                 dialog.exec();
             });
 
@@ -792,6 +823,8 @@ void HistoryWindow::printReport()
     inputs.intervalDays = inputs.sensor.intervalDays;
     inputs.printed = sensorModel_->today();
     inputs.training = options_.training;
+    if (standardsRead_)
+        inputs.standards = standards_;
     const QString folder = printReportWithDialog(inputs, this);
     if (!folder.isEmpty())
         lastFolder_ = folder;
@@ -847,6 +880,27 @@ void HistoryWindow::showRevisions()
     if (!reader_ || !historyOpen_ || !index.isValid())
         return;
     reader_->readRevisions(runModel_->runs().at(index.row()).key);
+}
+
+void HistoryWindow::showStandards()
+{
+    if (!reader_ || !historyOpen_)
+        return;
+    StandardsDialog dialog(sensorModel_->today(), this);
+    standardsDialog_ = &dialog;
+    connect(&dialog, &StandardsDialog::storeRequested, this,
+            [this](const Standard &standard, bool withdrawn) {
+                reader_->storeStandard(standard, withdrawn);
+            });
+    dialog.setStandards(newestStandards(standards_), QString());
+    reader_->readStandards();
+    dialog.exec();
+    standardsDialog_ = nullptr;
+}
+
+void HistoryWindow::chooseStationStandard()
+{
+    history::chooseStationStandard(this, newestStandards(standards_));
 }
 
 void HistoryWindow::setRunType()

@@ -35,6 +35,7 @@ class RunFilterProxy;
 class RunTableModel;
 class SensorFilter;
 class SensorListModel;
+class StandardsDialog;
 
 // The time of day the window judges due dates by, and its wake-up at the next
 // midnight; the system's unless the window is given another.
@@ -114,6 +115,10 @@ public slots:
     // (PDF or CSV by the file's name) off this thread.
     void dueReport();
     void importRecords();
+    // The register's reference standards: listed, registered, withdrawn.
+    void showStandards();
+    // Which of them this station uses.
+    void chooseStationStandard();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -209,6 +214,12 @@ private:
     QAction *certificateAction_ = nullptr;
     QAction *signAction_ = nullptr;
     Run typeRun_; // the run whose type is being asked for
+    QAction *standardsAction_ = nullptr;
+    QAction *stationStandardAction_ = nullptr;
+    // The register's standards, read with every refresh of the sensors.
+    StandardRevisions standards_;
+    bool standardsRead_ = false;
+    StandardsDialog *standardsDialog_ = nullptr; // while it is open
 };
 
 } // namespace history

@@ -64,12 +64,15 @@ QString judged(const QString &reading, const QVariant &verdict)
 }
 
 // The runs as the window's table shows them, newest first, judged readings
-// marked in words; without the sign-off, which the page has no room for.
-QString runsTable(const QList<Run> &runs)
+// marked in words; without the standards and the sign-off, which the page has no
+// room for (the standards go below the table).
+QString runsTable(const QList<Run> &runs, const std::optional<StandardRevisions> &standards)
 {
-    constexpr int kColumns = RunTableModel::SignOff;
+    constexpr int kColumns = RunTableModel::Standard;
     RunTableModel model;
     model.setRuns(runs);
+    if (standards)
+        model.setStandards(*standards);
     QString html = QStringLiteral(
         "<table border=\"1\" cellspacing=\"0\" cellpadding=\"3\" width=\"100%\"><thead><tr>");
     for (int column = 0; column < kColumns; ++column)
@@ -97,6 +100,26 @@ QString notKeptNotes(const QList<Run> &runs)
         if (!notKept.isEmpty())
             html += QStringLiteral("<p>%1</p>")
                         .arg(Report::tr("%1: %2").arg(runDateText(*run), notKept).toHtmlEscaped());
+    }
+    return html;
+}
+
+// The standard each run was made with, and what the register finds of it,
+// newest first; on a coloured ground when there is a finding.
+QString standardNotes(const QList<Run> &runs, const std::optional<StandardRevisions> &standards)
+{
+    QString html;
+    for (auto run = runs.crbegin(); run != runs.crend(); ++run) {
+        if (run->standardSerial.isEmpty())
+            continue;
+        const QString text =
+            Report::tr("%1: made with standard %2")
+                .arg(runDateText(*run), standardText(*run, standards ? &*standards : nullptr));
+        const bool finding = standards && standardFindingsAt(*run, *standards).any();
+        html += finding ? QStringLiteral("<p style=\"background-color:%1\">%2</p>")
+                              .arg(findingBackground().value<QBrush>().color().name(),
+                                   text.toHtmlEscaped())
+                        : QStringLiteral("<p>%1</p>").arg(text.toHtmlEscaped());
     }
     return html;
 }
@@ -149,8 +172,9 @@ std::unique_ptr<QTextDocument> reportDocument(const ReportInputs &in)
                                 "those marked fail, on a red ground, outside it. Constants after a "
                                 "run are shown only when new ones were saved.")
                          .toHtmlEscaped());
-    html += runsTable(in.runs);
+    html += runsTable(in.runs, in.standards);
     html += notKeptNotes(in.runs);
+    html += standardNotes(in.runs, in.standards);
     html += QStringLiteral("</body></html>");
     document->setHtml(html);
     return document;

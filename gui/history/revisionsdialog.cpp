@@ -17,7 +17,8 @@ namespace
 const QSize kDialogSize(980, 360);
 } // namespace
 
-RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &error, QWidget *parent)
+RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &error, QWidget *parent,
+                                 const history::StandardRevisions *standards)
     : QDialog(parent)
 {
     setObjectName(QStringLiteral("revisionsDialog"));
@@ -38,9 +39,10 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
 
     table_ = new QTableWidget(int(revisions.size()), ColumnCount, this);
     table_->setObjectName(QStringLiteral("revisions"));
-    table_->setHorizontalHeaderLabels(
-        {tr("Revision"), tr("Recorded"), tr("Station"), tr("Operator"), tr("Login"), tr("Outcome"),
-         tr("As found\nhigh"), tr("As found\nlow"), tr("As left\nhigh"), tr("As left\nlow")});
+    table_->setHorizontalHeaderLabels({tr("Revision"), tr("Recorded"), tr("Station"),
+                                       tr("Operator"), tr("Login"), tr("Outcome"),
+                                       tr("As found\nhigh"), tr("As found\nlow"),
+                                       tr("As left\nhigh"), tr("As left\nlow"), tr("Standard")});
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->verticalHeader()->hide();
@@ -76,6 +78,8 @@ RevisionsDialog::RevisionsDialog(const QList<Run> &revisions, const QString &err
             put(LeftHigh, QString(), QVariant(), notKept);
             put(LeftLow, QString(), QVariant(), notKept);
         }
+        const bool finding = standards && standardFindingsAt(run, *standards).any();
+        put(Standard, standardText(run, standards), finding ? findingBackground() : QVariant());
     }
     table_->resizeColumnsToContents();
     layout->addWidget(table_);

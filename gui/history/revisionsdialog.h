@@ -4,6 +4,7 @@
 // the history shows it): when the database recorded it, from which station,
 // by whom, how the run stood and its readings.
 
+#include "core/history/register.h"
 #include "core/history/run.h"
 
 #include <QDialog>
@@ -30,11 +31,15 @@ public:
         FoundLow,
         LeftHigh,
         LeftLow,
+        Standard,
         ColumnCount
     };
 
-    // `error`, when not empty, says why the list may be incomplete.
-    RevisionsDialog(const QList<Run> &revisions, const QString &error, QWidget *parent = nullptr);
+    // `error`, when not empty, says why the list may be incomplete;
+    // `standards`, when given, the register the runs' standards are judged
+    // against.
+    RevisionsDialog(const QList<Run> &revisions, const QString &error, QWidget *parent = nullptr,
+                    const history::StandardRevisions *standards = nullptr);
 
     QTableWidget *table() const { return table_; }
 

@@ -70,8 +70,28 @@ QString resultText(const Run &run)
     return text;
 }
 
+QString standardText(const Run &run, const StandardRevisions *standards)
+{
+    const QString findings = standards ? standardFindingLine(run, *standards) : QString();
+    return findings.isEmpty() ? run.standardSerial
+                              : RunTableModel::tr("%1: %2").arg(run.standardSerial, findings);
+}
+
+QVariant findingBackground()
+{
+    return QBrush(QColor(255, 190, 60));
+}
+
 RunTableModel::RunTableModel(QObject *parent) : QAbstractTableModel(parent)
 {
+}
+
+void RunTableModel::setStandards(const history::StandardRevisions &standards)
+{
+    standards_ = standards;
+    standardsKnown_ = true;
+    if (!runs_.isEmpty())
+        emit dataChanged(index(0, Standard), index(int(runs_.size()) - 1, Standard));
 }
 
 void RunTableModel::setRuns(const QList<Run> &runs)
@@ -127,9 +147,13 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
             return changed ? run.newOffset : QString();
         case SignOff:
             return signOffText(signatures_.value(run.key));
+        case Standard:
+            return standardText(run, standardsKnown_ ? &standards_ : nullptr);
         }
         return QVariant();
     }
+    const bool finding =
+        column == Standard && standardsKnown_ && standardFindingsAt(run, standards_).any();
     if (role == SortRole) {
         if (reading)
             return reading->text.isEmpty() ? QVariant() : QVariant(reading->value);
@@ -146,7 +170,8 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
         return data(index, Qt::DisplayRole);
     }
     if (role == Qt::BackgroundRole)
-        return reading ? verdictBackground(reading->verdict) : QVariant();
+        return reading ? verdictBackground(reading->verdict)
+                       : (finding ? findingBackground() : QVariant());
     if (role == VerdictRole)
         return reading ? QVariant(int(reading->verdict)) : QVariant();
     if (role == Qt::ToolTipRole) {
@@ -165,6 +190,8 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
             return plainToolTip(tr("%1, operator %2").arg(run.station, run.operatorName));
         if (column == Result)
             return plainToolTip(resultText(run));
+        if (finding)
+            return plainToolTip(standardFindingTextsAt(run, standards_).join(u'\n'));
         if (column == Date && run.ended.isValid() && !run.dateOnly())
             return tr("Ended %1").arg(dateTimeText(run.ended));
         if (column == Date && run.dateOnly())
@@ -176,7 +203,7 @@ QVariant RunTableModel::data(const QModelIndex &index, int role) const
         italic.setItalic(true);
         return italic;
     }
-    if (role == Qt::TextAlignmentRole && column >= FoundHigh)
+    if (role == Qt::TextAlignmentRole && column >= FoundHigh && column != Standard)
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     return QVariant();
 }
@@ -210,6 +237,8 @@ QVariant RunTableModel::headerData(int section, Qt::Orientation orientation, int
         return tr("As left\nlow");
     case SignOff:
         return tr("Sign-off");
+    case Standard:
+        return tr("Standard");
     }
     return QVariant();
 }

@@ -33,6 +33,7 @@ public:
         OffsetAfter,
         LeftHigh,
         LeftLow,
+        Standard, // the reference standard the run was made with, and the register's findings
         SignOff,
         ColumnCount
     };
@@ -46,6 +47,9 @@ public:
     const QList<Run> &runs() const { return runs_; }
     // The runs' signatures by run key, for the next runs set.
     void setSignatures(const QHash<QString, QList<Signature>> &signatures);
+    // The register's standards the runs are judged against; until they are
+    // given, the runs' standards are shown without a finding.
+    void setStandards(const history::StandardRevisions &standards);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -56,7 +60,15 @@ public:
 private:
     QList<Run> runs_;
     QHash<QString, QList<Signature>> signatures_;
+    history::StandardRevisions standards_;
+    bool standardsKnown_ = false;
 };
+
+// A run's standard as the window shows it: its serial number, and what the
+// register finds of it in words; empty when it names none.
+QString standardText(const Run &run, const StandardRevisions *standards);
+// The background of a standard with a finding.
+QVariant findingBackground();
 
 // The background the calibration screen gives a reading field: green when the
 // reading lies in its window, red when not; none without a verdict.

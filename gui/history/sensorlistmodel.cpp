@@ -115,7 +115,8 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
         auto text = texts.find(s.lastOutcome);
         if (text == texts.end())
             text = texts.emplace(s.lastOutcome, outcomeText(s.lastOutcome)).first;
-        outcomes_.append(text->second);
+        outcomes_.append(s.standardFinding ? tr("%1; standard not in order").arg(text->second)
+                                           : text->second);
     }
     countUnsigned();
     endResetModel();
@@ -349,6 +350,10 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
             lines << tr("Retired: %1").arg(s.retiredReason);
         if (index.column() == Runs && unsigned_.at(row) > 0)
             lines << tr("Ended runs nobody signed off: %1.").arg(unsigned_.at(row));
+        if (s.standardFinding)
+            lines << tr("Its newest run was made with standard %1, which was overdue, withdrawn "
+                        "or not registered, or is of another tip kind.")
+                         .arg(s.lastStandardSerial);
         if (!s.hasSerial())
             lines << tr("Runs of a sensor that gave no serial number: never due.");
         if (s.typeUnknown)

@@ -618,7 +618,10 @@ void TestHistoryFormat::frozenPendingRunReads()
     const QByteArray frozen(kFrozenPendingRun);
     Run run;
     QVERIFY(history::fromJson(frozen, &run));
-    const QString difference = historytest::runDifference(historytest::sampleRun(1), run);
+    // Written before runs named their standard: none.
+    Run expected = historytest::sampleRun(1);
+    expected.standardSerial.clear();
+    const QString difference = historytest::runDifference(expected, run);
     QVERIFY2(difference.isEmpty(), qPrintable(difference));
     // And written the same way, key for key, byte for byte.
     QCOMPARE(history::toJson(run), frozen);

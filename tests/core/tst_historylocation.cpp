@@ -58,6 +58,8 @@ private slots:
     void passwordReadWhole();
     void passwordWrittenBySettings_data();
     void passwordWrittenBySettings();
+    void stationStandardWritten_data();
+    void stationStandardWritten();
 
     void maskPassword_data();
     void maskPassword();
@@ -669,6 +671,60 @@ void TestHistoryLocation::passwordWrittenBySettings()
         history::configuredLocation(read, QProcessEnvironment(), dir.filePath("data"));
     QVERIFY2(location.error.isEmpty(), qPrintable(location.error));
     QCOMPARE(location.password, password);
+}
+
+void TestHistoryLocation::stationStandardWritten_data()
+{
+    QTest::addColumn<QByteArray>("before"); // the file's text; null: no file
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QByteArray>("after");
+    const QByteArray shared("[history]\r\ndatabase=postgresql://tech@db/z?a=1;b=2\r\n"
+                            "password=\"a, b\"\r\n\r\n[other]\r\nstandard=x\r\n");
+    QTest::newRow("no file") << QByteArray() << "VT-1"
+                             << QByteArray("[history]\nstandard=\"VT-1\"\n");
+    QTest::newRow("every other line as it was")
+        << shared << "VT-1"
+        << QByteArray("[history]\r\nstandard=\"VT-1\"\ndatabase=postgresql://tech@db/z?a=1;b=2\r\n"
+                      "password=\"a, b\"\r\n\r\n[other]\r\nstandard=x\r\n");
+    QTest::newRow("the one before replaced, quotes kept")
+        << QByteArray("[history]\nstandard=VT-1\ninterval_days=30\n") << "VT \"2\"\\"
+        << QByteArray("[history]\nstandard=\"VT \\\"2\\\"\\\\\"\ninterval_days=30\n");
+    QTest::newRow("a line end in it: refused")
+        << QByteArray("[history]\nstandard=VT-1\n") << "VT-2\ndatabase=x" << QByteArray();
+    QTest::newRow("none") << QByteArray("[history]\nstandard=VT-1\ninterval_days=30\n") << ""
+                          << QByteArray("[history]\ninterval_days=30\n");
+    QTest::newRow("another group only")
+        << QByteArray("[other]\nkey=1") << "VT-1"
+        << QByteArray("[other]\nkey=1\n\n[history]\nstandard=\"VT-1\"\n");
+}
+
+// Named in the settings file, read back as it was given, nothing else of the
+// file changed.
+void TestHistoryLocation::stationStandardWritten()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QString, serial);
+    QFETCH(QByteArray, after);
+    QTemporaryDir dir;
+    const QString file = dir.filePath("zolvex/zolvex.conf");
+    if (!before.isNull()) {
+        QVERIFY(QDir().mkpath(dir.filePath("zolvex")));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(before) == before.size());
+    }
+    // Refused (after null): the file as it was.
+    QString error;
+    QCOMPARE(history::setStationStandard(file, serial, &error), !after.isNull());
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    QCOMPARE(in.readAll(), after.isNull() ? before : after);
+    if (after.isNull())
+        return;
+    QCOMPARE(history::stationStandard(file), serial);
+    // A file made for it is yours alone.
+    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    if (before.isNull())
+        QCOMPARE(QFileInfo(file).permissions() & others, QFileDevice::Permissions());
 }
 
 void TestHistoryLocation::maskPassword_data()

@@ -377,6 +377,7 @@ void HistoryModelsTest::runColumns()
     Run abandoned = recalibration(validation("40317-00606", {2026, 2, 14}, "598.0", "230.5"),
                                   "0.002300", "-11.50000", "530.0", "205.0");
     abandoned.outcome = Outcome::RecalibrationAbandoned;
+    abandoned.standardSerial = "VT-2"; // the register not read yet: no finding
     Run linkLost = validation("40317-00606", {2026, 3, 1}, "", "");
     linkLost.foundHigh = history::Reading();
     linkLost.foundLow = history::Reading();
@@ -394,26 +395,27 @@ void HistoryModelsTest::runColumns()
     history::Signature approved{{}, 1, history::kMeaningApproved, {{}, "ben", {}}};
     model.setSignatures({{"run-40317-00606-2026-01-20", {reviewed, approved}}});
     model.setRuns(h.store().runsOf("40317-00606"));
-    QCOMPARE(model.columnCount(), 12);
+    QCOMPARE(model.columnCount(), 13);
     const QStringList headers{"Date",          "Station",       "Outcome",        "As found\nhigh",
                               "As found\nlow", "Slope\nbefore", "Offset\nbefore", "Slope\nafter",
-                              "Offset\nafter", "As left\nhigh", "As left\nlow",   "Sign-off"};
+                              "Offset\nafter", "As left\nhigh", "As left\nlow",   "Standard",
+                              "Sign-off"};
     for (int c = 0; c < headers.size(); ++c)
         QCOMPARE(model.headerData(c, Qt::Horizontal).toString(), headers.at(c));
 
     const QList<QStringList> expected{
         {"2025-11-03 12:00", "record file", "Validated, nothing changed", "497.3", "170.4",
-         "0.002500", "-12.50000", "", "", "", "", "unsigned"},
+         "0.002500", "-12.50000", "", "", "", "", "", "unsigned"},
         {"2026-01-20 12:00", "bench-1", "Recalibrated and saved", "601.2", "231.0", "0.002500",
-         "-12.50000", "0.002150", "-10.75000", "524.1", "199.8",
+         "-12.50000", "0.002150", "-10.75000", "524.1", "199.8", "",
          "reviewed by anna, approved by ben"},
         // New constants sent and then taken back changed nothing: their
         // verification is no as-left state.
         {"2026-02-14 12:00", "bench-1", "Recalibration abandoned, previous constants restored",
-         "598.0", "230.5", "0.002500", "-12.50000", "", "", "", "", "unsigned"},
+         "598.0", "230.5", "0.002500", "-12.50000", "", "", "", "", "VT-2", "unsigned"},
         {"2026-03-01 12:00", "bench-1",
          "Link lost (validation); the sensor may hold unsaved constants", "", "", "0.002500",
-         "-12.50000", "", "", "", "", "unsigned"},
+         "-12.50000", "", "", "", "", "", "unsigned"},
     };
     QCOMPARE(model.rowCount(), int(expected.size()));
     for (int r = 0; r < model.rowCount(); ++r) {

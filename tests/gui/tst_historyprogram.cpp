@@ -129,6 +129,8 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
         {"{pdf}", dir.filePath("due.pdf")},
         {"{due3}", kToday.addDays(-330).toString(Qt::ISODate)},
         {"{due4}", kToday.addDays(-270).toString(Qt::ISODate)},
+        {"{conf}", dir.filePath("config/zolvex/zolvex.conf")},
+        {"{old}", kToday.addDays(-20).toString(Qt::ISODate)},
     };
     for (const int days : {-730, -400, -355, -300, -10, -5, -1, 10, 355})
         places->insert(QString("{day%1}").arg(days), kToday.addDays(days).toString(Qt::ISODate));
@@ -161,6 +163,20 @@ bool prepareHome(const QString &home, QMap<QString, QString> *places, QString *e
     // 05001's record file now holds 05002's.
     runs[0].recordPath = places->value("{checks}") + "/replaced/r.txt";
     runs[0].recordDigest = history::recordDigest(recordOf("40317-05001", kToday.addDays(-730)));
+    // 05004's run made with a standard overdue since {old}; VT-NEW is in date.
+    runs[3].standardSerial = "VT-OLD";
+    for (const auto &[serial, due] : {std::pair("VT-OLD", -20), std::pair("VT-NEW", 300)}) {
+        history::Standard standard;
+        standard.serialNumber = serial;
+        standard.tipKind = 1;
+        standard.certificateNumber = "C-17";
+        standard.calibratedOn = kToday.addDays(-400);
+        standard.dueOn = kToday.addDays(due);
+        if (!history::storeStandard(store, standard)) {
+            *error = "cannot register " + standard.serialNumber;
+            return false;
+        }
+    }
     for (const history::Run &run : runs) {
         if (!store.write(run, error))
             return false;
@@ -360,6 +376,7 @@ void HistoryProgramTest::commands_data()
     // (split at '|').
     QTest::addColumn<QString>("report");
     QTest::addColumn<QString>("database"); // "sqlite" or "postgresql"
+    QTest::addColumn<QStringList>("file"); // a file, then texts it holds afterwards
 
     const auto row = [](const QByteArray &name, const QStringList &arguments, int code,
                         const QStringList &out, const QStringList &err,
@@ -367,10 +384,10 @@ void HistoryProgramTest::commands_data()
                         int csvRows = -1, const QString &removed = QString(),
                         const QStringList &types = {}, const QString &conf = QString(),
                         const QStringList &first = {}, const QString &report = QString(),
-                        const QString &database = "sqlite") {
+                        const QString &database = "sqlite", const QStringList &file = {}) {
         QTest::newRow(name.constData())
             << arguments << code << out << err << holds << serial << csvRows << removed << types
-            << conf << first << report << database;
+            << conf << first << report << database << file;
     };
     const QString retire = "--retire|40317-05001|--reason|scrapped";
     const QString twoTypes = "--set-type|RT-9K|--run|record:40317-05004";
@@ -380,6 +397,7 @@ void HistoryProgramTest::commands_data()
         "overdue,40317-05001,RT-5K-MQ,,,{day-730},{due1},365,yes\r\n"
         "due-soon,40317-05002,RT-5K-MQ,,,{day-300},{due2},365,no\r\n"
         "out-of-tolerance,40317-05004,RT-5K-MQ,,,{day-10},{day355},365,no\r\n"
+        "standard-due,VT-OLD,,1,C-17,{day-400},{old},,yes\r\n"
         "standard-due,VT-01,,1,C-1,{day-400},{day-5},,yes\r\n"
         "standard-due,VT-02,,2,'=2+2,{day-355},{day10},,no\r\n";
     const QString dueText = "Due report: the next 100 days|Overdue|40317-05001|Due within 100 "
@@ -389,8 +407,8 @@ void HistoryProgramTest::commands_data()
         const QByteArray on = QByteArray(" on ") + database;
         row("due report, CSV" + on, {"--due-report", "{report}", "100"}, 1,
             {"Due report written to {report}: overdue 1, due within 100 days 1, out of "
-             "tolerance 1, standards due 2"},
-            {"Overdue: 1, out of tolerance: 1, standards overdue: 1"}, {}, {}, -1, {}, {}, {}, {},
+             "tolerance 1, standards due 3"},
+            {"Overdue: 1, out of tolerance: 1, standards overdue: 2"}, {}, {}, -1, {}, {}, {}, {},
             dueCsv, database);
         row("due report, PDF" + on, {"--due-report", "{pdf}", "100"}, 1, {}, {}, {}, {}, -1, {}, {},
             {}, {}, dueText, database);
@@ -402,8 +420,7 @@ void HistoryProgramTest::commands_data()
         "\xEF\xBB\xBFsection,serial_number,sensor_type,tip_kind,certificate_number,"
         "last_calibrated,due,interval_days,overdue\r\n");
     row("due report, 30 days", {"--due-report", "{report}"}, 1, {}, {}, {}, {}, -1, {}, {}, {}, {},
-        dueCsv.section("\r\n", 0, 1) + "\r\n" + dueCsv.section("\r\n", 3, 4) + "\r\n" +
-            dueCsv.section("\r\n", 5));
+        dueCsv.section("\r\n", 0, 1) + "\r\n" + dueCsv.section("\r\n", 3));
     row("due report, neither PDF nor CSV", {"--due-report", "{good}/due.txt"}, 2, {},
         {"--due-report writes a .pdf or a .csv file, not '{good}/due.txt'"});
     row("due report, days not a number", {"--due-report", "{report}", "soon"}, 2, {},
@@ -434,6 +451,54 @@ void HistoryProgramTest::commands_data()
         {"--operator needs a name"});
     row("station with due", {"--due", "--station", "bench-1"}, 2, {},
         {"--station goes with --export-csv"});
+    const QStringList addVt9{
+        "--add-standard",  "VT-9",   "--tip-kind", "2",     "--standard-certificate", "C-1",
+        "--calibrated-on", "{due1}", "--due-on",   "{due2}"};
+    // On both databases.
+    const auto standardRow = [&row](const char *name, const QStringList &arguments, int code,
+                                    const QStringList &out, const QStringList &err,
+                                    const QStringList &file = {}) {
+        row(name, arguments, code, out, err, {}, {}, -1, {}, {}, {}, {}, {}, "sqlite", file);
+        row(QByteArray(name) + ", PostgreSQL", arguments, code, out, err, {}, {}, -1, {}, {}, {},
+            {}, {}, "postgresql", file);
+    };
+    standardRow("add a standard", addVt9, 0, {"Standard VT-9 stored (revision 1), due on {due2}."},
+                {});
+    standardRow("a standard calibrated again",
+                QStringList(addVt9).replaceInStrings("VT-9", "VT-NEW"), 0,
+                {"Standard VT-NEW stored (revision 2), due on {due2}."}, {});
+    standardRow("a standard's date that is none",
+                QStringList(addVt9).replaceInStrings("{due1}", "2025-02-30"), 1, {},
+                {"Standard VT-9 was not stored: the calibration date is not a date"});
+    standardRow("a standard of tip kind 4", QStringList(addVt9).replaceInStrings("2", "4"), 1, {},
+                {"the tip kind is 1, 2 or 3"});
+    standardRow("a standard due before it was calibrated",
+                QStringList(addVt9)
+                    .replaceInStrings("{due2}", "{old}")
+                    .replaceInStrings("{due1}", "{due2}"),
+                1, {}, {"the calibration date {due2} is in the future"});
+    standardRow("a standard due the day it was calibrated",
+                QStringList(addVt9).replaceInStrings("{due2}", "{due1}"), 1, {},
+                {"the due date {due1} is not after the calibration date {due1}"});
+    standardRow("a standard without its dates", {"--add-standard", "VT-9", "--tip-kind", "2"}, 2,
+                {}, {"--add-standard needs --standard-certificate, --calibrated-on, --due-on"});
+    row("withdraw no standard", {"--withdraw-standard", ""}, 2, {},
+        {"--withdraw-standard needs a serial number"});
+    standardRow("a tip kind alone", {"--tip-kind", "2", "--standards"}, 2, {},
+                {"--tip-kind goes with --add-standard"});
+    standardRow("the standards, two overdue", {"--standards"}, 1, {}, {"Standards overdue: 2"});
+    standardRow("withdraw a standard", {"--withdraw-standard", "VT-NEW"}, 0,
+                {"Standard VT-NEW withdrawn (revision 2)."}, {});
+    standardRow("withdraw a standard not registered", {"--withdraw-standard", "VT-0"}, 1, {},
+                {"Standard VT-0 was not withdrawn: no standard has the serial number VT-0"});
+    standardRow("the station's standard", {"--station-standard", "VT-NEW"}, 0,
+                {"This station's standard is VT-NEW now."}, {}, {"{conf}", "standard=\"VT-NEW\""});
+    standardRow("the station's standard not registered", {"--station-standard", "VT-0"}, 1, {},
+                {"The station's standard was not set: the register has no standard VT-0"});
+    standardRow("a run made with an overdue standard, exported", {"--export-csv", "{csv}"}, 0,
+                {"Runs exported: 6 to {csv}"}, {},
+                {"{csv}", ",standard_serial,standard_finding\r\n",
+                 ",VT-OLD,standard VT-OLD was overdue (due {old})\r\n"});
     row("due: the overdue sensor", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"Sensors overdue: 1"});
     row("due within 100 days", {"--due", "100"}, 1,
@@ -569,6 +634,7 @@ void HistoryProgramTest::commands()
     QFETCH(QStringList, first);
     QFETCH(QString, report);
     QFETCH(QString, database);
+    QFETCH(QStringList, file);
     if (database == "postgresql")
         HISTORY_NEED_POSTGRES();
     TestDatabase db(database);
@@ -630,8 +696,15 @@ void HistoryProgramTest::commands()
         // Refused records never came in; the other history was left alone.
         QVERIFY(!serialsIn(places.value("{history}")).contains("TR-20415"));
     }
+    if (!file.isEmpty()) {
+        QFile written(places.value(file.first()));
+        QVERIFY2(written.open(QIODevice::ReadOnly), qPrintable(written.fileName()));
+        const QString text = QString::fromUtf8(written.readAll());
+        for (const QString &part : file.mid(1))
+            QVERIFY2(text.contains(substituted(part, places)), qPrintable(part + "\n" + text));
+    }
     QFile csv(places.value("{csv}"));
-    QCOMPARE(csv.exists(), csvRows >= 0);
+    QCOMPARE(csv.exists(), csvRows >= 0 || file.value(0) == "{csv}");
     if (csvRows >= 0) {
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QByteArray bytes = csv.readAll();

@@ -9,14 +9,17 @@
 #include "gui/widget.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/historydatabases.h"
+#include "tests/support/records.h"
 #include "tests/support/screenharness.h"
 #include "tests/support/texts.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -47,9 +50,10 @@ QByteArray fileBytes(const QString &path)
 class History
 {
 public:
-    History()
+    explicit History(bool training = false)
     {
         location.path = dir.filePath("history.sqlite");
+        location.training = training;
         writer = std::make_unique<history::Writer>(location, pendingFolder());
     }
     void attach(ScreenHarness &h) { h.screen->setHistorySink(writer.get()); }
@@ -111,21 +115,51 @@ void HistoryRunsTest::firstEntryAtIdentification_data()
 {
     QTest::addColumn<Phase>("phase");
     QTest::addColumn<QList<Field>>("taken");
-    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>();
+    // The station's settings file, "shared" when others may change it or
+    // "training" for the training history, and the standard the run names.
+    QTest::addColumn<QByteArray>("conf");
+    QTest::addColumn<QString>("station");
+    QTest::addColumn<QString>("standard");
+    QTest::newRow("identified") << Phase::ValidationHigh << QList<Field>() << QByteArray()
+                                << QString() << QString();
     QTest::newRow("as found high read")
-        << Phase::ValidationLow << QList<Field>{Field::HighValidation};
+        << Phase::ValidationLow << QList<Field>{Field::HighValidation} << QByteArray() << QString()
+        << QString();
     QTest::newRow("as found read, at the decision")
-        << Phase::CalibrationData << QList<Field>{Field::HighValidation, Field::LowValidation};
+        << Phase::CalibrationData << QList<Field>{Field::HighValidation, Field::LowValidation}
+        << QByteArray() << QString() << QString();
     QTest::newRow("verification high read")
         << Phase::VerificationLow
-        << QList<Field>{Field::HighValidation, Field::LowValidation, Field::HighValue};
+        << QList<Field>{Field::HighValidation, Field::LowValidation, Field::HighValue}
+        << QByteArray() << QString() << QString();
+    QTest::newRow("the station's standard")
+        << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=\"VT 7\"\n")
+        << QString() << QString("VT 7");
+    QTest::newRow("a settings file others may change: none")
+        << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=VT-7\n")
+        << QString("shared") << QString();
+    QTest::newRow("training, its sensor simulated: none")
+        << Phase::ValidationHigh << QList<Field>() << QByteArray("[history]\nstandard=VT-7\n")
+        << QString("training") << QString();
 }
 
 void HistoryRunsTest::firstEntryAtIdentification()
 {
     QFETCH(Phase, phase);
     QFETCH(QList<Field>, taken);
-    History history;
+    QFETCH(QByteArray, conf);
+    QFETCH(QString, station);
+    QFETCH(QString, standard);
+    History history(station == "training");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([config] { qputenv("XDG_CONFIG_HOME", config); });
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(history.dir.filePath("config")));
+    const QString settings = history::settingsFile();
+    QVERIFY(conf.isEmpty() ||
+            (QDir().mkpath(QFileInfo(settings).path()) && testrecords::writeFile(settings, conf)));
+    if (station == "shared")
+        QVERIFY(QFile::setPermissions(settings,
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup));
     ScreenHarness h(quiet(metreProfile()));
     history.attach(h);
     const QDateTime before = QDateTime::currentDateTimeUtc().addSecs(-1);
@@ -157,6 +191,7 @@ void HistoryRunsTest::firstEntryAtIdentification()
     }
     QCOMPARE(run.unsavedConstants, holdsUnsavedConstants(phase));
     QVERIFY(!QUuid::fromString(run.key).isNull());
+    QCOMPARE(run.standardSerial, standard);
 }
 
 void HistoryRunsTest::outcomes_data()

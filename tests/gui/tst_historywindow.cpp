@@ -12,6 +12,7 @@
 #include "gui/history/revisionsdialog.h"
 #include "gui/history/runtablemodel.h"
 #include "gui/history/sensorlistmodel.h"
+#include "gui/history/standardsdialog.h"
 #include "gui/history/windowactions.h"
 #include "tests/support/guisuite.h"
 #include "tests/support/historydatabases.h"
@@ -32,6 +33,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLockFile>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QScrollBar>
@@ -107,29 +109,29 @@ const QByteArray kCsvHeader =
     "left_high_verdict,left_low_text,left_low_value,left_low_window_low,left_low_window_high,"
     "left_low_verdict,outcome,outcome_detail,unsaved_constants,record_path,record_digest,"
     "record_date,operator,recorded_at,recorded_by,started_utc,ended_utc,outcome_name,"
-    "recorded_at_utc,verification_not_kept\r\n";
+    "recorded_at_utc,verification_not_kept,standard_serial,standard_finding\r\n";
 
 const QByteArray kCsvSensor1 =
     "run-40317-00101-2026-01-10,1,station,2026-01-10 12:00:00,2026-01-10 12:10:00,"
     "\"bench \"\"B\"\", hangar 2\",RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,"
     "-12.50000,512.0,512,465,585,pass,201.5,201.5,175,225,pass,,,,,,,,,,,,,,"
     "\"Validated, date set\",,no,,,,,RECORDED,,2026-01-10T12:00:00.000Z,"
-    "2026-01-10T12:10:00.000Z,validated-date-set,RECORDED,\r\n"
+    "2026-01-10T12:10:00.000Z,validated-date-set,RECORDED,,,\r\n"
     "run-40317-00101-2026-06-01,1,station,2026-06-01 12:00:00,2026-06-01 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00101,Version 2.12,2000,1,pS/m,0.002500,-12.50000,600.1,600.1,"
     "465,585,fail,230.2,230.2,175,225,fail,210000,0.002180,-10.90000,524.9,524.9,465,585,pass,"
     "200.3,200.3,175,225,pass,Recalibrated and saved,,no,,,,,RECORDED,,2026-06-01T12:00:00.000Z,"
-    "2026-06-01T12:10:00.000Z,recalibrated,RECORDED,\r\n";
+    "2026-06-01T12:10:00.000Z,recalibrated,RECORDED,,,\r\n";
 
 const QByteArray kCsvSensor2 =
     "run-40317-00202-2025-05-02,1,station,2025-05-02 12:00:00,2025-05-02 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,520.0,520,465,"
     "585,pass,199.0,199,175,225,pass,,,,,,,,,,,,,,\"Validated, date set\",,no,,,,,RECORDED,,"
-    "2025-05-02T12:00:00.000Z,2025-05-02T12:10:00.000Z,validated-date-set,RECORDED,\r\n"
+    "2025-05-02T12:00:00.000Z,2025-05-02T12:10:00.000Z,validated-date-set,RECORDED,,,\r\n"
     "run-40317-00202-2025-06-20,1,station,2025-06-20 12:00:00,2025-06-20 12:10:00,"
     "bench-1,RT-5K-MQ,40317-00202,Version 2.12,2000,1,pS/m,0.002610,-13.05000,530.0,530,465,"
     "585,pass,,,,,,,,,,,,,,,,,,,Cancelled,validation,no,,,,,RECORDED,,2025-06-20T12:00:00.000Z,"
-    "2025-06-20T12:10:00.000Z,cancelled,RECORDED,\r\n";
+    "2025-06-20T12:10:00.000Z,cancelled,RECORDED,,,\r\n";
 
 // The database's own time of each row, local after the operator and in UTC
 // among the columns for scripts (who stored it: on SQLite the operator, none
@@ -138,7 +140,7 @@ QByteArray recordedMasked(QByteArray csv)
 {
     static const QRegularExpression recorded(
         QStringLiteral(",\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d(,[^,]*,[^,]*,[^,]*,[^,]*),"
-                       "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z(,[^,\r\n]*)\r\n"));
+                       "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z((?:,[^,\r\n]*)*)\r\n"));
     // Decoding would take the byte order mark away: it stays as it is.
     const QByteArray mark = csv.startsWith("\xEF\xBB\xBF") ? csv.left(3) : QByteArray();
     return mark + QString::fromUtf8(csv.mid(mark.size()))
@@ -225,6 +227,7 @@ private slots:
     void runTypeSetFromItsMenu();
     void sensorRetiredFromItsMenu();
     void signedOffFromItsMenu();
+    void standardRegisteredAndChosen();
     void everyToolbarActionHasAnIcon();
     void fileDialogsStartInTheLastFolder();
     void fileDialogsAskAfreshAndSaveTheirStateAtClose();
@@ -825,11 +828,31 @@ void HistoryWindowTest::exportCancelled()
 void HistoryWindowTest::reportPrintsToPdf()
 {
     TempHistory h;
-    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    // Recalibrated with a standard that was overdue then.
+    QList<Run> runs = smallHistory();
+    runs[1].standardSerial = "VT-OLD";
+    history::Standard old;
+    old.serialNumber = "VT-OLD";
+    old.tipKind = 1;
+    old.certificateNumber = "C-1";
+    old.calibratedOn = {2025, 1, 2};
+    old.dueOn = {2026, 1, 2};
+    // Calibrated again since: that does not clear the run.
+    history::Standard again = old;
+    again.calibratedOn = {2026, 6, 20};
+    again.dueOn = {2027, 6, 20};
+    QVERIFY2(h.ok() && h.write(runs) && history::storeStandard(h.store(), old) &&
+                 history::storeStandard(h.store(), again),
+             qPrintable(h.error()));
     window_ = openWindow(h.location(), h.pendingFolder());
     QVERIFY(window_);
     window_->selectSensor("40317-00101");
     QVERIFY(loaded(window_.get()));
+    const QModelIndex standard = view("runs")->model()->index(0, history::RunTableModel::Standard);
+    QCOMPARE(standard.data().toString(), "VT-OLD: standard VT-OLD was overdue (due 2026-01-02)");
+    QVERIFY(standard.data(Qt::BackgroundRole).isValid());
+    QCOMPARE(view("sensors")->currentIndex().siblingAtColumn(4).data().toString(),
+             "Recalibrated and saved; standard not in order");
 
     const QString pdf = QDir(h.folder()).filePath("report.pdf");
     answers_->printToPdf(pdf);
@@ -848,7 +871,8 @@ void HistoryWindowTest::reportPrintsToPdf()
     QVERIFY2(text.contains("Validated, date set"), qPrintable(text));
     QVERIFY2(text.contains("600.1 fail 230.2 fail"), qPrintable(text)); // words for monochrome
     QVERIFY2(text.contains("524.9 pass 200.3 pass"), qPrintable(text));
-    QVERIFY2(text.contains("2027-06-01"), qPrintable(text));   // next due
+    QVERIFY2(text.contains("2027-06-01"), qPrintable(text)); // next due
+    QVERIFY2(text.simplified().contains("standard VT-OLD was overdue"), qPrintable(text));
     QVERIFY2(!text.contains("40317-00202"), qPrintable(text)); // one sensor only
     // The chart is on paper, as an image, and drawn: its blue line and band
     // are the only blue on the page.
@@ -1286,6 +1310,48 @@ void HistoryWindowTest::signedOffFromItsMenu()
     QVERIFY(answers_->waitUntilDone());
     QTRY_VERIFY(window_->statusBar()->currentMessage().startsWith("Certificate ZC-"));
     QVERIFY(pdfread::plainText(folder.filePath("c.pdf")).contains("Signature: approved by "));
+}
+
+// Registered in the Standards dialog, off the window's thread, listed once
+// stored; then chosen as this station's in the settings file.
+void HistoryWindowTest::standardRegisteredAndChosen()
+{
+    TempHistory h;
+    QVERIFY2(h.ok() && h.write(smallHistory()), qPrintable(h.error()));
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    const auto restore = qScopeGuard([config] { qputenv("XDG_CONFIG_HOME", config); });
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(h.folder() + "/config"));
+    window_ = openWindow(h.location(), h.pendingFolder());
+    QVERIFY(window_);
+    QStringList listed;
+    answers_->handle([&listed](QWidget *w) {
+        auto *dialog = qobject_cast<history::StandardsDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        dialog->findChild<QLineEdit *>("standardSerial")->setText("VT-9");
+        dialog->findChild<QLineEdit *>("standardCertificate")->setText("K-1");
+        dialog->findChild<QDateEdit *>("standardCalibrated")->setDate({2026, 1, 5});
+        dialog->findChild<QDateEdit *>("standardDue")->setDate({2027, 1, 5});
+        dialog->findChild<QPushButton *>("storeStandard")->click();
+        auto *table = dialog->findChild<QTableWidget *>("standards");
+        QTRY_COMPARE(table->rowCount(), 1);
+        for (int c = 0; c < 5; ++c)
+            listed << table->item(0, c)->text();
+        dialog->reject();
+    });
+    action("standardsAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(listed, QStringList({"VT-9", "1", "K-1", "2026-01-05", "2027-01-05"}));
+
+    answers_->handle([](QWidget *w) {
+        auto *dialog = qobject_cast<QInputDialog *>(w);
+        QVERIFY2(dialog, w->metaObject()->className());
+        QCOMPARE(dialog->comboBoxItems(), QStringList({"None", "VT-9"}));
+        dialog->setTextValue("VT-9");
+        dialog->accept();
+    });
+    action("stationStandardAction")->trigger();
+    QVERIFY(answers_->waitUntilDone());
+    QCOMPARE(history::stationStandard(history::settingsFile()), QString("VT-9"));
 }
 
 void HistoryWindowTest::everyToolbarActionHasAnIcon()

@@ -279,6 +279,7 @@ Run sampleRun(int seed, const QString &sensor)
     run.unsavedConstants = seed % 2 == 0;
     run.recordPath = QStringLiteral("/home/tech/records/40317 %1, copy.txt").arg(seed);
     run.recordDigest = QString(64, QLatin1Char("0123456789abcdef"[seed % 16]));
+    run.standardSerial = QStringLiteral("VT-%1").arg(seed % 4);
     return run;
 }
 
@@ -339,6 +340,7 @@ QString runDifference(const Run &a, const Run &b)
     HISTORY_SAME(unsavedConstants)
     HISTORY_SAME(recordPath)
     HISTORY_SAME(recordDigest)
+    HISTORY_SAME(standardSerial)
 #undef HISTORY_SAME
     if (a.source != b.source)
         return QStringLiteral("source: %1 / %2").arg(int(a.source)).arg(int(b.source));
