@@ -295,13 +295,17 @@ CertificateIssue certificateFor(Store &store, const QString &runKey, bool traini
     facts.signatures = signatures;
     facts.training = training;
     QHash<QString, IntervalSetting> intervals;
+    StandardRevisions standards;
     if (!registerSetting(store, QLatin1String(kWorkshopNameSetting), &facts.workshopName, &error) ||
-        !standards(store, &facts.standards, &error) ||
+        !standardRevisions(store, &standards, &error) ||
         !intervalSettings(store, &intervals, &error)) {
         result.kind = CertificateIssue::Failed;
         result.reason = error;
         return result;
     }
+    // The standard as it stood on the run's day: a calibration since does
+    // not change what the run was made with.
+    facts.standards = inForce(run, standards);
     facts.intervalDays = intervalFor(intervals, run.serialNumber, run.sensorType);
     if (!issued.isEmpty())
         facts.replaces = issued.last().number;

@@ -510,11 +510,10 @@ bool asksForCommand(const QStringList &arguments)
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         QList<const char *> options{
-            kImportOption,      kExportOption,     kSensorOption,      kVerifyOption,
-            kDueOption,         kSetTypeOption,    kRunOption,         kDueReportOption,
-            kFromOption,        kToOption,         kStationOption,     kOperatorOption,
-            kOutcomeOption,     kCertificateOption, kOutputOption,     kSignOption,
-            kMeaningOption,     kApproverRuleOption, kWorkshopNameOption};
+            kImportOption,  kExportOption,   kSensorOption,       kVerifyOption,      kDueOption,
+            kSetTypeOption, kRunOption,      kDueReportOption,    kFromOption,        kToOption,
+            kStationOption, kOperatorOption, kOutcomeOption,      kCertificateOption, kOutputOption,
+            kSignOption,    kMeaningOption,  kApproverRuleOption, kWorkshopNameOption};
         options << sensorOptions();
         for (const char *option : kStandardOptions)
             options << option;

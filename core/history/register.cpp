@@ -484,9 +484,6 @@ QHash<QString, Standard> newestStandards(const StandardRevisions &all)
     return newest;
 }
 
-namespace
-{
-// The standard as the register held it when the run started, alone.
 QHash<QString, Standard> inForce(const Run &run, const StandardRevisions &all)
 {
     const auto revisions = all.constFind(run.standardSerial);
@@ -499,7 +496,6 @@ QHash<QString, Standard> inForce(const Run &run, const StandardRevisions &all)
     }
     return {{run.standardSerial, *held}};
 }
-} // namespace
 
 StandardFindings standardFindingsAt(const Run &run, const StandardRevisions &all)
 {

@@ -147,6 +147,8 @@ RegisterChange withdrawStandard(Store &store, const QString &serialNumber);
 using StandardRevisions = QHash<QString, QList<Standard>>;
 bool standardRevisions(const Store &store, StandardRevisions *all, QString *error);
 QHash<QString, Standard> newestStandards(const StandardRevisions &all);
+// The run's standard as the register held it when the run started, alone.
+QHash<QString, Standard> inForce(const Run &run, const StandardRevisions &all);
 StandardFindings standardFindingsAt(const Run &run, const StandardRevisions &all);
 QStringList standardFindingTextsAt(const Run &run, const StandardRevisions &all);
 // standardFindingTextsAt() in one line; empty when there is none.

@@ -932,6 +932,7 @@ void HistoryProgramTest::signOff()
         recalibration(validation("40317-06001", kToday.addDays(-2), "601.0", "200.0"), "0.002600",
                       "-11.00000", "525.0", "201.0");
     run.operatorName = who["operator"];
+    run.standardSerial = "VT-7"; // overdue on the run's day
     QString error;
     QTemporaryDir home;
     for (const QString &path : {QString(), home.filePath("data/zolvex-training/history.sqlite")}) {
@@ -940,6 +941,9 @@ void HistoryProgramTest::signOff()
             location = history::Location{}, location.path = path, location.createFolder = true;
         history::Store store(location);
         QVERIFY2(store.open(&error) && store.write(run, &error), qPrintable(error));
+        const history::Standard vt7{"VT-7", 0, 1, "K-7", kToday.addDays(-400), kToday.addDays(-5),
+                                    false,  {}};
+        QVERIFY(path.isEmpty() ? bool(history::storeStandard(store, vt7)) : true);
     }
     if (pg) {
         who["station"] = "zolvex_station_" + tag;
@@ -1043,7 +1047,10 @@ void HistoryProgramTest::signOff()
           "As left, high: 525.0 pS/m (window 465 to 585): PASS",
           "Constants before: slope 0.002500, offset -12.50000 Constants after: slope 0.002600, "
           "offset -11.00000",
-          "Operator: {operator} Signatures: none", "Next due: {next}"}) {
+          "Operator: {operator} Signatures: none", "Next due: {next}",
+          "Standard: VT-7, tip kind 1, certificate K-7, due {vt7due} Standard finding: standard "
+          "VT-7 was overdue (due {vt7due})"}) {
+        places["{vt7due}"] = kToday.addDays(-5).toString(Qt::ISODate);
         places["{next}"] = kToday.addDays(363).toString(Qt::ISODate);
         QVERIFY2(first.contains(substituted(text, places)), qPrintable(text + "\n" + first));
     }
