@@ -5,6 +5,7 @@
 #include "core/history/commands.h"
 #include "core/history/location.h"
 #include "gui/history/historywindow.h"
+#include "gui/history/pdfwriters.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -45,10 +46,10 @@ std::unique_ptr<QCoreApplication> commandApplication(int &argc, char *argv[],
     bool draws = false;
     for (const char *option : {history::kDueReportOption, history::kCertificateOption}) {
         const QString dashed = QLatin1String("--") + QLatin1String(option);
-        draws = draws || std::any_of(arguments.cbegin() + 1, arguments.cend(),
-                                     [&](const QString &a) {
-                                         return a == dashed || a.startsWith(dashed + u'=');
-                                     });
+        draws =
+            draws || std::any_of(arguments.cbegin() + 1, arguments.cend(), [&](const QString &a) {
+                return a == dashed || a.startsWith(dashed + u'=');
+            });
     }
     if (!draws)
         return std::make_unique<QCoreApplication>(argc, argv);
@@ -64,6 +65,7 @@ int runWithoutWindow(int argc, char *argv[], const QStringList &arguments,
                      QCommandLineParser &parser, const QCommandLineOption &training)
 {
     const std::unique_ptr<QCoreApplication> app = commandApplication(argc, argv, arguments);
+    history::installPaperWriters();
     QTextStream out(stdout);
     QTextStream err(stderr);
     history::Command command;

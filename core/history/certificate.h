@@ -48,10 +48,8 @@ struct CertificateFacts {
 // bytes (no time of printing).
 QString certificateContent(const CertificateFacts &facts);
 
-// Prints the content, as stored, to a PDF; "TRAINING" across every page when
-// its first line says so. False with a reason.
-bool writeCertificatePdf(const QString &content, QIODevice *device, QString *error);
-// The same into a file, replaced whole or left as it was.
+// Prints the content, as stored, to a PDF file (pdfWriters()), replaced
+// whole or left as it was; false with a reason.
 bool writeCertificatePdf(const QString &content, const QString &path, QString *error);
 
 // What asking for a run's certificate did.

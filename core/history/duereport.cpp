@@ -1,14 +1,12 @@
 #include "core/history/duereport.h"
 
+#include "core/history/paper.h"
 #include "core/history/runformat.h"
 #include "core/history/showntext.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QPageSize>
-#include <QPdfWriter>
 #include <QSaveFile>
-#include <QTextDocument>
 
 #include <algorithm>
 
@@ -23,8 +21,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::DueReport", text);
 }
 
-constexpr int kPdfResolution = 300;
-constexpr int kFontPoints = 9;
 // The CSV file's columns; a sensor leaves the standard's empty, and the
 // other way round.
 constexpr const char *kCsvColumns[] = {"section",  "serial_number",      "sensor_type",
@@ -240,32 +236,20 @@ bool writeDueReport(const DueReport &report, const QString &path, QString *error
                      .arg(QLatin1String(kDueReportPdfSuffix), QLatin1String(kDueReportCsvSuffix));
         return false;
     }
+    if (format == DueReportFormat::Pdf) {
+        const auto &draw = pdfWriters().report;
+        return writePdfFile(
+            path,
+            draw
+                ? [&](QIODevice *device,
+                      QString *
+                          why) { return draw(dueReportHtml(report), tr("Due report"), device, why); }
+                : std::function<bool(QIODevice *, QString *)>(),
+            error);
+    }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    if (format == DueReportFormat::Csv) {
-        const QByteArray bytes = dueReportCsv(report);
-        if (file.write(bytes) != bytes.size()) {
-            *error = file.errorString();
-            file.cancelWriting();
-            return false;
-        }
-    } else {
-        QPdfWriter writer(&file);
-        writer.setResolution(kPdfResolution);
-        writer.setPageSize(QPageSize(QPageSize::A4));
-        writer.setTitle(tr("Due report"));
-        writer.setCreator(QCoreApplication::applicationName());
-        QTextDocument document;
-        QFont font = document.defaultFont();
-        font.setPointSize(kFontPoints);
-        document.setDefaultFont(font);
-        document.setHtml(dueReportHtml(report));
-        document.print(&writer);
-    }
-    if (file.error() != QFileDevice::NoError || !file.commit()) {
+    const QByteArray bytes = dueReportCsv(report);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
         *error = file.errorString();
         return false;
     }

@@ -8,6 +8,7 @@
 #include "gui/history/driftchart.h"
 #include "gui/history/filedialogs.h"
 #include "gui/history/importflow.h"
+#include "gui/history/pdfwriters.h"
 #include "gui/history/pendingnotice.h"
 #include "gui/history/recordimport.h"
 #include "gui/history/reportprint.h"
@@ -161,6 +162,8 @@ private:
 HistoryWindow::HistoryWindow(const WindowOptions &options, QWidget *parent)
     : QMainWindow(parent), options_(options)
 {
+    // Certificates and the due report are drawn by this program's writers.
+    installPaperWriters();
     setWindowTitle(options.training ? tr("ZOLVEX Calibration History - TRAINING")
                                     : tr("ZOLVEX Calibration History"));
     sensorModel_ = new SensorListModel(this);
