@@ -579,9 +579,13 @@ void HistoryProgramTest::commands_data()
         {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"zolvex.conf, line 3: interval_days=6 months is no longer read", "taken out of the file"},
         {}, {}, -1, {}, {}, "[history]\n\ninterval_days=6 months\n");
-    row("retired: not due", {"--due"}, 0, {}, {}, {}, {}, -1, {}, {}, {}, {retire});
-    row("reinstated: due again", {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"}, {}, {},
-        {}, -1, {}, {}, {}, {retire, "--reinstate|40317-05001"});
+    for (const char *database : {"sqlite", "postgresql"}) {
+        const QByteArray on = QByteArray(" on ") + database;
+        row("retired: not due" + on, {"--due"}, 0, {}, {}, {}, {}, -1, {}, {}, {}, {retire}, {},
+            database);
+        row("reinstated: due again" + on, {"--due"}, 1, {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
+            {}, {}, {}, -1, {}, {}, {}, {retire, "--reinstate|40317-05001"}, {}, database);
+    }
     row("retire", {"--retire", "40317-05001", "--reason", "scrapped"}, 0,
         {"Sensor RT-5K-MQ 40317-05001 is retired (revision 1)."}, {});
     row("retire without a reason", {"--retire", "40317-05001"}, 2, {}, {"--retire needs --reason"});
