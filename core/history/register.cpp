@@ -395,10 +395,10 @@ QStringList standardFindingTexts(const Run &run, const QHash<QString, Standard> 
                             .arg(run.standardSerial, standard.dueOn.toString(Qt::ISODate)));
     }
     if (findings.kindDiffers)
+        // One pass: a serial number holding "%3" is never filled in.
         texts << tr("the procedure used tip kind %1; standard %2 is of kind %3")
-                     .arg(run.tipKind)
-                     .arg(run.standardSerial)
-                     .arg(standards[run.standardSerial].tipKind);
+                     .arg(QString::number(run.tipKind), run.standardSerial,
+                          QString::number(standards[run.standardSerial].tipKind));
     return texts;
 }
 

@@ -1,6 +1,7 @@
 // A run as text: the JSON of the pending files and the CSV export.
 
 #include "core/history/csvfile.h"
+#include "core/history/register.h"
 #include "core/history/runfields.h"
 #include "core/history/runfilter.h"
 #include "core/history/runformat.h"
@@ -247,6 +248,8 @@ private slots:
     void everyFieldRoundTrip();
     void runFilter_data();
     void runFilter();
+    void standardFindings_data();
+    void standardFindings();
 };
 
 void TestHistoryFormat::jsonRoundTrip_data()
@@ -737,6 +740,48 @@ void TestHistoryFormat::runFilter()
     if (!outcome.isEmpty())
         filter.outcome = history::outcomeFromName(outcome);
     QCOMPARE(filter.matches(run), matches);
+}
+
+// A run judged against the standard in force on its day: the words each
+// finding is said in, a serial number never taken for a place to fill.
+void TestHistoryFormat::standardFindings_data()
+{
+    QTest::addColumn<QString>("serial"); // the run's standard
+    QTest::addColumn<int>("tipKind");    // the run's
+    QTest::addColumn<QStringList>("texts");
+    QTest::newRow("none named") << "" << 1 << QStringList();
+    QTest::newRow("in order") << "VT-1" << 1 << QStringList();
+    QTest::newRow("not registered")
+        << "VT-9" << 1 << QStringList{"standard VT-9 is not registered"};
+    QTest::newRow("overdue, of another kind")
+        << "VT-%3" << 2
+        << QStringList{"standard VT-%3 was overdue (due 2026-03-09)",
+                       "the procedure used tip kind 2; standard VT-%3 is of kind 1"};
+    QTest::newRow("withdrawn before the run")
+        << "VT-W" << 1 << QStringList{"standard VT-W was withdrawn"};
+}
+
+void TestHistoryFormat::standardFindings()
+{
+    QFETCH(QString, serial);
+    QFETCH(int, tipKind);
+    QFETCH(QStringList, texts);
+    const QDate day(2026, 3, 10);
+    const auto standard = [&](const QString &s, QDate due, bool withdrawn) {
+        return history::Standard{
+            s, 1, 1, "K-1", day.addYears(-1), due, withdrawn, {{}, {}, day.startOfDay(Qt::UTC)}};
+    };
+    const QHash<QString, history::Standard> register_{
+        {"VT-1", standard("VT-1", day.addDays(1), false)},
+        {"VT-%3", standard("VT-%3", day.addDays(-1), false)},
+        {"VT-W", standard("VT-W", day.addDays(100), true)}};
+    Run run = historytest::sampleRun(1);
+    run.started = QDateTime(day, QTime(12, 0));
+    run.date = QDate();
+    run.standardSerial = serial;
+    run.tipKind = tipKind;
+    QCOMPARE(history::standardFindingTexts(run, register_), texts);
+    QCOMPARE(history::standardFindings(run, register_).any(), !texts.isEmpty());
 }
 
 #include "tst_historyformat.moc"
