@@ -130,8 +130,9 @@ bool windowCanStart(const QStringList &arguments, QCommandLineParser &parser)
                         << QCoreApplication::translate(
                                "history",
                                "the history window needs a display, and there is none. Without "
-                               "one, --import, --export-csv, --verify and --due do their work "
-                               "(see --help).")
+                               "one, --import, --export-csv, --verify, --due, --due-report, "
+                               "--certificate, --sign and the other actions of --help do their "
+                               "work.")
                         << Qt::endl;
     return false;
 }

@@ -574,7 +574,7 @@ void HistoryProgramTest::commands_data()
     row("a stray argument", {"--verify", "{good}", "extra"}, 2, {}, {"unexpected argument"});
     row("a stray number, no action", {"30"}, 2, {}, {"unexpected argument: '30'"});
     row("the window without a display", {"--training"}, 2, {},
-        {"needs a display", "--import, --export-csv, --verify and --due"});
+        {"needs a display", "--due-report, --certificate, --sign and the other actions of --help"});
     row("the station's interval told where it went", {"--due"}, 1,
         {"40317-05001\tRT-5K-MQ\t{due1}\toverdue"},
         {"zolvex.conf, line 3: interval_days=6 months is no longer read", "taken out of the file"},
