@@ -63,6 +63,12 @@ server=${pg[0]}
 # The role that gives its password, over TCP to 127.0.0.1 on a server without TLS.
 tcp=${pg[2]/@localhost:/@127.0.0.1:}
 server_port=$(sed 's|.*@127.0.0.1:\([0-9]*\)/.*|\1|' <<<"$tcp")
+# The sample signs its runs as the bench's role: a member of the signers'
+# role, as a reviewer's own login is (never a superuser: the server refuses
+# those), made through the server's superuser.
+bench_role=$(sed 's|postgresql://\([^:]*\):.*|\1|' <<<"$tcp")
+must "$logs/fleet-fill.err" /usr/lib/postgresql/15/bin/psql -X -q -v ON_ERROR_STOP=1 "${pg[1]}" \
+    -c "CREATE ROLE zolvex_signers NOLOGIN" -c "GRANT zolvex_signers TO \"$bench_role\""
 direct="$tcp?sslmode=disable"
 must "$logs/fleet-fill.err" "$hbench" fill "$direct" "$fleet_sensors" "$fleet_runs_per_sensor" \
     "$fleet_seed" >"$logs/fleet-fill-pg"
@@ -137,11 +143,18 @@ mb_row() { # label, key
 runs_sqlite=$(field runs <"$logs/fleet-fill-sqlite")
 runs_pg=$(field runs <"$logs/fleet-fill-pg")
 rows_seen=$(values fleet-tour-sqlite rows start | sort -u | tr '\n' ' ')
+register() { # what the sample's register holds, from its fill log
+    local f=$logs/$1
+    echo "$(field standards <"$f") standards, $(field signatures <"$f")" \
+        "signatures, $(field certificates <"$f") certificates, $(field retired <"$f") sensors retired," \
+        "$(field intervals <"$f") interval settings"
+}
 
 cat <<TABLE
 
 Fleet scale: the history window on ${runs_sqlite} runs of ${fleet_sensors} sensors (the sample
-generator, seed ${fleet_seed}; ${runs_pg} runs in PostgreSQL) in an SQLite file; on a throwaway
+generator, seed ${fleet_seed}; ${runs_pg} runs in PostgreSQL; its register: $(register fleet-fill-sqlite)
+in SQLite, $(register fleet-fill-pg) in PostgreSQL) in an SQLite file; on a throwaway
 PostgreSQL 15 server on this machine over TCP to 127.0.0.1 (\`scripts/with-postgres.sh --init --tcp\`,
 no TLS); and on that server through \`bench/delayproxy.py\`, which holds every chunk back
 ${proxy_delay_ms} ms each way. Start-ups: ${start_ups} per history, fork to the end of the first frame

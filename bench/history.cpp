@@ -236,11 +236,14 @@ int fill(const QStringList &args)
     shape.runsPerSensor = args.at(4).toInt();
     shape.seed = args.at(5).toUInt();
     const qint64 start = monotonicNs();
-    const int written = history::fillSampleHistory(&store, shape, &error);
+    history::SampleRegister made;
+    const int written = history::fillSampleHistory(&store, shape, &error, &made);
     if (written < 0)
         return fail(error), 1;
-    std::printf("runs=%d sensors=%d fill_ms=%.0f\n", written, int(store.sensors().size()),
-                msBetween(start, monotonicNs()));
+    std::printf("runs=%d sensors=%d fill_ms=%.0f standards=%d signatures=%d certificates=%d "
+                "retired=%d intervals=%d\n",
+                written, int(store.sensors().size()), msBetween(start, monotonicNs()),
+                made.standards, made.signatures, made.certificates, made.retired, made.intervals);
     return 0;
 }
 

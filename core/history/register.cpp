@@ -603,8 +603,13 @@ bool unsignedRunCounts(const Store &store, QHash<QString, int> *counts, QString 
 {
     QSqlQuery query(store.database());
     if (!select(store, query,
-                QLatin1String("SELECT r.serial_number, r.sensor_type, COUNT(*) FROM runs r"
-                              " WHERE (COALESCE(r.ended, '') <> '' OR"
+                // Each run's newest revision by the absence of a newer one:
+                // PostgreSQL looks the view's MAX() up per row (at fleet size
+                // 0.4 s of the server's time on every refresh, not 0.1 s).
+                QLatin1String("SELECT r.serial_number, r.sensor_type, COUNT(*) FROM run_revisions r"
+                              " WHERE NOT EXISTS (SELECT 1 FROM run_revisions m"
+                              " WHERE m.run_key = r.run_key AND m.revision > r.revision)"
+                              " AND (COALESCE(r.ended, '') <> '' OR"
                               " COALESCE(r.record_date, '') <> '') AND NOT EXISTS (SELECT 1"
                               " FROM signatures s WHERE s.run_key = r.run_key)"
                               " GROUP BY r.serial_number, r.sensor_type"),

@@ -2,6 +2,7 @@
 // --help and --version that write nothing, arguments refused with a reason
 // and status 2, and exactly the runs asked for, none of them in the future.
 
+#include "core/history/register.h"
 #include "core/history/store.h"
 
 #include <QDir>
@@ -116,12 +117,27 @@ void HistorySampleTest::exactlyTheRunsAskedForNoneAhead()
     QCOMPARE(runs.size(), 600);
     for (const history::Run &run : runs) {
         ++perSensor[run.serialNumber];
+        QVERIFY2(!run.standardSerial.isEmpty(), qPrintable(run.key));
         QVERIFY2(run.started < now && run.ended < now,
                  qPrintable(run.key + " " + run.started.toString(Qt::ISODate)));
     }
     QCOMPARE(perSensor.size(), 30);
     for (auto it = perSensor.cbegin(); it != perSensor.cend(); ++it)
         QVERIFY2(it.value() == 20, qPrintable(it.key() + ": " + QString::number(it.value())));
+
+    // The register beside them: most runs signed, certificates of the runs,
+    // each as issued.
+    QHash<QString, QList<history::Signature>> signatures;
+    QHash<QString, history::Certificate> certificates;
+    QVERIFY2(history::allSignatures(store, &signatures, &error) &&
+                 history::newestCertificates(store, &certificates, &error),
+             qPrintable(error));
+    QVERIFY2(signatures.size() > runs.size() / 2, qPrintable(QString::number(signatures.size())));
+    QVERIFY(!certificates.isEmpty());
+    for (const history::Certificate &certificate : std::as_const(certificates))
+        QVERIFY2(certificate.contentSha256 == history::contentDigest(certificate.content) &&
+                     certificate.content.contains(certificate.runKey),
+                 qPrintable(certificate.number));
 }
 
 QTEST_GUILESS_MAIN(HistorySampleTest)

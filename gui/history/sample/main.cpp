@@ -52,7 +52,10 @@ int main(int argc, char *argv[])
         QStringLiteral("Writes plausible calibration runs (drifting slopes, failed readings, "
                        "recalibrations) into a history file, for looking at the history window "
                        "or timing it. Every sensor gets exactly RUNS runs, the newest some days "
-                       "before today."));
+                       "before today. The register is filled beside them: reference standards "
+                       "the runs name (some overdue, one withdrawn), signatures on most runs, "
+                       "certificates for some finished ones, some sensors retired, intervals of "
+                       "a type and of some sensors."));
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("FILE"),
