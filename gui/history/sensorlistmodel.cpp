@@ -118,6 +118,15 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
         outcomes_.append(s.standardFinding ? tr("%1; standard not in order").arg(text->second)
                                            : text->second);
     }
+    // Sorting compares these many times a row: each made once.
+    serialKeys_.clear();
+    typeKeys_.clear();
+    serialKeys_.reserve(sensors_.size());
+    typeKeys_.reserve(sensors_.size());
+    for (int row = 0; row < sensors_.size(); ++row) {
+        serialKeys_.append(displayText(row, Serial).toCaseFolded());
+        typeKeys_.append(displayText(row, Type).toCaseFolded());
+    }
     countUnsigned();
     endResetModel();
 }
@@ -193,6 +202,16 @@ bool counted(const SensorSummary &s)
     return s.hasSerial() && !s.typeUnknown;
 }
 } // namespace
+
+qint64 SensorListModel::intervalKey(int row) const
+{
+    // By the days, then the days suggested (none: 0); rows that show no
+    // interval first.
+    const SensorSummary &s = sensors_.at(row);
+    if (!counted(s) || s.retired)
+        return -1;
+    return qint64(s.intervalDays) * (kMaxIntervalDays + 1) + suggestion(row).days;
+}
 
 int SensorListModel::sensorCount() const
 {
@@ -283,6 +302,12 @@ bool SensorListModel::lessThan(int leftRow, int rightRow, int column) const
         return left.lastValidation < right.lastValidation;
     case NextDue:
         return due_.at(leftRow).date < due_.at(rightRow).date;
+    case Serial:
+        return serialKeys_.at(leftRow) < serialKeys_.at(rightRow);
+    case Type:
+        return typeKeys_.at(leftRow) < typeKeys_.at(rightRow);
+    case Interval:
+        return intervalKey(leftRow) < intervalKey(rightRow);
     default:
         return QString::compare(displayText(leftRow, column), displayText(rightRow, column),
                                 Qt::CaseInsensitive) < 0;
@@ -308,6 +333,8 @@ QVariant SensorListModel::data(const QModelIndex &index, int role) const
             return s.lastValidation;
         case NextDue:
             return due_.at(row).date;
+        case Interval:
+            return intervalKey(row);
         default:
             return displayText(row, index.column());
         }

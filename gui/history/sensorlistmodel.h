@@ -87,10 +87,14 @@ private:
     void computeDueDates();
     void countUnsigned();
     QString displayText(int row, int column) const;
+    qint64 intervalKey(int row) const; // the order of the Interval column
 
     QList<SensorSummary> sensors_;
     QList<Due> due_;          // computed once per change, not per paint
     QList<QString> outcomes_; // each row's last outcome as shown, likewise
+    // Each row's serial number and type as shown, case folded, for sorting.
+    QList<QString> serialKeys_;
+    QList<QString> typeKeys_;
     QHash<QString, int> unsignedRuns_;
     QList<int> unsigned_; // each row's count of them, likewise
     // How overdue and out-of-tolerance rows are marked.

@@ -628,6 +628,7 @@ void HistoryModelsTest::quickOrderIsTheValuesOrder()
             serials.at(i % serials.size()) + (i < 6 ? QString() : QString::number(i % 4));
         s.sensorType = types.at(i % types.size());
         s.runs = (i * 7) % 5;
+        s.intervalDays = i % 3 == 0 ? 90 : 365; // by the days, not by the text
         s.lastOutcome = outcomes[i % 4];
         if (i % 5 != 0)
             s.lastValidation = QDateTime(kToday.addDays(-(i * 53) % 700), QTime(9, i), Qt::UTC);
@@ -661,6 +662,8 @@ void HistoryModelsTest::quickOrderIsTheValuesOrder()
             QCOMPARE(rows(quick), rows(generic));
         }
     }
+    quick.sort(SensorListModel::Interval, Qt::AscendingOrder);
+    QCOMPARE(quick.index(0, SensorListModel::Interval).data().toString(), QString("90 days"));
     // The filter looks in the serial number and the type as shown, in any case.
     for (const char *text : {"ab", "MQ-cm", "7", "0002"}) {
         quick.setFilterFixedString(text);
