@@ -118,15 +118,10 @@ void SensorListModel::setSensors(const QList<SensorSummary> &sensors)
         outcomes_.append(s.standardFinding ? tr("%1; standard not in order").arg(text->second)
                                            : text->second);
     }
-    // Sorting compares these many times a row: each made once.
+    // Made again when a sort needs them.
     serialKeys_.clear();
     typeKeys_.clear();
-    serialKeys_.reserve(sensors_.size());
-    typeKeys_.reserve(sensors_.size());
-    for (int row = 0; row < sensors_.size(); ++row) {
-        serialKeys_.append(displayText(row, Serial).toCaseFolded());
-        typeKeys_.append(displayText(row, Type).toCaseFolded());
-    }
+    intervalKeys_.clear();
     countUnsigned();
     endResetModel();
 }
@@ -152,8 +147,11 @@ void SensorListModel::setSuggestion(const QString &serialNumber, const QString &
 {
     suggestions_.insert(sensorKey(serialNumber, sensorType), suggestion);
     const int row = rowOf(serialNumber, sensorType);
-    if (row >= 0)
+    if (row >= 0) {
+        if (!intervalKeys_.isEmpty())
+            intervalKeys_[row] = intervalKey(row);
         emit dataChanged(index(row, Interval), index(row, Interval));
+    }
 }
 
 IntervalSuggestion SensorListModel::suggestion(int row) const
@@ -291,6 +289,29 @@ const SensorListModel::Marks &SensorListModel::marks() const
     return *marks_;
 }
 
+const QList<QString> &SensorListModel::textKeys(int column) const
+{
+    // A sort compares each row many times: its text, case folded, made once.
+    QList<QString> &keys = column == Serial ? serialKeys_ : typeKeys_;
+    if (keys.size() != sensors_.size()) {
+        keys.clear();
+        keys.reserve(sensors_.size());
+        for (int row = 0; row < sensors_.size(); ++row)
+            keys.append(displayText(row, column).toCaseFolded());
+    }
+    return keys;
+}
+
+void SensorListModel::intervalKeys() const
+{
+    if (intervalKeys_.size() == sensors_.size())
+        return;
+    intervalKeys_.clear();
+    intervalKeys_.reserve(sensors_.size());
+    for (int row = 0; row < sensors_.size(); ++row)
+        intervalKeys_.append(intervalKey(row));
+}
+
 bool SensorListModel::lessThan(int leftRow, int rightRow, int column) const
 {
     const SensorSummary &left = sensors_.at(leftRow);
@@ -303,11 +324,13 @@ bool SensorListModel::lessThan(int leftRow, int rightRow, int column) const
     case NextDue:
         return due_.at(leftRow).date < due_.at(rightRow).date;
     case Serial:
-        return serialKeys_.at(leftRow) < serialKeys_.at(rightRow);
-    case Type:
-        return typeKeys_.at(leftRow) < typeKeys_.at(rightRow);
+    case Type: {
+        const QList<QString> &keys = textKeys(column);
+        return keys.at(leftRow) < keys.at(rightRow);
+    }
     case Interval:
-        return intervalKey(leftRow) < intervalKey(rightRow);
+        intervalKeys();
+        return intervalKeys_.at(leftRow) < intervalKeys_.at(rightRow);
     default:
         return QString::compare(displayText(leftRow, column), displayText(rightRow, column),
                                 Qt::CaseInsensitive) < 0;

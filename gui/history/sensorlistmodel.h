@@ -92,9 +92,13 @@ private:
     QList<SensorSummary> sensors_;
     QList<Due> due_;          // computed once per change, not per paint
     QList<QString> outcomes_; // each row's last outcome as shown, likewise
-    // Each row's serial number and type as shown, case folded, for sorting.
-    QList<QString> serialKeys_;
-    QList<QString> typeKeys_;
+    // For sorting, made when a sort first needs them: each row's serial
+    // number and type as shown, case folded, and its intervalKey().
+    const QList<QString> &textKeys(int column) const;
+    void intervalKeys() const;
+    mutable QList<QString> serialKeys_;
+    mutable QList<QString> typeKeys_;
+    mutable QList<qint64> intervalKeys_;
     QHash<QString, int> unsignedRuns_;
     QList<int> unsigned_; // each row's count of them, likewise
     // How overdue and out-of-tolerance rows are marked.
