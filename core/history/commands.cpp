@@ -32,11 +32,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::Commands", text);
 }
 
-QString dashed(const char *option)
-{
-    return QLatin1String("--") + QLatin1String(option);
-}
-
 bool openStore(Store &store, QTextStream &err)
 {
     QString error;
@@ -385,25 +380,6 @@ int issueCertificate(const Command &command, Store &store, QTextStream &out, QTe
     return kExitWell;
 }
 
-// A change to the register: the line said when done, or what was not done
-// and why; the status.
-int changed(const RegisterChange &change, const QString &done, const QString &notDone,
-            QTextStream &out, QTextStream &err)
-{
-    switch (change.kind) {
-    case RegisterChange::Done:
-        out << done << Qt::endl;
-        return kExitWell;
-    case RegisterChange::Refused:
-        err << tr("%1: %2").arg(notDone, shown(change.reason)) << Qt::endl;
-        return kExitFindings;
-    case RegisterChange::Failed:
-        break;
-    }
-    err << tr("The history could not be written: %1").arg(shown(change.reason)) << Qt::endl;
-    return kExitUnusable;
-}
-
 int signOff(const Command &command, Store &store, QTextStream &out, QTextStream &err)
 {
     int status = kExitFindings;
@@ -412,7 +388,7 @@ int signOff(const Command &command, Store &store, QTextStream &out, QTextStream 
         return status;
     QString signer;
     const RegisterChange change = signRun(store, run.key, command.value, &signer);
-    return changed(
+    return reportChange(
         change,
         tr("Run %1 (revision %2) signed %3 by %4.")
             .arg(shown(run.key), QString::number(change.revision), command.value, shown(signer)),
@@ -426,13 +402,36 @@ int setRegister(const Command &command, Store &store, QTextStream &out, QTextStr
     const RegisterChange change = storeRegisterSetting(
         store, QLatin1String(rule ? kApproverNotOperatorSetting : kWorkshopNameSetting),
         command.value);
-    return changed(change,
-                   tr("Set %1 %2 (revision %3).")
-                       .arg(option, shown(command.value), QString::number(change.revision)),
-                   tr("%1 was not set").arg(option), out, err);
+    return reportChange(change,
+                        tr("Set %1 %2 (revision %3).")
+                            .arg(option, shown(command.value), QString::number(change.revision)),
+                        tr("%1 was not set").arg(option), out, err);
 }
 
 } // namespace
+
+QString dashed(const char *option)
+{
+    return QLatin1String("--") + QLatin1String(option);
+}
+
+int reportChange(const RegisterChange &change, const QString &done, const QString &notDone,
+                 QTextStream &out, QTextStream &err)
+{
+    switch (change.kind) {
+    case RegisterChange::Done:
+        if (!done.isEmpty())
+            out << done << Qt::endl;
+        return kExitWell;
+    case RegisterChange::Refused:
+        err << tr("%1: %2").arg(notDone, shown(change.reason)) << Qt::endl;
+        return kExitFindings;
+    case RegisterChange::Failed:
+        break;
+    }
+    err << tr("The history could not be written: %1").arg(shown(change.reason)) << Qt::endl;
+    return kExitUnusable;
+}
 
 void addCommandOptions(QCommandLineParser &parser)
 {

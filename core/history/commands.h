@@ -6,8 +6,8 @@
 // standard error, and an exit status a script can act on.
 
 #include "core/history/location.h"
-#include "core/history/runfilter.h"
 #include "core/history/register.h"
+#include "core/history/runfilter.h"
 #include "core/history/showntext.h"
 
 #include <QString>
@@ -103,6 +103,13 @@ struct Command {
 
     Standard standard; // --add-standard: as given (checked when it runs)
 };
+
+// An option as typed: "--" and its name.
+QString dashed(const char *option);
+// What a change to the register ends with: `done` (if any) on `out`, or
+// `notDone` with the reason on `err`; the exit status.
+int reportChange(const RegisterChange &change, const QString &done, const QString &notDone,
+                 QTextStream &out, QTextStream &err);
 
 // Adds --import, --export-csv (with --sensor, --from, --to, --station,
 // --operator and --outcome), --verify, --due, --due-report, --set-type,

@@ -24,11 +24,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::Commands", text);
 }
 
-QString dashed(const char *option)
-{
-    return QLatin1String("--") + QLatin1String(option);
-}
-
 // "RT-5K-MQ 40317-20415"; the serial number alone when the type is not known.
 QString sensorName(const SensorSummary &sensor)
 {
@@ -81,19 +76,6 @@ bool findSensor(const Command &command, const Store &store, SensorSummary *found
     return true;
 }
 
-// What a stored change ended in: its status, the reason on `err`.
-int changeStatus(const RegisterChange &change, const QString &what, QTextStream &err)
-{
-    if (change)
-        return kExitWell;
-    if (change.kind == RegisterChange::Refused) {
-        err << tr("%1: %2").arg(what, shown(change.reason)) << Qt::endl;
-        return kExitFindings;
-    }
-    err << tr("The history could not be written: %1").arg(shown(change.reason)) << Qt::endl;
-    return kExitUnusable;
-}
-
 int retireOrReinstate(const Command &command, Store &store, QTextStream &out, QTextStream &err)
 {
     const bool retire = command.action == Command::Action::Retire;
@@ -110,7 +92,7 @@ int retireOrReinstate(const Command &command, Store &store, QTextStream &out, QT
     const QString name = sensorName(sensor);
     const RegisterChange change =
         changeSensorState(store, sensor.serialNumber, sensor.sensorType, retire, command.reason);
-    status = changeStatus(change, tr("%1: sensor %2").arg(what, shown(name)), err);
+    status = reportChange(change, QString(), tr("%1: sensor %2").arg(what, shown(name)), out, err);
     if (status == kExitWell)
         out << (retire ? tr("Sensor %1 is retired (revision %2).")
                        : tr("Sensor %1 is reinstated (revision %2)."))
@@ -138,7 +120,7 @@ int setInterval(const Command &command, Store &store, QTextStream &out, QTextStr
         return status;
     const RegisterChange change = storeInterval(store, sensor.serialNumber, sensor.sensorType, days,
                                                 QLatin1String(kIntervalBasisSet));
-    status = changeStatus(change, what, err);
+    status = reportChange(change, QString(), what, out, err);
     if (status == kExitWell)
         out << (sensor.hasSerial() ? tr("Sensor %1: calibration interval %2 days (revision %3).")
                                          .arg(shown(sensorName(sensor)))
@@ -217,7 +199,7 @@ int applySuggested(const Command &command, Store &store, QTextStream &out, QText
     int was = 0;
     const RegisterChange change =
         applySuggestedInterval(store, sensor.serialNumber, sensor.sensorType, &applied, &was);
-    status = changeStatus(change, what, err);
+    status = reportChange(change, QString(), what, out, err);
     if (status == kExitWell)
         out << tr("Sensor %1: calibration interval %2 days, was %3 (revision %4).")
                    .arg(shown(sensorName(sensor)))

@@ -22,11 +22,6 @@ QString tr(const char *text)
     return QCoreApplication::translate("history::Commands", text);
 }
 
-QString dashed(const char *option)
-{
-    return QLatin1String("--") + QLatin1String(option);
-}
-
 QDate dateFrom(const QString &text)
 {
     return QDate::fromString(text.trimmed(), QLatin1String(kStandardDateFormat));
@@ -35,24 +30,6 @@ QDate dateFrom(const QString &text)
 QString dateText(const QDate &date)
 {
     return date.toString(QLatin1String(kStandardDateFormat));
-}
-
-// What a change to the register ends with: its line, and the exit status.
-int changeEnd(const RegisterChange &change, const QString &done, const QString &refused,
-              QTextStream &out, QTextStream &err)
-{
-    switch (change.kind) {
-    case RegisterChange::Done:
-        out << done << Qt::endl;
-        return kExitWell;
-    case RegisterChange::Refused:
-        err << tr("%1: %2").arg(refused, shown(change.reason)) << Qt::endl;
-        return kExitFindings;
-    case RegisterChange::Failed:
-        break;
-    }
-    err << tr("The history could not be written: %1").arg(shown(change.reason)) << Qt::endl;
-    return kExitUnusable;
 }
 
 int addStandard(const Command &command, Store &store, QTextStream &out, QTextStream &err)
@@ -66,17 +43,18 @@ int addStandard(const Command &command, Store &store, QTextStream &out, QTextStr
         return kExitFindings;
     }
     const RegisterChange change = storeStandard(store, standard);
-    return changeEnd(change,
-                     tr("Standard %1 stored (revision %2), due on %3.")
-                         .arg(serial, QString::number(change.revision), dateText(standard.dueOn)),
-                     tr("Standard %1 was not stored").arg(serial), out, err);
+    return reportChange(
+        change,
+        tr("Standard %1 stored (revision %2), due on %3.")
+            .arg(serial, QString::number(change.revision), dateText(standard.dueOn)),
+        tr("Standard %1 was not stored").arg(serial), out, err);
 }
 
 int withdraw(const Command &command, Store &store, QTextStream &out, QTextStream &err)
 {
     const QString serial = shown(command.path);
     const RegisterChange change = withdrawStandard(store, command.path);
-    return changeEnd(
+    return reportChange(
         change,
         tr("Standard %1 withdrawn (revision %2).").arg(serial, QString::number(change.revision)),
         tr("Standard %1 was not withdrawn").arg(serial), out, err);
